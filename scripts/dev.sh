@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Set-up for a fresh Debian 12 machine: installs what is missing, builds, then starts Tunegrove ("run") or runs
+# every test ("test"). Safe to run again; it only installs packages that are not there yet.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-run}
+shift || true
+
+build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libtag1-dev
+                libgl-dev zlib1g-dev)
+test_packages=(python3-mutagen xvfb xauth util-linux)
+
+packages=("${build_packages[@]}")
+[ "$mode" = test ] && packages+=("${test_packages[@]}")
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+[ "$jobs" -gt 2 ] && jobs=2
+
+case "$mode" in
+  run)
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+    cmake --build build -j"$jobs"
+    exec ./build/src/tunegrove "$@"
+    ;;
+  test)
+    cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
+    cmake --build build-tests -j"$jobs"
+    cd build-tests
+    ctest --output-on-failure -j"$jobs" "$@"
+    ;;
+  *)
+    echo "usage: scripts/dev.sh run|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+// The ID3 fields of one music file: read with Open, changed by the caller, written back with Write.
+// A short-lived value: make one per file and operation. Objects share nothing, so reading on a worker thread
+// while another thread writes a different file is safe.
+//
+// Write changes only the frames of fields that differ from what Open read; every other frame, the audio and
+// the file's owner, group and mode stay as they were. A file that could not be read is never written.
+class TagFile
+{
+public:
+    QString path;
+    QString album;
+    QString artist;
+    QString comment;
+    QString title;
+    QString year;
+    QString sizeText;   // file size in KiB as text; empty for an untagged or unreadable file
+    QString track;
+    int genre = -1;     // index into GenreTable, -1 for no genre
+
+    // Reads the tags of the file. Returns false when the file could not be read (missing, no permission,
+    // not a regular file); the fields are then empty and ReadError() says why.
+    bool Open(const QString &fullPath);
+    // Writes the changed fields. On failure returns false with a reason in `error`; the file is unchanged.
+    bool Write(QString *error = nullptr);
+    // Removes the ID3v1 and ID3v2 tags; the audio stays as it is.
+    bool RemoveTags(QString *error = nullptr);
+
+    bool IsEmpty() const;
+    // Stores the text as the track unless it reads as a number below 0 or above 4096 (then the track is cleared).
+    void SetTrack(const QString &text);
+    QString GenreName() const;
+
+    bool IsReadable() const { return m_readable; }
+    QString ReadError() const { return m_readError; }
+
+    // C's atoi on a text: leading blanks, an optional sign, digits up to the first non-digit, 0 without digits.
+    static long long LeadingNumber(const QString &text);
+
+private:
+    struct Fields
+    {
+        QString album, artist, comment, title, year, track;
+        int genre = -1;
+    };
+    Fields CurrentFields() const;
+
+    Fields m_opened;
+    bool m_readable = false;
+    QString m_readError;
+};

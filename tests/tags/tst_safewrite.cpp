@@ -1,0 +1,83 @@
+// A tag write must never damage the song: not when the disk fills up, not when the process dies half-way.
+
+#include "tags/tagfile.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace testmp3;
+
+class TestSafeWrite : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void fullDiskLeavesFileAsItWas();
+    void killedWriterLeavesOldOrNewFile();
+};
+
+void TestSafeWrite::fullDiskLeavesFileAsItWas()
+{
+    // A file-size limit makes every write past it fail with EFBIG, as a full disk fails with ENOSPC.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("song.mp3"));
+    const QByteArray bytes = Tag(Frame("TIT2", Latin1Body("old"))) + Audio(200) + V1("old", "", "", "", "", 0, 255);
+    QVERIFY(WriteFile(path, bytes));
+
+    struct rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = rlim_t(bytes.size() / 2);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+
+    TagFile tag;
+    QVERIFY(tag.Open(path));
+    tag.title = QString(4000, QLatin1Char('n'));
+    QString error;
+    const bool written = tag.Write(&error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY(!written);
+    QVERIFY2(error.contains(QLatin1String("song.mp3")), qPrintable(error));
+    QCOMPARE(ReadFile(path), bytes);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("song.mp3")});
+}
+
+void TestSafeWrite::killedWriterLeavesOldOrNewFile()
+{
+    // A large song whose tag must grow, so every write copies the audio; the writer is killed at varying moments.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.mp3"));
+    const QByteArray audio = Audio(60000, 3);   // about 25 MB
+    const QByteArray original = Tag(Frame("TIT2", Latin1Body("old"))) + audio;
+    const QString newTitle = QString(3000, QLatin1Char('k'));
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 12; ++round) {
+        QVERIFY(WriteFile(path, original));
+        QProcess writer;
+        writer.start(QStringLiteral(CLI_PATH), {QStringLiteral("set"), QStringLiteral("--title"), newTitle, path});
+        QVERIFY(writer.waitForStarted());
+        QTest::qSleep(5 + round * 9);
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        writer.waitForFinished();
+
+        const QByteArray now = ReadFile(path);
+        QCOMPARE(AudioOf(now), audio);
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        if (tag.title == QLatin1String("old"))
+            ++sawOld;
+        else if (tag.title == newTitle)
+            ++sawNew;
+        else
+            QFAIL("the file is neither the old nor the new one");
+    }
+    qInfo("killed writes left %d old and %d new files", sawOld, sawNew);
+}
+
+QTEST_GUILESS_MAIN(TestSafeWrite)
+#include "tst_safewrite.moc"
