@@ -1,0 +1,35 @@
+#pragma once
+
+#include "tracklist/tracksort.h"
+
+#include <QTableView>
+
+class SortHeaderCtrl;
+class TrackListModel;
+
+// A report-style list whose column headers sort the rows: a click sorts by one column, Ctrl+click adds the
+// column as a further key, and each click on a column reverses its own direction. Full-row selection, movable
+// header sections, grid lines on request. The sort runs in the model, so selections survive it.
+class CMultiColumnSortListView : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit CMultiColumnSortListView(QWidget *parent = nullptr);
+
+    void SortColumn(int column, bool multi);
+    void SetColumnSortAscending(int column, bool ascending) { m_keys.SetColumnSortAscending(column, ascending); }
+    bool IsColumnSortAscending(int column) const { return m_keys.IsColumnSortAscending(column); }
+    SortHeaderCtrl *Header() const { return m_header; }
+    void SetGridLines(bool on) { setShowGrid(on); }
+
+protected:
+    virtual TrackListModel *SortModel() const = 0;
+    // Saves the widths and visibility of the columns; runs when a divider drag ends.
+    virtual void SaveColumnLayout() = 0;
+
+private:
+    void OnHeaderClicked(int column);
+
+    SortHeaderCtrl *m_header;
+    SortKeys m_keys;
+};

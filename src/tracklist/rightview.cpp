@@ -1,0 +1,220 @@
+#include "tracklist/rightview.h"
+
+#include "app/appsettings.h"
+#include "platform/drives.h"
+#include "tracklist/sortheaderctrl.h"
+#include "tracklist/tracklistmodel.h"
+#include "tree/documentsfolder.h"
+#include "tree/scanningdlg.h"
+#include "tree/scanstate.h"
+#include "tree/walkworker.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+namespace {
+
+// How long StopWalk waits for the worker to notice the stop flag before it sorts what is there.
+constexpr unsigned long kStopWaitMs = 1000;
+
+} // namespace
+
+CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
+    : CMultiColumnSortListView(parent), m_settings(settings), m_state(state), m_model(new TrackListModel(this)),
+      m_columns(DefaultColumnDefs())
+{
+    setModel(m_model);
+    SetGridLines(m_settings.grid);
+    BuildExtensionSet();
+    ApplyColumnLayout();
+}
+
+CRightView::~CRightView() { StopAndWait(); }
+
+void CRightView::ApplyColumnLayout()
+{
+    for (int i = 0; i < kColumnCount; ++i)
+        m_columns[std::size_t(i)].visible = ColumnListEntry(m_settings.columnVisible, i);
+    QHeaderView *header = horizontalHeader();
+    for (int i = 0; i < kColumnCount; ++i) {
+        if (m_columns[std::size_t(i)].visible) {
+            header->showSection(i);
+            header->resizeSection(i, ColumnWidth(i));
+        } else {
+            header->hideSection(i);
+        }
+    }
+}
+
+int CRightView::ColumnWidth(int column) const { return ::ColumnWidth(column, m_settings, m_columns); }
+
+void CRightView::SaveColumnLayout()
+{
+    QString widths;
+    QString visible;
+    const QHeaderView *header = horizontalHeader();
+    for (int i = 0; i < header->count(); ++i) {
+        widths += QString::number(header->isSectionHidden(i) ? 0 : header->sectionSize(i)) + QLatin1Char(',');
+        visible += QString::number(m_columns[std::size_t(i)].visible) + QLatin1Char(',');
+    }
+    m_settings.columnWidths = widths;
+    m_settings.columnVisible = visible;
+}
+
+void CRightView::BuildExtensionSet() { m_extensions.Build(m_settings); }
+
+int CRightView::RowCounter() const { return m_model->RowCounter(); }
+
+bool CRightView::AddFile(const QString &fullPath) { return m_model->AddFile(fullPath); }
+
+void CRightView::FillTagCells(int row, const TagFile *tag) { m_model->FillTagCells(row, tag); }
+
+QString CRightView::RowFullPath(int row) const { return m_model->RowFullPath(row); }
+
+bool CRightView::IsWalking() const { return m_worker && m_worker->isRunning(); }
+
+void CRightView::ListFolder(const QString &path)
+{
+    // A listing must never run beside another one: both would fill the list at once.
+    StopAndWait();
+    m_state.scanning.store(1);
+    if (!m_state.addListMode.load())
+        m_model->Clear();
+    m_currentFolder = DocumentsFolder::Current().ToFileSystem(path);
+    auto *worker = new ListingWorker(m_state, m_extensions, m_model->ListedKeys(), m_currentFolder,
+                                     m_state.subfolderMode.load() != 0, this);
+    Q_EMIT ListingStarted();
+    StartWorker(worker);
+}
+
+void CRightView::RunComputerScan()
+{
+    StopAndWait();
+    m_model->Clear();
+    m_currentFolder.clear();
+    m_state.scanning.store(1);
+    const auto drives = ScanWorker::AcceptedDrives(platform::ListDrives(), m_settings.removable, m_settings.cdrom);
+    StartWorker(new ScanWorker(m_state, m_extensions, drives, this));
+
+    CScanningDlg dialog([this] { return m_currentFolder; }, window());
+    dialog.exec();   // ends only by Cancel, Esc or the close box
+    StopWalk();
+}
+
+void CRightView::StartWorker(WalkWorker *worker)
+{
+    m_worker = worker;
+    connect(worker, &WalkWorker::RowsReady, this, &CRightView::TakeRows, Qt::QueuedConnection);
+    connect(worker, &QThread::finished, this, &CRightView::OnWorkerFinished, Qt::QueuedConnection);
+    worker->start();
+    if (!worker->isRunning() && !worker->isFinished()) {
+        // The thread could not be started: leave the flags as they were before, not "scanning" forever.
+        m_state.scanning.store(0);
+        m_state.progressTick.store(-1);
+        m_worker = nullptr;
+        worker->deleteLater();
+        Q_EMIT WalkFinished();
+    }
+}
+
+void CRightView::TakeRows()
+{
+    if (!m_worker)
+        return;
+    std::vector<TrackRecord> rows = m_worker->TakeRows();
+    if (rows.empty())
+        return;
+    const bool atBottom = verticalScrollBar()->value() >= verticalScrollBar()->maximum() - 1;
+    m_model->AppendRows(std::move(rows));
+    // Keep the newest rows in view while a folder fills, unless the user scrolled away.
+    if (atBottom && m_state.scanning.load())
+        scrollToBottom();
+}
+
+void CRightView::OnWorkerFinished()
+{
+    WalkWorker *worker = qobject_cast<WalkWorker *>(sender());
+    if (!worker || worker != m_worker)
+        return;   // already handled by StopAndWait
+    TakeRows();
+    m_worker = nullptr;
+    worker->deleteLater();
+    Q_EMIT WalkFinished();
+}
+
+void CRightView::StopAndWait()
+{
+    if (!m_worker)
+        return;
+    m_state.stop.store(1);
+    WalkWorker *worker = m_worker;
+    worker->wait();
+    TakeRows();
+    m_worker = nullptr;
+    worker->disconnect(this);
+    worker->deleteLater();
+    m_state.stop.store(0);
+    Q_EMIT WalkFinished();
+}
+
+void CRightView::StopWalk()
+{
+    m_state.stop.store(1);
+    if (m_worker) {
+        WalkWorker *worker = m_worker;
+        if (worker->wait(kStopWaitMs)) {
+            TakeRows();
+            m_worker = nullptr;
+            worker->disconnect(this);
+            worker->deleteLater();
+            m_state.stop.store(0);
+            Q_EMIT WalkFinished();
+        }
+        // A worker stuck in slow I/O ends by itself at its next entry; rows it adds then land unsorted.
+    } else {
+        m_state.stop.store(0);
+    }
+    SetColumnSortAscending(0, false);
+    SetColumnSortAscending(1, false);
+    SortColumn(0, false);
+    SortColumn(1, false);
+    m_state.subfolderMode.store(0);
+}
+
+bool CRightView::viewportEvent(QEvent *event)
+{
+    // While a walk fills the list, mouse buttons are ignored: no command may act on half-listed rows.
+    if (m_state.scanning.load()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::ContextMenu:
+            event->accept();
+            return true;
+        default:
+            break;
+        }
+    }
+    return CMultiColumnSortListView::viewportEvent(event);
+}
+
+void CRightView::keyPressEvent(QKeyEvent *event)
+{
+    if (m_state.scanning.load()) {
+        event->ignore();   // let Esc and Ctrl+S reach the window's commands
+        return;
+    }
+    CMultiColumnSortListView::keyPressEvent(event);
+}
+
+void CRightView::keyReleaseEvent(QKeyEvent *event)
+{
+    if (m_state.scanning.load()) {
+        event->ignore();
+        return;
+    }
+    CMultiColumnSortListView::keyReleaseEvent(event);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "tracklist/extensionset.h"
+#include "tracklist/multicolumnsortlistview.h"
+#include "tracklist/trackrecord.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <array>
+
+class AppSettings;
+class TagFile;
+class TrackListModel;
+class WalkWorker;
+struct ScanState;
+
+// The right-hand pane: the track list. Fills itself from folders through a worker thread, shows the rows of its
+// model, and offers the row operations every command uses. While a walk runs it ignores keyboard and mouse input.
+class CRightView : public CMultiColumnSortListView
+{
+    Q_OBJECT
+public:
+    CRightView(AppSettings &settings, ScanState &state, QWidget *parent = nullptr);
+    ~CRightView() override;
+
+    TrackListModel *Model() const { return m_model; }
+
+    // Replaces (or in add-list mode extends) the list with the files of a folder, walking subfolders when the
+    // subfolder mode is set. A listing still running is stopped first.
+    void ListFolder(const QString &path);
+    // Scan All: lists every accepted drive behind the "Scanning..." dialog.
+    void RunComputerScan();
+    // Stops the running walk, keeps the rows found, sorts them by name and extension.
+    void StopWalk();
+    // Stops the running walk and waits for its thread to end (on quit, before a new walk).
+    void StopAndWait();
+    bool IsWalking() const;
+
+    bool AddFile(const QString &fullPath);
+    void FillTagCells(int row, const TagFile *tag);
+    QString RowFullPath(int row) const;
+    void BuildExtensionSet();
+    bool IsExtensionAccepted(const QString &extension) const { return m_extensions.IsAccepted(extension); }
+    int ColumnWidth(int column) const;
+    void SaveColumnLayout() override;
+    // Applies "ColumnVisible" and the widths to the header (start-up, and after the options change).
+    void ApplyColumnLayout();
+
+    QString CurrentFolder() const { return m_currentFolder; }
+    int RowCounter() const;
+    const std::array<ColumnDef, kColumnCount> &Columns() const { return m_columns; }
+
+Q_SIGNALS:
+    // A listing worker started or ended: the folder tree is disabled in between.
+    void ListingStarted();
+    void WalkFinished();
+
+protected:
+    TrackListModel *SortModel() const override { return m_model; }
+    bool viewportEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    void StartWorker(WalkWorker *worker);
+    void TakeRows();
+    void OnWorkerFinished();
+
+    AppSettings &m_settings;
+    ScanState &m_state;
+    TrackListModel *m_model;
+    ExtensionSet m_extensions;
+    std::array<ColumnDef, kColumnCount> m_columns;
+    QString m_currentFolder;
+    QPointer<WalkWorker> m_worker;
+};

@@ -1,0 +1,66 @@
+#include "tracklist/sortheaderctrl.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+SortHeaderCtrl::SortHeaderCtrl(QWidget *parent)
+    : QHeaderView(Qt::Horizontal, parent), m_up(QStringLiteral(":/sortup.png")), m_down(QStringLiteral(":/sortdown.png"))
+{
+    setSectionsClickable(true);
+    setSectionsMovable(true);
+    setSortIndicatorShown(false);
+    setHighlightSections(false);
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(this, &QHeaderView::sectionResized, this, [this] { m_resizedDuringPress = true; });
+}
+
+void SortHeaderCtrl::SetSortImage(int column, bool ascending)
+{
+    m_images.insert(column, ascending ? 1 : -1);
+    viewport()->update();
+}
+
+void SortHeaderCtrl::RemoveSortImage(int column)
+{
+    m_images.remove(column);
+    viewport()->update();
+}
+
+void SortHeaderCtrl::RemoveAllSortImages()
+{
+    m_images.clear();
+    viewport()->update();
+}
+
+int SortHeaderCtrl::SortImage(int column) const { return m_images.value(column, 0); }
+
+void SortHeaderCtrl::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const
+{
+    const int image = m_images.value(logicalIndex, 0);
+    if (image == 0 || rect.width() < 24) {
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        return;
+    }
+    // Leave room for the arrow at the right end of the section, then draw it there.
+    painter->save();
+    QHeaderView::paintSection(painter, rect, logicalIndex);
+    painter->restore();
+    const QPixmap &pixmap = image > 0 ? m_up : m_down;
+    const QPoint at(rect.right() - pixmap.width() - 6, rect.center().y() - pixmap.height() / 2);
+    painter->drawPixmap(at, pixmap);
+}
+
+void SortHeaderCtrl::mousePressEvent(QMouseEvent *event)
+{
+    m_resizedDuringPress = false;
+    QHeaderView::mousePressEvent(event);
+}
+
+void SortHeaderCtrl::mouseReleaseEvent(QMouseEvent *event)
+{
+    QHeaderView::mouseReleaseEvent(event);
+    if (m_resizedDuringPress) {
+        m_resizedDuringPress = false;
+        Q_EMIT DividerDragEnded();
+    }
+}

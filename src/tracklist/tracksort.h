@@ -1,0 +1,48 @@
+#pragma once
+
+#include "tracklist/trackrecord.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+// The header's sort state: the key columns in order (primary first) and each column's last direction.
+// A plain click sorts by one column; a Ctrl+click appends the column as the least significant key (or moves it
+// there). Each click reverses the clicked column's own direction.
+class SortKeys
+{
+public:
+    static constexpr int kMaxKeys = 64;
+
+    struct Pass
+    {
+        int column;
+        bool ascending;
+    };
+
+    // Applies a header click and returns the sort passes to run, in order (least significant key first).
+    std::vector<Pass> Click(int column, bool multi);
+
+    void SetColumnSortAscending(int column, bool ascending);
+    bool IsColumnSortAscending(int column) const;
+    const std::vector<int> &Keys() const { return m_keys; }
+
+private:
+    std::vector<int> m_keys;
+    std::uint64_t m_ascendingBits = 0;   // only the low 32 bits are used: columns are taken modulo 32
+};
+
+// Orders texts the way the list does: case ignored, so "abc" and "ABC" are equal; numbers sort as text.
+// Folds each text once; compare the folded forms with CompareFolded.
+QString SortKey(const QString &text);
+int CompareFolded(const QString &a, const QString &b);
+
+// Reorders `order` (indexes into `rows`) stably by one column.
+void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending);
+
+// The arrangement of `rows` after the passes, each stable, in turn: the old index of each row in the new order.
+std::vector<int> SortedOrder(const std::vector<TrackRecord> &rows, const std::vector<SortKeys::Pass> &passes);
+
+// Sorts `rows` in place by the passes.
+void ApplySortPasses(std::vector<TrackRecord> &rows, const std::vector<SortKeys::Pass> &passes);

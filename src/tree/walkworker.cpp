@@ -1,0 +1,105 @@
+#include "tree/walkworker.h"
+
+#include "tree/folderwalker.h"
+#include "tree/scanstate.h"
+
+#include <QMutexLocker>
+
+namespace {
+
+constexpr qint64 kFlushMs = 50;
+
+} // namespace
+
+WalkWorker::WalkWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QObject *parent)
+    : QThread(parent), m_state(state), m_extensions(extensions), m_listed(std::move(listed))
+{
+}
+
+std::vector<TrackRecord> WalkWorker::TakeRows()
+{
+    QMutexLocker lock(&m_mutex);
+    m_signalled = false;
+    std::vector<TrackRecord> rows;
+    rows.swap(m_ready);
+    return rows;
+}
+
+void WalkWorker::Collect(TrackRecord &&row)
+{
+    m_batch.push_back(std::move(row));
+    if (m_sinceFlush.elapsed() >= kFlushMs)
+        Flush();
+}
+
+void WalkWorker::Flush()
+{
+    m_sinceFlush.restart();
+    if (m_batch.empty())
+        return;
+    bool notify = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_ready.empty())
+            m_ready.swap(m_batch);
+        else
+            std::move(m_batch.begin(), m_batch.end(), std::back_inserter(m_ready));
+        notify = !m_signalled;
+        m_signalled = true;
+    }
+    m_batch.clear();
+    if (notify)
+        Q_EMIT RowsReady();
+}
+
+void WalkWorker::run()
+{
+    m_state.stop.store(0);
+    m_sinceFlush.start();
+    FolderWalker walker(m_state, m_extensions, [this](TrackRecord &&row) { Collect(std::move(row)); });
+    walker.SetListed(std::move(m_listed));
+    Walk(walker);
+    Flush();
+    m_state.progressTick.store(-1);
+    m_state.scanning.store(0);
+    m_state.stop.store(0);
+}
+
+ListingWorker::ListingWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed,
+                             QString folder, bool recurse, QObject *parent)
+    : WalkWorker(state, extensions, std::move(listed), parent), m_folder(std::move(folder)), m_recurse(recurse)
+{
+}
+
+void ListingWorker::Walk(FolderWalker &walker) { walker.WalkFolder(m_folder, m_recurse); }
+
+ScanWorker::ScanWorker(ScanState &state, const ExtensionSet &extensions, std::vector<platform::Drive> drives,
+                       QObject *parent)
+    : WalkWorker(state, extensions, QSet<QByteArray>(), parent), m_drives(std::move(drives))
+{
+}
+
+std::vector<platform::Drive> ScanWorker::AcceptedDrives(const std::vector<platform::Drive> &drives, bool removable,
+                                                        bool cdrom)
+{
+    std::vector<platform::Drive> accepted;
+    for (const platform::Drive &drive : drives) {
+        if (drive.kind == platform::DriveKind::Removable && !removable)
+            continue;
+        if (drive.kind == platform::DriveKind::CdRom && !cdrom)
+            continue;
+        accepted.push_back(drive);
+    }
+    return accepted;
+}
+
+void ScanWorker::Walk(FolderWalker &walker)
+{
+    m_state.scanning.store(1);
+    // Each drive is walked on its own file system, so "/" does not wander into /proc or into the other drives.
+    walker.SetStayOnDevice(true);
+    for (const platform::Drive &drive : m_drives) {
+        if (!walker.WalkFolder(drive.root, true))
+            break;
+    }
+}

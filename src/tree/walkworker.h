@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/drives.h"
+#include "tracklist/extensionset.h"
+#include "tracklist/trackrecord.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+
+#include <vector>
+
+class FolderWalker;
+struct ScanState;
+
+// A thread that walks folders and hands the rows it finds to the GUI thread in batches, in walk order: the first
+// within about 100 ms, then at least every 50 ms while rows come. It reads tags on its own thread, never touches
+// widgets, and stops at the next directory entry once ScanState::stop is set. At its end it sets the progress
+// tick to -1 and clears the scanning and stop flags.
+class WalkWorker : public QThread
+{
+    Q_OBJECT
+public:
+    WalkWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QObject *parent = nullptr);
+
+    // Takes the rows found so far (GUI thread).
+    std::vector<TrackRecord> TakeRows();
+
+Q_SIGNALS:
+    // Rows are waiting for TakeRows. Sent once per batch, not again until the rows were taken.
+    void RowsReady();
+
+protected:
+    void run() final;
+    virtual void Walk(FolderWalker &walker) = 0;
+
+    ScanState &m_state;
+
+private:
+    void Collect(TrackRecord &&row);
+    void Flush();
+
+    ExtensionSet m_extensions;
+    QSet<QByteArray> m_listed;
+    std::vector<TrackRecord> m_batch;   // worker side
+    QElapsedTimer m_sinceFlush;
+    QMutex m_mutex;
+    std::vector<TrackRecord> m_ready;   // guarded by m_mutex
+    bool m_signalled = false;           // guarded by m_mutex
+};
+
+// Lists one folder, with or without its subfolders.
+class ListingWorker : public WalkWorker
+{
+    Q_OBJECT
+public:
+    ListingWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QString folder,
+                  bool recurse, QObject *parent = nullptr);
+
+protected:
+    void Walk(FolderWalker &walker) override;
+
+private:
+    QString m_folder;
+    bool m_recurse;
+};
+
+// Walks every drive given, with subfolders, each on its own file system only.
+class ScanWorker : public WalkWorker
+{
+    Q_OBJECT
+public:
+    ScanWorker(ScanState &state, const ExtensionSet &extensions, std::vector<platform::Drive> drives,
+               QObject *parent = nullptr);
+
+    // The drives a computer scan walks: removable and CD-ROM drives only when the settings allow them.
+    static std::vector<platform::Drive> AcceptedDrives(const std::vector<platform::Drive> &drives, bool removable,
+                                                        bool cdrom);
+
+protected:
+    void Walk(FolderWalker &walker) override;
+
+private:
+    std::vector<platform::Drive> m_drives;
+};
