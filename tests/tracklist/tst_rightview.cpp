@@ -1,0 +1,261 @@
+#include "app/appsettings.h"
+#include "res/resources.h"
+#include "tracklist/rightview.h"
+#include "tracklist/sortheaderctrl.h"
+#include "tracklist/tracklistmodel.h"
+#include "tree/scanningdlg.h"
+#include "tree/scanstate.h"
+#include "testmp3.h"
+
+#include <QtTest>
+#include <QHeaderView>
+
+namespace {
+
+AppSettings DefaultSettings()
+{
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    AppSettings s;
+    s.Load(store);
+    return s;
+}
+
+QStringList ColumnTexts(const TrackListModel *model, Column c)
+{
+    QStringList out;
+    for (const auto &r : model->Rows())
+        out << r[c];
+    return out;
+}
+
+void ClickHeader(CRightView &view, int column, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton)
+{
+    QHeaderView *h = view.horizontalHeader();
+    const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2);
+    QTest::mouseClick(h->viewport(), button, mods, at);
+}
+
+} // namespace
+
+class TestRightView : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void listsFolderAndEnds();
+    void headerClicksSort();
+    void selectionSurvivesSort();
+    void stopWalkKeepsRowsAndSorts();
+    void newListingStopsTheRunningOne();
+    void destroyingViewDuringWalk();
+    void inputIgnoredWhileScanning();
+    void columnLayoutRoundTrip();
+    void scanningDialogCaption();
+
+private:
+    void WaitIdle(CRightView &view);
+    QTemporaryDir m_dir;
+    QString m_big;
+    ScanState m_state;
+    AppSettings m_settings;
+};
+
+void TestRightView::initTestCase()
+{
+    InitGuiResources();
+    using namespace testmp3;
+    const QStringList artists{"delta", "Alpha", "charlie", "Bravo"};
+    for (int i = 0; i < 4; ++i) {
+        WriteFile(m_dir.filePath(QStringLiteral("t%1.mp3").arg(i)),
+                  Tag(Frame("TIT2", Latin1Body(QStringLiteral("Song %1").arg(3 - i))) + Frame("TPE1", Latin1Body(artists[i])) +
+                      Frame("TALB", Latin1Body(i % 2 ? "Y" : "X"))) + Audio(1));
+    }
+    m_big = m_dir.filePath(QStringLiteral("big"));
+    for (int d = 0; d < 40; ++d) {
+        QDir().mkpath(m_big + QStringLiteral("/%1").arg(d));
+        for (int f = 0; f < 50; ++f)
+            WriteFile(m_big + QStringLiteral("/%1/%2.mp3").arg(d).arg(f), Tag(Frame("TIT2", Latin1Body("t"))) + Audio(1));
+    }
+}
+
+void TestRightView::init()
+{
+    m_settings = DefaultSettings();
+    m_state.scanning = 0;
+    m_state.stop = 0;
+    m_state.subfolderMode = 0;
+    m_state.addListMode = 0;
+    m_state.progressTick = -1;
+}
+
+void TestRightView::cleanup() { QCOMPARE(m_state.scanning.load(), 0); }
+
+void TestRightView::WaitIdle(CRightView &view)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!view.IsWalking() && m_state.scanning.load() == 0, 20000);
+    QTest::qWait(20);   // let the last queued batch arrive
+}
+
+void TestRightView::listsFolderAndEnds()
+{
+    CRightView view(m_settings, m_state);
+    QSignalSpy started(&view, &CRightView::ListingStarted);
+    QSignalSpy finished(&view, &CRightView::WalkFinished);
+    view.ListFolder(m_dir.path());
+    QCOMPARE(started.size(), 1);
+    QVERIFY(finished.wait(10000));
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 4);
+    QCOMPARE(view.RowCounter(), 4);
+    QCOMPARE(view.CurrentFolder(), m_dir.path());
+    QCOMPARE(m_state.progressTick.load(), -1);
+
+    // Add-list mode keeps the rows and adds none twice.
+    m_state.addListMode = 1;
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 4);
+}
+
+void TestRightView::headerClicksSort()
+{
+    CRightView view(m_settings, m_state);
+    view.resize(1200, 400);
+    view.show();
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    const int title = int(Column::Title), artist = int(Column::Artist), album = int(Column::Album);
+
+    ClickHeader(view, artist);
+    QCOMPARE(ColumnTexts(view.Model(), Column::Artist), (QStringList{"Alpha", "Bravo", "charlie", "delta"}));
+    QCOMPARE(view.Header()->SortImage(artist), 1);
+    ClickHeader(view, artist);
+    QCOMPARE(ColumnTexts(view.Model(), Column::Artist), (QStringList{"delta", "charlie", "Bravo", "Alpha"}));
+    QCOMPARE(view.Header()->SortImage(artist), -1);
+
+    ClickHeader(view, title, {}, Qt::RightButton);   // a right click does not sort
+    QCOMPARE(ColumnTexts(view.Model(), Column::Artist), (QStringList{"delta", "charlie", "Bravo", "Alpha"}));
+
+    ClickHeader(view, album);
+    QCOMPARE(view.Header()->SortImage(artist), 0);
+    ClickHeader(view, artist, Qt::ControlModifier);   // album, then artist within it (artist ascending again)
+    QCOMPARE(ColumnTexts(view.Model(), Column::Album), (QStringList{"X", "X", "Y", "Y"}));
+    QCOMPARE(ColumnTexts(view.Model(), Column::Artist), (QStringList{"charlie", "delta", "Alpha", "Bravo"}));
+    QCOMPARE(view.Header()->SortImage(album), 1);
+    QCOMPARE(view.Header()->SortImage(artist), 1);
+}
+
+void TestRightView::selectionSurvivesSort()
+{
+    CRightView view(m_settings, m_state);
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    int row = 0;
+    while (view.Model()->Row(row)[Column::Artist] != QLatin1String("charlie"))
+        ++row;
+    view.selectRow(row);
+    view.SortColumn(int(Column::Artist), false);
+    const QModelIndexList selected = view.selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(view.Model()->Row(selected.first().row())[Column::Artist], QStringLiteral("charlie"));
+    QCOMPARE(view.currentIndex().row(), selected.first().row());
+}
+
+void TestRightView::stopWalkKeepsRowsAndSorts()
+{
+    CRightView view(m_settings, m_state);
+    m_state.subfolderMode = 1;
+    QSignalSpy finished(&view, &CRightView::WalkFinished);
+    view.ListFolder(m_big);
+    QTRY_VERIFY_WITH_TIMEOUT(view.Model()->rowCount() > 0 || !view.IsWalking(), 10000);
+    view.StopWalk();
+    QCOMPARE(m_state.subfolderMode.load(), 0);
+    QCOMPARE(m_state.scanning.load(), 0);
+    QVERIFY(!view.IsWalking());
+    const int kept = view.Model()->rowCount();
+    QVERIFY(kept > 0 && kept <= 2000);
+    QCOMPARE(finished.size(), 1);
+    // Sorted by name, then by extension: within one extension the names ascend.
+    QStringList names = ColumnTexts(view.Model(), Column::Filename);
+    QStringList sorted = names;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
+        return a.toCaseFolded() < b.toCaseFolded();
+    });
+    QCOMPARE(names, sorted);
+}
+
+void TestRightView::newListingStopsTheRunningOne()
+{
+    CRightView view(m_settings, m_state);
+    m_state.subfolderMode = 1;
+    view.ListFolder(m_big);
+    m_state.subfolderMode = 0;
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 4);
+    for (const auto &r : view.Model()->Rows())
+        QCOMPARE(r[Column::Path], m_dir.path() + QLatin1Char('/'));
+}
+
+void TestRightView::destroyingViewDuringWalk()
+{
+    {
+        CRightView view(m_settings, m_state);
+        m_state.subfolderMode = 1;
+        view.ListFolder(m_big);
+    }   // the view stops its worker and waits for it
+    QCOMPARE(m_state.scanning.load(), 0);
+    m_state.subfolderMode = 0;
+}
+
+void TestRightView::inputIgnoredWhileScanning()
+{
+    CRightView view(m_settings, m_state);
+    view.resize(800, 300);
+    view.show();
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    m_state.scanning = 1;
+    const QRect cell = view.visualRect(view.Model()->index(2, 0));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(view.selectionModel()->selectedRows().isEmpty());
+    m_state.scanning = 0;
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(view.selectionModel()->selectedRows().size(), 1);
+}
+
+void TestRightView::columnLayoutRoundTrip()
+{
+    m_settings.columnVisible = QStringLiteral("1,0,1,");
+    m_settings.columnWidths = QStringLiteral("150,35,90,");
+    m_settings.grid = 0;
+    CRightView view(m_settings, m_state);
+    QVERIFY(!view.showGrid());
+    QVERIFY(view.horizontalHeader()->isSectionHidden(1));
+    QVERIFY(view.horizontalHeader()->isSectionHidden(5));   // missing entries read as hidden
+    QCOMPARE(view.horizontalHeader()->sectionSize(0), 150);
+    view.horizontalHeader()->resizeSection(2, 222);
+    view.SaveColumnLayout();
+    QCOMPARE(m_settings.columnWidths, QStringLiteral("150,0,222,0,0,0,0,0,0,0,"));
+    QCOMPARE(m_settings.columnVisible, QStringLiteral("1,0,1,0,0,0,0,0,0,0,"));
+}
+
+void TestRightView::scanningDialogCaption()
+{
+    QString folder;
+    CScanningDlg dialog([&] { return folder; });
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Scanning..."));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(), QStringLiteral("..."), 2000);
+    folder = QStringLiteral("/media/music");
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(), QStringLiteral("/media/music..."), 2000);
+    const auto *animation = dialog.findChild<ScanAnimation *>();
+    QVERIFY(animation);
+    const int frame = animation->Frame();
+    QTRY_VERIFY_WITH_TIMEOUT(animation->Frame() != frame, 2000);
+}
+
+QTEST_MAIN(TestRightView)
+#include "tst_rightview.moc"

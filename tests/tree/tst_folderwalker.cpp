@@ -1,0 +1,249 @@
+#include "app/appsettings.h"
+#include "tracklist/tracklistmodel.h"
+#include "tree/folderwalker.h"
+#include "tree/scanstate.h"
+#include "tree/walkworker.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+namespace {
+
+ExtensionSet Extensions(bool all = false)
+{
+    AppSettings s;
+    s.aviExt = s.mp3Ext = s.wavExt = 1;
+    s.allExt = all;
+    ExtensionSet set;
+    set.Build(s);
+    return set;
+}
+
+QStringList Names(const std::vector<TrackRecord> &rows)
+{
+    QStringList out;
+    for (const auto &r : rows)
+        out << r[Column::Filename] + QLatin1Char('.') + r[Column::Ext];
+    return out;
+}
+
+} // namespace
+
+class TestFolderWalker : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void walkListsAcceptedFilesOnce();
+    void duplicatesAcrossListings();
+    void notRecursingTreatsFoldersAsFiles();
+    void stopMidWalkKeepsRows();
+    void symlinkLoopEnds();
+    void progressTickWraps();
+    void workerDeliversBatchesInWalkOrder();
+    void workerStopsAndClearsFlags();
+    void modelKeepsCounterAfterRemovals();
+    void acceptedDrives();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_root;
+};
+
+void TestFolderWalker::initTestCase()
+{
+    using namespace testmp3;
+    m_root = m_dir.path() + QStringLiteral("/lib");
+    QDir().mkpath(m_root + QStringLiteral("/Artist/Album"));
+    QDir().mkpath(m_root + QStringLiteral("/folder.mp3"));
+    WriteFile(m_root + QStringLiteral("/a.b.mp3"), Tag(Frame("TIT2", Latin1Body("AB"))) + Audio(1));
+    WriteFile(m_root + QStringLiteral("/SONG.MP3"), Tag(Frame("TIT2", Latin1Body("Loud"))) + Audio(1));
+    WriteFile(m_root + QStringLiteral("/clip.wav"), Audio(1));
+    WriteFile(m_root + QStringLiteral("/notes.txt"), "x");
+    WriteFile(m_root + QStringLiteral("/README"), "x");
+    WriteFile(m_root + QStringLiteral("/.hidden.mp3"), Audio(1));
+    WriteFile(m_root + QStringLiteral("/Artist/Album/01.mp3"), Tag(Frame("TIT2", Latin1Body("One"))) + Audio(1));
+    WriteFile(m_root + QStringLiteral("/Artist/Album/02.mp3"), Audio(1));
+}
+
+void TestFolderWalker::walkListsAcceptedFilesOnce()
+{
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    QVERIFY(walker.WalkFolder(m_root, true));
+    QStringList names = Names(rows);
+    names.sort();
+    QCOMPARE(names, (QStringList{".hidden.mp3", "01.mp3", "02.mp3", "SONG.MP3", "a.b.mp3", "clip.wav"}));
+    for (const auto &r : rows) {
+        if (r[Column::Filename] == QLatin1String("SONG"))
+            QCOMPARE(r[Column::Title], QStringLiteral("Loud"));
+        if (r[Column::Ext] == QLatin1String("wav"))
+            QCOMPARE(r[Column::Title], QStringLiteral("Non"));
+    }
+    QVERIFY(!walker.WalkFolder(QString(), true));
+    QVERIFY(walker.WalkFolder(m_root + QStringLiteral("/missing"), true));   // unreadable: no rows, no failure
+}
+
+void TestFolderWalker::duplicatesAcrossListings()
+{
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    walker.WalkFolder(m_root + QStringLiteral("/Artist/Album"), false);
+    walker.WalkFolder(m_root + QStringLiteral("/Artist/Album/"), false);   // same folder again, with a slash
+    QCOMPARE(rows.size(), std::size_t(2));
+
+    // The same names in another folder are other files.
+    QTemporaryDir other;
+    QFile::copy(m_root + QStringLiteral("/Artist/Album/01.mp3"), other.filePath(QStringLiteral("01.mp3")));
+    walker.WalkFolder(other.path(), false);
+    QCOMPARE(rows.size(), std::size_t(3));
+
+    // The model's own test agrees with the walker's.
+    TrackListModel model;
+    QCOMPARE(model.AppendRows(std::vector<TrackRecord>(rows)), 3);
+    QCOMPARE(model.AppendRows(std::vector<TrackRecord>(rows)), 0);
+    QVERIFY(!model.AddFile(RowFullPath(rows.front())));
+    QCOMPARE(model.rowCount(), 3);
+}
+
+void TestFolderWalker::notRecursingTreatsFoldersAsFiles()
+{
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    walker.WalkFolder(m_root, false);
+    QVERIFY(Names(rows).contains(QStringLiteral("folder.mp3")));
+    QVERIFY(!Names(rows).contains(QStringLiteral("01.mp3")));
+    QVERIFY(!Names(rows).contains(QStringLiteral("README")));
+}
+
+void TestFolderWalker::stopMidWalkKeepsRows()
+{
+    QTemporaryDir many;
+    for (int d = 0; d < 5; ++d) {
+        QDir().mkpath(many.filePath(QString::number(d)));
+        for (int f = 0; f < 20; ++f)
+            testmp3::WriteFile(many.filePath(QStringLiteral("%1/%2.wav").arg(d).arg(f)), "x");
+    }
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) {
+        rows.push_back(std::move(r));
+        if (rows.size() == 30)
+            state.stop.store(1);
+    });
+    QVERIFY(!walker.WalkFolder(many.path(), true));
+    QCOMPARE(rows.size(), std::size_t(30));
+}
+
+void TestFolderWalker::symlinkLoopEnds()
+{
+    QTemporaryDir loop;
+    QDir().mkpath(loop.filePath(QStringLiteral("a/b")));
+    testmp3::WriteFile(loop.filePath(QStringLiteral("a/b/x.mp3")), testmp3::Audio(1));
+    QVERIFY(QFile::link(loop.filePath(QStringLiteral("a")), loop.filePath(QStringLiteral("a/b/up"))));
+    QVERIFY(QFile::link(loop.filePath(QStringLiteral("a/b/x.mp3")), loop.filePath(QStringLiteral("a/linked.mp3"))));
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    QVERIFY(walker.WalkFolder(loop.path(), true));
+    QStringList names = Names(rows);
+    names.sort();
+    QCOMPARE(names, (QStringList{"linked.mp3", "x.mp3"}));   // a link to a file is a file; a link to a folder is not followed
+}
+
+void TestFolderWalker::progressTickWraps()
+{
+    QTemporaryDir many;
+    for (int f = 0; f < 150; ++f)
+        testmp3::WriteFile(many.filePath(QStringLiteral("%1.txt").arg(f)), "x");
+    ScanState state;
+    state.progressTick.store(-1);
+    FolderWalker walker(state, Extensions(), [](TrackRecord &&) {});
+    walker.WalkFolder(many.path(), false);
+    QCOMPARE(state.progressTick.load(), 49);   // 150 entries from -1: 0..99, then 0..49
+}
+
+void TestFolderWalker::workerDeliversBatchesInWalkOrder()
+{
+    QTemporaryDir many;
+    for (int f = 0; f < 500; ++f)
+        testmp3::WriteFile(many.filePath(QStringLiteral("%1.wav").arg(f, 4, 10, QLatin1Char('0'))), "x");
+    std::vector<TrackRecord> direct;
+    {
+        ScanState state;
+        FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { direct.push_back(std::move(r)); });
+        walker.WalkFolder(many.path(), false);
+    }
+    ScanState state;
+    state.scanning.store(1);
+    ListingWorker worker(state, Extensions(), {}, many.path(), false);
+    std::vector<TrackRecord> received;
+    connect(&worker, &WalkWorker::RowsReady, this, [&] {
+        for (auto &r : worker.TakeRows())
+            received.push_back(std::move(r));
+    });
+    QSignalSpy finished(&worker, &QThread::finished);
+    worker.start();
+    QVERIFY(finished.wait(10000));
+    for (auto &r : worker.TakeRows())
+        received.push_back(std::move(r));
+    QCOMPARE(Names(received), Names(direct));
+    QCOMPARE(state.scanning.load(), 0);
+    QCOMPARE(state.progressTick.load(), -1);
+}
+
+void TestFolderWalker::workerStopsAndClearsFlags()
+{
+    ScanState state;
+    state.scanning.store(1);
+    state.stop.store(1);   // a stale stop request never reaches a new worker
+    ListingWorker worker(state, Extensions(), {}, m_root, true);
+    worker.start();
+    QVERIFY(worker.wait(10000));
+    QCOMPARE(worker.TakeRows().size(), std::size_t(6));
+    QCOMPARE(state.stop.load(), 0);
+    QCOMPARE(state.scanning.load(), 0);
+}
+
+void TestFolderWalker::modelKeepsCounterAfterRemovals()
+{
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    walker.WalkFolder(m_root, true);
+    TrackListModel model;
+    model.AppendRows(std::move(rows));
+    QCOMPARE(model.RowCounter(), 6);
+    const QString removed = model.RowFullPath(1);
+    model.RemoveRows({1, 3, 1});
+    QCOMPARE(model.rowCount(), 4);
+    QCOMPARE(model.RowCounter(), 6);
+    QVERIFY(model.AddFile(removed));   // a removed file can be listed again
+    QCOMPARE(model.RowCounter(), 7);
+    model.Clear();
+    QCOMPARE(model.RowCounter(), 0);
+}
+
+void TestFolderWalker::acceptedDrives()
+{
+    using platform::Drive;
+    using platform::DriveKind;
+    const std::vector<Drive> drives{{"/", "", "", DriveKind::Fixed},
+                                    {"/media/stick", "", "", DriveKind::Removable},
+                                    {"/media/cd", "", "", DriveKind::CdRom},
+                                    {"/net", "", "", DriveKind::Network}};
+    auto roots = [](const std::vector<Drive> &list) {
+        QStringList out;
+        for (const auto &d : list)
+            out << d.root;
+        return out;
+    };
+    QCOMPARE(roots(ScanWorker::AcceptedDrives(drives, false, true)), (QStringList{"/", "/media/cd", "/net"}));
+    QCOMPARE(roots(ScanWorker::AcceptedDrives(drives, true, false)), (QStringList{"/", "/media/stick", "/net"}));
+}
+
+QTEST_GUILESS_MAIN(TestFolderWalker)
+#include "tst_folderwalker.moc"
