@@ -54,6 +54,8 @@ private Q_SLOTS:
     void inputIgnoredWhileScanning();
     void columnLayoutRoundTrip();
     void scanningDialogCaption();
+    void dividerDragSavesLayout();
+    void computerScanCancelStopsAndSorts();
 
 private:
     void WaitIdle(CRightView &view);
@@ -255,6 +257,49 @@ void TestRightView::scanningDialogCaption()
     QVERIFY(animation);
     const int frame = animation->Frame();
     QTRY_VERIFY_WITH_TIMEOUT(animation->Frame() != frame, 2000);
+}
+
+void TestRightView::dividerDragSavesLayout()
+{
+    CRightView view(m_settings, m_state);
+    view.resize(1200, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QHeaderView *h = view.horizontalHeader();
+    const int edge = h->sectionViewportPosition(0) + h->sectionSize(0) - 1;
+    const int y = h->height() / 2;
+    QTest::mousePress(h->viewport(), Qt::LeftButton, {}, QPoint(edge, y));
+    QMouseEvent move(QEvent::MouseMove, QPointF(edge + 40, y), h->viewport()->mapToGlobal(QPointF(edge + 40, y)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(h->viewport(), &move);
+    QVERIFY(m_settings.columnWidths.isEmpty());   // nothing saved while the drag goes on
+    QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, QPoint(edge + 40, y));
+    QCOMPARE(ColumnListEntry(m_settings.columnWidths, 0), h->sectionSize(0));
+    QVERIFY(h->sectionSize(0) > 120);
+}
+
+void TestRightView::computerScanCancelStopsAndSorts()
+{
+    CRightView view(m_settings, m_state);
+    m_state.addListMode = 1;   // Scan All replaces the list all the same
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 4);
+    QSignalSpy cleared(view.Model(), &QAbstractItemModel::modelReset);
+    bool sawDialog = false;
+    QTimer::singleShot(400, this, [&] {
+        auto *dialog = qobject_cast<CScanningDlg *>(QApplication::activeModalWidget());
+        sawDialog = dialog != nullptr;
+        if (dialog)
+            dialog->reject();
+    });
+    view.RunComputerScan();
+    QVERIFY(sawDialog);
+    QCOMPARE(view.CurrentFolder(), QString());
+    QCOMPARE(m_state.subfolderMode.load(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!view.IsWalking() && m_state.scanning.load() == 0, 20000);
+    QCOMPARE(cleared.size(), 1);
+    m_state.addListMode = 0;
 }
 
 QTEST_MAIN(TestRightView)

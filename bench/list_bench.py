@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Listing benchmark: makes its own corpus of small tagged MP3 files and prints median figures, side by side:
+
+  (a) a floor program that only opens each file and reads its first 10 bytes, its tag and its last 128 bytes;
+  (b) tunegrove-cli list -r over the same files (20,000 and 100,000);
+  (c) the 100,000 list alone, with a second copy (add-list mode: every row checked against 100,000 more),
+      and with the same folder twice (every file a duplicate the second time);
+  (d) sorting 100,000 rows by one and by three columns;
+  (e) memory per row at 100,000 rows;
+  (f) the longest the GUI event loop stays blocked while the list view lists 100,000 files.
+
+Usage: python3 bench/list_bench.py [--runs N] [--out DIR]
+Only the standard library is used. The corpus is kept in DIR (default bench/out) and reused when present.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+FRAME = bytes([0xFF, 0xFB, 0x90, 0x64]) + bytes((i * 7) % 251 for i in range(413))
+WORDS = ["Love", "Night", "River", "Stone", "Blue", "Fire", "Dream", "Road", "Heart", "Light", "Rain", "Gold"]
+ACCENTED = ["Café", "Niño", "Über", "Ångström", "Привет", "東京", "Ça va", "Dvořák", "Żółw", "Ελλάδα"]
+
+
+def synchsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def text_frame(fid, text, utf16):
+    if utf16:
+        body = b"\x01" + text.encode("utf-16")
+    else:
+        try:
+            body = b"\x00" + text.encode("latin-1")
+        except UnicodeEncodeError:
+            body = b"\x01" + text.encode("utf-16")
+    return fid.encode() + struct.pack(">I", len(body)) + b"\x00\x00" + body
+
+
+def v1(title, artist, album, year, track, genre):
+    def f(s, n):
+        return s.encode("latin-1", "replace")[:n].ljust(n, b"\x00")
+    return b"TAG" + f(title, 30) + f(artist, 30) + f(album, 30) + f(year, 4) + f("", 28) + b"\x00" + bytes([track, genre])
+
+
+def make_corpus(folder, count, seed):
+    if os.path.exists(os.path.join(folder, ".complete")):
+        return
+    shutil.rmtree(folder, ignore_errors=True)
+    rnd = random.Random(seed)
+    made = 0
+    album_no = 0
+    while made < count:
+        album_no += 1
+        special = rnd.random() < 0.10
+        artist = (rnd.choice(ACCENTED) if special else rnd.choice(WORDS)) + " " + str(album_no % 997)
+        album = rnd.choice(WORDS) + " " + rnd.choice(WORDS) + " " + str(album_no)
+        path = os.path.join(folder, artist, album)
+        os.makedirs(path, exist_ok=True)
+        with open(os.path.join(path, "folder.jpg"), "wb") as f:
+            f.write(b"\xff\xd8\xff\xe0" + bytes(200))
+        for track in range(1, 11):
+            if made >= count:
+                break
+            title = rnd.choice(WORDS) + " " + (rnd.choice(ACCENTED) if special else rnd.choice(WORDS))
+            ext = ".MP3" if rnd.random() < 0.05 else ".mp3"
+            name = "%02d %s%s" % (track, title, ext)
+            kind = rnd.random()
+            year = str(1960 + rnd.randrange(60))
+            if kind < 0.10:   # ID3v1 only
+                data = FRAME * 4 + v1(title, artist, album, year, track, rnd.randrange(126))
+            else:
+                utf16 = kind < 0.25
+                frames = (text_frame("TIT2", title, utf16) + text_frame("TPE1", artist, utf16) +
+                          text_frame("TALB", album, utf16) + text_frame("TYER", year, False) +
+                          text_frame("TRCK", "%d/10" % track, False) +
+                          text_frame("TCON", "(%d)" % rnd.randrange(126), False))
+                tag = b"ID3\x03\x00\x00" + synchsafe(len(frames) + 256) + frames + bytes(256)
+                data = tag + FRAME * 4
+            with open(os.path.join(path, name), "wb") as f:
+                f.write(data)
+            made += 1
+    open(os.path.join(folder, ".complete"), "w").close()
+
+
+def timed(cmd, runs, env=None):
+    times = []
+    out = b""
+    for _ in range(runs):
+        start = time.perf_counter()
+        out = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, env=env).stdout
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), out
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--out", default=os.path.join(HERE, "out"))
+    args = parser.parse_args()
+    out = os.path.abspath(args.out)
+    os.makedirs(out, exist_ok=True)
+
+    build = os.path.join(out, "build")
+    print("building (Release)...", file=sys.stderr)
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "-j2", "--target", "tunegrove-cli", "tunegrove-bench"], check=True,
+                   stdout=subprocess.DEVNULL)
+    cli = os.path.join(build, "src", "cli", "tunegrove-cli")
+    bench = os.path.join(build, "bench", "tunegrove-bench")
+    floor = os.path.join(out, "floor")
+    subprocess.run(["cc", "-O2", "-o", floor, os.path.join(HERE, "floor.c")], check=True)
+
+    print("making corpus...", file=sys.stderr)
+    c20 = os.path.join(out, "corpus20k")
+    c100 = os.path.join(out, "corpus100k")
+    c100b = os.path.join(out, "corpus100k-copy")
+    make_corpus(c20, 20000, 1)
+    make_corpus(c100, 100000, 2)
+    make_corpus(c100b, 100000, 2)
+    settings = os.path.join(out, "settings.ini")
+    open(settings, "w").close()   # defaults: avi, mp3, wav
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+
+    def cli_list(*folders):
+        return [cli, "list", "-r", "--settings-file", settings] + list(folders)
+
+    rows = {}
+    # Warm the cache once.
+    for folder in (c20, c100, c100b):
+        subprocess.run([floor, folder], check=True, stdout=subprocess.DEVNULL)
+
+    results = []
+    for label, folder, n in (("20k", c20, 20000), ("100k", c100, 100000)):
+        t_floor, _ = timed([floor, folder], args.runs)
+        t_cli, listing = timed(cli_list(folder), args.runs)
+        rows[label] = listing.count(b"\n")
+        results.append((label, n, t_floor, t_cli))
+
+    print("\n(a)+(b) listing, median of %d warm runs" % args.runs)
+    print("%-6s %8s %10s %10s %12s %12s %8s" % ("corpus", "files", "floor s", "cli s", "floor f/s", "cli f/s", "cli/floor"))
+    for label, n, t_floor, t_cli in results:
+        print("%-6s %8d %10.3f %10.3f %12.0f %12.0f %8.2f" % (label, n, t_floor, t_cli, n / t_floor, n / t_cli, t_cli / t_floor))
+    print("rows listed: 20k -> %d, 100k -> %d" % (rows["20k"], rows["100k"]))
+    print("100k/20k cost ratio: cli %.2f, floor %.2f (5.0 is linear)" %
+          (results[1][3] / results[0][3], results[1][2] / results[0][2]))
+
+    t_one, _ = timed(cli_list(c100), args.runs)
+    t_two, two = timed(cli_list(c100, c100b), args.runs)
+    t_same, same = timed(cli_list(c100, c100), args.runs)
+    print("\n(c) duplicate test, median of %d runs" % args.runs)
+    print("100k alone:                %.3f s  (%d rows)" % (t_one, rows["100k"]))
+    print("100k + second copy (200k): %.3f s  (%d rows, %.2f x the time of 100k)" % (t_two, two.count(b"\n"), t_two / t_one))
+    print("100k + same folder again:  %.3f s  (%d rows)" % (t_same, same.count(b"\n")))
+
+    print("\n(d) sort of 100,000 rows (median of 5), (e) memory, (f) GUI event loop")
+    for cmd in ([bench, "sort", "100000"], [bench, "memory", c100], [bench, "gui", c100]):
+        result = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+        sys.stdout.write(result.stdout.decode())
+
+
+if __name__ == "__main__":
+    main()

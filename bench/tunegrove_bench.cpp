@@ -1,0 +1,152 @@
+// Measures what a script cannot: sort time on 100,000 rows, memory per row, and the longest time the GUI
+// event loop stays blocked while a listing runs. Prints "name value" lines for list_bench.py.
+
+#include "app/appsettings.h"
+#include "res/resources.h"
+#include "tracklist/rightview.h"
+#include "tracklist/tracklistmodel.h"
+#include "tracklist/tracksort.h"
+#include "tree/folderwalker.h"
+#include "tree/scanstate.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <malloc.h>
+#include <random>
+
+namespace {
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+AppSettings Defaults()
+{
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    AppSettings s;
+    s.Load(store);
+    return s;
+}
+
+int Sort(int rows)
+{
+    std::mt19937 random(42);
+    auto word = [&](int minLen, int maxLen) {
+        QString w;
+        const int n = minLen + int(random() % unsigned(maxLen - minLen + 1));
+        for (int i = 0; i < n; ++i)
+            w += QChar(i == 0 ? 'A' + int(random() % 26) : 'a' + int(random() % 26));
+        return w;
+    };
+    std::vector<TrackRecord> base(static_cast<std::size_t>(rows));
+    for (auto &r : base) {
+        r[Column::Filename] = word(5, 20);
+        r[Column::Ext] = QStringLiteral("mp3");
+        r[Column::Path] = QStringLiteral("/music/") + word(4, 12) + QLatin1Char('/');
+        r[Column::Title] = word(3, 25);
+        r[Column::Artist] = word(3, 8);   // few distinct artists: many ties
+        r[Column::Album] = word(3, 5);
+        r[Column::Year] = QString::number(1960 + random() % 60);
+        r[Column::Track] = QString::number(1 + random() % 15);
+    }
+    for (const auto &[name, passes] : std::vector<std::pair<const char *, std::vector<SortKeys::Pass>>>{
+             {"sort_1col_ms", {{int(Column::Title), true}}},
+             {"sort_3col_ms", {{int(Column::Track), true}, {int(Column::Album), true}, {int(Column::Artist), true}}}}) {
+        std::vector<double> times;
+        for (int run = 0; run < 5; ++run) {
+            TrackListModel model;
+            model.AppendRows(std::vector<TrackRecord>(base));
+            QElapsedTimer t;
+            t.start();
+            model.Sort(passes);
+            times.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        std::printf("%s %.1f\n", name, Median(times));
+    }
+    return 0;
+}
+
+int Memory(const QString &folder)
+{
+    const AppSettings settings = Defaults();
+    ExtensionSet extensions;
+    extensions.Build(settings);
+    malloc_trim(0);
+    const size_t before = mallinfo2().uordblks;
+    auto *model = new TrackListModel;
+    {
+        ScanState state;
+        std::vector<TrackRecord> batch;
+        FolderWalker walker(state, extensions, [&](TrackRecord &&r) {
+            batch.push_back(std::move(r));
+            if (batch.size() == 4096) {
+                model->AppendRows(std::move(batch));
+                batch.clear();
+            }
+        });
+        walker.WalkFolder(folder, true);
+        model->AppendRows(std::move(batch));
+    }
+    malloc_trim(0);
+    const size_t after = mallinfo2().uordblks;
+    std::printf("rows %d\nbytes_per_row %.0f\n", model->rowCount(), double(after - before) / std::max(1, model->rowCount()));
+    delete model;
+    return 0;
+}
+
+int Gui(const QString &folder)
+{
+    InitGuiResources();
+    AppSettings settings = Defaults();
+    ScanState &state = ScanState::Instance();
+    CRightView view(settings, state);
+    view.resize(1000, 700);
+    view.show();
+    QElapsedTimer clock;
+    qint64 last = 0, worst = 0;
+    QTimer probe;
+    probe.setInterval(2);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+    });
+    QObject::connect(&view, &CRightView::WalkFinished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QTimer::singleShot(0, [&] {
+        state.subfolderMode = 1;
+        clock.start();
+        last = 0;
+        probe.start();
+        view.ListFolder(folder);
+    });
+    QApplication::exec();
+    std::printf("gui_rows %d\ngui_seconds %.2f\ngui_max_gap_ms %.1f\n", view.Model()->rowCount(),
+                double(clock.nsecsElapsed()) / 1e9, double(worst) / 1e6);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 3 && args[1] == QLatin1String("sort"))
+        return Sort(args[2].toInt());
+    if (args.size() >= 3 && args[1] == QLatin1String("memory"))
+        return Memory(args[2]);
+    if (args.size() >= 3 && args[1] == QLatin1String("gui"))
+        return Gui(args[2]);
+    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER\n");
+    return 2;
+}
