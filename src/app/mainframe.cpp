@@ -1,0 +1,523 @@
+#include "app/mainframe.h"
+
+#include "app/aboutbox.h"
+#include "app/appsettings.h"
+#include "platform/desktop.h"
+#include "res/artwork.h"
+#include "tags/genretable.h"
+#include "tracklist/rightview.h"
+#include "tree/foldertreectrl.h"
+#include "tree/leftview.h"
+#include "tree/scanstate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+// Status-bar prompt and tooltip of each command that has them.
+struct Prompt
+{
+    int id;
+    const char *status;
+    const char *tip;
+};
+
+const Prompt kPrompts[] = {
+    {kCmdOptions, "Show Options Dialog", "Options"},
+    {kCmdEditTag, "Edit tag selected mp3 file", "Edit tag selected mp3 file"},
+    {kCmdRemoveFiles, "Remove File(s)", "Remove File(s)"},
+    {kCmdPlay, "Play Selected File(s)", "Play Selected File(s)"},
+    {kCmdHomepage, "Program Website", "Website"},
+    {kCmdCopyTo, "Copy File(s) to other folder", "Copy file to other folder"},
+    {kCmdMoveTo, "Move File(s) to other folder", "Move file to other folder"},
+    {kCmdStopScan, "Break scan process", "Break scan process"},
+    {kCmdAddListMode, "If add lis is on all new scan files add to list, off - replace.",
+     "If add lis is on all new scan files add to list, off - replace."},
+    {kCmdRemoveFromList, "Remove selected rows from the list", "Remove selected rows from the list"},
+    {kCmdCut, "Cut(Ctrl+X)", "Cut(Ctrl+X)"},
+    {kCmdCopy, "Copy(Ctrl+C)", "Copy(Ctrl+C)"},
+    {kCmdPaste, "Paste(Ctrl+V)", "Paste(Ctrl+V)"},
+    {kCmdTrayOpen, "Open", "Open"},
+};
+
+const char *const kPaneInitial[5] = {"Current Dir:       ", "Subdir: NO         ", "AddList: NO        ",
+                                     "Mp3:           ", "Mp3`s selected:           "};
+
+constexpr int kLeftViewDefault = 190;
+constexpr int kLeftViewMinimum = 120;
+
+} // namespace
+
+CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store, bool trayAvailable, QWidget *parent)
+    : QMainWindow(parent), m_settings(settings), m_state(state), m_store(store), m_trayAvailable(trayAvailable),
+      m_commands(this)
+{
+    GenreTable::Build();
+    setWindowTitle(QStringLiteral("Tunegrove"));
+    setWindowIcon(artwork::AppIcon());
+    setGeometry(m_settings.x, m_settings.y, m_settings.cx, m_settings.cy);
+
+    // The two panes. The tree pane starts at its stored width: 0 means never stored, and it is never narrower
+    // than 120 pixels.
+    if (m_settings.leftViewWidth == 0)
+        m_settings.leftViewWidth = kLeftViewDefault;
+    if (m_settings.leftViewWidth < kLeftViewMinimum)
+        m_settings.leftViewWidth = kLeftViewMinimum;
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_leftView = new CLeftView(m_settings, m_state, m_splitter);
+    m_rightView = new CRightView(m_settings, m_state, m_splitter);
+    m_splitter->addWidget(m_leftView);
+    m_splitter->addWidget(m_rightView);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setSizes({m_settings.leftViewWidth, std::max(100, m_settings.cx - m_settings.leftViewWidth)});
+    setCentralWidget(m_splitter);
+
+    connect(m_leftView->Tree(), &CFolderTreeCtrl::FolderSelected, m_rightView, &CRightView::ListFolder);
+    // The tree takes no input while a listing fills the list.
+    connect(m_rightView, &CRightView::ListingStarted, this, [this] {
+        m_leftView->setEnabled(false);
+        UpdateIdle();
+    });
+    connect(m_rightView, &CRightView::WalkFinished, this, [this] {
+        m_leftView->setEnabled(true);
+        UpdateIdle();
+    });
+
+    DefineCommands();
+    BuildMenus();
+    BuildToolbar();
+    BuildStatusBar();
+    BuildAccelerators();
+
+    m_tray = new QSystemTrayIcon(artwork::AppIcon(), this);
+    m_tray->setToolTip(QStringLiteral("Tunegrove"));
+    auto *trayMenu = new QMenu(this);
+    QAction *open = m_commands.Bind(kCmdTrayOpen, trayMenu->addAction(tr("Open")));
+    QFont bold = open->font();
+    bold.setBold(true);
+    open->setFont(bold);
+    m_commands.Bind(kCmdTrayClose, trayMenu->addAction(tr("Close")));
+    m_tray->setContextMenu(trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            ShowFromTray();
+    });
+    UpdateTrayIcon();
+
+    qApp->installEventFilter(this);
+    auto *idle = new QTimer(this);
+    connect(idle, &QTimer::timeout, this, &CMainFrame::UpdateIdle);
+    idle->start(100);
+    UpdateIdle();
+}
+
+CMainFrame::~CMainFrame()
+{
+    if (m_tray)
+        m_tray->hide();
+    // Stop a running walk before the views go: its thread must not outlive them.
+    m_rightView->StopAndWait();
+}
+
+void CMainFrame::DefineCommands()
+{
+    CommandTable &c = m_commands;
+    auto idle = [this] { return m_state.scanning.load() == 0; };
+    auto never = [] { return false; };
+
+    c.Define(kCmdScanAll, [this] { m_rightView->RunComputerScan(); }, idle);
+    c.Define(kCmdStopScan, [this] { StopScan(); }, [this] { return m_state.scanning.load() != 0; });
+    c.Define(kCmdAddListMode, [this] { m_state.addListMode.store(m_state.addListMode.load() ? 0 : 1); }, {},
+             [this] { return m_state.addListMode.load() != 0; });
+    c.Define(kCmdClearSelection, [this] { ClearSelection(); });
+    c.Define(kCmdHelp, [this] { OpenHelpFile(); });
+    c.Define(kCmdHomepage, [this] { OpenHomePage(); });
+    c.Define(kCmdAbout, [this] { ShowAbout(); });
+    c.Define(kCmdExit, [this] { Quit(true); });
+    c.Define(kCmdTrayOpen, [this] { ShowFromTray(); });
+    c.Define(kCmdTrayClose, [this] { Quit(false); });
+    c.Define(kCmdRefresh, [this] { m_leftView->Tree()->Refresh(); });
+    c.Define(kCmdToolbar, [this] { m_toolbar->setVisible(!m_toolbar->isVisible()); }, {},
+             [this] { return m_toolbar && !m_toolbar->isHidden(); });
+    c.Define(kCmdStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
+             [this] { return !statusBar()->isHidden(); });
+    c.Define(kCmdNextPane, [this] {
+        (m_rightView->hasFocus() ? static_cast<QWidget *>(m_leftView) : m_rightView)->setFocus(Qt::TabFocusReason);
+    });
+    c.Define(kCmdPrevPane, [this] {
+        (m_rightView->hasFocus() ? static_cast<QWidget *>(m_leftView) : m_rightView)->setFocus(Qt::BacktabFocusReason);
+    });
+
+    // Commands whose work is not in the program yet: present, and greyed everywhere.
+    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdEditTag, kCmdRename,
+                         kCmdRemoveFromList, kCmdCopyTo, kCmdMoveTo, kCmdRemoveFiles, kCmdCut, kCmdCopy, kCmdPaste,
+                         kCmdSelectAll, kCmdSelectAllRows, kCmdOptions, kCmdPlay, kCmdNormalize})
+        c.Define(id, [] {}, never);
+}
+
+QAction *CMainFrame::MenuEntry(QMenu *menu, int id, const QString &text)
+{
+    QAction *action = m_commands.Bind(id, menu->addAction(text));
+    for (const Prompt &prompt : kPrompts) {
+        if (prompt.id == id) {
+            action->setStatusTip(tr(prompt.status));
+            action->setToolTip(tr(prompt.tip));
+        }
+    }
+    return action;
+}
+
+void CMainFrame::BuildMenus()
+{
+    // The text after a tab is shown as the entry's key; the keys that act are the accelerators below.
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    MenuEntry(file, kCmdSaveReport, tr("Save As (Create Report)..."));
+    file->addSeparator();
+    MenuEntry(file, kCmdPrint, tr("&Print...\tCtrl+P"));
+    MenuEntry(file, kCmdPrintPreview, tr("Print Pre&view"));
+    MenuEntry(file, kCmdPrintSetup, tr("P&rint Setup..."));
+    file->addSeparator();
+    MenuEntry(file, kCmdExit, tr("E&xit"));
+
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    MenuEntry(edit, kCmdEditTag, tr("E&dit Tag\tAlt+E"));
+    edit->addSeparator();
+    MenuEntry(edit, kCmdRename, tr("Rename File(s) using tag"));
+    edit->addSeparator();
+    MenuEntry(edit, kCmdRemoveFromList, tr("Remove from List\tAlt+R"));
+    edit->addSeparator();
+    MenuEntry(edit, kCmdCopyTo, tr("Copy File(s) to"));
+    MenuEntry(edit, kCmdMoveTo, tr("Move File(s) to"));
+    MenuEntry(edit, kCmdRemoveFiles, tr("&Remove File(s)\tShift+Del"));
+    edit->addSeparator();
+    MenuEntry(edit, kCmdAddListMode, tr("Add List Mode\tF3"));
+    edit->addSeparator();
+    MenuEntry(edit, kCmdCut, tr("Cu&t\tCtrl+X"));
+    MenuEntry(edit, kCmdCopy, tr("&Copy\tCtrl+C"));
+    MenuEntry(edit, kCmdPaste, tr("&Paste\tCtrl+V"));
+    edit->addSeparator();
+    MenuEntry(edit, kCmdSelectAll, tr("Select All\tCtrl+A"));
+
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    MenuEntry(view, kCmdRefresh, tr("Refresh\tF5"));
+    MenuEntry(view, kCmdToolbar, tr("&Toolbar"));
+    MenuEntry(view, kCmdStatusBar, tr("&Status Bar"));
+
+    QMenu *tools = menuBar()->addMenu(tr("Tools"));
+    MenuEntry(tools, kCmdOptions, tr("Options..."));
+    tools->addSeparator();
+    MenuEntry(tools, kCmdPlay, tr("Play selected files"));
+    tools->addSeparator();
+    MenuEntry(tools, kCmdScanAll, tr("Scan All"));
+    MenuEntry(tools, kCmdStopScan, tr("Stop Scan\tCtrl+S "));
+    tools->addSeparator();
+    MenuEntry(tools, kCmdNormalize, tr("Normalize Text in Tag"));
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    MenuEntry(help, kCmdAbout, tr("&About Program...\tF1"));
+    MenuEntry(help, kCmdHomepage, tr("Homepage"));
+    help->addSeparator();
+    MenuEntry(help, kCmdHelp, tr("Help..."));
+
+    for (QMenu *menu : {file, edit, view, tools, help})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateIdle);
+}
+
+void CMainFrame::BuildAccelerators()
+{
+    struct Key
+    {
+        QKeySequence keys;
+        int id;
+    };
+    const Key keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_A), kCmdSelectAllRows}, {QKeySequence(Qt::CTRL | Qt::Key_C), kCmdCopy},
+        {QKeySequence(Qt::CTRL | Qt::Key_E), kCmdEditTag},       {QKeySequence(Qt::CTRL | Qt::Key_O), kCmdOptions},
+        {QKeySequence(Qt::CTRL | Qt::Key_P), kCmdPlay},          {QKeySequence(Qt::ALT | Qt::Key_R), kCmdRename},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), kCmdStopScan},      {QKeySequence(Qt::CTRL | Qt::Key_V), kCmdPaste},
+        {QKeySequence(Qt::Key_Delete), kCmdRemoveFiles},         {QKeySequence(Qt::Key_Escape), kCmdClearSelection},
+        {QKeySequence(Qt::Key_F3), kCmdAddListMode},             {QKeySequence(Qt::Key_F5), kCmdRefresh},
+        {QKeySequence(Qt::Key_F6), kCmdNextPane},                {QKeySequence(Qt::SHIFT | Qt::Key_F6), kCmdPrevPane},
+        {QKeySequence(Qt::CTRL | Qt::Key_Insert), kCmdCopy},     {QKeySequence(Qt::SHIFT | Qt::Key_Insert), kCmdPaste},
+        {QKeySequence(Qt::CTRL | Qt::Key_W), kCmdHomepage},      {QKeySequence(Qt::CTRL | Qt::Key_X), kCmdCut},
+        {QKeySequence(Qt::Key_F1), kCmdHelp},
+    };
+    for (const Key &key : keys) {
+        auto *action = new QAction(this);
+        action->setShortcut(key.keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        m_commands.Bind(key.id, action);
+    }
+}
+
+void CMainFrame::BuildToolbar()
+{
+    m_toolbar = addToolBar(tr("Toolbar"));
+    m_toolbar->setObjectName(QStringLiteral("toolbar"));
+    m_toolbar->setIconSize(QSize(36, 32));
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolbar->setAllowedAreas(Qt::TopToolBarArea | Qt::BottomToolBarArea);
+    using artwork::ToolbarImage;
+    struct Button
+    {
+        int id;
+        ToolbarImage image;
+        const char *caption;
+        bool separatorAfter;
+    };
+    const Button buttons[] = {
+        {kCmdPlay, ToolbarImage::Play, "Play", true},         {kCmdEditTag, ToolbarImage::Edit, "Edit", true},
+        {kCmdRemoveFromList, ToolbarImage::Hide, "Hide", true}, {kCmdOptions, ToolbarImage::Options, "Options", false},
+        {kCmdPrint, ToolbarImage::Print, "Print", true},      {kCmdAbout, ToolbarImage::About, "About", false},
+        {kCmdHomepage, ToolbarImage::Website, "Website", false},
+    };
+    int width = 0;
+    QList<QToolButton *> made;
+    for (const Button &b : buttons) {
+        QAction *action = m_commands.Bind(b.id, m_toolbar->addAction(artwork::ToolbarIcon(b.image), tr(b.caption)));
+        for (const Prompt &prompt : kPrompts) {
+            if (prompt.id == b.id) {
+                action->setStatusTip(tr(prompt.status));
+                action->setToolTip(tr(prompt.tip));
+            }
+        }
+        if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(action))) {
+            made.append(button);
+            if (width == 0)
+                width = std::max(button->sizeHint().width(), 52);
+        }
+        if (b.separatorAfter)
+            m_toolbar->addSeparator();
+    }
+    // Every button as wide as the first, 55 pixels high.
+    for (QToolButton *button : made)
+        button->setFixedSize(std::max(width, button->sizeHint().width()), 55);
+}
+
+void CMainFrame::BuildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    for (int i = 0; i < 5; ++i) {
+        m_panes[i] = new QLabel(QString::fromLatin1(kPaneInitial[i]), this);
+        m_panes[i]->setMinimumWidth(m_panes[i]->fontMetrics().horizontalAdvance(QString::fromLatin1(kPaneInitial[i])) + 8);
+    }
+    m_subdirIcon = new QLabel(this);
+    m_addListIcon = new QLabel(this);
+    auto paneWithIcon = [this](QLabel *icon, QLabel *text) {
+        auto *box = new QWidget(this);
+        auto *layout = new QHBoxLayout(box);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(4);
+        layout->addWidget(icon);
+        layout->addWidget(text, 1);
+        return box;
+    };
+    m_progress = new QProgressBar(this);
+    m_progress->setRange(0, 99);
+    m_progress->setTextVisible(false);
+    m_progress->setMaximumHeight(m_panes[4]->sizeHint().height());
+    m_progress->setMinimumWidth(m_panes[4]->minimumWidth());
+    m_progress->hide();
+
+    bar->addWidget(m_panes[0], 1);   // pane 0 stretches; command prompts show over it
+    bar->addPermanentWidget(paneWithIcon(m_subdirIcon, m_panes[1]));
+    bar->addPermanentWidget(paneWithIcon(m_addListIcon, m_panes[2]));
+    bar->addPermanentWidget(m_panes[3]);
+    bar->addPermanentWidget(m_panes[4]);
+    bar->addPermanentWidget(m_progress);
+}
+
+void CMainFrame::UpdateIdle()
+{
+    m_commands.Update();
+    UpdateStatusPanes();
+}
+
+void CMainFrame::UpdateStatusPanes()
+{
+    m_panes[0]->setText(tr("Current Path: %1").arg(m_rightView->CurrentFolder()));
+    const int ctrl = m_ctrlHeld ? 1 : 0;
+    if (ctrl != m_shownCtrl) {
+        m_shownCtrl = ctrl;
+        m_panes[1]->setText(tr("Subdir: ") + (ctrl ? tr("Yes") : tr("No")));
+        m_subdirIcon->setPixmap(artwork::SubdirIcon(ctrl));
+    }
+    const int addList = m_state.addListMode.load() ? 1 : 0;
+    if (addList != m_shownAddList) {
+        m_shownAddList = addList;
+        m_panes[2]->setText(tr("AddList: ") + (addList ? tr("Yes") : tr("No")));
+        m_addListIcon->setPixmap(artwork::AddListIcon(addList));
+    }
+    m_panes[3]->setText(tr("Mp3: %1").arg(m_rightView->RowCounter()));
+    const int tick = m_state.progressTick.load();
+    if (tick < 0) {
+        m_progress->hide();
+        m_panes[4]->show();
+        const int selected = m_rightView->selectionModel() ? int(m_rightView->selectionModel()->selectedRows().size()) : 0;
+        m_panes[4]->setText(tr("Mp3`s selected: %1").arg(selected));
+    } else {
+        m_panes[4]->hide();
+        m_progress->show();
+        m_progress->setValue(tick);
+    }
+}
+
+QString CMainFrame::PaneText(int pane) const { return pane >= 0 && pane < 5 ? m_panes[pane]->text() : QString(); }
+
+void CMainFrame::InitialUpdate()
+{
+    if (m_initialUpdateDone)
+        return;
+    m_initialUpdateDone = true;
+    // A stored folder that no longer exists selects nothing and lists nothing.
+    m_leftView->Tree()->SelectPath(m_settings.TreePath());
+}
+
+void CMainFrame::ShowAtStart(bool hidden)
+{
+    if (hidden)
+        return;
+    if (m_settings.maxWindow == 1)
+        showMaximized();
+    else
+        showNormal();
+}
+
+void CMainFrame::ShowFromTray()
+{
+    if (m_settings.maxWindow == 1)
+        showMaximized();
+    else
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::UpdateTrayIcon() { m_tray->setVisible(m_trayAvailable && m_settings.sysTrayIco == 1); }
+
+void CMainFrame::SaveLayout()
+{
+    m_settings.leftViewWidth = m_splitter->sizes().value(0, m_settings.leftViewWidth);
+    if (isMaximized()) {
+        m_settings.maxWindow = 1;
+    } else {
+        m_settings.maxWindow = 0;
+        const QRect r = geometry();
+        m_settings.x = r.x();
+        m_settings.y = r.y();
+        m_settings.cx = r.width();
+        m_settings.cy = r.height();
+    }
+    m_rightView->SaveColumnLayout();
+    m_settings.SetTreePath(m_rightView->CurrentFolder());
+    m_settings.Save(m_store);
+    m_store.sync();
+}
+
+void CMainFrame::Quit(bool saveLayout)
+{
+    if (saveLayout)
+        SaveLayout();
+    m_quitting = true;
+    m_rightView->StopAndWait();
+    if (m_tray)
+        m_tray->hide();
+    hide();
+    Q_EMIT QuitRequested();
+}
+
+void CMainFrame::closeEvent(QCloseEvent *event)
+{
+    if (m_quitting) {
+        event->accept();
+        return;
+    }
+    SaveLayout();
+    // Hide to the tray only when there is a tray icon to come back from.
+    if (m_settings.sysTrayIco == 1 && m_tray->isVisible()) {
+        hide();
+        event->ignore();
+        return;
+    }
+    event->ignore();
+    Quit(false);
+}
+
+void CMainFrame::StopScan()
+{
+    m_rightView->StopWalk();
+    m_leftView->setEnabled(true);
+}
+
+void CMainFrame::ClearSelection()
+{
+    // Esc goes to the active pane first: the list clears its selection; otherwise it stops a running listing.
+    if (m_listActive) {
+        m_rightView->clearSelection();
+        return;
+    }
+    if (m_state.scanning.load())
+        StopScan();
+}
+
+void CMainFrame::OpenHelpFile()
+{
+    const QString help = platform::HelpFilePath();
+    if (!help.isEmpty())
+        platform::OpenWithDesktop(QUrl::fromLocalFile(help));
+}
+
+void CMainFrame::OpenHomePage() { platform::OpenWithDesktop(QUrl(QString::fromLatin1(kHomePage))); }
+
+void CMainFrame::ShowAbout()
+{
+    CAboutBox box(this);
+    connect(&box, &CAboutBox::HomepageRequested, this, &CMainFrame::OpenHomePage);
+    box.exec();
+}
+
+bool CMainFrame::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (watched->isWindowType() && static_cast<QKeyEvent *>(event)->modifiers().testFlag(Qt::ControlModifier))
+            m_ctrlHeld = true;
+        break;
+    case QEvent::KeyRelease:
+        if (watched->isWindowType())
+            m_ctrlHeld = false;
+        break;
+    case QEvent::FocusIn:
+        // The active pane is the one the user last worked in; a focus move caused by disabling the tree during
+        // a listing does not count.
+        if (auto *widget = qobject_cast<QWidget *>(watched); widget && m_leftView->isEnabled()) {
+            if (m_rightView->isAncestorOf(widget) || widget == m_rightView)
+                m_listActive = true;
+            else if (m_leftView->isAncestorOf(widget) || widget == m_leftView)
+                m_listActive = false;
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

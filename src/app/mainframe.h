@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/commandtable.h"
+
+#include <QMainWindow>
+
+class AppSettings;
+class CLeftView;
+class CRightView;
+class QLabel;
+class QProgressBar;
+class QSettings;
+class QSplitter;
+class QSystemTrayIcon;
+class QToolBar;
+struct ScanState;
+
+// The main window: menus, toolbar, the folder tree and the track list side by side, the status bar with its five
+// panes, and the tray icon. It routes every command through one CommandTable and stores the layout when it
+// closes.
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kHomePage = "https://kestrine.example.com/tunegrove/";
+
+    // `store` is where the settings are saved; `trayAvailable` says whether the desktop shows tray icons.
+    CMainFrame(AppSettings &settings, ScanState &state, QSettings &store, bool trayAvailable, QWidget *parent = nullptr);
+    ~CMainFrame() override;
+
+    // Selects the folder stored as "TreePath", which lists it. Runs once, after both panes exist.
+    void InitialUpdate();
+    // Shows the window as the settings say (maximised or normal), or leaves it hidden in the tray.
+    void ShowAtStart(bool hidden);
+    void SaveLayout();
+    void ShowFromTray();
+    // The tray icon follows "bSysTrayIco" (shown only when it is 1 and the desktop has a tray).
+    void UpdateTrayIcon();
+
+    CLeftView *LeftView() const { return m_leftView; }
+    CRightView *RightView() const { return m_rightView; }
+    CommandTable &Commands() { return m_commands; }
+    QSplitter *Splitter() const { return m_splitter; }
+    QToolBar *ToolBar() const { return m_toolbar; }
+    QSystemTrayIcon *TrayIcon() const { return m_tray; }
+    bool CtrlHeld() const { return m_ctrlHeld; }
+    // The text of a status pane, 0 to 4.
+    QString PaneText(int pane) const;
+    // Refreshes the enable rules and the status panes now (also done every 100 ms).
+    void UpdateIdle();
+
+Q_SIGNALS:
+    // The program should end (Exit, the tray's Close, or closing without a tray).
+    void QuitRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void DefineCommands();
+    void BuildMenus();
+    void BuildToolbar();
+    void BuildStatusBar();
+    void BuildAccelerators();
+    void UpdateStatusPanes();
+    void StopScan();
+    void ClearSelection();
+    void OpenHelpFile();
+    void OpenHomePage();
+    void ShowAbout();
+    void Quit(bool saveLayout);
+    QAction *MenuEntry(QMenu *menu, int id, const QString &text);
+
+    AppSettings &m_settings;
+    ScanState &m_state;
+    QSettings &m_store;
+    bool m_trayAvailable;
+    CommandTable m_commands;
+    QSplitter *m_splitter;
+    CLeftView *m_leftView;
+    CRightView *m_rightView;
+    QToolBar *m_toolbar = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QLabel *m_panes[5] = {};
+    QLabel *m_subdirIcon = nullptr;
+    QLabel *m_addListIcon = nullptr;
+    int m_shownCtrl = -1;
+    int m_shownAddList = -1;
+    bool m_ctrlHeld = false;
+    bool m_listActive = true;   // the pane commands go to first: the list, or the tree
+    bool m_quitting = false;
+    bool m_initialUpdateDone = false;
+};

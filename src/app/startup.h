@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QList>
+#include <QRect>
+#include <QString>
+
+// How the program starts: shown, hidden in the tray (the word "StartUp" on the command line), or not at all.
+enum class StartMode { Shown, Hidden, Quit };
+
+// `commandLine` is the whole command line, program path included. "StartUp" found after its first character
+// asks for a hidden start: the program ends at once when the tray icon is switched off (0). It hides only when it
+// will have a tray icon to come back from (setting 1 and a desktop tray); otherwise it shows its window.
+StartMode DecideStartMode(const QString &commandLine, int sysTrayIco, bool trayAvailable);
+
+// The stored window rectangle, moved onto the primary screen when it lies entirely off every screen.
+QRect PlaceOnScreen(const QRect &stored, const QList<QRect> &screens, const QRect &primary);

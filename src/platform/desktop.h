@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// The desktop around the program: opening documents and web pages, and where the program's help lives.
+namespace platform {
+
+// Hands a file or web address to the desktop's default program; false when nothing took it.
+bool OpenWithDesktop(const QUrl &url);
+// The program's own HTML help, shipped beside it; empty when it is missing.
+QString HelpFilePath();
+// Whether the desktop shows tray icons.
+bool TrayAvailable();
+
+} // namespace platform
