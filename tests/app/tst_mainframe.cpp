@@ -1,0 +1,346 @@
+#include "app/appsettings.h"
+#include "app/mainframe.h"
+#include "app/startup.h"
+#include "res/resources.h"
+#include "tracklist/rightview.h"
+#include "tracklist/tracklistmodel.h"
+#include "tree/documentsfolder.h"
+#include "tree/foldertreectrl.h"
+#include "tree/leftview.h"
+#include "tree/scanstate.h"
+#include "testmp3.h"
+
+#include <QtTest>
+#include <QAction>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QSystemTrayIcon>
+#include <QToolBar>
+#include <QToolButton>
+
+class TestMainFrame : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void startModes_data();
+    void startModes();
+    void offScreenWindowComesBack();
+    void firstStartGeometry();
+    void narrowTreePaneIsWidened();
+    void saveLayoutNormalAndMaximised();
+    void enableRulesFollowScanning();
+    void statusPanes();
+    void escRouting();
+    void closeRules();
+    void menusAndToolbar();
+    void startsOnStoredFolder();
+
+private:
+    std::unique_ptr<CMainFrame> Make(bool tray = true);
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_store;
+    AppSettings m_settings;
+    ScanState m_state;
+};
+
+void TestMainFrame::initTestCase()
+{
+    InitGuiResources();
+    QDir().mkpath(m_dir.filePath(QStringLiteral("Documents/Music")));
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("Documents/Music/a.mp3")),
+                       testmp3::Tag(testmp3::Frame("TIT2", testmp3::Latin1Body("A"))) + testmp3::Audio(1));
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("Documents/Music/b.mp3")), testmp3::Audio(1));
+    DocumentsFolder::SetCurrent(DocumentsFolder(m_dir.filePath(QStringLiteral("Documents"))));
+}
+
+void TestMainFrame::init()
+{
+    QFile::remove(m_dir.filePath(QStringLiteral("s.ini")));
+    m_store = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    m_settings = AppSettings();
+    m_settings.Load(*m_store);
+    m_state.scanning = 0;
+    m_state.addListMode = 0;
+    m_state.subfolderMode = 0;
+    m_state.progressTick = -1;
+}
+
+std::unique_ptr<CMainFrame> TestMainFrame::Make(bool tray)
+{
+    auto frame = std::make_unique<CMainFrame>(m_settings, m_state, *m_store, tray);
+    frame->LeftView()->Tree()->SetDriveSource([] {
+        return std::vector<platform::Drive>{{QStringLiteral("/"), "", "ext4", platform::DriveKind::Fixed}};
+    });
+    frame->LeftView()->Tree()->FillRoots();
+    return frame;
+}
+
+void TestMainFrame::startModes_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("tray");
+    QTest::addColumn<bool>("available");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("plain") << "/usr/bin/tunegrove" << 1 << true << int(StartMode::Shown);
+    QTest::newRow("StartUp, tray") << "/usr/bin/tunegrove StartUp" << 1 << true << int(StartMode::Hidden);
+    QTest::newRow("StartUp, no tray setting") << "/usr/bin/tunegrove StartUp" << 0 << true << int(StartMode::Quit);
+    QTest::newRow("StartUp, odd setting") << "/usr/bin/tunegrove StartUp" << 5 << true << int(StartMode::Shown);
+    QTest::newRow("StartUp, no desktop tray") << "/usr/bin/tunegrove StartUp" << 1 << false << int(StartMode::Shown);
+    QTest::newRow("case matters") << "/usr/bin/tunegrove startup" << 0 << true << int(StartMode::Shown);
+    QTest::newRow("first character") << "StartUp" << 0 << true << int(StartMode::Shown);
+    QTest::newRow("inside a word") << "/x/tunegrove --StartUpNow" << 1 << true << int(StartMode::Hidden);
+}
+
+void TestMainFrame::startModes()
+{
+    QFETCH(QString, line);
+    QFETCH(int, tray);
+    QFETCH(bool, available);
+    QFETCH(int, mode);
+    QCOMPARE(int(DecideStartMode(line, tray, available)), mode);
+}
+
+void TestMainFrame::offScreenWindowComesBack()
+{
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    QCOMPARE(PlaceOnScreen(QRect(2000, 100, 600, 400), screens, screens[0]), QRect(2000, 100, 600, 400));
+    QCOMPARE(PlaceOnScreen(QRect(-5, -5, 600, 400), screens, screens[0]), QRect(-5, -5, 600, 400));
+    QCOMPARE(PlaceOnScreen(QRect(5000, 3000, 600, 400), screens, screens[0]), QRect(25, 60, 600, 400));
+    QCOMPARE(PlaceOnScreen(QRect(5000, 3000, 4000, 400), screens, screens[0]), QRect(0, 0, 1920, 400));
+}
+
+void TestMainFrame::firstStartGeometry()
+{
+    auto frame = Make();
+    frame->ShowAtStart(false);
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    QCOMPARE(frame->geometry(), QRect(25, 60, 600, 440));
+    QCOMPARE(frame->Splitter()->sizes().value(0), 190);
+    QCOMPARE(frame->windowTitle(), QStringLiteral("Tunegrove"));
+}
+
+void TestMainFrame::narrowTreePaneIsWidened()
+{
+    m_settings.leftViewWidth = 50;
+    auto frame = Make();
+    frame->ShowAtStart(false);
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    QCOMPARE(frame->Splitter()->sizes().value(0), 120);
+    frame->SaveLayout();
+    QCOMPARE(m_store->value(QStringLiteral("Settings/LeftViewWidth")).toInt(), 120);
+}
+
+void TestMainFrame::saveLayoutNormalAndMaximised()
+{
+    {
+        auto frame = Make();
+        frame->ShowAtStart(false);
+        QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+        frame->setGeometry(40, 70, 700, 500);
+        frame->SaveLayout();
+        QCOMPARE(m_settings.maxWindow, 0);
+        QCOMPARE(QList<int>({m_settings.x, m_settings.y, m_settings.cx, m_settings.cy}), QList<int>({40, 70, 700, 500}));
+    }
+    m_settings.maxWindow = 1;
+    auto frame = Make();
+    frame->ShowAtStart(false);
+    QVERIFY(frame->isMaximized());
+    frame->SaveLayout();
+    QCOMPARE(m_settings.maxWindow, 1);
+    QCOMPARE(QList<int>({m_settings.x, m_settings.y, m_settings.cx, m_settings.cy}), QList<int>({40, 70, 700, 500}));
+    AppSettings reloaded;
+    reloaded.Load(*m_store);
+    QCOMPARE(reloaded.maxWindow, 1);
+    QCOMPARE(reloaded.cx, 700);
+}
+
+void TestMainFrame::enableRulesFollowScanning()
+{
+    auto frame = Make();
+    CommandTable &c = frame->Commands();
+    frame->UpdateIdle();
+    QVERIFY(c.IsEnabled(kCmdScanAll));
+    QVERIFY(!c.IsEnabled(kCmdStopScan));
+    QVERIFY(c.Actions(kCmdScanAll).first()->isEnabled());
+    m_state.scanning = 1;
+    frame->UpdateIdle();
+    QVERIFY(!c.IsEnabled(kCmdScanAll));
+    QVERIFY(c.IsEnabled(kCmdStopScan));
+    for (QAction *a : c.Actions(kCmdScanAll))
+        QVERIFY(!a->isEnabled());
+    for (QAction *a : c.Actions(kCmdStopScan))
+        QVERIFY(a->isEnabled());
+    QVERIFY(!c.IsEnabled(kCmdOptions));
+    QVERIFY(!c.IsEnabled(kCmdPrint));
+    m_state.scanning = 0;
+
+    // Add List Mode toggles and shows its check.
+    QVERIFY(c.Execute(kCmdAddListMode));
+    QCOMPARE(m_state.addListMode.load(), 1);
+    QVERIFY(c.Actions(kCmdAddListMode).first()->isChecked());
+    QVERIFY(c.Execute(kCmdAddListMode));
+    QCOMPARE(m_state.addListMode.load(), 0);
+    QVERIFY(!c.Execute(kCmdEditTag));   // not there yet: greyed, does nothing
+}
+
+void TestMainFrame::statusPanes()
+{
+    auto frame = Make();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(0), QStringLiteral("Current Path: "));
+    QCOMPARE(frame->PaneText(1), QStringLiteral("Subdir: No"));
+    QCOMPARE(frame->PaneText(2), QStringLiteral("AddList: No"));
+    QCOMPARE(frame->PaneText(3), QStringLiteral("Mp3: 0"));
+    QCOMPARE(frame->PaneText(4), QStringLiteral("Mp3`s selected: 0"));
+
+    QTest::keyPress(frame->windowHandle(), Qt::Key_Control, Qt::ControlModifier);
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(1), QStringLiteral("Subdir: Yes"));
+    QTest::keyRelease(frame->windowHandle(), Qt::Key_Control, Qt::NoModifier);
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(1), QStringLiteral("Subdir: No"));
+
+    m_state.addListMode = 1;
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(2), QStringLiteral("AddList: Yes"));
+    m_state.addListMode = 0;
+
+    frame->RightView()->ListFolder(m_dir.filePath(QStringLiteral("Documents/Music")));
+    QTRY_COMPARE_WITH_TIMEOUT(frame->RightView()->Model()->rowCount(), 2, 10000);
+    QTRY_VERIFY(frame->LeftView()->isEnabled());
+    frame->RightView()->selectRow(1);
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(0), QStringLiteral("Current Path: ") + m_dir.filePath(QStringLiteral("Documents/Music")));
+    QCOMPARE(frame->PaneText(3), QStringLiteral("Mp3: 2"));
+    QCOMPARE(frame->PaneText(4), QStringLiteral("Mp3`s selected: 1"));
+}
+
+void TestMainFrame::escRouting()
+{
+    auto frame = Make();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    frame->RightView()->ListFolder(m_dir.filePath(QStringLiteral("Documents/Music")));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->RightView()->Model()->rowCount() == 2 && m_state.scanning.load() == 0, 10000);
+    QTRY_VERIFY(frame->LeftView()->isEnabled());
+
+    frame->RightView()->setFocus();
+    frame->RightView()->selectAll();
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Escape);
+    QVERIFY(frame->RightView()->selectionModel()->selectedRows().isEmpty());
+
+    // From the tree, Esc stops a running listing.
+    frame->LeftView()->Tree()->setFocus();
+    QTRY_VERIFY(frame->LeftView()->Tree()->hasFocus());
+    frame->RightView()->selectAll();
+    m_state.scanning = 1;
+    m_state.subfolderMode = 1;
+    frame->UpdateIdle();
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Escape);
+    QCOMPARE(m_state.subfolderMode.load(), 0);   // StopWalk ran
+    QCOMPARE(frame->RightView()->selectionModel()->selectedRows().size(), 2);
+    m_state.scanning = 0;
+}
+
+void TestMainFrame::closeRules()
+{
+    {
+        // With a tray: closing saves and hides; the program goes on.
+        auto frame = Make(true);
+        QSignalSpy quit(frame.get(), &CMainFrame::QuitRequested);
+        frame->show();
+        QVERIFY(frame->TrayIcon()->isVisible());
+        frame->setGeometry(30, 80, 640, 480);
+        QVERIFY(!frame->close());
+        QVERIFY(!frame->isVisible());
+        QCOMPARE(quit.size(), 0);
+        QCOMPARE(m_store->value(QStringLiteral("Settings/cx")).toInt(), 640);
+        frame->ShowFromTray();
+        QVERIFY(frame->isVisible());
+
+        // The tray's Close ends without saving.
+        frame->setGeometry(30, 80, 800, 480);
+        frame->Commands().Execute(kCmdTrayClose);
+        QCOMPARE(quit.size(), 1);
+        QCOMPARE(m_store->value(QStringLiteral("Settings/cx")).toInt(), 640);
+    }
+    {
+        // Without a desktop tray the window never hides: closing saves and quits.
+        auto frame = Make(false);
+        QSignalSpy quit(frame.get(), &CMainFrame::QuitRequested);
+        frame->show();
+        QVERIFY(!frame->TrayIcon()->isVisible());
+        frame->setGeometry(30, 80, 660, 480);
+        frame->close();
+        QCOMPARE(quit.size(), 1);
+        QCOMPARE(m_store->value(QStringLiteral("Settings/cx")).toInt(), 660);
+    }
+    {
+        // Exit saves and quits whatever the tray setting.
+        auto frame = Make(true);
+        QSignalSpy quit(frame.get(), &CMainFrame::QuitRequested);
+        frame->show();
+        frame->setGeometry(30, 80, 680, 480);
+        frame->Commands().Execute(kCmdExit);
+        QCOMPARE(quit.size(), 1);
+        QCOMPARE(m_store->value(QStringLiteral("Settings/cx")).toInt(), 680);
+    }
+}
+
+void TestMainFrame::menusAndToolbar()
+{
+    auto frame = Make();
+    QStringList menus;
+    QStringList entries;
+    for (QAction *menu : frame->menuBar()->actions()) {
+        menus << menu->text();
+        for (QAction *entry : menu->menu()->actions()) {
+            if (!entry->isSeparator())
+                entries << entry->text();
+        }
+    }
+    QCOMPARE(menus, (QStringList{"&File", "&Edit", "&View", "Tools", "&Help"}));
+    for (const char *text : {"Save As (Create Report)...", "&Print...\tCtrl+P", "E&dit Tag\tAlt+E",
+                             "Remove from List\tAlt+R", "&Remove File(s)\tShift+Del", "Add List Mode\tF3",
+                             "Stop Scan\tCtrl+S ", "Normalize Text in Tag", "&About Program...\tF1", "Help..."})
+        QVERIFY2(entries.contains(QString::fromLatin1(text)), text);
+    QCOMPARE(entries.size(), 27);
+
+    QStringList captions;
+    for (QAction *a : frame->ToolBar()->actions()) {
+        if (!a->isSeparator())
+            captions << a->text();
+    }
+    QCOMPARE(captions, (QStringList{"Play", "Edit", "Hide", "Options", "Print", "About", "Website"}));
+    for (QAction *a : frame->ToolBar()->actions()) {
+        if (auto *button = qobject_cast<QToolButton *>(frame->ToolBar()->widgetForAction(a)))
+            QCOMPARE(button->height(), 55);
+    }
+    frame->UpdateIdle();
+    QVERIFY(!frame->Commands().Actions(kCmdPlay).first()->isEnabled());
+    QVERIFY(frame->Commands().Actions(kCmdAbout).first()->isEnabled());
+}
+
+void TestMainFrame::startsOnStoredFolder()
+{
+    m_settings.treePath = QStringLiteral("Documents/Music");
+    auto frame = Make();
+    frame->InitialUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(frame->RightView()->Model()->rowCount(), 2, 10000);
+    QTRY_VERIFY(frame->LeftView()->isEnabled());
+    frame->SaveLayout();
+    QCOMPARE(m_store->value(QStringLiteral("Settings/TreePath")).toString(), QStringLiteral("Documents/Music"));
+
+    m_settings.treePath = QStringLiteral("Documents/Vanished");
+    auto second = Make();
+    second->InitialUpdate();
+    QVERIFY(second->LeftView()->Tree()->selectedItems().isEmpty());
+    QCOMPARE(second->RightView()->Model()->rowCount(), 0);
+}
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"
