@@ -2,6 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/appsettings.h"
+#include "app/trayicon.h"
 #include "platform/desktop.h"
 #include "res/artwork.h"
 #include "tags/genretable.h"
@@ -22,7 +23,6 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -107,19 +107,10 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     BuildStatusBar();
     BuildAccelerators();
 
-    m_tray = new QSystemTrayIcon(artwork::AppIcon(), this);
-    m_tray->setToolTip(QStringLiteral("Tunegrove"));
-    auto *trayMenu = new QMenu(this);
-    QAction *open = m_commands.Bind(kCmdTrayOpen, trayMenu->addAction(tr("Open")));
-    QFont bold = open->font();
-    bold.setBold(true);
-    open->setFont(bold);
-    m_commands.Bind(kCmdTrayClose, trayMenu->addAction(tr("Close")));
-    m_tray->setContextMenu(trayMenu);
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            ShowFromTray();
-    });
+    m_tray = new CTrayIcon(this);
+    m_commands.Bind(kCmdTrayOpen, m_tray->OpenAction());
+    m_commands.Bind(kCmdTrayClose, m_tray->CloseAction());
+    connect(m_tray, &CTrayIcon::OpenRequested, this, &CMainFrame::ShowFromTray);
     UpdateTrayIcon();
 
     qApp->installEventFilter(this);

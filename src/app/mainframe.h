@@ -6,12 +6,12 @@
 
 class AppSettings;
 class CLeftView;
+class CTrayIcon;
 class CRightView;
 class QLabel;
 class QProgressBar;
 class QSettings;
 class QSplitter;
-class QSystemTrayIcon;
 class QToolBar;
 struct ScanState;
 
@@ -42,7 +42,7 @@ public:
     CommandTable &Commands() { return m_commands; }
     QSplitter *Splitter() const { return m_splitter; }
     QToolBar *ToolBar() const { return m_toolbar; }
-    QSystemTrayIcon *TrayIcon() const { return m_tray; }
+    CTrayIcon *TrayIcon() const { return m_tray; }
     bool CtrlHeld() const { return m_ctrlHeld; }
     // The text of a status pane, 0 to 4.
     QString PaneText(int pane) const;
@@ -81,7 +81,7 @@ private:
     CLeftView *m_leftView;
     CRightView *m_rightView;
     QToolBar *m_toolbar = nullptr;
-    QSystemTrayIcon *m_tray = nullptr;
+    CTrayIcon *m_tray = nullptr;
     QProgressBar *m_progress = nullptr;
     QLabel *m_panes[5] = {};
     QLabel *m_subdirIcon = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionHeader>
 
 SortHeaderCtrl::SortHeaderCtrl(QWidget *parent)
     : QHeaderView(Qt::Horizontal, parent), m_up(QStringLiteral(":/sortup.png")), m_down(QStringLiteral(":/sortdown.png"))
@@ -37,16 +38,22 @@ int SortHeaderCtrl::SortImage(int column) const { return m_images.value(column, 
 void SortHeaderCtrl::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const
 {
     const int image = m_images.value(logicalIndex, 0);
-    if (image == 0 || rect.width() < 24) {
+    if (image == 0 || rect.width() < 16) {
         QHeaderView::paintSection(painter, rect, logicalIndex);
         return;
     }
-    // Leave room for the arrow at the right end of the section, then draw it there.
-    painter->save();
-    QHeaderView::paintSection(painter, rect, logicalIndex);
-    painter->restore();
+    // Draw the section with its text shortened to leave room for the arrow at its right end.
     const QPixmap &pixmap = image > 0 ? m_up : m_down;
-    const QPoint at(rect.right() - pixmap.width() - 6, rect.center().y() - pixmap.height() / 2);
+    QStyleOptionHeader option;
+    initStyleOption(&option);
+    initStyleOptionForIndex(&option, logicalIndex);
+    option.rect = rect;
+    const int room = rect.width() - pixmap.width() - 16;
+    option.text = room > 0 ? fontMetrics().elidedText(option.text, Qt::ElideRight, room) : QString();
+    painter->save();
+    style()->drawControl(QStyle::CE_Header, &option, painter, this);
+    painter->restore();
+    const QPoint at(rect.right() - pixmap.width() - 4, rect.center().y() - pixmap.height() / 2);
     painter->drawPixmap(at, pixmap);
 }
 

@@ -14,7 +14,7 @@
 #include <QAction>
 #include <QMenuBar>
 #include <QSplitter>
-#include <QSystemTrayIcon>
+#include "app/trayicon.h"
 #include <QToolBar>
 #include <QToolButton>
 
