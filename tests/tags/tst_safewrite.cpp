@@ -5,6 +5,9 @@
 
 #include <QtTest>
 
+#include <QThread>
+
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -16,6 +19,7 @@ class TestSafeWrite : public QObject
 private Q_SLOTS:
     void fullDiskLeavesFileAsItWas();
     void killedWriterLeavesOldOrNewFile();
+    void readingWhileAnotherThreadWrites();
 };
 
 void TestSafeWrite::fullDiskLeavesFileAsItWas()
@@ -77,6 +81,48 @@ void TestSafeWrite::killedWriterLeavesOldOrNewFile()
             QFAIL("the file is neither the old nor the new one");
     }
     qInfo("killed writes left %d old and %d new files", sawOld, sawNew);
+}
+
+void TestSafeWrite::readingWhileAnotherThreadWrites()
+{
+    // A listing reads tags on its own thread while the window writes other files; nothing is shared.
+    QTemporaryDir dir;
+    QStringList readPaths, writePaths;
+    for (int i = 0; i < 40; ++i) {
+        readPaths << dir.filePath(QStringLiteral("r%1.mp3").arg(i));
+        writePaths << dir.filePath(QStringLiteral("w%1.mp3").arg(i));
+        const QByteArray bytes = Tag(Frame("TIT2", Utf16Body(QStringLiteral("Тема %1").arg(i))) + Frame("TCON", Latin1Body("(17)Rock"))) + Audio(2);
+        QVERIFY(WriteFile(readPaths.last(), bytes));
+        QVERIFY(WriteFile(writePaths.last(), bytes));
+    }
+    std::atomic<int> mismatches{0};
+    std::atomic<bool> done{false};
+    QThread *reader = QThread::create([&] {
+        while (!done.load()) {
+            for (int i = 0; i < readPaths.size(); ++i) {
+                TagFile tag;
+                if (!tag.Open(readPaths[i]) || tag.title != QStringLiteral("Тема %1").arg(i) || tag.genre != 17)
+                    ++mismatches;
+            }
+        }
+    });
+    reader->start();
+    for (int round = 0; round < 5; ++round) {
+        for (int i = 0; i < writePaths.size(); ++i) {
+            TagFile tag;
+            QVERIFY(tag.Open(writePaths[i]));
+            tag.title = QStringLiteral("Round %1 ✓").arg(round);
+            tag.genre = round;
+            QVERIFY(tag.Write());
+        }
+    }
+    done = true;
+    reader->wait();
+    delete reader;
+    QCOMPARE(mismatches.load(), 0);
+    TagFile last;
+    QVERIFY(last.Open(writePaths.first()));
+    QCOMPARE(last.title, QStringLiteral("Round 4 ✓"));
 }
 
 QTEST_GUILESS_MAIN(TestSafeWrite)
