@@ -9,7 +9,7 @@ shift || true
 
 build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libtag1-dev
                 libgl-dev zlib1g-dev)
-test_packages=(python3-mutagen xvfb xauth util-linux)
+test_packages=(python3-mutagen util-linux)
 
 packages=("${build_packages[@]}")
 [ "$mode" = test ] && packages+=("${test_packages[@]}")

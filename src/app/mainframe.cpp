@@ -164,9 +164,9 @@ void CMainFrame::DefineCommands()
         c.Define(id, [] {}, never);
 }
 
-QAction *CMainFrame::MenuEntry(QMenu *menu, int id, const QString &text)
+QAction *CMainFrame::BindWithPrompt(int id, QAction *action)
 {
-    QAction *action = m_commands.Bind(id, menu->addAction(text));
+    m_commands.Bind(id, action);
     for (const Prompt &prompt : kPrompts) {
         if (prompt.id == id) {
             action->setStatusTip(tr(prompt.status));
@@ -175,6 +175,8 @@ QAction *CMainFrame::MenuEntry(QMenu *menu, int id, const QString &text)
     }
     return action;
 }
+
+QAction *CMainFrame::MenuEntry(QMenu *menu, int id, const QString &text) { return BindWithPrompt(id, menu->addAction(text)); }
 
 void CMainFrame::BuildMenus()
 {
@@ -284,13 +286,7 @@ void CMainFrame::BuildToolbar()
     int width = 0;
     QList<QToolButton *> made;
     for (const Button &b : buttons) {
-        QAction *action = m_commands.Bind(b.id, m_toolbar->addAction(artwork::ToolbarIcon(b.image), tr(b.caption)));
-        for (const Prompt &prompt : kPrompts) {
-            if (prompt.id == b.id) {
-                action->setStatusTip(tr(prompt.status));
-                action->setToolTip(tr(prompt.tip));
-            }
-        }
+        QAction *action = BindWithPrompt(b.id, m_toolbar->addAction(artwork::ToolbarIcon(b.image), tr(b.caption)));
         if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(action))) {
             made.append(button);
             if (width == 0)

@@ -71,6 +71,8 @@ private:
     void ShowAbout();
     void Quit(bool saveLayout);
     QAction *MenuEntry(QMenu *menu, int id, const QString &text);
+    // Binds an action to a command with the command's status prompt and tooltip.
+    QAction *BindWithPrompt(int id, QAction *action);
 
     AppSettings &m_settings;
     ScanState &m_state;

@@ -113,9 +113,7 @@ void CRightView::StartWorker(WalkWorker *worker)
         // The thread could not be started: leave the flags as they were before, not "scanning" forever.
         m_state.scanning.store(0);
         m_state.progressTick.store(-1);
-        m_worker = nullptr;
-        worker->deleteLater();
-        Q_EMIT WalkFinished();
+        ReleaseWorker();
     }
 }
 
@@ -133,15 +131,20 @@ void CRightView::TakeRows()
         scrollToBottom();
 }
 
-void CRightView::OnWorkerFinished()
+void CRightView::ReleaseWorker()
 {
-    WalkWorker *worker = qobject_cast<WalkWorker *>(sender());
-    if (!worker || worker != m_worker)
-        return;   // already handled by StopAndWait
     TakeRows();
+    WalkWorker *worker = m_worker;
     m_worker = nullptr;
+    worker->disconnect(this);
     worker->deleteLater();
     Q_EMIT WalkFinished();
+}
+
+void CRightView::OnWorkerFinished()
+{
+    if (m_worker && sender() == m_worker)
+        ReleaseWorker();
 }
 
 void CRightView::StopAndWait()
@@ -149,33 +152,21 @@ void CRightView::StopAndWait()
     if (!m_worker)
         return;
     m_state.stop.store(1);
-    WalkWorker *worker = m_worker;
-    worker->wait();
-    TakeRows();
-    m_worker = nullptr;
-    worker->disconnect(this);
-    worker->deleteLater();
+    m_worker->wait();
+    ReleaseWorker();
     m_state.stop.store(0);
-    Q_EMIT WalkFinished();
 }
 
 void CRightView::StopWalk()
 {
     m_state.stop.store(1);
-    if (m_worker) {
-        WalkWorker *worker = m_worker;
-        if (worker->wait(kStopWaitMs)) {
-            TakeRows();
-            m_worker = nullptr;
-            worker->disconnect(this);
-            worker->deleteLater();
-            m_state.stop.store(0);
-            Q_EMIT WalkFinished();
-        }
-        // A worker stuck in slow I/O ends by itself at its next entry; rows it adds then land unsorted.
-    } else {
+    if (!m_worker) {
+        m_state.stop.store(0);
+    } else if (m_worker->wait(kStopWaitMs)) {
+        ReleaseWorker();
         m_state.stop.store(0);
     }
+    // A worker stuck in slow I/O ends by itself at its next entry; rows it adds then land unsorted.
     SetColumnSortAscending(0, false);
     SetColumnSortAscending(1, false);
     SortColumn(0, false);

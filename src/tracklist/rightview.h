@@ -66,6 +66,8 @@ private:
     void StartWorker(WalkWorker *worker);
     void TakeRows();
     void OnWorkerFinished();
+    // Takes the worker's last rows and lets it go; the walk is over.
+    void ReleaseWorker();
 
     AppSettings &m_settings;
     ScanState &m_state;
