@@ -46,6 +46,16 @@ CliArguments ParseCli(const QStringList &args, const QStringList &valued, const 
 
 QString EscapeField(const QString &text)
 {
+    // Most fields hold nothing to escape: hand them back without copying.
+    bool plain = true;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain)
+        return text;
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {

@@ -145,11 +145,12 @@ private:
     TagLib::MPEG::File m_file;
 };
 
-QString FrameText(const TagLib::ID3v2::Tag &tag, const char *id)
+QString FrameText(const TagLib::ID3v2::FrameListMap &map, const char *id)
 {
-    const TagLib::ID3v2::FrameList &frames = tag.frameList(id);
-    if (frames.isEmpty())
+    const auto found = map.find(TagLib::ByteVector(id, 4));
+    if (found == map.end() || found->second.isEmpty())
         return QString();
+    const TagLib::ID3v2::FrameList &frames = found->second;
     if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frames.front()))
         return FromTagLib(text->fieldList().toString(" / "));
     return FromTagLib(frames.front()->toString());
@@ -415,13 +416,14 @@ bool TagFile::Open(const QString &fullPath)
     sizeText = QString::number(raw.status.size / 1024);
     TagView view(raw);
     if (TagLib::ID3v2::Tag *v2 = view.V2()) {
-        title = FrameText(*v2, "TIT2");
-        artist = FrameText(*v2, "TPE1");
-        year = FrameText(*v2, "TDRC");
+        const TagLib::ID3v2::FrameListMap &frames = v2->frameListMap();
+        title = FrameText(frames, "TIT2");
+        artist = FrameText(frames, "TPE1");
+        year = FrameText(frames, "TDRC");
         if (year.isEmpty())
-            year = FrameText(*v2, "TYER");
-        album = FrameText(*v2, "TALB");
-        track = FrameText(*v2, "TRCK");
+            year = FrameText(frames, "TYER");
+        album = FrameText(frames, "TALB");
+        track = FrameText(frames, "TRCK");
         const int shown = ShownCommentIndex(*v2);
         if (shown >= 0)
             comment = FromTagLib(v2->frameList("COMM")[uint(shown)]->toString());
