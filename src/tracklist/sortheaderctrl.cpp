@@ -11,6 +11,7 @@ SortHeaderCtrl::SortHeaderCtrl(QWidget *parent)
     setSectionsMovable(true);
     setSortIndicatorShown(false);
     setHighlightSections(false);
+    setMinimumSectionSize(8);   // stored widths come back exactly, narrow defaults included
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(this, &QHeaderView::sectionResized, this, [this] { m_resizedDuringPress = true; });
 }
