@@ -243,6 +243,12 @@ void TestRightView::columnLayoutRoundTrip()
     view.SaveColumnLayout();
     QCOMPARE(m_settings.columnWidths, QStringLiteral("150,0,222,0,0,0,0,0,0,0,"));
     QCOMPARE(m_settings.columnVisible, QStringLiteral("1,0,1,0,0,0,0,0,0,0,"));
+
+    // Defaults come back exactly, the narrow track column included.
+    m_settings = DefaultSettings();
+    CRightView fresh(m_settings, m_state);
+    fresh.SaveColumnLayout();
+    QCOMPARE(m_settings.columnWidths, QStringLiteral("120,35,100,100,100,40,100,25,220,80,"));
 }
 
 void TestRightView::scanningDialogCaption()
