@@ -7,7 +7,8 @@
       and with the same folder twice (every file a duplicate the second time);
   (d) sorting 100,000 rows by one and by three columns;
   (e) memory per row at 100,000 rows;
-  (f) the longest the GUI event loop stays blocked while the list view lists 100,000 files.
+  (f) the longest the GUI event loop stays blocked while the list view lists 100,000 files, and how soon the
+      first rows show.
 
 Usage: python3 bench/list_bench.py [--runs N] [--out DIR]
 Only the standard library is used. The corpus is kept in DIR (default bench/out) and reused when present.
