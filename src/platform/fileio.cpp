@@ -58,16 +58,15 @@ int WriteAllAt(int fd, const char *data, std::int64_t length, std::int64_t offse
     return 0;
 }
 
-int SyncFolderOf(const QString &path)
+// Makes a rename in the folder durable. Some file systems cannot sync a folder; the rename has happened anyway.
+void SyncFolderOf(const QString &path)
 {
     const QByteArray folder = Native(QFileInfo(path).absolutePath());
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return errno;
-    const int result = ::fsync(fd) == 0 ? 0 : errno;
+        return;
+    ::fsync(fd);
     ::close(fd);
-    // Some file systems cannot sync a directory; the rename itself has happened.
-    return result == EINVAL ? 0 : result;
 }
 
 } // namespace
@@ -272,7 +271,6 @@ int RewriteFile(const QString &path, const QByteArray &head, std::int64_t from, 
         ::unlink(pattern.constData());
         return result;
     }
-    // The rename has happened; a folder that cannot be synced does not undo it.
     SyncFolderOf(path);
     return 0;
 }
