@@ -317,11 +317,6 @@ void CFolderTreeCtrl::OnSelectionChanged()
         Q_EMIT FolderSelected(m_currentPath);
 }
 
-std::pair<bool, int> CFolderTreeCtrl::CtrlState() const
-{
-    return {QApplication::keyboardModifiers().testFlag(Qt::ControlModifier), m_ctrlPresses % 2};
-}
-
 void CFolderTreeCtrl::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::RightButton) {

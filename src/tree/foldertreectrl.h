@@ -56,7 +56,6 @@ private:
     void OnSelectionChanged();
     void AddDummy(QTreeWidgetItem *item);
     QIcon DriveIcon(const platform::Drive &drive) const;
-    std::pair<bool, int> CtrlState() const;
 
     AppSettings &m_settings;
     ScanState &m_state;
