@@ -2,6 +2,8 @@
 
 #include "app/appsettings.h"
 #include "cli/clioptions.h"
+#include "platform/fileio.h"
+#include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/tagfile.h"
 #include "tracklist/tracksort.h"
@@ -9,7 +11,6 @@
 #include "tree/scanstate.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -44,9 +45,10 @@ const char kUsage[] =
     "  --help                show this text\n"
     "  --version             show the version\n";
 
+// Output is UTF-8, except that file names that are not UTF-8 come out as the bytes they are on disk.
 void Print(FILE *stream, const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = platform::EncodeName(text);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
@@ -113,6 +115,12 @@ int Set(const CliArguments &args)
 
     int status = 0;
     for (const QString &file : args.operands) {
+        // Only MP3 files get ID3 tags, as in the window.
+        if (!file.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)) {
+            Complain(QStringLiteral("%1: not an MP3 file name; left as it is").arg(file));
+            status = kExitFailed;
+            continue;
+        }
         TagFile tag;
         if (!tag.Open(file)) {
             Complain(tag.ReadError());
@@ -187,19 +195,23 @@ int List(const CliArguments &args)
     std::vector<TrackRecord> rows;
     FolderWalker walker(state, extensions, [&](TrackRecord &&row) { rows.push_back(std::move(row)); });
     int status = 0;
+    walker.SetErrorSink([&](const QString &folder, int error) {
+        Complain(QStringLiteral("%1: %2").arg(folder, platform::ErrorText(error)));
+        status = kExitFailed;
+    });
     for (const QString &folder : args.operands) {
-        const QFileInfo info(folder);
-        if (!info.exists()) {
-            Complain(QStringLiteral("%1: No such file or directory").arg(folder));
+        platform::FileStatus info;
+        if (const int error = platform::Stat(folder, info)) {
+            Complain(QStringLiteral("%1: %2").arg(folder, platform::ErrorText(error)));
             status = kExitFailed;
             continue;
         }
-        if (!info.isDir()) {
+        if (!info.folder) {
             Complain(QStringLiteral("%1: Not a folder").arg(folder));
             status = kExitFailed;
             continue;
         }
-        walker.WalkFolder(QDir::cleanPath(info.absoluteFilePath()), args.switches.contains(QStringLiteral("r")));
+        walker.WalkFolder(QDir::cleanPath(QDir::current().absoluteFilePath(folder)), args.switches.contains(QStringLiteral("r")));
     }
 
     SortKeys keys;
@@ -235,7 +247,11 @@ int main(int argc, char **argv)
                              QStringLiteral("album"), QStringLiteral("year"), QStringLiteral("track"),
                              QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r")};
-    const CliArguments args = ParseCli(app.arguments().mid(1), valued, flags);
+    // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(platform::DecodeName(QByteArray(argv[i])));
+    const CliArguments args = ParseCli(arguments, valued, flags);
     if (!args.error.isEmpty())
         return UsageError(args.error);
     if (args.Has(QStringLiteral("help")) || args.Has(QStringLiteral("h"))) {

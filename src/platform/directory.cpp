@@ -1,5 +1,11 @@
 #include "platform/directory.h"
 
+#include "platform/fileio.h"
+#include "platform/names.h"
+
+#include <vector>
+
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,33 +13,58 @@
 
 namespace platform {
 
-bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit)
+namespace {
+
+EntryKind KindOfLinkTarget(int folderFd, const char *name)
 {
-    const QByteArray native = folder.toUtf8();
-    DIR *dir = ::opendir(native.isEmpty() ? "." : native.constData());
-    if (!dir)
+    struct stat target{};
+    if (::fstatat(folderFd, name, &target, 0) != 0)
+        return EntryKind::Other;   // dangling
+    if (S_ISDIR(target.st_mode))
+        return EntryKind::LinkToFolder;
+    return S_ISREG(target.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
+} // namespace
+
+bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit, int *error)
+{
+    const QByteArray native = EncodeName(folder);
+    const int fd = OpenPath(native.isEmpty() ? QByteArray(".") : native, O_RDONLY | O_DIRECTORY);
+    DIR *dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (error)
+            *error = errno;
+        if (fd >= 0)
+            ::close(fd);
         return false;
-    const int dirFd = ::dirfd(dir);
-    DirectoryEntry entry;
-    while (const dirent *d = ::readdir(dir)) {
+    }
+    std::vector<DirectoryEntry> entries;
+    int readError = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *d = ::readdir(dir);
+        if (!d) {
+            readError = errno;
+            break;
+        }
         const char *name = d->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        entry.name = QString::fromUtf8(name);
-        entry.device = 0;
-        unsigned char type = d->d_type;
-        struct stat st{};
-        if (type == DT_UNKNOWN || type == DT_LNK || type == DT_DIR) {
-            // Folders need their device (so a walk can stay on one file system); links and unknown entries
-            // need a look at what they are.
-            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        DirectoryEntry entry;
+        entry.name = DecodeName(QByteArray(name));
+        const unsigned char type = d->d_type;
+        if (type == DT_REG) {
+            entry.kind = EntryKind::File;
+        } else if (type == DT_LNK) {
+            entry.kind = KindOfLinkTarget(fd, name);
+        } else if (type == DT_DIR || type == DT_UNKNOWN) {
+            // Folders need their device (so a walk can stay on one file system); unknown entries a look.
+            struct stat st{};
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 entry.kind = EntryKind::Other;
             } else if (S_ISLNK(st.st_mode)) {
-                struct stat target{};
-                if (::fstatat(dirFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode))
-                    entry.kind = EntryKind::LinkToFolder;
-                else
-                    entry.kind = EntryKind::File;
+                entry.kind = KindOfLinkTarget(fd, name);
             } else if (S_ISDIR(st.st_mode)) {
                 entry.kind = EntryKind::Folder;
                 entry.device = std::uint64_t(st.st_dev);
@@ -41,21 +72,26 @@ bool ListDirectory(const QString &folder, const std::function<bool(const Directo
                 entry.kind = S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
             }
         } else {
-            entry.kind = type == DT_REG ? EntryKind::File : EntryKind::Other;
+            entry.kind = EntryKind::Other;   // FIFO, socket, device
         }
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    for (const DirectoryEntry &entry : entries) {
         if (!visit(entry))
             break;
     }
-    ::closedir(dir);
-    return true;
+    if (readError != 0 && error)
+        *error = readError;
+    return readError == 0;
 }
 
 std::uint64_t DeviceOf(const QString &folder)
 {
-    struct stat st{};
-    return ::stat(folder.toUtf8().constData(), &st) == 0 ? std::uint64_t(st.st_dev) : 0;
+    FileStatus status;
+    return Stat(folder, status) == 0 ? status.device : 0;
 }
 
-QByteArray FileNameKey(const QString &path) { return path.toUtf8(); }
+QByteArray FileNameKey(const QString &path) { return EncodeName(path); }
 
 } // namespace platform

@@ -18,9 +18,12 @@ struct DirectoryEntry
 };
 
 // Calls `visit` for each entry of `folder` except "." and "..", in the order the file system returns them,
-// hidden entries included. Symbolic links are reported as what they point to, except that a link to a folder
-// is LinkToFolder. `visit` returns false to stop early. Returns false when the folder cannot be read.
-bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit);
+// hidden entries included. A symbolic link is reported as what it points to: File for a regular file,
+// LinkToFolder for a folder, Other for anything else or nothing. The folder is read whole and closed before the
+// first call, so a walk that descends from `visit` holds no folder open. `visit` returns false to stop early.
+// Returns false when the folder cannot be read, with the errno value in `error` when given.
+bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit,
+                   int *error = nullptr);
 
 // The device number of a folder, or 0 when it cannot be read.
 std::uint64_t DeviceOf(const QString &folder);

@@ -1,13 +1,20 @@
 #include "platform/fileio.h"
 
-#include <QFileInfo>
+#include "platform/names.h"
+
+#include <QRandomGenerator>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +22,9 @@ namespace platform {
 
 namespace {
 
-QByteArray Native(const QString &path) { return path.toUtf8(); }
+// How long an update waits for another Tunegrove process that is writing the same file.
+constexpr auto kLockWait = std::chrono::seconds(10);
+constexpr auto kLockPoll = std::chrono::milliseconds(20);
 
 FileTime FromTimespec(const timespec &t) { return FileTime{std::int64_t(t.tv_sec), t.tv_nsec}; }
 
@@ -34,9 +43,19 @@ void FillStatus(const struct stat &st, FileStatus &status)
     status.owner = std::uint32_t(st.st_uid);
     status.group = std::uint32_t(st.st_gid);
     status.links = std::uint64_t(st.st_nlink);
+    status.device = std::uint64_t(st.st_dev);
+    status.inode = std::uint64_t(st.st_ino);
     status.regular = S_ISREG(st.st_mode);
+    status.folder = S_ISDIR(st.st_mode);
     status.accessed = FromTimespec(st.st_atim);
     status.modified = FromTimespec(st.st_mtim);
+}
+
+// A file-size limit must fail a write with EFBIG, not kill the process and leave its temporary file behind.
+void IgnoreFileSizeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
 }
 
 // Writes all of `data` at `offset`, retrying short writes and interrupted calls.
@@ -58,68 +77,171 @@ int WriteAllAt(int fd, const char *data, std::int64_t length, std::int64_t offse
     return 0;
 }
 
-// Makes a rename in the folder durable. Some file systems cannot sync a folder; the rename has happened anyway.
-void SyncFolderOf(const QString &path)
+int StatNative(const QByteArray &native, struct stat &st)
 {
-    const QByteArray folder = Native(QFileInfo(path).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (native.size() < PATH_MAX)
+        return ::stat(native.constData(), &st) == 0 ? 0 : errno;
+    const int fd = OpenPath(native, O_PATH);
     if (fd < 0)
-        return;
-    ::fsync(fd);
+        return errno;
+    const int result = ::fstat(fd, &st) == 0 ? 0 : errno;
     ::close(fd);
+    return result;
+}
+
+struct SplitPath
+{
+    QByteArray folder;
+    QByteArray name;
+};
+
+SplitPath Split(const QByteArray &native)
+{
+    const qsizetype slash = native.lastIndexOf('/');
+    if (slash < 0)
+        return {QByteArray("."), native};
+    return {slash == 0 ? QByteArray("/") : native.left(slash), native.mid(slash + 1)};
+}
+
+// A short random name for a temporary file, so that even a 255-byte file name can be rewritten beside itself.
+QByteArray TemporaryName()
+{
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name(".tg");
+    for (int i = 0; i < 8; ++i)
+        name += kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))];
+    return name;
 }
 
 } // namespace
 
 bool FileStatus::OwnerCanWrite() const { return (mode & S_IWUSR) != 0; }
 
-QString ErrorText(int error) { return QString::fromStdString(std::system_category().message(error)); }
+QString ErrorText(int error)
+{
+    switch (error) {
+    case kErrorFileChanged:
+        return QStringLiteral("The file changed while it was being written; it was left as it was");
+    case kErrorFileBusy:
+        return QStringLiteral("Another program is writing the file");
+    default:
+        return QString::fromStdString(std::system_category().message(error));
+    }
+}
+
+int OpenPath(const QByteArray &native, int flags, unsigned mode)
+{
+    flags |= O_CLOEXEC;
+    if (native.size() < PATH_MAX)
+        return ::open(native.constData(), flags, mode_t(mode));
+    int folder = AT_FDCWD;
+    qsizetype pos = 0;
+    while (native.size() - pos >= PATH_MAX) {
+        const qsizetype cut = native.lastIndexOf('/', pos + PATH_MAX - 2);
+        if (cut <= pos) {
+            if (folder != AT_FDCWD)
+                ::close(folder);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const QByteArray part = native.mid(pos, cut - pos);
+        const int next = ::openat(folder, part.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int error = errno;
+        if (folder != AT_FDCWD)
+            ::close(folder);
+        if (next < 0) {
+            errno = error;
+            return -1;
+        }
+        folder = next;
+        pos = cut + 1;
+    }
+    const int fd = ::openat(folder, native.mid(pos).constData(), flags, mode_t(mode));
+    const int error = errno;
+    ::close(folder);
+    errno = error;
+    return fd;
+}
 
 QString ResolveLinks(const QString &path)
 {
     char resolved[PATH_MAX];
-    if (::realpath(Native(path).constData(), resolved) == nullptr)
+    if (::realpath(EncodeName(path).constData(), resolved) == nullptr)
         return path;
-    return QString::fromUtf8(resolved);
+    return DecodeName(QByteArray(resolved));
 }
 
 int Stat(const QString &path, FileStatus &status)
 {
     struct stat st{};
-    if (::stat(Native(path).constData(), &st) != 0)
-        return errno;
+    if (const int error = StatNative(EncodeName(path), st))
+        return error;
     FillStatus(st, status);
     return 0;
 }
 
-ReadOnlyFile::~ReadOnlyFile()
+ReadOnlyFile::~ReadOnlyFile() { Close(); }
+
+void ReadOnlyFile::Close()
 {
     if (m_fd >= 0)
-        ::close(m_fd);
+        ::close(m_fd);   // also releases the update lock
+    m_fd = -1;
 }
 
-int ReadOnlyFile::Open(const QString &path)
+int ReadOnlyFile::Open(const QString &path) { return OpenAs(path, false); }
+
+int ReadOnlyFile::OpenForUpdate(const QString &path)
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    // Another writer may replace the file (rename a new one over it) while we wait for its lock; then the lock
+    // we get is on the old file, and we start again on the new one.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (const int error = OpenAs(path, true))
+            return error;
+        if (CheckUnchanged() == 0)
+            return 0;
     }
+    Close();
+    return kErrorFileBusy;
+}
+
+int ReadOnlyFile::OpenAs(const QString &path, bool forUpdate)
+{
+    Close();
+    m_native = EncodeName(path);
     // O_NONBLOCK keeps a FIFO from blocking the open; it has no effect on regular files.
-    const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = OpenPath(m_native, O_RDONLY | O_NONBLOCK);
     if (fd < 0)
         return errno;
     struct stat st{};
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         ::close(fd);
-        return error;
-    }
-    FillStatus(st, m_status);
-    if (!m_status.regular) {
-        ::close(fd);
-        return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return S_ISDIR(st.st_mode) ? EISDIR : (S_ISREG(st.st_mode) ? error : EINVAL);
     }
     m_fd = fd;
+    if (forUpdate) {
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                const int error = errno;
+                Close();
+                return error;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                Close();
+                return kErrorFileBusy;
+            }
+            std::this_thread::sleep_for(kLockPoll);
+        }
+        // Measure only now: the writer we waited for may have changed the file.
+        if (::fstat(m_fd, &st) != 0) {
+            const int error = errno;
+            Close();
+            return error;
+        }
+    }
+    FillStatus(st, m_status);
     return 0;
 }
 
@@ -143,87 +265,98 @@ int ReadOnlyFile::ReadAt(std::int64_t offset, std::int64_t length, QByteArray &o
     return 0;
 }
 
-int WriteInPlace(const QString &path, const std::vector<std::pair<std::int64_t, QByteArray>> &pieces)
+int ReadOnlyFile::CheckUnchanged() const
 {
-    const QByteArray native = Native(path);
-    FileStatus before;
-    if (const int error = Stat(path, before))
+    struct stat now{};
+    if (::fstat(m_fd, &now) != 0)
+        return errno;
+    if (std::int64_t(now.st_size) != m_status.size || !(FromTimespec(now.st_mtim) == m_status.modified))
+        return kErrorFileChanged;
+    struct stat named{};
+    if (StatNative(m_native, named) != 0 || named.st_dev != now.st_dev || named.st_ino != now.st_ino)
+        return kErrorFileChanged;
+    return 0;
+}
+
+int ReadOnlyFile::WriteInPlace(const std::vector<std::pair<std::int64_t, QByteArray>> &pieces) const
+{
+    IgnoreFileSizeSignal();
+    for (const auto &[offset, bytes] : pieces) {
+        if (offset < 0 || offset + bytes.size() > m_status.size)
+            return EINVAL;   // never grow the file from here
+    }
+    if (const int error = CheckUnchanged())
         return error;
-    const bool wasReadOnly = !before.OwnerCanWrite();
-    if (wasReadOnly && ::chmod(native.constData(), mode_t(before.mode | S_IWUSR)) != 0 && errno != EPERM)
+    const bool wasReadOnly = !m_status.OwnerCanWrite();
+    if (wasReadOnly && ::fchmod(m_fd, mode_t(m_status.mode | S_IWUSR)) != 0 && errno != EPERM)
         return errno;
 
     int result = 0;
-    const int fd = ::open(native.constData(), O_WRONLY | O_CLOEXEC);
+    const int fd = OpenPath(m_native, O_WRONLY);
     if (fd < 0) {
         result = errno;
     } else {
-        for (const auto &[offset, bytes] : pieces) {
-            if (offset < 0 || offset + bytes.size() > before.size) {
-                result = EINVAL;   // never grow the file from here
-                break;
-            }
-            if ((result = WriteAllAt(fd, bytes.constData(), bytes.size(), offset)) != 0)
-                break;
-        }
+        struct stat st{};
+        if (::fstat(fd, &st) != 0 || st.st_dev != dev_t(m_status.device) || st.st_ino != ino_t(m_status.inode))
+            result = kErrorFileChanged;
+        // One write call per piece: a killed process leaves each piece old or new, not half of each.
+        for (std::size_t i = 0; result == 0 && i < pieces.size(); ++i)
+            result = WriteAllAt(fd, pieces[i].second.constData(), pieces[i].second.size(), pieces[i].first);
         if (result == 0 && ::fsync(fd) != 0)
             result = errno;
         if (wasReadOnly) {
             // Put back the mode and the old times, so a protected file still looks untouched.
-            ::fchmod(fd, mode_t(before.mode));
-            const timespec times[2] = {ToTimespec(before.accessed), ToTimespec(before.modified)};
+            ::fchmod(fd, mode_t(m_status.mode));
+            const timespec times[2] = {ToTimespec(m_status.accessed), ToTimespec(m_status.modified)};
             ::futimens(fd, times);
         }
         if (::close(fd) != 0 && result == 0)
             result = errno;
     }
     if (wasReadOnly)
-        ::chmod(native.constData(), mode_t(before.mode));
+        ::fchmod(m_fd, mode_t(m_status.mode));
     return result;
 }
 
-int RewriteFile(const QString &path, const QByteArray &head, std::int64_t from, std::int64_t to,
-                const QByteArray &tail, bool keepTimes)
+int ReadOnlyFile::Rewrite(const QByteArray &head, std::int64_t from, std::int64_t to, const QByteArray &tail,
+                          bool keepTimes) const
 {
-    const QByteArray native = Native(path);
-    const int source = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    if (source < 0)
+    IgnoreFileSizeSignal();
+    if (from < 0 || to < from || to > m_status.size)
+        return EINVAL;
+    const SplitPath parts = Split(m_native);
+    const int folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
+    if (folder < 0)
         return errno;
-    struct stat st{};
-    int error = 0;
-    if (::fstat(source, &st) != 0)
-        error = errno;
-    else if (!S_ISREG(st.st_mode) || from < 0 || to < from || to > st.st_size)
-        error = EINVAL;
-    if (error != 0) {
-        ::close(source);
-        return error;
-    }
 
-    const QFileInfo info(path);
-    QByteArray pattern = Native(info.absolutePath() + QLatin1String("/.") + info.fileName() +
-                                QLatin1String(".tunegrove-XXXXXX"));
-    const int target = ::mkostemp(pattern.data(), O_CLOEXEC);
+    QByteArray temporary;
+    int target = -1;
+    for (int attempt = 0; attempt < 100 && target < 0; ++attempt) {
+        temporary = TemporaryName();
+        target = ::openat(folder, temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (target < 0 && errno != EEXIST)
+            break;
+    }
     if (target < 0) {
-        error = errno;
-        ::close(source);
+        const int error = errno;
+        ::close(folder);
         return error;
     }
 
     int result = WriteAllAt(target, head.constData(), head.size(), 0);
     std::int64_t written = head.size();
-    // Copy the audio in large blocks; a short read means the file changed under us, which we refuse.
+    // Copy the audio in large blocks from the file we measured; a short read means it changed under us.
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (std::int64_t offset = from; result == 0 && offset < to;) {
         const std::int64_t want = std::min<std::int64_t>(buffer.size(), to - offset);
-        const ssize_t n = ::pread(source, buffer.data(), size_t(want), off_t(offset));
+        const ssize_t n = ::pread(m_fd, buffer.data(), size_t(want), off_t(offset));
         if (n < 0) {
             if (errno != EINTR)
                 result = errno;
             continue;
         }
         if (n == 0) {
-            result = EIO;
+            result = kErrorFileChanged;
             break;
         }
         result = WriteAllAt(target, buffer.constData(), n, written);
@@ -237,18 +370,18 @@ int RewriteFile(const QString &path, const QByteArray &head, std::int64_t from, 
     if (result == 0) {
         // Keep who owns the file and who may use it. When the owner cannot be kept (another user's file in a
         // folder we may write), give up rather than hand the file to us.
-        if (::fchown(target, st.st_uid, st.st_gid) != 0) {
+        if (::fchown(target, uid_t(m_status.owner), gid_t(m_status.group)) != 0) {
             struct stat mine{};
-            if (::fstat(target, &mine) != 0 || mine.st_uid != st.st_uid)
+            if (::fstat(target, &mine) != 0 || mine.st_uid != uid_t(m_status.owner))
                 result = EPERM;
             else
-                ::fchown(target, uid_t(-1), st.st_gid);   // a group we do not belong to is lost, not fatal
+                ::fchown(target, uid_t(-1), gid_t(m_status.group));   // a group we do not belong to is lost, not fatal
         }
     }
-    if (result == 0 && ::fchmod(target, st.st_mode & 07777) != 0)
+    if (result == 0 && ::fchmod(target, mode_t(m_status.mode)) != 0)
         result = errno;
     if (result == 0 && keepTimes) {
-        const timespec times[2] = {st.st_atim, st.st_mtim};
+        const timespec times[2] = {ToTimespec(m_status.accessed), ToTimespec(m_status.modified)};
         if (::futimens(target, times) != 0)
             result = errno;
     }
@@ -263,16 +396,17 @@ int RewriteFile(const QString &path, const QByteArray &head, std::int64_t from, 
     }
     if (::close(target) != 0 && result == 0)
         result = errno;
-    ::close(source);
-
-    if (result == 0 && ::rename(pattern.constData(), native.constData()) != 0)
+    // The last look before the rename: another program may have appended to the file or replaced it.
+    if (result == 0)
+        result = CheckUnchanged();
+    if (result == 0 && ::renameat(folder, temporary.constData(), folder, parts.name.constData()) != 0)
         result = errno;
-    if (result != 0) {
-        ::unlink(pattern.constData());
-        return result;
-    }
-    SyncFolderOf(path);
-    return 0;
+    if (result != 0)
+        ::unlinkat(folder, temporary.constData(), 0);
+    else
+        ::fsync(folder);   // makes the rename durable; some file systems cannot, and it has happened anyway
+    ::close(folder);
+    return result;
 }
 
 } // namespace platform

@@ -8,14 +8,20 @@
 #include <vector>
 
 // Low-level file access for the tag writer and the folder walk: reads at offsets, writes that never leave a
-// damaged file behind, and the system's error texts. Functions return 0 or an errno value; they keep no
-// thread-global "last error", so they are safe to call from any thread.
+// damaged file behind, and the system's error texts. Functions return 0 or an errno value (or one of the codes
+// below); they keep no thread-global "last error", so they are safe to call from any thread.
 namespace platform {
+
+// Error codes of our own, beside the errno values; ErrorText knows their texts.
+constexpr int kErrorFileChanged = -1001;   // the file changed, or was replaced, while it was being updated
+constexpr int kErrorFileBusy = -1002;      // another program holds the file's update lock
 
 struct FileTime
 {
     std::int64_t seconds = 0;
     long nanoseconds = 0;
+
+    bool operator==(const FileTime &other) const { return seconds == other.seconds && nanoseconds == other.nanoseconds; }
 };
 
 struct FileStatus
@@ -25,7 +31,10 @@ struct FileStatus
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
     std::uint64_t links = 1;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
     bool regular = false;
+    bool folder = false;
     FileTime accessed;
     FileTime modified;
 
@@ -41,7 +50,12 @@ QString ResolveLinks(const QString &path);
 
 int Stat(const QString &path, FileStatus &status);
 
-// A file opened for reading at given offsets. Opening anything but a regular file fails.
+// Opens a path of any length: one longer than the system allows is opened folder by folder, relative to the
+// folder before it. Returns a file descriptor, or -1 with errno set.
+int OpenPath(const QByteArray &native, int flags, unsigned mode = 0);
+
+// A regular file opened for reading at given offsets; for an update it is also locked against other Tunegrove
+// processes and written through the same open file it was measured from.
 class ReadOnlyFile
 {
 public:
@@ -50,27 +64,39 @@ public:
     ReadOnlyFile(const ReadOnlyFile &) = delete;
     ReadOnlyFile &operator=(const ReadOnlyFile &) = delete;
 
+    // Opens for reading. Opening anything but a regular file fails.
     int Open(const QString &path);
+    // Opens for an update: takes the exclusive update lock (waiting a few seconds for another writer) and makes
+    // sure the path still names the locked file, reopening when another writer replaced it meanwhile.
+    int OpenForUpdate(const QString &path);
     const FileStatus &Status() const { return m_status; }
     // Reads exactly `length` bytes (fewer only at the end of the file); returns 0 or an errno value.
     int ReadAt(std::int64_t offset, std::int64_t length, QByteArray &out) const;
     int Handle() const { return m_fd; }
 
+    // 0 when the path still names this file and its size and modification time are as measured at open;
+    // kErrorFileChanged otherwise.
+    int CheckUnchanged() const;
+
+    // Overwrites byte ranges in place, each with one write call; the length does not change and nothing outside
+    // the ranges is touched. A file whose owner write bit is clear is made writable for the write and then gets
+    // back its mode and its times.
+    int WriteInPlace(const std::vector<std::pair<std::int64_t, QByteArray>> &pieces) const;
+
+    // Replaces the file with head + bytes [from, to) of this open file + tail. The new content goes to a
+    // temporary file in the same folder, is checked and flushed, and is renamed over the path only when the
+    // file is still unchanged, so the path names either the old file or the new one whatever happens. Owner,
+    // group and mode are kept; with `keepTimes` the access and modification times too.
+    int Rewrite(const QByteArray &head, std::int64_t from, std::int64_t to, const QByteArray &tail,
+                bool keepTimes) const;
+
 private:
+    int OpenAs(const QString &path, bool forUpdate);
+    void Close();
+
     int m_fd = -1;
+    QByteArray m_native;
     FileStatus m_status;
 };
-
-// Overwrites byte ranges of an existing file in place; the file's length does not change and nothing outside the
-// ranges is touched. A file whose owner write bit is clear is made writable for the write and then gets back
-// its mode and its access and modification times.
-int WriteInPlace(const QString &path, const std::vector<std::pair<std::int64_t, QByteArray>> &pieces);
-
-// Replaces `path` with head + bytes [from, to) of the current file + tail. The new content is written to a
-// temporary file in the same folder, checked, flushed and renamed over the original, so the path names either
-// the old file or the new one whatever happens. Owner, group and mode are kept; when `keepTimes` is set the
-// new file also gets the old access and modification times.
-int RewriteFile(const QString &path, const QByteArray &head, std::int64_t from, std::int64_t to,
-                const QByteArray &tail, bool keepTimes);
 
 } // namespace platform

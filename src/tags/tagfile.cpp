@@ -17,6 +17,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <new>
+#include <optional>
 
 // All ID3 parsing and frame rendering goes through TagLib, and only here. TagLib parses the tags for reading.
 // For writing we do not let TagLib re-render the whole tag: it drops or rewrites frames it does not model
@@ -82,6 +84,12 @@ QByteArray Synchsafe(quint32 value)
     return out;
 }
 
+// The largest ID3v2 tag we read. Real tags with cover art stay far below it; a header announcing more is damaged
+// or hostile, and reading it would cost memory for nothing.
+constexpr qint64 kMaxTagSize = qint64(64) << 20;
+// A tag rewritten in place is written with one call of at most this size, so a killed process leaves it whole.
+constexpr qint64 kMaxInPlaceWrite = qint64(64) << 10;
+
 // The tags of one file as raw bytes, located the way every ID3 reader does: ID3v2 at the start, ID3v1 in the
 // last 128 bytes.
 struct RawTags
@@ -89,11 +97,10 @@ struct RawTags
     QByteArray v2;            // the ID3v2 tag, header included, as far as the file holds it
     qint64 v2End = 0;         // offset of the first byte after the ID3v2 tag (0: no tag)
     bool v2RunsPastEnd = false;
+    bool v2TooLarge = false;  // the header announces more than kMaxTagSize: not read, never written
     QByteArray v1;            // the 128-byte ID3v1 tag, or empty
     qint64 v1Start = 0;       // offset of the ID3v1 tag, or the file size when there is none
     platform::FileStatus status;
-
-    int Major() const { return v2.isEmpty() ? 0 : uchar(v2[3]); }
 };
 
 // Reads the ID3v2 header and, when valid, the whole tag; then the last 128 bytes. Returns 0 or an errno.
@@ -110,6 +117,10 @@ int ReadRawTags(const platform::ReadOnlyFile &file, RawTags &raw)
         const qint64 declared = kHeaderSize + SynchsafeAt(header, 6) + (footer ? kHeaderSize : 0);
         raw.v2RunsPastEnd = declared > size;
         raw.v2End = std::min(declared, size);
+        if (declared > kMaxTagSize) {
+            raw.v2TooLarge = true;
+            return 0;
+        }
         if (const int error = file.ReadAt(0, raw.v2End, raw.v2))
             return error;
     }
@@ -126,15 +137,71 @@ int ReadRawTags(const platform::ReadOnlyFile &file, RawTags &raw)
     return 0;
 }
 
+// The container a file's bytes after its ID3v2 tag announce, when it is not MPEG audio; empty otherwise.
+// An ID3v2 tag in front of one of these makes the file unplayable, so such files are never tagged.
+QString ForeignFormat(const QByteArray &b)
+{
+    struct Signature
+    {
+        qsizetype at;
+        const char *bytes;
+        qsizetype length;
+        const char *name;
+    };
+    static const Signature kSignatures[] = {
+        {0, "RIFF", 4, "RIFF (WAV/AVI)"}, {0, "RF64", 4, "RF64 (WAV)"},   {0, "fLaC", 4, "FLAC"},
+        {0, "OggS", 4, "Ogg"},            {4, "ftyp", 4, "MP4"},          {0, "FORM", 4, "IFF (AIFF)"},
+        {0, "\x1A\x45\xDF\xA3", 4, "Matroska/WebM"},
+        {0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8, "ASF (WMA/WMV)"},
+        {0, "MThd", 4, "MIDI"},           {0, "MAC ", 4, "Monkey's Audio"}, {0, "wvpk", 4, "WavPack"},
+        {0, "MPCK", 4, "Musepack"},       {0, "caff", 4, "CAF"},          {0, ".snd", 4, "Sun audio"},
+        {0, "#!AMR", 5, "AMR"},           {0, "PK\x03\x04", 4, "ZIP"},    {0, "%PDF", 4, "PDF"},
+    };
+    for (const Signature &s : kSignatures) {
+        if (b.size() >= s.at + s.length && b.mid(s.at, s.length) == QByteArray(s.bytes, s.length))
+            return QString::fromLatin1(s.name);
+    }
+    return QString();
+}
+
+// Frames are read the way TagLib reads them, except that a v2.3 year stays the text it was stored as (TagLib
+// would turn TYER into TDRC and fold TDAT and TIME into it).
+class ReadingFrameFactory : public TagLib::ID3v2::FrameFactory
+{
+public:
+    static ReadingFrameFactory *Instance()
+    {
+        static ReadingFrameFactory factory;
+        return &factory;
+    }
+
+protected:
+    // Frame::Header is not a public name; take the parameter type from the function we override.
+    template <typename T> struct FirstParameter;
+    template <typename R, typename C, typename A> struct FirstParameter<R (C::*)(A) const> { using Type = A; };
+    struct Access : TagLib::ID3v2::FrameFactory
+    {
+        using FrameFactory::updateFrame;
+    };
+    using HeaderPointer = FirstParameter<decltype(&Access::updateFrame)>::Type;
+
+    bool updateFrame(HeaderPointer header) const override
+    {
+        if (header->version() == 3 && header->frameID() == "TYER")
+            return true;
+        return FrameFactory::updateFrame(header);
+    }
+};
+
 // TagLib reads tags from a File; we hand it a small in-memory file holding just the tags (no audio), so the
 // parse costs the same whatever the size of the song. Without an ID3v1 tag, 128 zero bytes stand at the end so
 // the last bytes of the ID3v2 tag are never mistaken for one.
 class TagView
 {
 public:
-    explicit TagView(const RawTags &raw)
-        : m_stream(ToBytes(raw.v2 + (raw.v1.isEmpty() ? QByteArray(kV1Size, '\0') : raw.v1))),
-          m_file(&m_stream, TagLib::ID3v2::FrameFactory::instance(), false)
+    TagView(const QByteArray &v2, const QByteArray &v1)
+        : m_stream(ToBytes(v2 + (v1.isEmpty() ? QByteArray(kV1Size, '\0') : v1))),
+          m_file(&m_stream, ReadingFrameFactory::Instance(), false)
     {
     }
     TagLib::ID3v2::Tag *V2() { return m_file.hasID3v2Tag() ? m_file.ID3v2Tag() : nullptr; }
@@ -229,24 +296,69 @@ bool IsFrameId(const QByteArray &id)
     return id.size() == 4;
 }
 
-// Splits a v2.3 or v2.4 tag into its frames. Tag-wide unsynchronisation is undone and an extended header is
-// dropped, since the new header sets neither. A frame that runs past the tag's end is damaged and dropped.
-QList<RawFrame> SplitFrames(const QByteArray &tag)
+// The tag as the writer keeps it: the frames every reader sees, in order, each as raw bytes, and after them the
+// bytes no reader sees (a zero-size frame where readers stop, garbage in the padding), kept verbatim. It is
+// rendered with a plain header: no extended header, no tag-wide unsynchronisation, no footer. Reading and
+// writing both go through it, so what a write keeps is exactly what was read.
+struct CanonicalTag
 {
+    int major = 0;            // 0: no tag; 3 or 4 (a v2.2 tag becomes v2.3)
+    QList<RawFrame> frames;
+    QByteArray hidden;        // bytes after the frames that readers do not see, trailing zeros dropped
+
+    QByteArray Render(qint64 minimumSize = 0) const
+    {
+        QByteArray body;
+        for (const RawFrame &frame : frames)
+            body += frame.bytes;
+        body += hidden;
+        const qint64 size = std::max<qint64>(kHeaderSize + body.size(), minimumSize);
+        body.append(QByteArray(size - kHeaderSize - body.size(), '\0'));
+        return QByteArray("ID3") + char(major) + '\0' + '\0' + Synchsafe(quint32(size - kHeaderSize)) + body;
+    }
+};
+
+QByteArray WithoutTrailingZeros(QByteArray bytes)
+{
+    qsizetype end = bytes.size();
+    while (end > 0 && bytes[end - 1] == '\0')
+        --end;
+    bytes.truncate(end);
+    return bytes;
+}
+
+// Where the frames start: after a valid extended header, or at once when the flag is set but what follows is
+// already a frame (a common fault of writers), as readers do.
+qsizetype FirstFramePosition(const QByteArray &body, int major, bool extendedFlag)
+{
+    if (!extendedFlag || body.size() < 4 || IsFrameId(body.left(4)))
+        return 0;
+    if (major == 3) {
+        const qint64 size = BigEndianAt(body, 0);   // excludes the size field; 6, or 10 with a CRC
+        return (size == 6 || size == 10) && 4 + size <= body.size() ? qsizetype(4 + size) : 0;
+    }
+    const qint64 size = SynchsafeAt(body, 0);       // includes the size field
+    return size >= 6 && size <= body.size() ? qsizetype(size) : 0;
+}
+
+// Splits a v2.3 or v2.4 tag into its frames, stopping where padding or something that is not a whole frame
+// begins. Tag-wide unsynchronisation is undone (v2.3) or moved into each frame's own flag (v2.4).
+CanonicalTag SplitTag(const QByteArray &tag)
+{
+    CanonicalTag result;
     const int major = uchar(tag[3]);
     const uchar flags = uchar(tag[5]);
+    result.major = major;
     qsizetype bodyEnd = tag.size();
     if (major == 4 && (flags & 0x10))
         bodyEnd = std::max<qsizetype>(kHeaderSize, bodyEnd - kHeaderSize);
     QByteArray body = tag.mid(kHeaderSize, bodyEnd - kHeaderSize);
     if (major == 3 && (flags & 0x80))
         body = FromBytes(TagLib::ID3v2::SynchData::decode(ToBytes(body)));
-    qsizetype pos = 0;
-    if ((flags & 0x40) && body.size() >= 4)
-        pos = major == 3 ? 4 + qsizetype(BigEndianAt(body, 0)) : qsizetype(SynchsafeAt(body, 0));
+    const bool unsynchronisedFrames = major == 4 && (flags & 0x80);
+    qsizetype pos = FirstFramePosition(body, major, flags & 0x40);
 
-    QList<RawFrame> frames;
-    while (pos >= 0 && pos + kHeaderSize <= body.size()) {
+    while (pos + kHeaderSize <= body.size()) {
         const QByteArray id = body.mid(pos, 4);
         if (!IsFrameId(id))
             break;   // padding, or garbage where padding should be
@@ -261,12 +373,56 @@ QList<RawFrame> SplitFrames(const QByteArray &tag)
             };
             size = (landsWell(safe) || !landsWell(size)) ? safe : size;
         }
-        if (pos + kHeaderSize + size > body.size())
+        if (size == 0 || pos + kHeaderSize + size > body.size())
             break;
-        frames.append(RawFrame{id, body.mid(pos, kHeaderSize + size)});
+        RawFrame frame{id, body.mid(pos, kHeaderSize + size)};
+        if (unsynchronisedFrames)
+            frame.bytes[9] = char(uchar(frame.bytes[9]) | 0x02);
+        result.frames.append(frame);
         pos += kHeaderSize + size;
     }
-    return frames;
+    result.hidden = WithoutTrailingZeros(body.mid(pos));
+    return result;
+}
+
+// The tag in the form the writer keeps, agreed with the reader: frames the reader does not take as we split
+// them (it stops at a frame it rejects, or sizes it differently) move into the hidden part, so the reader and
+// the writer never disagree about which frames exist.
+CanonicalTag Canonicalise(const QByteArray &tag)
+{
+    if (tag.size() < kHeaderSize)
+        return CanonicalTag();
+    if (uchar(tag[3]) == 2) {
+        // A v2.2 tag cannot be written back as it is: TagLib converts its frames to v2.3.
+        TagView view(tag, QByteArray());
+        CanonicalTag converted;
+        converted.major = 3;
+        if (TagLib::ID3v2::Tag *parsed = view.V2())
+            converted = SplitTag(FromBytes(parsed->render(TagLib::ID3v2::v3)));
+        converted.major = 3;
+        return converted;
+    }
+    CanonicalTag result = SplitTag(tag);
+    TagView view(result.Render(), QByteArray());
+    const TagLib::ID3v2::Tag *parsed = view.V2();
+    const TagLib::ID3v2::FrameList empty;
+    const TagLib::ID3v2::FrameList &seen = parsed ? parsed->frameList() : empty;
+    qsizetype agreed = 0;
+    for (const TagLib::ID3v2::Frame *frame : seen) {
+        // Frame ids may differ (TagLib renames some v2.3 frames); the sizes say whether both split alike.
+        if (agreed >= result.frames.size() ||
+            qint64(frame->size()) != result.frames[agreed].bytes.size() - kHeaderSize)
+            break;
+        ++agreed;
+    }
+    if (agreed < result.frames.size()) {
+        QByteArray hidden;
+        for (qsizetype i = agreed; i < result.frames.size(); ++i)
+            hidden += result.frames[i].bytes;
+        result.hidden = hidden + result.hidden;
+        result.frames.resize(agreed);
+    }
+    return result;
 }
 
 TagLib::String::Type EncodingFor(const QString &text, int major)
@@ -310,17 +466,6 @@ RawFrame CommentFrame(const QString &text, int major)
     frame.setDescription(TagLib::String());
     frame.setText(ToTagLib(text));
     return RawFrame{QByteArray("COMM"), Render(frame, major)};
-}
-
-void RemoveFrames(QList<RawFrame> &frames, std::initializer_list<const char *> ids)
-{
-    frames.removeIf([&](const RawFrame &f) {
-        for (const char *id : ids) {
-            if (f.id == id)
-                return true;
-        }
-        return false;
-    });
 }
 
 // Whether a raw COMM frame has an empty description. Frames we cannot look into (compressed, encrypted)
@@ -377,6 +522,129 @@ QString FailureText(const QString &path, int error)
     return tr("%1: %2").arg(path, platform::ErrorText(error));
 }
 
+// The seven fields as a reader shows them. The ID3v2 tag wins; ID3v1 is read only when there is no ID3v2 tag.
+struct ShownFields
+{
+    QString album, artist, comment, title, year, track;
+    int genre = -1;
+};
+
+// The year of an ID3v1 tag as its four characters stand ("199x" stays), without trailing blanks or zeros.
+QString V1Year(const QByteArray &v1)
+{
+    return QString::fromLatin1(v1.mid(93, 4).replace('\0', ' ')).trimmed();
+}
+
+ShownFields ReadFields(TagView &view, const QByteArray &rawV1)
+{
+    ShownFields f;
+    if (TagLib::ID3v2::Tag *v2 = view.V2()) {
+        const TagLib::ID3v2::FrameListMap &frames = v2->frameListMap();
+        f.title = FrameText(frames, "TIT2");
+        f.artist = FrameText(frames, "TPE1");
+        f.year = FrameText(frames, "TDRC");
+        if (f.year.isEmpty())
+            f.year = FrameText(frames, "TYER");
+        f.album = FrameText(frames, "TALB");
+        f.track = FrameText(frames, "TRCK");
+        const int shown = ShownCommentIndex(*v2);
+        if (shown >= 0)
+            f.comment = FromTagLib(v2->frameList("COMM")[uint(shown)]->toString());
+        f.genre = GenreOfFrame(*v2);
+    } else if (TagLib::ID3v1::Tag *v1 = view.V1()) {
+        f.title = FromTagLib(v1->title());
+        f.artist = FromTagLib(v1->artist());
+        f.album = FromTagLib(v1->album());
+        f.comment = FromTagLib(v1->comment());
+        f.year = V1Year(rawV1);
+        f.track = v1->track() ? QString::number(v1->track()) : QString();
+        f.genre = v1->genreNumber() < 255 ? int(v1->genreNumber()) : -1;
+    }
+    if (f.genre >= GenreTable::Count())
+        f.genre = -1;
+    return f;
+}
+
+// What a frame holds, independent of its header: the same bytes mean the same frame, content and encoding.
+QByteArray FrameContent(const TagLib::ID3v2::Frame *frame)
+{
+    return FromBytes(frame->frameID()) + '\0' + FromBytes(frame->render()).mid(kHeaderSize);
+}
+
+// The frame ids a field lives in.
+QList<QByteArray> FieldIds(unsigned field)
+{
+    switch (field) {
+    case kTitle: return {"TIT2"};
+    case kArtist: return {"TPE1"};
+    case kAlbum: return {"TALB"};
+    case kYear: return {"TYER", "TDRC"};
+    case kTrack: return {"TRCK"};
+    case kGenre: return {"TCON"};
+    default: return {};
+    }
+}
+
+// Every frame a reader sees except those of the changed fields; with `skipShownComment`, also the shown COMM frame.
+QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComment)
+{
+    QList<QByteArray> kept;
+    TagLib::ID3v2::Tag *v2 = view.V2();
+    if (!v2)
+        return kept;
+    QList<QByteArray> skipped;
+    for (unsigned field = 1; field < kAllFields; field <<= 1) {
+        if (changed & field)
+            skipped += FieldIds(field);
+    }
+    const TagLib::ID3v2::Frame *shownComment = nullptr;
+    if (skipShownComment) {
+        const int shown = ShownCommentIndex(*v2);
+        if (shown >= 0)
+            shownComment = v2->frameList("COMM")[uint(shown)];
+    }
+    for (const TagLib::ID3v2::Frame *frame : v2->frameList()) {
+        if (frame == shownComment || skipped.contains(FromBytes(frame->frameID())))
+            continue;
+        kept.append(FrameContent(frame));
+    }
+    return kept;
+}
+
+int CountFrames(TagView &view, const QList<QByteArray> &ids)
+{
+    int count = 0;
+    if (TagLib::ID3v2::Tag *v2 = view.V2()) {
+        for (const TagLib::ID3v2::Frame *frame : v2->frameList())
+            count += ids.contains(FromBytes(frame->frameID())) ? 1 : 0;
+    }
+    return count;
+}
+
+// Replaces the frames with one of the ids by `replacement` at the place of the first of them (so the order the
+// reader sees stays), or adds it after the last frame; an empty replacement just removes them.
+void PutFrame(QList<RawFrame> &frames, std::initializer_list<const char *> ids, const std::optional<RawFrame> &replacement)
+{
+    qsizetype place = -1;
+    for (qsizetype i = 0; i < frames.size();) {
+        bool match = false;
+        for (const char *id : ids)
+            match = match || frames[i].id == id;
+        if (!match) {
+            ++i;
+            continue;
+        }
+        if (place < 0 && replacement) {
+            frames[i] = *replacement;
+            place = i++;
+        } else {
+            frames.removeAt(i);
+        }
+    }
+    if (place < 0 && replacement)
+        frames.append(*replacement);
+}
+
 } // namespace
 
 long long TagFile::LeadingNumber(const QString &text)
@@ -399,46 +667,43 @@ bool TagFile::Open(const QString &fullPath)
 {
     *this = TagFile();
     path = fullPath;
+    try {
+        platform::ReadOnlyFile file;
+        RawTags raw;
+        int error = file.Open(fullPath);
+        if (error == 0)
+            error = ReadRawTags(file, raw);
+        if (error != 0) {
+            m_readError = FailureText(fullPath, error);
+            return false;
+        }
+        m_readable = true;
+        if (raw.v2TooLarge) {
+            m_writeRefusal = tr("%1: the ID3v2 tag announces more than 64 MiB; it is not read and never written")
+                                 .arg(fullPath);
+            m_readError = m_writeRefusal;
+            return true;
+        }
+        if (raw.v2.isEmpty() && raw.v1.isEmpty())
+            return true;
 
-    platform::ReadOnlyFile file;
-    RawTags raw;
-    int error = file.Open(fullPath);
-    if (error == 0)
-        error = ReadRawTags(file, raw);
-    if (error != 0) {
-        m_readError = FailureText(fullPath, error);
+        sizeText = QString::number(raw.status.size / 1024);
+        const CanonicalTag canonical = Canonicalise(raw.v2);
+        TagView view(canonical.major ? canonical.Render() : QByteArray(), raw.v1);
+        const ShownFields f = ReadFields(view, raw.v1);
+        title = f.title;
+        artist = f.artist;
+        album = f.album;
+        year = f.year;
+        track = f.track;
+        comment = f.comment;
+        genre = f.genre;
+    } catch (const std::bad_alloc &) {
+        *this = TagFile();
+        path = fullPath;
+        m_readError = tr("%1: not enough memory to read the tags").arg(fullPath);
         return false;
     }
-    m_readable = true;
-    if (raw.v2.isEmpty() && raw.v1.isEmpty())
-        return true;
-
-    sizeText = QString::number(raw.status.size / 1024);
-    TagView view(raw);
-    if (TagLib::ID3v2::Tag *v2 = view.V2()) {
-        const TagLib::ID3v2::FrameListMap &frames = v2->frameListMap();
-        title = FrameText(frames, "TIT2");
-        artist = FrameText(frames, "TPE1");
-        year = FrameText(frames, "TDRC");
-        if (year.isEmpty())
-            year = FrameText(frames, "TYER");
-        album = FrameText(frames, "TALB");
-        track = FrameText(frames, "TRCK");
-        const int shown = ShownCommentIndex(*v2);
-        if (shown >= 0)
-            comment = FromTagLib(v2->frameList("COMM")[uint(shown)]->toString());
-        genre = GenreOfFrame(*v2);
-    } else if (TagLib::ID3v1::Tag *v1 = view.V1()) {
-        title = FromTagLib(v1->title());
-        artist = FromTagLib(v1->artist());
-        album = FromTagLib(v1->album());
-        comment = FromTagLib(v1->comment());
-        year = v1->year() ? QString::number(v1->year()) : QString();
-        track = v1->track() ? QString::number(v1->track()) : QString();
-        genre = v1->genreNumber() < 255 ? int(v1->genreNumber()) : -1;
-    }
-    if (genre >= GenreTable::Count())
-        genre = -1;
     m_opened = CurrentFields();
     return true;
 }
@@ -464,6 +729,54 @@ QString TagFile::GenreName() const { return GenreTable::NameOf(genre); }
 
 bool TagFile::Write(QString *error)
 {
+    try {
+        return WriteChanged(error);
+    } catch (const std::bad_alloc &) {
+        if (error)
+            *error = tr("%1: not enough memory to write the tags; the file was not changed").arg(path);
+        return false;
+    }
+}
+
+bool TagFile::RemoveTags(QString *error)
+{
+    try {
+        return RemoveAll(error);
+    } catch (const std::bad_alloc &) {
+        if (error)
+            *error = tr("%1: not enough memory to remove the tags; the file was not changed").arg(path);
+        return false;
+    }
+}
+
+namespace {
+
+// Opens the file a write is about to change, locked against other Tunegrove writers, and reads its tags.
+// Returns an empty text, or the reason the file must not be written.
+QString OpenForUpdate(const QString &path, const QString &target, platform::ReadOnlyFile &file, RawTags &raw)
+{
+    int status = file.OpenForUpdate(target);
+    if (status == 0)
+        status = ReadRawTags(file, raw);
+    if (status != 0)
+        return FailureText(path, status);
+    if (raw.v2TooLarge)
+        return tr("%1: the ID3v2 tag announces more than 64 MiB; the file was not changed").arg(path);
+    if (raw.v2RunsPastEnd)
+        return tr("%1: the ID3v2 tag claims to be longer than the file; writing it could lose the audio").arg(path);
+    QByteArray start;
+    if ((status = file.ReadAt(raw.v2End, 16, start)) != 0)
+        return FailureText(path, status);
+    const QString format = ForeignFormat(start);
+    if (!format.isEmpty())
+        return tr("%1: the file holds %2 data, not MPEG audio; an ID3 tag would damage it").arg(path, format);
+    return QString();
+}
+
+} // namespace
+
+bool TagFile::WriteChanged(QString *error)
+{
     auto fail = [&](const QString &reason) {
         if (error)
             *error = reason;
@@ -471,6 +784,8 @@ bool TagFile::Write(QString *error)
     };
     if (!m_readable)
         return fail(m_readError.isEmpty() ? tr("%1: the file was not read").arg(path) : m_readError);
+    if (!m_writeRefusal.isEmpty())
+        return fail(m_writeRefusal);
 
     const Fields now = CurrentFields();
     unsigned changed = 0;
@@ -484,39 +799,26 @@ bool TagFile::Write(QString *error)
     if (changed == 0)
         return true;
     if (IsEmpty())
-        return RemoveTags(error);
+        return RemoveAll(error);
 
-    // Work on the file a symbolic link names, so the link stays a link.
+    // Work on the file a symbolic link names, so the link stays a link. The file stays open and locked from
+    // this reading to the end of the write, and the write copies from this same open file.
     const QString target = platform::ResolveLinks(path);
     platform::ReadOnlyFile file;
     RawTags raw;
-    int status = file.Open(target);
-    if (status == 0)
-        status = ReadRawTags(file, raw);
-    if (status != 0)
-        return fail(FailureText(path, status));
-    if (raw.v2RunsPastEnd)
-        return fail(tr("%1: the ID3v2 tag claims to be longer than the file; writing it could lose the audio")
-                        .arg(path));
+    const QString refusal = OpenForUpdate(path, target, file, raw);
+    if (!refusal.isEmpty())
+        return fail(refusal);
 
-    // The frames to keep. A v2.2 tag cannot be written back as it is: TagLib converts it to v2.3 first.
-    TagView view(raw);
-    TagLib::ID3v2::Tag *parsed = view.V2();
-    int major = raw.Major();
-    QList<RawFrame> frames;
-    if (major == 2) {
-        major = 3;
-        if (parsed) {
-            const QByteArray converted = FromBytes(parsed->render(TagLib::ID3v2::v3));
-            frames = SplitFrames(converted);
-        }
-        parsed = nullptr;
-    } else if (major != 0) {
-        frames = SplitFrames(raw.v2);
-    } else {
-        major = 3;
+    // One reading decides what the write keeps: the same canonical tag Open reads.
+    CanonicalTag tag = Canonicalise(raw.v2);
+    TagView before(tag.major ? tag.Render() : QByteArray(), raw.v1);
+    const ShownFields old = ReadFields(before, raw.v1);
+    if (tag.major == 0) {
+        tag.major = 3;
         changed = kAllFields;   // a new tag carries every field
     }
+    const int major = tag.major;
 
     // A changed track is written as its bare number; one that is not a track number removes the frame.
     long long trackNumber = 0;
@@ -527,58 +829,45 @@ bool TagFile::Write(QString *error)
             trackNumber = 0;
         }
     }
-
-    if (changed & kTitle) {
-        RemoveFrames(frames, {"TIT2"});
-        if (!title.isEmpty()) frames.append(TextFrame("TIT2", title, major));
-    }
-    if (changed & kArtist) {
-        RemoveFrames(frames, {"TPE1"});
-        if (!artist.isEmpty()) frames.append(TextFrame("TPE1", artist, major));
-    }
-    if (changed & kAlbum) {
-        RemoveFrames(frames, {"TALB"});
-        if (!album.isEmpty()) frames.append(TextFrame("TALB", album, major));
-    }
-    if (changed & kYear) {
-        RemoveFrames(frames, {"TYER", "TDRC"});
-        if (!year.isEmpty()) frames.append(TextFrame(major == 4 ? "TDRC" : "TYER", year, major));
-    }
-    if (changed & kTrack) {
-        RemoveFrames(frames, {"TRCK"});
-        if (trackNumber > 0) frames.append(TextFrame("TRCK", QString::number(trackNumber), major));
-    }
+    auto text = [&](const char *id, const QString &value) {
+        return value.isEmpty() ? std::optional<RawFrame>() : std::optional<RawFrame>(TextFrame(id, value, major));
+    };
+    if (changed & kTitle)
+        PutFrame(tag.frames, {"TIT2"}, text("TIT2", title));
+    if (changed & kArtist)
+        PutFrame(tag.frames, {"TPE1"}, text("TPE1", artist));
+    if (changed & kAlbum)
+        PutFrame(tag.frames, {"TALB"}, text("TALB", album));
+    if (changed & kYear)
+        PutFrame(tag.frames, {"TYER", "TDRC"}, text(major == 4 ? "TDRC" : "TYER", year));
+    if (changed & kTrack)
+        PutFrame(tag.frames, {"TRCK"}, text("TRCK", trackNumber > 0 ? QString::number(trackNumber) : QString()));
     if (changed & kGenre) {
-        RemoveFrames(frames, {"TCON"});
         // v2.3 readers expect "(n)"; v2.4 keeps plain numbers for the standard genres.
-        if (genre >= 0)
-            frames.append(TextFrame("TCON", major == 4 ? QString::number(genre) : QStringLiteral("(%1)").arg(genre), major));
+        PutFrame(tag.frames, {"TCON"},
+                 text("TCON", genre < 0 ? QString() : major == 4 ? QString::number(genre) : QStringLiteral("(%1)").arg(genre)));
     }
     if (changed & kComment) {
-        const qsizetype shown = ShownRawComment(frames, major, parsed);
+        const qsizetype shown = ShownRawComment(tag.frames, major, before.V2());
         const RawFrame replacement = CommentFrame(comment, major);
         if (shown >= 0 && comment.isEmpty())
-            frames.removeAt(shown);
+            tag.frames.removeAt(shown);
         else if (shown >= 0)
-            frames[shown] = replacement;
+            tag.frames[shown] = replacement;
         else if (!comment.isEmpty())
-            frames.append(replacement);
+            tag.frames.append(replacement);
     }
 
-    QByteArray body;
-    for (const RawFrame &frame : frames)
-        body += frame.bytes;
     // Reuse the old tag's space when the frames fit, so the audio does not move; otherwise leave room to grow.
-    const qint64 needed = kHeaderSize + body.size();
-    const qint64 tagSize = needed <= raw.v2End ? raw.v2End : needed + kNewTagPadding;
-    body.append(QByteArray(tagSize - needed, '\0'));
-    const QByteArray newV2 = QByteArray("ID3") + char(major) + '\0' + '\0' + Synchsafe(quint32(tagSize - kHeaderSize)) + body;
+    QByteArray newV2 = tag.Render();
+    const qint64 tagSize = newV2.size() <= raw.v2End ? raw.v2End : newV2.size() + kNewTagPadding;
+    newV2 = tag.Render(tagSize);
 
     // ID3v1 follows the changed fields when the file has one; a file that had no ID3v2 tag gets one too.
     QByteArray newV1;
     if (!raw.v1.isEmpty() || raw.v2.isEmpty()) {
         TagLib::ID3v1::Tag fresh;
-        TagLib::ID3v1::Tag *v1 = raw.v1.isEmpty() ? &fresh : view.V1();
+        TagLib::ID3v1::Tag *v1 = raw.v1.isEmpty() ? &fresh : before.V1();
         if (!v1)
             v1 = &fresh;
         if (changed & kTitle) v1->setTitle(ToTagLib(Latin1Only(title)));
@@ -589,30 +878,80 @@ bool TagFile::Write(QString *error)
         if (changed & kTrack) v1->setTrack(trackNumber > 0 && trackNumber < 256 ? uint(trackNumber) : 0u);
         if (changed & kGenre) v1->setGenreNumber(genre >= 0 && genre < 255 ? uint(genre) : 255u);
         newV1 = FromBytes(v1->render());
+        if (!(changed & kYear) && !raw.v1.isEmpty())
+            newV1.replace(93, 4, raw.v1.mid(93, 4));   // TagLib would turn a year like "199x" into "199"
     }
 
-    const bool keepTimes = !raw.status.OwnerCanWrite();
-    const bool fitsInPlace = tagSize == raw.v2End && (newV1.isEmpty() || !raw.v1.isEmpty());
+    // Before touching the disk, read the new tag the way Open will: every field not changed must read as
+    // before, every changed one as written, and every other frame must be there unchanged, in order.
+    {
+        const CanonicalTag reread = Canonicalise(newV2);
+        TagView after(reread.Render(), newV1);
+        const ShownFields f = ReadFields(after, newV1);
+        const ShownFields expected{
+            changed & kAlbum ? album : old.album,     changed & kArtist ? artist : old.artist,
+            changed & kComment ? comment : old.comment, changed & kTitle ? title : old.title,
+            changed & kYear ? year : old.year,
+            changed & kTrack ? (trackNumber > 0 ? QString::number(trackNumber) : QString()) : old.track,
+            changed & kGenre ? genre : old.genre};
+        QString mismatch;
+        auto check = [&](const char *name, const QString &read, const QString &wanted) {
+            if (mismatch.isEmpty() && read != wanted)
+                mismatch = tr("the %1 would read \"%2\" instead of \"%3\"").arg(QLatin1String(name), read, wanted);
+        };
+        check("title", f.title, expected.title);
+        check("artist", f.artist, expected.artist);
+        check("album", f.album, expected.album);
+        check("year", f.year, expected.year);
+        check("track", f.track, expected.track);
+        // Clearing the shown comment lets a described one show, which is no fault: the frames check covers it.
+        if (!((changed & kComment) && comment.isEmpty()))
+            check("comment", f.comment, expected.comment);
+        check("genre", QString::number(f.genre), QString::number(expected.genre));
+        for (unsigned field = 1; mismatch.isEmpty() && field < kAllFields; field <<= 1) {
+            const QList<QByteArray> ids = FieldIds(field);
+            const QString value = field == kYear ? year : field == kTitle ? title : field == kArtist ? artist
+                                : field == kAlbum ? album : field == kTrack ? QString::number(trackNumber)
+                                : QString::number(genre);
+            const bool present = field == kTrack ? trackNumber > 0 : field == kGenre ? genre >= 0 : !value.isEmpty();
+            if ((changed & field) && !ids.isEmpty() && CountFrames(after, ids) != (present ? 1 : 0))
+                mismatch = tr("a %1 frame the reader skips would stay behind").arg(QString::fromLatin1(ids.front()));
+        }
+        if (mismatch.isEmpty() && KeptFrames(before, changed, changed & kComment) !=
+                                      KeptFrames(after, changed, (changed & kComment) && !comment.isEmpty()))
+            mismatch = tr("frames that were not changed would not survive");
+        if (!mismatch.isEmpty())
+            return fail(tr("%1: the tag cannot be rewritten faithfully (%2); the file was not changed").arg(path, mismatch));
+    }
+
+    int status = 0;
+    const bool fitsInPlace = tagSize == raw.v2End && (newV1.isEmpty() || !raw.v1.isEmpty()) &&
+                             newV2.size() <= kMaxInPlaceWrite;
     if (fitsInPlace) {
-        std::vector<std::pair<std::int64_t, QByteArray>> pieces{{0, newV2}};
-        if (!newV1.isEmpty())
+        // ID3v2 first, each tag with one write: a killed process leaves each tag whole, old or new.
+        std::vector<std::pair<std::int64_t, QByteArray>> pieces;
+        if (newV2 != raw.v2)
+            pieces.emplace_back(0, newV2);
+        if (!newV1.isEmpty() && newV1 != raw.v1)
             pieces.emplace_back(raw.v1Start, newV1);
-        status = platform::WriteInPlace(target, pieces);
+        status = file.WriteInPlace(pieces);
     } else if (raw.status.links > 1) {
         return fail(tr("%1: the file has %2 hard links and its tag no longer fits in place; writing it would "
                        "separate the links")
                         .arg(path)
                         .arg(raw.status.links));
     } else {
-        status = platform::RewriteFile(target, newV2, raw.v2End, raw.v1Start, newV1, keepTimes);
+        status = file.Rewrite(newV2, raw.v2End, raw.v1Start, newV1, !raw.status.OwnerCanWrite());
     }
     if (status != 0)
         return fail(FailureText(path, status));
+    if (changed & kTrack)
+        track = trackNumber > 0 ? QString::number(trackNumber) : QString();
     m_opened = CurrentFields();
     return true;
 }
 
-bool TagFile::RemoveTags(QString *error)
+bool TagFile::RemoveAll(QString *error)
 {
     auto fail = [&](const QString &reason) {
         if (error)
@@ -621,23 +960,21 @@ bool TagFile::RemoveTags(QString *error)
     };
     if (!m_readable)
         return fail(m_readError.isEmpty() ? tr("%1: the file was not read").arg(path) : m_readError);
+    if (!m_writeRefusal.isEmpty())
+        return fail(m_writeRefusal);
     const QString target = platform::ResolveLinks(path);
     platform::ReadOnlyFile file;
     RawTags raw;
-    int status = file.Open(target);
-    if (status == 0)
-        status = ReadRawTags(file, raw);
-    if (status != 0)
-        return fail(FailureText(path, status));
-    if (raw.v2RunsPastEnd)
-        return fail(tr("%1: the ID3v2 tag claims to be longer than the file; removing it could lose the audio")
-                        .arg(path));
+    const QString refusal = OpenForUpdate(path, target, file, raw);
+    if (!refusal.isEmpty())
+        return fail(refusal);
     if (raw.v2.isEmpty() && raw.v1.isEmpty())
         return true;
     if (raw.status.links > 1)
         return fail(tr("%1: the file has %2 hard links; removing its tags would separate them").arg(path).arg(raw.status.links));
-    status = platform::RewriteFile(target, QByteArray(), raw.v2End, raw.v1Start, QByteArray(), !raw.status.OwnerCanWrite());
+    const int status = file.Rewrite(QByteArray(), raw.v2End, raw.v1Start, QByteArray(), !raw.status.OwnerCanWrite());
     if (status != 0)
         return fail(FailureText(path, status));
+    m_opened = CurrentFields();
     return true;
 }

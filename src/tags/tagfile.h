@@ -47,8 +47,11 @@ private:
         int genre = -1;
     };
     Fields CurrentFields() const;
+    bool WriteChanged(QString *error);
+    bool RemoveAll(QString *error);
 
     Fields m_opened;
     bool m_readable = false;
     QString m_readError;
+    QString m_writeRefusal;   // why this file must never be written, though it was read
 };

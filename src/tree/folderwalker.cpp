@@ -31,7 +31,8 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
 {
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     bool stopped = false;
-    platform::ListDirectory(prefix, [&](const platform::DirectoryEntry &entry) {
+    int error = 0;
+    const bool read = platform::ListDirectory(prefix, [&](const platform::DirectoryEntry &entry) {
         Tick();
         if (m_state.stop.load(std::memory_order_relaxed)) {
             stopped = true;
@@ -46,11 +47,17 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
             }
             return true;
         }
+        // FIFOs, sockets, devices and dangling links are never songs. A recursive walk lists only files; without
+        // recursion a folder (or a link to one) whose name ends in an accepted extension is listed as a row.
+        if (entry.kind == platform::EntryKind::Other || (recurse && entry.kind != platform::EntryKind::File))
+            return true;
         const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
         if (dot >= 0 && m_extensions.IsAccepted(QStringView(entry.name).mid(dot + 1)))
             AddFile(prefix, entry.name);
         return true;
-    });
+    }, &error);
+    if (!read && m_errors)
+        m_errors(folder, error);
     return !stopped;
 }
 

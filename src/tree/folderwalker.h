@@ -19,11 +19,15 @@ class FolderWalker
 {
 public:
     using RowSink = std::function<void(TrackRecord &&)>;
+    using ErrorSink = std::function<void(const QString &folder, int error)>;
 
     FolderWalker(ScanState &state, ExtensionSet extensions, RowSink sink);
 
     // Files already in the list, by FileNameKey of their full path; they are not added again.
     void SetListed(QSet<QByteArray> listed) { m_listed = std::move(listed); }
+    // Told of each folder that could not be read (its path and the errno value); without one, such folders
+    // simply give no rows.
+    void SetErrorSink(ErrorSink sink) { m_errors = std::move(sink); }
     // Keep a recursive walk on the file system it started on (a drive walk must not wander into other mounts).
     void SetStayOnDevice(bool stay) { m_stayOnDevice = stay; }
 
@@ -40,6 +44,7 @@ private:
     ScanState &m_state;
     ExtensionSet m_extensions;
     RowSink m_sink;
+    ErrorSink m_errors;
     QSet<QByteArray> m_listed;
     bool m_stayOnDevice = false;
 };

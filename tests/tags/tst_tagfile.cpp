@@ -257,14 +257,15 @@ void TestTagFile::changingCommentReplacesOnlyTheShownFrame()
     TagFile tag;
     QVERIFY(tag.Open(path));
     tag.comment = QStringLiteral("new words");
-    QVERIFY(tag.Write());
+    QString error;
+    QVERIFY2(tag.Write(&error), qPrintable(error));
     auto frames = Frames(ReadFile(path));
     QCOMPARE(frames.size(), 2);
     QCOMPARE(frames[0].second, described);
     QCOMPARE(frames[1].second, Frame("COMM", CommentBody("", "new words", "XXX")));
 
     tag.comment.clear();
-    QVERIFY(tag.Write());
+    QVERIFY2(tag.Write(&error), qPrintable(error));
     frames = Frames(ReadFile(path));
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames[0].second, described);
