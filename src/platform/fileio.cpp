@@ -9,7 +9,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -52,11 +51,8 @@ void FillStatus(const struct stat &st, FileStatus &status)
 }
 
 // A file-size limit must fail a write with EFBIG, not kill the process and leave its temporary file behind.
-void IgnoreFileSizeSignal()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
-}
+// Set before every write, since other code of the process may have put the default action back.
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 // Writes all of `data` at `offset`, retrying short writes and interrupted calls.
 int WriteAllAt(int fd, const char *data, std::int64_t length, std::int64_t offset)

@@ -2,6 +2,10 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct Run
@@ -31,6 +35,8 @@ private Q_SLOTS:
     void badInputGivesClearErrors();
     void unknownGenreTouchesNothing();
     void settingsInTableOrder();
+    void latin1NamesAreReachable();
+    void listSaysWhatItCouldNotRead();
 
 private:
     QTemporaryDir m_dir;
@@ -118,6 +124,75 @@ void TestCli::settingsInTableOrder()
     QCOMPARE(lines.at(1), QStringLiteral("Grid=0"));
     QCOMPARE(lines.at(8), QStringLiteral("Encoding=Windows-1252"));
     QCOMPARE(lines.last(), QStringLiteral("TreePath=/media/x"));
+}
+
+void TestCli::latin1NamesAreReachable()
+{
+    // Names from old FAT media: not UTF-8. list shows two rows, show and set reach each file by its bytes.
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    for (const char *name : {"Caf\xe9.mp3", "Caf\xe8.mp3"}) {
+        QFile file;
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray bytes = testmp3::Tag(testmp3::Frame("TIT2", testmp3::Latin1Body(QString::fromLatin1(name)))) +
+                                 testmp3::Audio(2);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+    }
+    auto shell = [&](const QByteArray &command) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1(command)});
+        p.waitForFinished(30000);
+        return std::pair{p.exitCode(), p.readAllStandardOutput()};
+    };
+    const QByteArray cli = QByteArray(CLI_PATH);
+    auto [status, out] = shell(cli + " list .");
+    QCOMPARE(status, 0);
+    QCOMPARE(out.count('\n'), 2);
+    QVERIFY(out.contains("Caf\xe9\tmp3") && out.contains("Caf\xe8\tmp3"));
+    std::tie(status, out) = shell(cli + " set --artist Nina \"$(printf 'Caf\\351.mp3')\" && " + cli +
+                                  " show \"$(printf 'Caf\\351.mp3')\"");
+    QCOMPARE(status, 0);
+    QVERIFY2(out.startsWith("Caf\xe9.mp3\tCaf\xc3\xa9.mp3\tNina\t"), out.constData());
+    for (const char *name : {"Caf\xe9.mp3", "Caf\xe8.mp3"})
+        ::unlink((folder + '/' + name).constData());
+}
+
+void TestCli::listSaysWhatItCouldNotRead()
+{
+    // Run as a normal user (CI runs as root, whom modes do not stop): an unreadable folder is named on stderr,
+    // the rows that could be read are printed, and the exit status is 1. Links to folders, FIFOs and dangling
+    // links are never rows.
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("closed"));
+    QDir(dir.path()).mkpath(QStringLiteral("album"));
+    QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("closed/x.mp3")), testmp3::Audio(1)));
+    QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("open.mp3")), testmp3::Audio(1)));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("album")), dir.filePath(QStringLiteral("live.mp3"))));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("dangling.mp3"))));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe.mp3"))).constData(), 0644), 0);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    ::chmod(QFile::encodeName(dir.filePath(QStringLiteral("closed"))).constData(), 0);
+
+    QProcess p;
+    QStringList args{QStringLiteral("list"), QStringLiteral("-r"), dir.path()};
+    if (::getuid() == 0) {
+        args = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                           QStringLiteral(CLI_PATH)} + args;
+        p.start(QStringLiteral("setpriv"), args);
+    } else {
+        p.start(QStringLiteral(CLI_PATH), args);
+    }
+    QVERIFY(p.waitForFinished(30000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    ::chmod(QFile::encodeName(dir.filePath(QStringLiteral("closed"))).constData(), 0755);
+    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(out.count(QLatin1Char('\n')), 1);
+    QVERIFY(out.startsWith(QStringLiteral("open\tmp3\t")));
+    QCOMPARE(err, QStringLiteral("tunegrove-cli: %1/closed: Permission denied\n").arg(dir.path()));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
