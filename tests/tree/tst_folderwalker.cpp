@@ -7,6 +7,9 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 ExtensionSet Extensions(bool all = false)
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void notRecursingTreatsFoldersAsFiles();
     void stopMidWalkKeepsRows();
     void symlinkLoopEnds();
+    void walksBelowPathMax();
     void progressTickWraps();
     void workerDeliversBatchesInWalkOrder();
     void workerStopsAndClearsFlags();
@@ -243,6 +247,34 @@ void TestFolderWalker::acceptedDrives()
     };
     QCOMPARE(roots(ScanWorker::AcceptedDrives(drives, false, true)), (QStringList{"/", "/media/cd", "/net"}));
     QCOMPARE(roots(ScanWorker::AcceptedDrives(drives, true, false)), (QStringList{"/", "/media/stick", "/net"}));
+}
+
+void TestFolderWalker::walksBelowPathMax()
+{
+    // Forty levels of 120-character names: the deepest paths are longer than the system accepts in one piece.
+    QTemporaryDir dir;
+    const QByteArray cwd = QDir::currentPath().toUtf8();
+    QCOMPARE(::chdir(QFile::encodeName(dir.path()).constData()), 0);
+    const QByteArray name(120, 'd');
+    for (int i = 0; i < 40; ++i) {
+        QCOMPARE(::mkdir(name.constData(), 0755), 0);
+        QCOMPARE(::chdir(name.constData()), 0);
+    }
+    QVERIFY(testmp3::WriteFile(QStringLiteral("deep.mp3"), testmp3::Tag(testmp3::Frame("TIT2", testmp3::Latin1Body("Deep"))) +
+                                                                 testmp3::Audio(1)));
+    QCOMPARE(::chdir(cwd.constData()), 0);
+
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    int errors = 0;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    walker.SetErrorSink([&](const QString &, int) { ++errors; });
+    QVERIFY(walker.WalkFolder(dir.path(), true));
+    QCOMPARE(errors, 0);
+    QCOMPARE(rows.size(), std::size_t(1));
+    QVERIFY(rows[0][Column::Path].size() > 4096);
+    QCOMPARE(rows[0][Column::Title], QStringLiteral("Deep"));
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
 }
 
 QTEST_GUILESS_MAIN(TestFolderWalker)
