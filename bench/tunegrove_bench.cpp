@@ -1,13 +1,13 @@
 // Measures what a script cannot: sort time on 100,000 rows, memory per row, and the longest time the GUI
 // event loop stays blocked while a listing runs. Prints "name value" lines for list_bench.py.
 
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "res/resources.h"
 #include "tracklist/rightview.h"
-#include "tracklist/tracklistmodel.h"
-#include "tracklist/tracksort.h"
-#include "tree/folderwalker.h"
-#include "tree/scanstate.h"
+#include "library/tracklistmodel.h"
+#include "library/tracksort.h"
+#include "library/folderwalker.h"
+#include "library/scanstate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

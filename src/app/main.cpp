@@ -1,10 +1,10 @@
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "app/mainframe.h"
-#include "app/startup.h"
+#include "settings/startup.h"
 #include "platform/desktop.h"
 #include "res/resources.h"
-#include "tree/documentsfolder.h"
-#include "tree/scanstate.h"
+#include "settings/documentsfolder.h"
+#include "library/scanstate.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,7 +1,7 @@
 #include "app/mainframe.h"
 
 #include "app/aboutbox.h"
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "app/trayicon.h"
 #include "platform/desktop.h"
 #include "res/artwork.h"
@@ -9,7 +9,7 @@
 #include "tracklist/rightview.h"
 #include "tree/foldertreectrl.h"
 #include "tree/leftview.h"
-#include "tree/scanstate.h"
+#include "library/scanstate.h"
 
 #include <QAction>
 #include <QApplication>

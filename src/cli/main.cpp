@@ -1,14 +1,14 @@
 // tunegrove-cli: the track library's core from the command line, for scripts and batch work.
 
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "cli/clioptions.h"
 #include "platform/fileio.h"
 #include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/tagfile.h"
-#include "tracklist/tracksort.h"
-#include "tree/folderwalker.h"
-#include "tree/scanstate.h"
+#include "library/tracksort.h"
+#include "library/folderwalker.h"
+#include "library/scanstate.h"
 
 #include <QDir>
 

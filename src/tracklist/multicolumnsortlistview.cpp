@@ -1,7 +1,7 @@
 #include "tracklist/multicolumnsortlistview.h"
 
 #include "tracklist/sortheaderctrl.h"
-#include "tracklist/tracklistmodel.h"
+#include "library/tracklistmodel.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tracklist/tracksort.h"
+#include "library/tracksort.h"
 
 #include <QTableView>
 

@@ -1,13 +1,13 @@
 #include "tracklist/rightview.h"
 
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "platform/drives.h"
 #include "tracklist/sortheaderctrl.h"
-#include "tracklist/tracklistmodel.h"
-#include "tree/documentsfolder.h"
-#include "tree/scanningdlg.h"
-#include "tree/scanstate.h"
-#include "tree/walkworker.h"
+#include "library/tracklistmodel.h"
+#include "settings/documentsfolder.h"
+#include "tracklist/scanningdlg.h"
+#include "library/scanstate.h"
+#include "library/walkworker.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "tracklist/extensionset.h"
+#include "library/extensionset.h"
 #include "tracklist/multicolumnsortlistview.h"
-#include "tracklist/trackrecord.h"
+#include "library/trackrecord.h"
 
 #include <QPointer>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "tree/foldertreectrl.h"
 
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "platform/directory.h"
-#include "tree/documentsfolder.h"
-#include "tree/scanstate.h"
+#include "settings/documentsfolder.h"
+#include "library/scanstate.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,13 +1,13 @@
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "app/mainframe.h"
-#include "app/startup.h"
+#include "settings/startup.h"
 #include "res/resources.h"
 #include "tracklist/rightview.h"
-#include "tracklist/tracklistmodel.h"
-#include "tree/documentsfolder.h"
+#include "library/tracklistmodel.h"
+#include "settings/documentsfolder.h"
 #include "tree/foldertreectrl.h"
 #include "tree/leftview.h"
-#include "tree/scanstate.h"
+#include "library/scanstate.h"
 #include "testmp3.h"
 
 #include <QtTest>

@@ -1,10 +1,10 @@
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "res/resources.h"
 #include "tracklist/rightview.h"
 #include "tracklist/sortheaderctrl.h"
-#include "tracklist/tracklistmodel.h"
-#include "tree/scanningdlg.h"
-#include "tree/scanstate.h"
+#include "library/tracklistmodel.h"
+#include "tracklist/scanningdlg.h"
+#include "library/scanstate.h"
 #include "testmp3.h"
 
 #include <QtTest>

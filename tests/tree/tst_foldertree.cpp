@@ -1,7 +1,7 @@
-#include "app/appsettings.h"
-#include "tree/documentsfolder.h"
+#include "settings/appsettings.h"
+#include "settings/documentsfolder.h"
 #include "tree/foldertreectrl.h"
-#include "tree/scanstate.h"
+#include "library/scanstate.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "tracklist/tracksort.h"
+#include "library/tracksort.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "settings/startup.h"
 
 StartMode DecideStartMode(const QString &commandLine, int sysTrayIco, bool trayAvailable)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tracklist/trackrecord.h"
+#include "library/trackrecord.h"
 
 #include <QString>
 

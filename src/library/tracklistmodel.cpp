@@ -1,4 +1,4 @@
-#include "tracklist/tracklistmodel.h"
+#include "library/tracklistmodel.h"
 
 #include "platform/directory.h"
 

@@ -1,4 +1,4 @@
-#include "tree/documentsfolder.h"
+#include "settings/documentsfolder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "tree/scanningdlg.h"
+#include "tracklist/scanningdlg.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/drives.h"
-#include "tracklist/extensionset.h"
-#include "tracklist/trackrecord.h"
+#include "library/extensionset.h"
+#include "library/trackrecord.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

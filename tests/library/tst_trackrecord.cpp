@@ -1,6 +1,6 @@
-#include "app/appsettings.h"
-#include "tracklist/extensionset.h"
-#include "tracklist/trackrecord.h"
+#include "settings/appsettings.h"
+#include "library/extensionset.h"
+#include "library/trackrecord.h"
 #include "testmp3.h"
 
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "tracklist/trackrecord.h"
+#include "library/trackrecord.h"
 
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 #include "tags/tagfile.h"
 
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tracklist/tracksort.h"
-#include "tracklist/trackrecord.h"
+#include "library/tracksort.h"
+#include "library/trackrecord.h"
 
 #include <QAbstractTableModel>
 #include <QByteArray>

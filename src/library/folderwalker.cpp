@@ -1,7 +1,7 @@
-#include "tree/folderwalker.h"
+#include "library/folderwalker.h"
 
 #include "platform/directory.h"
-#include "tree/scanstate.h"
+#include "library/scanstate.h"
 
 ScanState &ScanState::Instance()
 {

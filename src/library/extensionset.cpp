@@ -1,6 +1,6 @@
-#include "tracklist/extensionset.h"
+#include "library/extensionset.h"
 
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 
 void ExtensionSet::Build(const AppSettings &settings)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tracklist/extensionset.h"
-#include "tracklist/trackrecord.h"
+#include "library/extensionset.h"
+#include "library/trackrecord.h"
 
 #include <QByteArray>
 #include <QSet>

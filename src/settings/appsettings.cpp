@@ -1,6 +1,6 @@
-#include "app/appsettings.h"
+#include "settings/appsettings.h"
 
-#include "tree/documentsfolder.h"
+#include "settings/documentsfolder.h"
 
 #include <QSettings>
 #include <QStringList>

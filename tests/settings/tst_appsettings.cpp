@@ -1,5 +1,5 @@
-#include "app/appsettings.h"
-#include "tree/documentsfolder.h"
+#include "settings/appsettings.h"
+#include "settings/documentsfolder.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "app/appsettings.h"
-#include "tracklist/tracklistmodel.h"
-#include "tree/folderwalker.h"
-#include "tree/scanstate.h"
-#include "tree/walkworker.h"
+#include "settings/appsettings.h"
+#include "library/tracklistmodel.h"
+#include "library/folderwalker.h"
+#include "library/scanstate.h"
+#include "library/walkworker.h"
 #include "testmp3.h"
 
 #include <QtTest>

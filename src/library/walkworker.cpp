@@ -1,7 +1,7 @@
-#include "tree/walkworker.h"
+#include "library/walkworker.h"
 
-#include "tree/folderwalker.h"
-#include "tree/scanstate.h"
+#include "library/folderwalker.h"
+#include "library/scanstate.h"
 
 #include <QMutexLocker>
 
