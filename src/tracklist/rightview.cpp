@@ -16,9 +16,6 @@
 
 namespace {
 
-// How long StopWalk waits for the worker to notice the stop flag before it sorts what is there.
-constexpr unsigned long kStopWaitMs = 1000;
-
 } // namespace
 
 CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
@@ -143,8 +140,14 @@ void CRightView::ReleaseWorker()
 
 void CRightView::OnWorkerFinished()
 {
-    if (m_worker && sender() == m_worker)
+    if (m_worker && sender() == m_worker) {
         ReleaseWorker();
+        if (m_sortWhenFinished) {
+            m_sortWhenFinished = false;
+            m_state.stop.store(0);
+            SortAfterStop();
+        }
+    }
 }
 
 void CRightView::StopAndWait()
@@ -154,24 +157,30 @@ void CRightView::StopAndWait()
     m_state.stop.store(1);
     m_worker->wait();
     ReleaseWorker();
+    m_sortWhenFinished = false;
     m_state.stop.store(0);
 }
 
 void CRightView::StopWalk()
 {
+    m_state.subfolderMode.store(0);
     m_state.stop.store(1);
-    if (!m_worker) {
-        m_state.stop.store(0);
-    } else if (m_worker->wait(kStopWaitMs)) {
-        ReleaseWorker();
-        m_state.stop.store(0);
+    if (m_worker) {
+        // Never wait here: the worker sees the flag at its next entry, and its last rows and the sort follow
+        // when it has ended (OnWorkerFinished).
+        m_sortWhenFinished = true;
+        return;
     }
-    // A worker stuck in slow I/O ends by itself at its next entry; rows it adds then land unsorted.
+    m_state.stop.store(0);
+    SortAfterStop();
+}
+
+void CRightView::SortAfterStop()
+{
     SetColumnSortAscending(0, false);
     SetColumnSortAscending(1, false);
     SortColumn(0, false);
     SortColumn(1, false);
-    m_state.subfolderMode.store(0);
 }
 
 bool CRightView::viewportEvent(QEvent *event)

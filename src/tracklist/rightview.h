@@ -68,6 +68,7 @@ private:
     void OnWorkerFinished();
     // Takes the worker's last rows and lets it go; the walk is over.
     void ReleaseWorker();
+    void SortAfterStop();
 
     AppSettings &m_settings;
     ScanState &m_state;
@@ -76,4 +77,5 @@ private:
     std::array<ColumnDef, kColumnCount> m_columns;
     QString m_currentFolder;
     QPointer<WalkWorker> m_worker;
+    bool m_sortWhenFinished = false;   // Stop was asked for: sort when the worker has ended
 };
