@@ -89,15 +89,19 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setSizes({m_settings.leftViewWidth, std::max(100, m_settings.cx - m_settings.leftViewWidth)});
     setCentralWidget(m_splitter);
+    m_rightView->setFocus();   // the list is the active pane at start-up
 
     connect(m_leftView->Tree(), &CFolderTreeCtrl::FolderSelected, m_rightView, &CRightView::ListFolder);
     // The tree takes no input while a listing fills the list.
+    // The tree takes no input while a listing fills the list; the widget that had the focus gets it back after.
     connect(m_rightView, &CRightView::ListingStarted, this, [this] {
+        if (!m_focusBeforeListing)
+            m_focusBeforeListing = QApplication::focusWidget();
         m_leftView->setEnabled(false);
         UpdateIdle();
     });
     connect(m_rightView, &CRightView::WalkFinished, this, [this] {
-        m_leftView->setEnabled(true);
+        EnableTree();
         UpdateIdle();
     });
 
@@ -452,7 +456,15 @@ void CMainFrame::closeEvent(QCloseEvent *event)
 void CMainFrame::StopScan()
 {
     m_rightView->StopWalk();
+    EnableTree();
+}
+
+void CMainFrame::EnableTree()
+{
     m_leftView->setEnabled(true);
+    if (m_focusBeforeListing && m_focusBeforeListing->isEnabled())
+        m_focusBeforeListing->setFocus();
+    m_focusBeforeListing = nullptr;
 }
 
 void CMainFrame::ClearSelection()

@@ -3,6 +3,7 @@
 #include "app/commandtable.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class AppSettings;
 class CLeftView;
@@ -65,6 +66,7 @@ private:
     void BuildAccelerators();
     void UpdateStatusPanes();
     void StopScan();
+    void EnableTree();
     void ClearSelection();
     void OpenHelpFile();
     void OpenHomePage();
@@ -81,6 +83,7 @@ private:
     CommandTable m_commands;
     QSplitter *m_splitter;
     CLeftView *m_leftView;
+    QPointer<QWidget> m_focusBeforeListing;   // where the focus was when a listing disabled the tree
     CRightView *m_rightView;
     QToolBar *m_toolbar = nullptr;
     CTrayIcon *m_tray = nullptr;

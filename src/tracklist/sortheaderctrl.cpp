@@ -8,7 +8,8 @@ SortHeaderCtrl::SortHeaderCtrl(QWidget *parent)
     : QHeaderView(Qt::Horizontal, parent), m_up(QStringLiteral(":/sortup.png")), m_down(QStringLiteral(":/sortdown.png"))
 {
     setSectionsClickable(true);
-    setSectionsMovable(true);
+    // Commands and navigation address columns by index: their order is fixed.
+    setSectionsMovable(false);
     setSortIndicatorShown(false);
     setHighlightSections(false);
     setMinimumSectionSize(8);   // stored widths come back exactly, narrow defaults included

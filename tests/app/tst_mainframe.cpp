@@ -36,6 +36,7 @@ private Q_SLOTS:
     void closeRules();
     void menusAndToolbar();
     void startsOnStoredFolder();
+    void focusAtStartAndAfterListing();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -340,6 +341,25 @@ void TestMainFrame::startsOnStoredFolder()
     second->InitialUpdate();
     QVERIFY(second->LeftView()->Tree()->selectedItems().isEmpty());
     QCOMPARE(second->RightView()->Model()->rowCount(), 0);
+}
+
+void TestMainFrame::focusAtStartAndAfterListing()
+{
+    // The list is the active pane at start-up; after a listing the tree answers the keys again.
+    m_settings.treePath = QStringLiteral("Documents/Music");
+    auto frame = Make();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+    frame->InitialUpdate();
+    QTRY_VERIFY(frame->LeftView()->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(frame->RightView()));
+
+    CFolderTreeCtrl *tree = frame->LeftView()->Tree();
+    tree->setFocus();
+    QTRY_VERIFY(tree->hasFocus());
+    QTest::keyClick(tree, Qt::Key_Up);   // another folder: a new listing disables the tree for a while
+    QTRY_VERIFY_WITH_TIMEOUT(frame->LeftView()->isEnabled() && m_state.scanning.load() == 0, 10000);
+    QTRY_VERIFY(tree->hasFocus());
 }
 
 QTEST_MAIN(TestMainFrame)
