@@ -11,9 +11,12 @@ class QAction;
 
 // Command ids of the menus, toolbar and keys.
 enum CommandId : int {
+    kCmdNoAction = 184,         // F4: taken, and does nothing anywhere
     kCmdNormalize = 180,
     kCmdOptions = 32774,
     kCmdEditTag = 32775,
+    kCmdGropeEdit = 32776,      // Ctrl+M: no handler; shown disabled
+    kCmdRemoveTag = 32777,      // Ctrl+R: no handler; shown disabled
     kCmdRemoveFiles = 32787,
     kCmdPlay = 32790,
     kCmdSelectAllRows = 32794,

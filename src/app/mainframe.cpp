@@ -41,6 +41,8 @@ struct Prompt
 const Prompt kPrompts[] = {
     {kCmdOptions, "Show Options Dialog", "Options"},
     {kCmdEditTag, "Edit tag selected mp3 file", "Edit tag selected mp3 file"},
+    {kCmdGropeEdit, "Grope Edit tags of the selected mp3 files", "Grope Edit tags of the selected mp3 files"},
+    {kCmdRemoveTag, "Remove Tag from selected file(s)", "Remove Tag"},
     {kCmdRemoveFiles, "Remove File(s)", "Remove File(s)"},
     {kCmdPlay, "Play Selected File(s)", "Play Selected File(s)"},
     {kCmdHomepage, "Program Website", "Website"},
@@ -166,6 +168,9 @@ void CMainFrame::DefineCommands()
                          kCmdRemoveFromList, kCmdCopyTo, kCmdMoveTo, kCmdRemoveFiles, kCmdCut, kCmdCopy, kCmdPaste,
                          kCmdSelectAll, kCmdSelectAllRows, kCmdOptions, kCmdPlay, kCmdNormalize})
         c.Define(id, [] {}, never);
+    // Commands with no handler: their menu entries show disabled.
+    for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})
+        c.Define(id, [] {}, never);
 }
 
 QAction *CMainFrame::BindWithPrompt(int id, QAction *action)
@@ -256,13 +261,17 @@ void CMainFrame::BuildAccelerators()
         {QKeySequence(Qt::CTRL | Qt::Key_Insert), kCmdCopy},     {QKeySequence(Qt::SHIFT | Qt::Key_Insert), kCmdPaste},
         {QKeySequence(Qt::CTRL | Qt::Key_W), kCmdHomepage},      {QKeySequence(Qt::CTRL | Qt::Key_X), kCmdCut},
         {QKeySequence(Qt::Key_F1), kCmdHelp},
+        {QKeySequence(Qt::CTRL | Qt::Key_M), kCmdGropeEdit},     {QKeySequence(Qt::CTRL | Qt::Key_R), kCmdRemoveTag},
+        {QKeySequence(Qt::Key_F4), kCmdNoAction},
     };
     for (const Key &key : keys) {
         auto *action = new QAction(this);
         action->setShortcut(key.keys);
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
-        m_commands.Bind(key.id, action);
+        // Keys with no command behind them stay enabled and do nothing, so no widget gets them either.
+        if (key.id != kCmdGropeEdit && key.id != kCmdRemoveTag && key.id != kCmdNoAction)
+            BindWithPrompt(key.id, action);
     }
 }
 
