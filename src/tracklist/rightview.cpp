@@ -103,6 +103,7 @@ void CRightView::RunComputerScan()
 void CRightView::StartWorker(WalkWorker *worker)
 {
     m_worker = worker;
+    m_firstBatch = true;
     connect(worker, &WalkWorker::RowsReady, this, &CRightView::TakeRows, Qt::QueuedConnection);
     connect(worker, &QThread::finished, this, &CRightView::OnWorkerFinished, Qt::QueuedConnection);
     worker->start();
@@ -123,9 +124,11 @@ void CRightView::TakeRows()
         return;
     const bool atBottom = verticalScrollBar()->value() >= verticalScrollBar()->maximum() - 1;
     m_model->AppendRows(std::move(rows));
-    // Keep the newest rows in view while a folder fills, unless the user scrolled away.
-    if (atBottom && m_state.scanning.load())
+    // Keep the newest rows in view while a folder fills, up to its last batch, unless the user scrolled away
+    // since the walk began.
+    if (atBottom || m_firstBatch)
         scrollToBottom();
+    m_firstBatch = false;
 }
 
 void CRightView::ReleaseWorker()

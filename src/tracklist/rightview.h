@@ -77,5 +77,6 @@ private:
     std::array<ColumnDef, kColumnCount> m_columns;
     QString m_currentFolder;
     QPointer<WalkWorker> m_worker;
-    bool m_sortWhenFinished = false;   // Stop was asked for: sort when the worker has ended
+    bool m_sortWhenFinished = false;
+    bool m_firstBatch = false;         // the next rows are the first of a walk   // Stop was asked for: sort when the worker has ended
 };

@@ -8,6 +8,7 @@
 #include "testmp3.h"
 
 #include <QtTest>
+#include <QScrollBar>
 #include <QHeaderView>
 
 namespace {
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void headerClicksSort();
     void selectionSurvivesSort();
     void stopWalkKeepsRowsAndSorts();
+    void newestRowsStayInView();
     void newListingStopsTheRunningOne();
     void destroyingViewDuringWalk();
     void inputIgnoredWhileScanning();
@@ -190,6 +192,20 @@ void TestRightView::stopWalkKeepsRowsAndSorts()
         return a.toCaseFolded() < b.toCaseFolded();
     });
     QCOMPARE(names, sorted);
+}
+
+void TestRightView::newestRowsStayInView()
+{
+    // The list follows a filling folder down to its last batch.
+    CRightView view(m_settings, m_state);
+    view.resize(600, 300);
+    view.show();
+    m_state.subfolderMode = 1;
+    view.ListFolder(m_big);
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 2000);
+    QVERIFY(view.verticalScrollBar()->maximum() > 0);
+    QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
 }
 
 void TestRightView::newListingStopsTheRunningOne()
