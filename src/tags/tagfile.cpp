@@ -279,6 +279,22 @@ int GenreOfFrame(const TagLib::ID3v2::Tag &tag)
     return -1;
 }
 
+// The first TCON value when it is a name the genre tables lack; a "(n)" reference or a number gives nothing.
+QString FreeGenreText(const TagLib::ID3v2::Tag &tag)
+{
+    const TagLib::ID3v2::FrameList &frames = tag.frameList("TCON");
+    if (frames.isEmpty())
+        return QString();
+    const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frames.front());
+    const TagLib::StringList values = text ? text->fieldList() : TagLib::StringList(frames.front()->toString());
+    if (values.isEmpty())
+        return QString();
+    const QString value = FromTagLib(values.front()).trimmed();
+    bool isNumber = false;
+    value.toInt(&isNumber);
+    return isNumber || value.startsWith(QLatin1Char('(')) ? QString() : value;
+}
+
 // ---- Writing: the tag as a list of raw frames -----------------------------------------------------------
 
 struct RawFrame
@@ -527,6 +543,7 @@ struct ShownFields
 {
     QString album, artist, comment, title, year, track;
     int genre = -1;
+    QString genreText;   // a genre the table lacks, as the frame spells it ("J-Pop"); empty otherwise
 };
 
 // The year of an ID3v1 tag as its four characters stand ("199x" stays), without trailing blanks or zeros.
@@ -562,6 +579,8 @@ ShownFields ReadFields(TagView &view, const QByteArray &rawV1)
     }
     if (f.genre >= GenreTable::Count())
         f.genre = -1;
+    if (f.genre < 0 && view.V2())
+        f.genreText = FreeGenreText(*view.V2());
     return f;
 }
 
@@ -698,6 +717,7 @@ bool TagFile::Open(const QString &fullPath)
         track = f.track;
         comment = f.comment;
         genre = f.genre;
+        m_genreText = f.genreText;
     } catch (const std::bad_alloc &) {
         *this = TagFile();
         path = fullPath;
@@ -725,7 +745,13 @@ void TagFile::SetTrack(const QString &text)
     track = (n < 0 || n > 4096) ? QString() : text;
 }
 
-QString TagFile::GenreName() const { return GenreTable::NameOf(genre); }
+QString TagFile::GenreName() const
+{
+    // A genre the table lacks shows as the file spells it, as long as no genre was chosen instead.
+    if (genre < 0 && genre == m_opened.genre)
+        return m_genreText;
+    return GenreTable::NameOf(genre);
+}
 
 bool TagFile::Write(QString *error)
 {

@@ -32,6 +32,7 @@ public:
     bool IsEmpty() const;
     // Stores the text as the track unless it reads as a number below 0 or above 4096 (then the track is cleared).
     void SetTrack(const QString &text);
+    // The genre's name in the table; for a genre the table lacks ("J-Pop"), the frame's own text.
     QString GenreName() const;
 
     bool IsReadable() const { return m_readable; }
@@ -53,5 +54,6 @@ private:
     Fields m_opened;
     bool m_readable = false;
     QString m_readError;
-    QString m_writeRefusal;   // why this file must never be written, though it was read
+    QString m_writeRefusal;
+    QString m_genreText;      // the TCON text of a genre the table lacks   // why this file must never be written, though it was read
 };

@@ -1,3 +1,4 @@
+#include "tags/genretable.h"
 #include "tags/tagfile.h"
 #include "testmp3.h"
 
@@ -49,6 +50,7 @@ private Q_SLOTS:
 
     void genreForms_data();
     void genreForms();
+    void yearIsTheTextAsStored();
     void setTrackRules_data();
     void setTrackRules();
     void trackWrites_data();
@@ -103,20 +105,22 @@ void TestTagFile::genreForms_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("major");
     QTest::addColumn<int>("genre");
-    QTest::newRow("(n)") << "(17)" << 3 << 17;
-    QTest::newRow("(n)Name") << "(17)Rock" << 3 << 17;
-    QTest::newRow("(n)other name") << "(9)Heavy" << 3 << 9;
-    QTest::newRow("plain number") << "17" << 3 << 17;
-    QTest::newRow("plain name") << "Rock" << 3 << 17;
-    QTest::newRow("name any case") << "rOCK & rOLL" << 3 << 78;
-    QTest::newRow("unknown name") << "Vaporwave" << 3 << -1;
-    QTest::newRow("(255)") << "(255)" << 3 << -1;
-    QTest::newRow("(130)") << "(130)" << 3 << -1;
-    QTest::newRow("(125)") << "(125)" << 3 << 125;
-    QTest::newRow("126") << "126" << 4 << -1;
-    QTest::newRow("v2.4 number") << "8" << 4 << 8;
-    QTest::newRow("v2.4 name") << "Jazz" << 4 << 8;
-    QTest::newRow("standard spelling") << "Psychedelic" << 4 << 67;
+    QTest::addColumn<QString>("name");   // what the Genre cell shows
+    QTest::newRow("(n)") << "(17)" << 3 << 17 << QStringLiteral("Rock");
+    QTest::newRow("(n)Name") << "(17)Rock" << 3 << 17 << QStringLiteral("Rock");
+    QTest::newRow("(n)other name") << "(9)Heavy" << 3 << 9 << QStringLiteral("Metal");
+    QTest::newRow("plain number") << "17" << 3 << 17 << QStringLiteral("Rock");
+    QTest::newRow("plain name") << "Rock" << 3 << 17 << QStringLiteral("Rock");
+    QTest::newRow("name any case") << "rOCK & rOLL" << 3 << 78 << QStringLiteral("Rock & Roll");
+    QTest::newRow("J-Pop") << "J-Pop" << 4 << -1 << QStringLiteral("J-Pop");
+    QTest::newRow("unknown name") << "Vaporwave" << 3 << -1 << QStringLiteral("Vaporwave");
+    QTest::newRow("(255)") << "(255)" << 3 << -1 << QStringLiteral("");
+    QTest::newRow("(130)") << "(130)" << 3 << -1 << QStringLiteral("");
+    QTest::newRow("(125)") << "(125)" << 3 << 125 << GenreTable::NameOf(125);
+    QTest::newRow("126") << "126" << 4 << -1 << QStringLiteral("");
+    QTest::newRow("v2.4 number") << "8" << 4 << 8 << QStringLiteral("Jazz");
+    QTest::newRow("v2.4 name") << "Jazz" << 4 << 8 << QStringLiteral("Jazz");
+    QTest::newRow("standard spelling") << "Psychedelic" << 4 << 67 << QStringLiteral("Psychadelic");
 }
 
 void TestTagFile::genreForms()
@@ -124,16 +128,36 @@ void TestTagFile::genreForms()
     QFETCH(QString, text);
     QFETCH(int, major);
     QFETCH(int, genre);
+    QFETCH(QString, name);
     const QString path = Make("g.mp3", Tag(Frame("TCON", Latin1Body(text), major), major) + Audio(3));
     TagFile tag;
     QVERIFY(tag.Open(path));
     QCOMPARE(tag.genre, genre);
+    QCOMPARE(tag.GenreName(), name);
 
     // An unmapped genre text stays in the file when another field changes.
     tag.title = QStringLiteral("x");
     QVERIFY(tag.Write());
     const auto frames = Frames(ReadFile(path));
     QCOMPARE(frames.first().second, Frame("TCON", Latin1Body(text), major));
+}
+
+void TestTagFile::yearIsTheTextAsStored()
+{
+    // v2.3 keeps date and time in frames of their own: the year shows alone. ID3v1 shows its four characters.
+    TagFile tag;
+    QVERIFY(tag.Open(Make("y3.mp3", Tag(Frame("TYER", Latin1Body("2001")) + Frame("TDAT", Latin1Body("0305")) +
+                                        Frame("TIME", Latin1Body("1230"))) + Audio(2))));
+    QCOMPARE(tag.year, QStringLiteral("2001"));
+    QVERIFY(tag.Open(Make("y4.mp3", Tag(Frame("TDRC", Latin1Body("2001-05-03"), 4), 4) + Audio(2))));
+    QCOMPARE(tag.year, QStringLiteral("2001-05-03"));
+    const QString v1 = Make("y1.mp3", Audio(2) + V1("t", "", "", "199x", "", 0, 255));
+    QVERIFY(tag.Open(v1));
+    QCOMPARE(tag.year, QStringLiteral("199x"));
+    tag.title = QStringLiteral("u");   // another field changes: the year stays as it was
+    QVERIFY(tag.Write());
+    QVERIFY(tag.Open(v1));
+    QCOMPARE(tag.year, QStringLiteral("199x"));
 }
 
 void TestTagFile::setTrackRules_data()
