@@ -65,8 +65,13 @@ int UsageError(const QString &text)
 std::unique_ptr<QSettings> OpenSettings(const CliArguments &args)
 {
     std::unique_ptr<QSettings> store;
-    if (args.values.contains(QStringLiteral("settings-file")))
-        store = std::make_unique<QSettings>(args.values.value(QStringLiteral("settings-file")), QSettings::IniFormat);
+    if (args.values.contains(QStringLiteral("settings-file"))) {
+        const QString path = args.values.value(QStringLiteral("settings-file"));
+        platform::FileStatus status;
+        if (platform::Stat(path, status) != 0)
+            Complain(QStringLiteral("%1: no such settings file; the defaults are used").arg(path));
+        store = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    }
     else
         store = std::make_unique<QSettings>(QStringLiteral("Kestrine"), QStringLiteral("Tunegrove"));
     store->setFallbacksEnabled(false);
@@ -112,6 +117,15 @@ int Set(const CliArguments &args)
             genre = GenreTable::NumberOf(text);
         else
             return UsageError(QStringLiteral("set: unknown genre \"%1\"").arg(text));
+    }
+
+    if (args.values.contains(QStringLiteral("track"))) {
+        // A track is a number 0-4096, or empty to remove it; "3/12" or "x" would silently become something else.
+        const QString text = args.values.value(QStringLiteral("track"));
+        bool isNumber = false;
+        const int number = text.toInt(&isNumber);
+        if (!text.isEmpty() && (!isNumber || number < 0 || number > 4096 || text.trimmed() != text))
+            return UsageError(QStringLiteral("set: the track must be a number from 0 to 4096, or empty; not \"%1\"").arg(text));
     }
 
     int status = 0;

@@ -59,7 +59,7 @@ void TestCli::setThenShow()
     QVERIFY(testmp3::WriteFile(path, testmp3::Audio(3)));
     Run r = Cli({QStringLiteral("set"), QStringLiteral("--title"), QStringLiteral("Тест"), QStringLiteral("--artist=A"),
                  QStringLiteral("--album"), QStringLiteral("B"), QStringLiteral("--year"), QStringLiteral("2020"),
-                 QStringLiteral("--track"), QStringLiteral("3/12"), QStringLiteral("--comment"), QStringLiteral("C"),
+                 QStringLiteral("--track"), QStringLiteral("3"), QStringLiteral("--comment"), QStringLiteral("C"),
                  QStringLiteral("--genre"), QStringLiteral("rock"), path});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.err, QString());
@@ -89,6 +89,15 @@ void TestCli::badInputGivesClearErrors()
     QCOMPARE(Cli({QStringLiteral("frobnicate")}).status, 2);
     QCOMPARE(Cli({QStringLiteral("set"), good, QStringLiteral("--title")}).status, 2);
     QCOMPARE(Cli({QStringLiteral("show"), QStringLiteral("--title"), QStringLiteral("x"), good}).status, 2);
+    // A track is a number 0-4096 or empty: "3/12" and "x" are refused before any file is touched.
+    const QByteArray before = testmp3::ReadFile(good);
+    for (const char *track : {"3/12", "x", "4097", "-1"})
+        QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--track"), QString::fromLatin1(track), good}).status, 2);
+    QCOMPARE(testmp3::ReadFile(good), before);
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--track"), QStringLiteral("4096"), good}).status, 0);
+    r = Cli({QStringLiteral("settings"), QStringLiteral("--settings-file"), missing});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.err.contains(QLatin1String("the defaults are used")));
     r = Cli({QStringLiteral("--help")});
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.contains(QLatin1String("Usage:")));
