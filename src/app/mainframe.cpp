@@ -1,5 +1,8 @@
 #include "app/mainframe.h"
 
+#include "platform/userfolders.h"
+#include "settings/documentsfolder.h"
+
 #include "app/aboutbox.h"
 #include "settings/appsettings.h"
 #include "app/trayicon.h"
@@ -388,8 +391,15 @@ void CMainFrame::InitialUpdate()
     if (m_initialUpdateDone)
         return;
     m_initialUpdateDone = true;
-    // A stored folder that no longer exists selects nothing and lists nothing.
-    m_leftView->Tree()->SelectPath(m_settings.TreePath());
+    // A stored folder that no longer exists selects nothing and lists nothing. At a first start the user's music
+    // folder is shown, when there is one.
+    QString path = m_settings.TreePath();
+    if (!m_settings.treePathStored && path.isEmpty()) {
+        const QString music = platform::UserMusicFolder();
+        if (!music.isEmpty())
+            path = DocumentsFolder::Current().ToTreeForm(music);
+    }
+    m_leftView->Tree()->SelectPath(path);
 }
 
 void CMainFrame::ShowAtStart(bool hidden)

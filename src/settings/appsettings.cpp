@@ -70,6 +70,7 @@ void AppSettings::Load(QSettings &store)
     wavExt = Flag(number("bWavExt", 1));
     allExt = Flag(number("bAllExt", 0));
     pathToPlayer = text("PathToPlayer");
+    treePathStored = store.contains(QStringLiteral("TreePath"));
     treePath = text("TreePath");
     columnWidths = text("ColumnWidths");
     columnVisible = text("ColumnVisible");

@@ -41,6 +41,7 @@ public:
     // Stores the list's folder in tree form: a leading documents folder path becomes the folder's name.
     void SetTreePath(const QString &folder);
     QString TreePath() const { return treePath; }
+    bool treePathStored = false;   // whether the store held a "TreePath" at all (false at a first start)
 
     // The values in load order as "Name=value" lines' parts, for display and tests.
     QList<QPair<QString, QString>> Values() const;

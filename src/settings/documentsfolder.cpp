@@ -1,8 +1,9 @@
 #include "settings/documentsfolder.h"
 
+#include "platform/userfolders.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace {
 
@@ -21,23 +22,21 @@ bool StartsWithFolder(const QString &path, const QString &prefix)
 
 } // namespace
 
-DocumentsFolder::DocumentsFolder(const QString &folderPath)
+DocumentsFolder::DocumentsFolder(const QString &folderPath, const QString &label)
 {
     QString clean = QDir::cleanPath(QDir::fromNativeSeparators(folderPath));
     if (clean.isEmpty() || clean == QLatin1String("."))
         return;
     m_path = clean;
-    m_name = QFileInfo(clean).fileName();
+    m_name = label.isEmpty() ? QFileInfo(clean).fileName() : label;
     if (m_name.isEmpty())
         m_name = clean;
 }
 
 DocumentsFolder DocumentsFolder::FromSystem()
 {
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (path.isEmpty() || !QFileInfo(path).isDir())
-        return DocumentsFolder();
-    return DocumentsFolder(path);
+    const platform::TopFolder top = platform::UserTopFolder();
+    return top.path.isEmpty() ? DocumentsFolder() : DocumentsFolder(top.path, top.label);
 }
 
 const DocumentsFolder &DocumentsFolder::Current() { return CurrentStorage(); }

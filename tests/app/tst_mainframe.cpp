@@ -37,6 +37,7 @@ private Q_SLOTS:
     void menusAndToolbar();
     void startsOnStoredFolder();
     void focusAtStartAndAfterListing();
+    void firstStartShowsMusicUnderHome();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -360,6 +361,37 @@ void TestMainFrame::focusAtStartAndAfterListing()
     QTest::keyClick(tree, Qt::Key_Up);   // another folder: a new listing disables the tree for a while
     QTRY_VERIFY_WITH_TIMEOUT(frame->LeftView()->isEnabled() && m_state.scanning.load() == 0, 10000);
     QTRY_VERIFY(tree->hasFocus());
+}
+
+void TestMainFrame::firstStartShowsMusicUnderHome()
+{
+    // The tree's top folder is the home folder, "Home"; with no stored folder the first window lists ~/Music.
+    QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral("Music"));
+    QVERIFY(testmp3::WriteFile(home.filePath(QStringLiteral("Music/song.mp3")), testmp3::Audio(1)));
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
+    const DocumentsFolder top = DocumentsFolder::FromSystem();
+    const DocumentsFolder saved = DocumentsFolder::Current();
+    DocumentsFolder::SetCurrent(top);
+    QCOMPARE(top.Name(), QStringLiteral("Home"));
+    QCOMPARE(top.ToTreeForm(home.filePath(QStringLiteral("Music"))), QStringLiteral("Home/Music"));
+
+    QVERIFY(!m_settings.treePathStored);
+    auto frame = Make();
+    frame->InitialUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(frame->RightView()->Model()->rowCount(), 1, 10000);
+    QTRY_VERIFY(frame->LeftView()->isEnabled());
+    frame->SaveLayout();
+    QCOMPARE(m_store->value(QStringLiteral("Settings/TreePath")).toString(), QStringLiteral("Home/Music"));
+
+    DocumentsFolder::SetCurrent(saved);
+    qputenv("HOME", oldHome);
+    if (oldConfig.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 QTEST_MAIN(TestMainFrame)
