@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -357,7 +358,7 @@ void CMainFrame::UpdateIdle()
 
 void CMainFrame::UpdateStatusPanes()
 {
-    m_panes[0]->setText(tr("Current Path: %1").arg(m_rightView->CurrentFolder()));
+    m_panes[0]->setText(m_prompt.isEmpty() ? tr("Current Path: %1").arg(m_rightView->CurrentFolder()) : m_prompt);
     const int ctrl = m_ctrlHeld ? 1 : 0;
     if (ctrl != m_shownCtrl) {
         m_shownCtrl = ctrl;
@@ -511,6 +512,17 @@ void CMainFrame::ShowAbout()
     CAboutBox box(this);
     connect(&box, &CAboutBox::HomepageRequested, this, &CMainFrame::OpenHomePage);
     box.exec();
+}
+
+bool CMainFrame::event(QEvent *event)
+{
+    // Command prompts show in pane 0 only; the status bar's own message would cover and shift the other panes.
+    if (event->type() == QEvent::StatusTip) {
+        m_prompt = static_cast<QStatusTipEvent *>(event)->tip();
+        UpdateStatusPanes();
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 bool CMainFrame::eventFilter(QObject *watched, QEvent *event)

@@ -57,6 +57,7 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void DefineCommands();
@@ -94,6 +95,7 @@ private:
     int m_shownCtrl = -1;
     int m_shownAddList = -1;
     bool m_ctrlHeld = false;
+    QString m_prompt;   // the command prompt shown in pane 0 while a menu entry or button is hovered
     bool m_listActive = true;   // the pane commands go to first: the list, or the tree
     bool m_quitting = false;
     bool m_initialUpdateDone = false;

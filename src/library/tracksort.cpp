@@ -1,5 +1,9 @@
 #include "library/tracksort.h"
 
+#include <QCollator>
+#include <QHash>
+#include <QLocale>
+
 #include <algorithm>
 #include <numeric>
 
@@ -43,20 +47,70 @@ bool SortKeys::IsColumnSortAscending(int column) const
     return (m_ascendingBits >> (unsigned(column) % 32)) & 1;
 }
 
-QString SortKey(const QString &text) { return text.toCaseFolded(); }
+namespace {
 
-int CompareFolded(const QString &a, const QString &b) { return a.compare(b); }
+QCollator MakeCollator()
+{
+    QLocale locale;
+    // The C locale would make QCollator compare code points; English collation is the neutral root order.
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    collator.setIgnorePunctuation(false);
+    return collator;
+}
+
+// One collator per thread: QCollator may not be shared between threads.
+const QCollator &Collator()
+{
+    thread_local const QCollator collator = MakeCollator();
+    return collator;
+}
+
+} // namespace
+
+int CompareTexts(const QString &a, const QString &b) { return Collator().compare(a, b); }
 
 void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending)
 {
-    // Fold each cell's case once per pass, not in every comparison.
-    std::vector<QString> keys;
-    keys.reserve(rows.size());
-    for (const TrackRecord &row : rows)
-        keys.push_back(SortKey(row.cells[std::size_t(column)]));
+    // Rank each distinct cell text once: a collation key per distinct text (artists, albums, years and folders
+    // repeat a lot), then the rows are ordered by plain integer ranks; equal texts and texts equal but for case
+    // get the same rank, so the stable sort keeps their order.
+    QHash<QString, int> distinct;
+    distinct.reserve(qsizetype(rows.size() / 4 + 16));
+    std::vector<int> textOfRow(rows.size());
+    std::vector<const QString *> texts;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString &cell = rows[i].cells[std::size_t(column)];
+        const auto found = distinct.constFind(cell);
+        if (found != distinct.constEnd()) {
+            textOfRow[i] = found.value();
+        } else {
+            textOfRow[i] = int(texts.size());
+            distinct.insert(cell, int(texts.size()));
+            texts.push_back(&cell);
+        }
+    }
+    const QCollator &collator = Collator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(texts.size());
+    for (const QString *text : texts)
+        keys.push_back(collator.sortKey(*text));
+    std::vector<int> byKey(texts.size());
+    std::iota(byKey.begin(), byKey.end(), 0);
+    std::sort(byKey.begin(), byKey.end(),
+              [&](int a, int b) { return keys[std::size_t(a)].compare(keys[std::size_t(b)]) < 0; });
+    std::vector<int> rank(texts.size());
+    for (std::size_t i = 0; i < byKey.size(); ++i) {
+        const bool same = i > 0 && keys[std::size_t(byKey[i])].compare(keys[std::size_t(byKey[i - 1])]) == 0;
+        rank[std::size_t(byKey[i])] = same ? rank[std::size_t(byKey[i - 1])] : int(i);
+    }
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int c = CompareFolded(keys[std::size_t(a)], keys[std::size_t(b)]);
-        return ascending ? c < 0 : c > 0;
+        const int ra = rank[std::size_t(textOfRow[std::size_t(a)])];
+        const int rb = rank[std::size_t(textOfRow[std::size_t(b)])];
+        return ascending ? ra < rb : ra > rb;
     });
 }
 

@@ -33,10 +33,10 @@ private:
     std::uint64_t m_ascendingBits = 0;   // only the low 32 bits are used: columns are taken modulo 32
 };
 
-// Orders texts the way the list does: case ignored, so "abc" and "ABC" are equal; numbers sort as text.
-// Folds each text once; compare the folded forms with CompareFolded.
-QString SortKey(const QString &text);
-int CompareFolded(const QString &a, const QString &b);
+// Compares texts the way the list sorts them: the system's language-aware order with case ignored, so "abc"
+// and "ABC" are equal and "Été" sorts with the E's; digits compare as text ("10" before "2"). Under the C or
+// POSIX locale a language-neutral order is used, not byte order.
+int CompareTexts(const QString &a, const QString &b);
 
 // Reorders `order` (indexes into `rows`) stably by one column.
 void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending);

@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QSplitter>
 #include "app/trayicon.h"
+#include <QLabel>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -219,6 +221,22 @@ void TestMainFrame::statusPanes()
     QCOMPARE(frame->PaneText(0), QStringLiteral("Current Path: ") + m_dir.filePath(QStringLiteral("Documents/Music")));
     QCOMPARE(frame->PaneText(3), QStringLiteral("Mp3: 2"));
     QCOMPARE(frame->PaneText(4), QStringLiteral("Mp3`s selected: 1"));
+
+    // A command's prompt shows in pane 0 only; the other panes stay where they are.
+    QList<QRect> places;
+    for (QLabel *label : frame->statusBar()->findChildren<QLabel *>())
+        places.append(label->isVisible() ? label->geometry() : QRect());
+    QStatusTipEvent hover(QStringLiteral("Show Options Dialog"));
+    QApplication::sendEvent(frame.get(), &hover);
+    QCOMPARE(frame->PaneText(0), QStringLiteral("Show Options Dialog"));
+    QCOMPARE(frame->statusBar()->currentMessage(), QString());
+    QList<QRect> after;
+    for (QLabel *label : frame->statusBar()->findChildren<QLabel *>())
+        after.append(label->isVisible() ? label->geometry() : QRect());
+    QCOMPARE(after.mid(1), places.mid(1));
+    QStatusTipEvent leave{QString()};
+    QApplication::sendEvent(frame.get(), &leave);
+    QVERIFY(frame->PaneText(0).startsWith(QLatin1String("Current Path: ")));
 }
 
 void TestMainFrame::escRouting()

@@ -79,10 +79,12 @@ void TestTrackSort::textOrderIgnoresCaseAndIsStable()
     ApplySortPasses(rows, {{int(Column::Track), true}});
     QCOMPARE(ColumnOf(rows, Column::Track), (QStringList{"", "10", "2", "9"}));   // numbers sort as text
 
-    // Non-ASCII letters fold too.
-    std::vector<TrackRecord> accents{Row("émile", "1"), Row("Émile", "2"), Row("Zoe", "3"), Row("ÄRGER", "4"), Row("ärger", "5")};
+    // Letters with accents sort with their base letters and fold their case too, whatever the locale (under
+    // C/POSIX too, where byte order would put them after Z).
+    std::vector<TrackRecord> accents{Row("émile", "1"), Row("Émile", "2"), Row("Zoe", "3"), Row("ÄRGER", "4"),
+                                     Row("ärger", "5"), Row("Été indien", "6"), Row("Eagle", "7")};
     ApplySortPasses(accents, {{int(Column::Artist), true}});
-    QCOMPARE(ColumnOf(accents, Column::Album), (QStringList{"3", "4", "5", "1", "2"}));
+    QCOMPARE(ColumnOf(accents, Column::Album), (QStringList{"4", "5", "7", "1", "2", "6", "3"}));
 }
 
 void TestTrackSort::multiKeyResult()
