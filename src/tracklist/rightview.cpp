@@ -13,8 +13,41 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace {
+
+} // namespace
+
+namespace {
+
+// Elides a long folder in the middle, so the album folder at its end stays in view.
+class MiddleElideDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideMiddle;
+    }
+};
+
+// The default widths were chosen for an 8-point dialog font six pixels to the average character; scale them to
+// the list's font, and make room at least for the header text and the sort arrow. Stored widths are the user's
+// and stay as they are.
+void ScaleDefaultWidths(std::array<ColumnDef, kColumnCount> &columns, const QFontMetrics &list, const QFontMetrics &header)
+{
+    constexpr double kDesignCharWidth = 6.0;
+    constexpr int kHeaderRoom = 28;   // margins and the sort arrow
+    const double scale = std::max(1.0, list.averageCharWidth() / kDesignCharWidth);
+    for (ColumnDef &column : columns)
+        column.width = std::max(int(column.width * scale + 0.5), header.horizontalAdvance(column.name) + kHeaderRoom);
+}
 
 } // namespace
 
@@ -23,6 +56,8 @@ CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
       m_columns(DefaultColumnDefs())
 {
     setModel(m_model);
+    ScaleDefaultWidths(m_columns, fontMetrics(), horizontalHeader()->fontMetrics());
+    setItemDelegateForColumn(int(Column::Path), new MiddleElideDelegate(this));
     SetGridLines(m_settings.grid);
     BuildExtensionSet();
     ApplyColumnLayout();
