@@ -1,10 +1,12 @@
 #include "tracklist/multicolumnsortlistview.h"
 
-#include "tracklist/sortheaderctrl.h"
 #include "library/tracklistmodel.h"
+#include "tracklist/sortheaderctrl.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
 
 CMultiColumnSortListView::CMultiColumnSortListView(QWidget *parent)
     : QTableView(parent), m_header(new SortHeaderCtrl(this))
@@ -39,4 +41,33 @@ void CMultiColumnSortListView::SortColumn(int column, bool multi)
         model->Sort(passes);
     // The clicked column is always the first pass; its arrow shows the direction it just took.
     m_header->SetSortImage(column, passes.front().ascending);
+}
+
+QModelIndex CMultiColumnSortListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // A row-oriented list: Home and End (with or without Ctrl) go to the first and last row in the same column.
+    const QModelIndex current = currentIndex();
+    const int column = current.isValid() ? current.column() : 0;
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    if ((action == MoveHome || action == MoveEnd) && rows > 0)
+        return model()->index(action == MoveHome ? 0 : rows - 1, column, rootIndex());
+    return QTableView::moveCursor(action, modifiers);
+}
+
+void CMultiColumnSortListView::keyPressEvent(QKeyEvent *event)
+{
+    // Row moves keep the columns in view where they are.
+    switch (event->key()) {
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const int left = horizontalScrollBar()->value();
+        QTableView::keyPressEvent(event);
+        horizontalScrollBar()->setValue(left);
+        return;
+    }
+    default:
+        QTableView::keyPressEvent(event);
+    }
 }

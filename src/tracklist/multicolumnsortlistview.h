@@ -8,8 +8,9 @@ class SortHeaderCtrl;
 class TrackListModel;
 
 // A report-style list whose column headers sort the rows: a click sorts by one column, Ctrl+click adds the
-// column as a further key, and each click on a column reverses its own direction. Full-row selection, movable
-// header sections, grid lines on request. The sort runs in the model, so selections survive it.
+// column as a further key, and each click on a column reverses its own direction. Full-row selection, fixed
+// header sections, grid lines on request. Home, End, Page Up and Page Down move between rows, as in a list,
+// and never scroll sideways. The sort runs in the model, so selections survive it.
 class CMultiColumnSortListView : public QTableView
 {
     Q_OBJECT
@@ -23,6 +24,8 @@ public:
     void SetGridLines(bool on) { setShowGrid(on); }
 
 protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void keyPressEvent(QKeyEvent *event) override;
     virtual TrackListModel *SortModel() const = 0;
     // Saves the widths and visibility of the columns; runs when a divider drag ends.
     virtual void SaveColumnLayout() = 0;

@@ -51,6 +51,7 @@ private Q_SLOTS:
     void selectionSurvivesSort();
     void stopWalkKeepsRowsAndSorts();
     void newestRowsStayInView();
+    void rowKeysNeverScrollSideways();
     void newListingStopsTheRunningOne();
     void destroyingViewDuringWalk();
     void inputIgnoredWhileScanning();
@@ -206,6 +207,30 @@ void TestRightView::newestRowsStayInView()
     QCOMPARE(view.Model()->rowCount(), 2000);
     QVERIFY(view.verticalScrollBar()->maximum() > 0);
     QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+}
+
+void TestRightView::rowKeysNeverScrollSideways()
+{
+    CRightView view(m_settings, m_state);
+    view.resize(300, 200);
+    view.show();
+    m_state.subfolderMode = 1;
+    view.ListFolder(m_big);
+    WaitIdle(view);
+    view.setCurrentIndex(view.Model()->index(5, 0));
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum() / 2);
+    const int left = view.horizontalScrollBar()->value();
+    QVERIFY(left > 0);
+    for (const auto &[key, modifiers, row] : {std::tuple{Qt::Key_End, Qt::NoModifier, 1999}, std::tuple{Qt::Key_Home, Qt::NoModifier, 0},
+                                              std::tuple{Qt::Key_PageDown, Qt::NoModifier, -1},
+                                              std::tuple{Qt::Key_End, Qt::ControlModifier, 1999},
+                                              std::tuple{Qt::Key_Home, Qt::ControlModifier, 0}}) {
+        QTest::keyClick(&view, key, modifiers);
+        if (row >= 0)
+            QCOMPARE(view.currentIndex().row(), row);
+        QCOMPARE(view.currentIndex().column(), 0);
+        QCOMPARE(view.horizontalScrollBar()->value(), left);
+    }
 }
 
 void TestRightView::newListingStopsTheRunningOne()
