@@ -10,6 +10,9 @@
 #include <QScreen>
 #include <QSettings>
 
+#include <cstdio>
+#include <cstdlib>
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -46,5 +49,10 @@ int main(int argc, char **argv)
     QObject::connect(&frame, &CMainFrame::QuitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     frame.InitialUpdate();
     frame.ShowAtStart(mode == StartMode::Hidden);
-    return app.exec();
+    const int code = app.exec();
+    // The window is gone and the settings are saved: end now. Tearing down Qt (the desktop's tray and session
+    // connections, a listing still in slow I/O) can take seconds and would keep a finished program alive.
+    store.sync();
+    std::fflush(nullptr);
+    std::_Exit(code);
 }

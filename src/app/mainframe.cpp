@@ -449,7 +449,8 @@ void CMainFrame::Quit(bool saveLayout)
     if (saveLayout)
         SaveLayout();
     m_quitting = true;
-    m_rightView->StopAndWait();
+    // Ending the program does not wait for a listing: the worker is told to stop and ends with the process.
+    m_state.stop.store(1);
     if (m_tray)
         m_tray->hide();
     hide();
