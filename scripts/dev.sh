@@ -28,16 +28,19 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 [ "$jobs" -gt 2 ] && jobs=2
 
+# One build folder for both modes, configured alike, so nothing is built twice.
+configure() { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON; }
+
 case "$mode" in
   run)
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-    cmake --build build -j"$jobs"
+    configure
+    cmake --build build -j"$jobs" --target tunegrove tunegrove-cli
     exec ./build/src/tunegrove "$@"
     ;;
   test)
-    cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
-    cmake --build build-tests -j"$jobs"
-    cd build-tests
+    configure
+    cmake --build build -j"$jobs"
+    cd build
     ctest --output-on-failure -j"$jobs" "$@"
     ;;
   *)
