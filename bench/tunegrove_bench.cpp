@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <malloc.h>
+#include <functional>
 #include <numeric>
 #include <random>
 
@@ -75,34 +76,29 @@ int Sort(int rows)
         std::printf("%s %.1f\n", name, Median(times));
     }
     // Side by side, on the same rows: a pass that only folds case and compares code points (byte order, blind
-    // to accents), the floor a language-aware pass is measured against.
-    for (const int column : {int(Column::Title), int(Column::Artist)}) {
-        std::vector<double> times;
-        for (int run = 0; run < 5; ++run) {
-            std::vector<int> order(base.size());
-            std::iota(order.begin(), order.end(), 0);
-            QElapsedTimer t;
-            t.start();
-            std::vector<QString> keys;
-            keys.reserve(base.size());
-            for (const TrackRecord &r : base)
-                keys.push_back(r.cells[std::size_t(column)].toCaseFolded());
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[std::size_t(a)] < keys[std::size_t(b)]; });
-            times.push_back(double(t.nsecsElapsed()) / 1e6);
+    // to accents), the floor the language-aware pass is measured against.
+    auto foldOnly = [&](std::vector<int> &order, int column) {
+        std::vector<QString> keys;
+        keys.reserve(base.size());
+        for (const TrackRecord &r : base)
+            keys.push_back(r.cells[std::size_t(column)].toCaseFolded());
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[std::size_t(a)] < keys[std::size_t(b)]; });
+    };
+    auto collated = [&](std::vector<int> &order, int column) { SortOrder(base, order, column, true); };
+    for (const auto &[name, pass] : {std::pair<const char *, std::function<void(std::vector<int> &, int)>>{"fold_only", foldOnly},
+                                     {"collated", collated}}) {
+        for (const int column : {int(Column::Title), int(Column::Artist)}) {
+            std::vector<double> times;
+            for (int run = 0; run < 5; ++run) {
+                std::vector<int> order(base.size());
+                std::iota(order.begin(), order.end(), 0);
+                QElapsedTimer t;
+                t.start();
+                pass(order, column);
+                times.push_back(double(t.nsecsElapsed()) / 1e6);
+            }
+            std::printf("%s_%s_ms %.1f\n", name, column == int(Column::Title) ? "title" : "artist", Median(times));
         }
-        std::printf("fold_only_%s_ms %.1f\n", column == int(Column::Title) ? "title" : "artist", Median(times));
-    }
-    for (const int column : {int(Column::Title), int(Column::Artist)}) {
-        std::vector<double> times;
-        for (int run = 0; run < 5; ++run) {
-            std::vector<int> order(base.size());
-            std::iota(order.begin(), order.end(), 0);
-            QElapsedTimer t;
-            t.start();
-            SortOrder(base, order, column, true);
-            times.push_back(double(t.nsecsElapsed()) / 1e6);
-        }
-        std::printf("collated_%s_ms %.1f\n", column == int(Column::Title) ? "title" : "artist", Median(times));
     }
     return 0;
 }

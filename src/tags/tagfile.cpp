@@ -753,14 +753,23 @@ QString TagFile::GenreName() const
     return GenreTable::NameOf(genre);
 }
 
+namespace {
+
+bool Fail(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+} // namespace
+
 bool TagFile::Write(QString *error)
 {
     try {
         return WriteChanged(error);
     } catch (const std::bad_alloc &) {
-        if (error)
-            *error = tr("%1: not enough memory to write the tags; the file was not changed").arg(path);
-        return false;
+        return Fail(error, tr("%1: not enough memory to write the tags; the file was not changed").arg(path));
     }
 }
 
@@ -769,10 +778,15 @@ bool TagFile::RemoveTags(QString *error)
     try {
         return RemoveAll(error);
     } catch (const std::bad_alloc &) {
-        if (error)
-            *error = tr("%1: not enough memory to remove the tags; the file was not changed").arg(path);
-        return false;
+        return Fail(error, tr("%1: not enough memory to remove the tags; the file was not changed").arg(path));
     }
+}
+
+QString TagFile::WriteRefusal() const
+{
+    if (!m_readable)
+        return m_readError.isEmpty() ? tr("%1: the file was not read").arg(path) : m_readError;
+    return m_writeRefusal;
 }
 
 namespace {
@@ -803,15 +817,9 @@ QString OpenForUpdate(const QString &path, const QString &target, platform::Read
 
 bool TagFile::WriteChanged(QString *error)
 {
-    auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason;
-        return false;
-    };
-    if (!m_readable)
-        return fail(m_readError.isEmpty() ? tr("%1: the file was not read").arg(path) : m_readError);
-    if (!m_writeRefusal.isEmpty())
-        return fail(m_writeRefusal);
+    auto fail = [&](const QString &reason) { return Fail(error, reason); };
+    if (const QString refusal = WriteRefusal(); !refusal.isEmpty())
+        return fail(refusal);
 
     const Fields now = CurrentFields();
     unsigned changed = 0;
@@ -979,15 +987,9 @@ bool TagFile::WriteChanged(QString *error)
 
 bool TagFile::RemoveAll(QString *error)
 {
-    auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason;
-        return false;
-    };
-    if (!m_readable)
-        return fail(m_readError.isEmpty() ? tr("%1: the file was not read").arg(path) : m_readError);
-    if (!m_writeRefusal.isEmpty())
-        return fail(m_writeRefusal);
+    auto fail = [&](const QString &reason) { return Fail(error, reason); };
+    if (const QString refusal = WriteRefusal(); !refusal.isEmpty())
+        return fail(refusal);
     const QString target = platform::ResolveLinks(path);
     platform::ReadOnlyFile file;
     RawTags raw;

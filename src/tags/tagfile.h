@@ -50,6 +50,7 @@ private:
     Fields CurrentFields() const;
     bool WriteChanged(QString *error);
     bool RemoveAll(QString *error);
+    QString WriteRefusal() const;   // why this file must not be written, or empty
 
     Fields m_opened;
     bool m_readable = false;
