@@ -4,6 +4,7 @@
 #include "settings/documentsfolder.h"
 
 #include "app/aboutbox.h"
+#include "dialogs/tagcommands.h"
 #include "settings/appsettings.h"
 #include "app/trayicon.h"
 #include "platform/desktop.h"
@@ -168,9 +169,14 @@ void CMainFrame::DefineCommands()
     });
 
     // Commands whose work is not in the program yet: present, and greyed everywhere.
-    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdEditTag, kCmdRename,
+    c.Define(kCmdEditTag, [this] { tagcommands::EditTag(*m_rightView, this); },
+             [this] { return tagcommands::CanEditTag(*m_rightView); });
+    c.Define(kCmdNormalize, [this] { tagcommands::NormalizeSelection(*m_rightView, this); },
+             [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); });
+
+    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdRename,
                          kCmdRemoveFromList, kCmdCopyTo, kCmdMoveTo, kCmdRemoveFiles, kCmdCut, kCmdCopy, kCmdPaste,
-                         kCmdSelectAll, kCmdSelectAllRows, kCmdOptions, kCmdPlay, kCmdNormalize})
+                         kCmdSelectAll, kCmdSelectAllRows, kCmdOptions, kCmdPlay})
         c.Define(id, [] {}, never);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})

@@ -5,6 +5,7 @@
 #include "platform/fileio.h"
 #include "platform/names.h"
 #include "tags/genretable.h"
+#include "tags/normalize.h"
 #include "tags/tagfile.h"
 #include "library/tracksort.h"
 #include "library/folderwalker.h"
@@ -39,6 +40,9 @@ const char kUsage[] =
     "                        --sort clicks the named column headers in turn (a name\n"
     "                        or number 0-9; a leading + is a Ctrl+click); a folder\n"
     "                        that cannot be read is named on stderr (exit 1)\n"
+    "  normalize FILE...     tidy the album, artist, title and comment of each MP3\n"
+    "                        file: blanks trimmed and thinned, each word capitalised\n"
+    "  normalize --text TEXT print what the tidying makes of TEXT\n"
     "  settings              print the stored preferences as Name=value lines\n"
     "\n"
     "Options:\n"
@@ -236,6 +240,38 @@ int List(const CliArguments &args)
     return status;
 }
 
+int Normalize(const CliArguments &args)
+{
+    if (args.values.contains(QStringLiteral("text"))) {
+        if (!args.operands.isEmpty())
+            return UsageError(QStringLiteral("normalize: give --text or files, not both"));
+        Print(stdout, EscapeField(NormalizeTagText(args.values.value(QStringLiteral("text")))) + QLatin1Char('\n'));
+        return 0;
+    }
+    if (args.operands.isEmpty())
+        return UsageError(QStringLiteral("normalize: no file given"));
+    int status = 0;
+    for (const QString &file : args.operands) {
+        if (!file.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive)) {
+            Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
+            continue;
+        }
+        TagFile tag;
+        if (!tag.Open(file)) {
+            Complain(tag.ReadError());
+            status = kExitFailed;
+            continue;
+        }
+        tag.Normalize();
+        QString error;
+        if (!tag.Write(&error)) {
+            Complain(error);
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
 int Settings(const CliArguments &args)
 {
     if (!args.operands.isEmpty())
@@ -260,7 +296,8 @@ int main(int argc, char **argv)
 
     const QStringList valued{QStringLiteral("settings-file"), QStringLiteral("title"), QStringLiteral("artist"),
                              QStringLiteral("album"), QStringLiteral("year"), QStringLiteral("track"),
-                             QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort")};
+                             QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort"),
+                             QStringLiteral("text")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
     QStringList arguments;
@@ -290,6 +327,10 @@ int main(int argc, char **argv)
                 return UsageError(QStringLiteral("--%1 belongs to the set command").arg(option));
         }
     }
+    if (args.command != QLatin1String("normalize") && args.values.contains(QStringLiteral("text")))
+        return UsageError(QStringLiteral("--text belongs to the normalize command"));
+    if (args.command == QLatin1String("normalize"))
+        return Normalize(args);
     if (args.command == QLatin1String("show"))
         return Show(args);
     if (args.command == QLatin1String("set"))

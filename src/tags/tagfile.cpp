@@ -2,6 +2,7 @@
 
 #include "platform/fileio.h"
 #include "tags/genretable.h"
+#include "tags/normalize.h"
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
@@ -743,6 +744,14 @@ void TagFile::SetTrack(const QString &text)
 {
     const long long n = LeadingNumber(text);
     track = (n < 0 || n > 4096) ? QString() : text;
+}
+
+void TagFile::Normalize()
+{
+    album = NormalizeTagText(album);
+    artist = NormalizeTagText(artist);
+    title = NormalizeTagText(title);
+    comment = NormalizeTagText(comment);
 }
 
 QString TagFile::GenreName() const

@@ -29,6 +29,9 @@ public:
     // Removes the ID3v1 and ID3v2 tags; the audio stays as it is.
     bool RemoveTags(QString *error = nullptr);
 
+    // Tidies album, artist, title and comment with NormalizeTagText; the other fields stay as they are.
+    void Normalize();
+
     bool IsEmpty() const;
     // Stores the text as the track unless it reads as a number below 0 or above 4096 (then the track is cleared).
     void SetTrack(const QString &text);

@@ -11,6 +11,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -104,6 +105,32 @@ bool CRightView::AddFile(const QString &fullPath) { return m_model->AddFile(full
 void CRightView::FillTagCells(int row, const TagFile *tag) { m_model->FillTagCells(row, tag); }
 
 QString CRightView::RowFullPath(int row) const { return m_model->RowFullPath(row); }
+
+bool CRightView::HasSelection() const { return selectionModel() && selectionModel()->hasSelection(); }
+
+bool CRightView::AnySelectedRow(const std::function<bool(const TrackRecord &)> &test) const
+{
+    if (!selectionModel())
+        return false;
+    for (const QItemSelectionRange &range : selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            if (test(m_model->Row(row)))
+                return true;
+        }
+    }
+    return false;
+}
+
+QList<int> CRightView::SelectedRows() const
+{
+    QList<int> rows;
+    if (selectionModel()) {
+        for (const QModelIndex &index : selectionModel()->selectedRows())
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
 
 bool CRightView::IsWalking() const { return m_worker && m_worker->isRunning(); }
 

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 
 class AppSettings;
 class TagFile;
@@ -40,6 +41,11 @@ public:
     bool AddFile(const QString &fullPath);
     void FillTagCells(int row, const TagFile *tag);
     QString RowFullPath(int row) const;
+    // The selected rows in list order.
+    QList<int> SelectedRows() const;
+    bool HasSelection() const;
+    // Whether a selected row satisfies `test`; stops at the first (enable rules run often, on big selections).
+    bool AnySelectedRow(const std::function<bool(const TrackRecord &)> &test) const;
     void BuildExtensionSet();
     bool IsExtensionAccepted(const QString &extension) const { return m_extensions.IsAccepted(extension); }
     int ColumnWidth(int column) const;
@@ -77,6 +83,6 @@ private:
     std::array<ColumnDef, kColumnCount> m_columns;
     QString m_currentFolder;
     QPointer<WalkWorker> m_worker;
-    bool m_sortWhenFinished = false;
-    bool m_firstBatch = false;         // the next rows are the first of a walk   // Stop was asked for: sort when the worker has ended
+    bool m_sortWhenFinished = false;   // Stop was asked for: sort when the worker has ended
+    bool m_firstBatch = false;         // the next rows are the first of a walk
 };

@@ -17,6 +17,8 @@
 #include "app/trayicon.h"
 #include <QLabel>
 #include <QStatusBar>
+#include <QDialog>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void startsOnStoredFolder();
     void focusAtStartAndAfterListing();
     void firstStartShowsMusicUnderHome();
+    void editTagOpensTheRightDialog();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -410,6 +413,35 @@ void TestMainFrame::firstStartShowsMusicUnderHome()
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+void TestMainFrame::editTagOpensTheRightDialog()
+{
+    // Ctrl+E: one selected row opens the tag dialog, several the group edit.
+    auto frame = Make();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+    frame->RightView()->ListFolder(m_dir.filePath(QStringLiteral("Documents/Music")));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->RightView()->Model()->rowCount() == 2 && m_state.scanning.load() == 0, 10000);
+    frame->RightView()->setFocus();
+    for (const auto &[rows, caption] : {std::pair{1, QStringLiteral("Tag  Information")}, std::pair{2, QStringLiteral("Grope Edit")}}) {
+        frame->RightView()->clearSelection();
+        for (int r = 0; r < rows; ++r)
+            frame->RightView()->selectionModel()->select(frame->RightView()->Model()->index(r, 0),
+                                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        frame->UpdateIdle();
+        frame->activateWindow();
+        QTRY_VERIFY(frame->isActiveWindow());
+        QString seen;
+        QTimer::singleShot(0, [&seen] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                seen = modal->windowTitle();
+                static_cast<QDialog *>(modal)->reject();
+            }
+        });
+        QTest::keyClick(frame->RightView(), Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(seen, caption);
+    }
 }
 
 QTEST_MAIN(TestMainFrame)

@@ -36,6 +36,7 @@ private Q_SLOTS:
     void unknownGenreTouchesNothing();
     void settingsInTableOrder();
     void latin1NamesAreReachable();
+    void normalizeTextsAndFiles();
     void listSaysWhatItCouldNotRead();
 
 private:
@@ -167,6 +168,26 @@ void TestCli::latin1NamesAreReachable()
     QVERIFY2(out.startsWith("Caf\xe9.mp3\tCaf\xc3\xa9.mp3\tNina\t"), out.constData());
     for (const char *name : {"Caf\xe9.mp3", "Caf\xe8.mp3"})
         ::unlink((folder + '/' + name).constData());
+}
+
+void TestCli::normalizeTextsAndFiles()
+{
+    Run r = Cli({QStringLiteral("normalize"), QStringLiteral("--text"), QStringLiteral("  GOLDEN\tHOUR  ")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QStringLiteral("Golden\\thour\n"));   // escaped as show escapes
+
+    using namespace testmp3;
+    const QString mp3 = m_dir.filePath(QStringLiteral("n.mp3"));
+    const QString wav = m_dir.filePath(QStringLiteral("n.wav"));
+    const QString missing = m_dir.filePath(QStringLiteral("gone.mp3"));
+    QVERIFY(WriteFile(mp3, Tag(Frame("TIT2", Latin1Body("rock  N ROLL"))) + Audio(2)));
+    QVERIFY(WriteFile(wav, QByteArray("RIFF") + QByteArray(40, '\1')));
+    r = Cli({QStringLiteral("normalize"), wav, missing, mp3});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 2);   // the WAV skipped with a note, the missing file reported
+    QVERIFY(r.err.contains(QLatin1String("n.wav")) && r.err.contains(QLatin1String("gone.mp3")));
+    QVERIFY(Cli({QStringLiteral("show"), mp3}).out.contains(QLatin1String("\tRock N Roll\t")));
+    QCOMPARE(ReadFile(wav), QByteArray("RIFF") + QByteArray(40, '\1'));
 }
 
 void TestCli::listSaysWhatItCouldNotRead()

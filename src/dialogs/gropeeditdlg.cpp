@@ -1,0 +1,140 @@
+#include "dialogs/gropeeditdlg.h"
+
+#include "dialogs/genrebox.h"
+#include "dialogs/limitedit.h"
+#include "dialogs/prompter.h"
+#include "tags/tagfile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CGropeEditDlg::CGropeEditDlg(QWidget *parent) : QDialog(parent), m_genre(new QComboBox(this))
+{
+    setWindowTitle(tr("Grope Edit"));
+    FillGenreBox(m_genre, false);
+    struct Row
+    {
+        Field field;
+        const char *label;
+        int limit;
+    };
+    const Row rows[] = {{Artist, "Artist", 100}, {Title, "Title", 100}, {Album, "Album", 100}, {Year, "Year", 4},
+                        {Track, "Track", 4},     {Genre, "Genre", 0},    {Comment, "Comment", 100}};
+    auto *group = new QGroupBox(tr("Edit Tags"), this);
+    auto *grid = new QGridLayout(group);
+    for (const Row &row : rows) {
+        const auto i = std::size_t(row.field);
+        if (row.field == Genre) {
+            m_controls[i] = m_genre;
+        } else {
+            m_edits[i] = new LimitedLineEdit(row.limit, this);
+            m_controls[i] = m_edits[i];
+        }
+        m_boxes[i] = new QCheckBox(this);
+        m_boxes[i]->setAccessibleName(tr(row.label));
+        auto *label = new QLabel(tr(row.label), this);
+        label->setBuddy(m_controls[i]);
+        grid->addWidget(label, int(i), 0);
+        grid->addWidget(m_controls[i], int(i), 1);
+        grid->addWidget(m_boxes[i], int(i), 2);
+        m_controls[i]->setEnabled(false);
+        connect(m_boxes[i], &QCheckBox::clicked, this, [this, field = row.field](bool on) { OnTicked(field, on); });
+        if (m_edits[i])
+            connect(m_edits[i], &QLineEdit::textEdited, this, [this, field = row.field] { OnEdited(field); });
+    }
+    grid->setColumnStretch(1, 1);
+    connect(m_genre->lineEdit(), &QLineEdit::textEdited, this, [this] { OnEdited(Genre); });
+    connect(m_genre, qOverload<int>(&QComboBox::activated), this, [this] { OnEdited(Genre); });
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_reset = buttons->addButton(tr("Reset"), QDialogButtonBox::ResetRole);
+    m_reset->setEnabled(false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CGropeEditDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_reset, &QPushButton::clicked, this, &CGropeEditDlg::Reset);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addWidget(buttons);
+    resize(420, sizeHint().height());
+}
+
+bool CGropeEditDlg::IsTicked(Field field) const { return m_boxes[std::size_t(field)]->isChecked(); }
+
+void CGropeEditDlg::SetTicked(Field field, bool ticked)
+{
+    m_boxes[std::size_t(field)]->setChecked(ticked);
+    OnTicked(field, ticked);
+}
+
+QString CGropeEditDlg::Text(Field field) const
+{
+    const LimitedLineEdit *edit = m_edits[std::size_t(field)];
+    return edit ? edit->text() : QString();
+}
+
+void CGropeEditDlg::OnTicked(Field field, bool ticked)
+{
+    // Disabling a field keeps its text and its box's mark; Reset stays enabled once something was ticked.
+    m_controls[std::size_t(field)]->setEnabled(ticked);
+    if (ticked)
+        m_reset->setEnabled(true);
+}
+
+void CGropeEditDlg::OnEdited(Field field)
+{
+    if (IsTicked(field))
+        return;
+    m_boxes[std::size_t(field)]->setChecked(true);
+    m_reset->setEnabled(true);
+}
+
+void CGropeEditDlg::Reset()
+{
+    for (std::size_t i = 0; i < FieldCount; ++i) {
+        m_boxes[i]->setChecked(false);
+        if (m_edits[i])
+            m_edits[i]->clear();
+        m_controls[i]->setEnabled(false);
+    }
+    m_genre->setCurrentIndex(-1);
+    m_genre->setEditText(QString());
+    m_reset->setEnabled(false);
+}
+
+bool CGropeEditDlg::TakeValues()
+{
+    for (LimitedLineEdit *edit : m_edits) {
+        if (edit && edit->text().size() > edit->Limit()) {
+            Prompter::Current().Tell(this, OverLimitMessage(edit->Limit()), QMessageBox::Warning);
+            edit->setFocus();
+            return false;
+        }
+    }
+    return true;
+}
+
+void CGropeEditDlg::accept()
+{
+    // The genre is the selected entry's; text typed into the box is not read.
+    m_genreChoice = SelectedGenre(m_genre);
+    if (TakeValues())
+        QDialog::accept();
+}
+
+void CGropeEditDlg::ApplyTo(TagFile &record) const
+{
+    if (IsTicked(Artist)) record.artist = Text(Artist);
+    if (IsTicked(Title)) record.title = Text(Title);
+    if (IsTicked(Album)) record.album = Text(Album);
+    if (IsTicked(Year)) record.year = Text(Year);
+    if (IsTicked(Comment)) record.comment = Text(Comment);
+    if (IsTicked(Track)) record.SetTrack(Text(Track));
+    if (IsTicked(Genre)) record.genre = m_genreChoice;
+}

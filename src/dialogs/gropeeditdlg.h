@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <array>
+
+class LimitedLineEdit;
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QWidget;
+class TagFile;
+
+// "Grope Edit": fields to set to one value in every selected MP3 file, each with a check box; only ticked fields
+// are written. Typing into a field ticks its box.
+class CGropeEditDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    // The fields in the order the dialog shows them.
+    enum Field { Artist, Title, Album, Year, Track, Genre, Comment, FieldCount };
+
+    explicit CGropeEditDlg(QWidget *parent = nullptr);
+
+    bool IsTicked(Field field) const;
+    void SetTicked(Field field, bool ticked);
+    QString Text(Field field) const;   // empty for Genre
+    int GenreChoice() const { return m_genreChoice; }
+    // Sets the ticked fields of a record: text fields directly, the track through SetTrack, the genre choice.
+    void ApplyTo(TagFile &record) const;
+
+    void Reset();
+    QWidget *FieldControl(Field field) const { return m_controls[std::size_t(field)]; }
+    QComboBox *GenreBox() const { return m_genre; }
+    QPushButton *ResetButton() const { return m_reset; }
+
+    void accept() override;
+
+private:
+    void OnTicked(Field field, bool ticked);
+    void OnEdited(Field field);
+    bool TakeValues();
+
+    std::array<QCheckBox *, FieldCount> m_boxes{};
+    std::array<QWidget *, FieldCount> m_controls{};
+    std::array<LimitedLineEdit *, FieldCount> m_edits{};   // null for Genre
+    QComboBox *m_genre;
+    QPushButton *m_reset;
+    int m_genreChoice = -1;
+};

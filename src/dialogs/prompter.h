@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// Every message box a command shows goes through here, so tests can read the questions and answer them.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+
+    // Shows `text` with the buttons and icon given; returns the button chosen, or QMessageBox::NoButton when the
+    // box was closed without one.
+    virtual QMessageBox::StandardButton Ask(QWidget *parent, const QString &caption, const QString &text,
+                                            QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) = 0;
+
+    // A message with OK only.
+    void Tell(QWidget *parent, const QString &text, QMessageBox::Icon icon = QMessageBox::Warning);
+
+    // The prompter in use: message boxes, unless a test put its own in place.
+    static Prompter &Current();
+    static void SetCurrent(Prompter *prompter);   // nullptr: back to message boxes
+};

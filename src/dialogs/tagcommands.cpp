@@ -1,0 +1,101 @@
+#include "dialogs/tagcommands.h"
+
+#include "dialogs/gropeeditdlg.h"
+#include "dialogs/prompter.h"
+#include "dialogs/tageditdlg.h"
+#include "library/tracklistmodel.h"
+#include "tags/tagfile.h"
+#include "tracklist/rightview.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QProgressDialog>
+#include <QStringList>
+
+namespace tagcommands {
+
+namespace {
+
+constexpr int kProgressDelayMs = 500;
+constexpr int kFailuresListed = 15;
+
+bool IsMp3(const QString &path) { return path.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive); }
+
+QString tr(const char *text) { return QCoreApplication::translate("tagcommands", text); }
+
+} // namespace
+
+bool CanEditTag(const CRightView &view)
+{
+    return view.AnySelectedRow([](const TrackRecord &row) {
+        return row[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
+    });
+}
+
+void EditTag(CRightView &view, QWidget *parent)
+{
+    const QList<int> rows = view.SelectedRows();
+    if (rows.isEmpty())
+        return;
+    if (rows.size() == 1) {
+        CTagEditDlg dialog(view, rows.front(), parent);
+        dialog.exec();
+        return;
+    }
+    CGropeEditDlg dialog(parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    ApplyToSelection(view, parent, [&dialog](TagFile &record) { dialog.ApplyTo(record); });
+}
+
+void NormalizeSelection(CRightView &view, QWidget *parent)
+{
+    ApplyToSelection(view, parent, [](TagFile &record) { record.Normalize(); });
+}
+
+int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void(TagFile &)> &change)
+{
+    const QList<int> rows = view.SelectedRows();
+    QStringList failures;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QProgressDialog progress(QString(), tr("Cancel"), 0, int(rows.size()), parent);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(kProgressDelayMs);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        progress.setLabelText(tr("%1 of %2").arg(i + 1).arg(rows.size()));
+        progress.setValue(int(i));   // also lets the window repaint and Cancel be pressed
+        if (progress.wasCanceled())
+            break;
+        const int row = rows[i];
+        const QString path = view.RowFullPath(row);
+        if (!IsMp3(path))
+            continue;
+        TagFile record;
+        if (!record.Open(path)) {
+            failures.append(record.ReadError());   // an unreadable file is never written
+            continue;
+        }
+        change(record);
+        QString error;
+        if (!record.Write(&error)) {
+            failures.append(error);
+            record.Open(path);   // the row shows what the file really holds
+        }
+        view.FillTagCells(row, &record);
+    }
+    progress.setValue(int(rows.size()));
+    QApplication::restoreOverrideCursor();
+    if (!failures.isEmpty()) {
+        QStringList shown = failures.mid(0, kFailuresListed);
+        if (failures.size() > kFailuresListed)
+            shown.append(tr("... and %1 more").arg(failures.size() - kFailuresListed));
+        Prompter::Current().Tell(parent, QCoreApplication::translate("tagcommands", "%n file(s) could not be written:", nullptr, int(failures.size())) +
+                                             QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')),
+                                 QMessageBox::Warning);
+    }
+    return int(failures.size());
+}
+
+} // namespace tagcommands

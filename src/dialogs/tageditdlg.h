@@ -1,0 +1,70 @@
+#pragma once
+
+#include "tags/tagfile.h"
+
+#include <QDialog>
+
+class CRightView;
+class LimitedLineEdit;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+// "Tag  Information": the tag of one row of the list, edited, written back, cleared or reset, with "<< Prev" and
+// "Next >>" stepping through every row of the list in display order. Rows that are not MP3 files are shown
+// read-only: nothing is ever written into them.
+class CTagEditDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CTagEditDlg(CRightView &view, int row, QWidget *parent = nullptr);
+
+    int Row() const { return m_row; }
+    bool IsChanged() const { return m_changed; }
+
+    // The buttons, for the keyboard and for tests.
+    void Update();
+    void Prev();
+    void Next();
+    void Reset();
+    void ClearAll();
+
+    QLineEdit *TrackEdit() const;
+    QLineEdit *ArtistEdit() const;
+    QLineEdit *TitleEdit() const;
+    QLineEdit *AlbumEdit() const;
+    QLineEdit *YearEdit() const;
+    QLineEdit *CommentEdit() const;
+    QComboBox *GenreBox() const { return m_genre; }
+    QPushButton *PrevButton() const { return m_prev; }
+    QPushButton *NextButton() const { return m_next; }
+
+private:
+    void LoadRow();
+    void ShowRecord();
+    // Reads the controls back; false (after the message) at the first changed text that is over its limit.
+    bool TakeValues();
+    void WriteBack();
+    void Step(int delta);
+    void SetEditable(bool editable);
+
+    CRightView &m_view;
+    int m_row;
+    TagFile m_record;
+    bool m_changed = false;
+    bool m_editable = true;   // the row is an MP3 file
+
+    LimitedLineEdit *m_track;
+    LimitedLineEdit *m_artist;
+    LimitedLineEdit *m_title;
+    LimitedLineEdit *m_album;
+    LimitedLineEdit *m_year;
+    LimitedLineEdit *m_comment;
+    QComboBox *m_genre;
+    QLineEdit *m_path;
+    QLineEdit *m_size;
+    QPushButton *m_prev;
+    QPushButton *m_next;
+    QPushButton *m_reset;
+    QPushButton *m_clear;
+};

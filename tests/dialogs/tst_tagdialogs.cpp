@@ -1,0 +1,263 @@
+// The tag dialog, the group edit and the batch commands, answered through the prompt interface.
+
+#include "dialogs/gropeeditdlg.h"
+#include "dialogs/prompter.h"
+#include "dialogs/tagcommands.h"
+#include "dialogs/tageditdlg.h"
+#include "library/scanstate.h"
+#include "library/tracklistmodel.h"
+#include "res/resources.h"
+#include "settings/appsettings.h"
+#include "tags/genretable.h"
+#include "tags/tagfile.h"
+#include "tracklist/rightview.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace testmp3;
+
+namespace {
+
+// Answers every question with the next queued answer (Yes when none is queued) and keeps the texts.
+class FakePrompter : public Prompter
+{
+public:
+    QStringList texts;
+    QList<QMessageBox::StandardButton> answers;
+
+    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) override
+    {
+        texts.append(text);
+        return answers.isEmpty() ? QMessageBox::Yes : answers.takeFirst();
+    }
+};
+
+AppSettings DefaultSettings()
+{
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    AppSettings s;
+    s.Load(store);
+    return s;
+}
+
+const QByteArray kCover = Frame("APIC", QByteArray("\0image/png\0\3\0", 13) + QByteArray(300, '\x11'));
+const QByteArray kTxxx = Frame("TXXX", QByteArray("\0KEY\0value", 10));
+
+} // namespace
+
+class TestTagDialogs : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void stepsAndAsksBeforeDroppingEdits();
+    void limitsApplyToTypingOnly();
+    void resetAndClearAll();
+    void nonMp3RowsAreReadOnly();
+    void groupEditWritesOnlyTickedFields();
+    void batchReportsFailuresOnce();
+
+private:
+    QString Path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir m_dir;
+    AppSettings m_settings;
+    ScanState m_state;
+    FakePrompter m_prompter;
+    std::unique_ptr<CRightView> m_view;
+};
+
+void TestTagDialogs::initTestCase()
+{
+    InitGuiResources();
+    GenreTable::Build();
+    Prompter::SetCurrent(&m_prompter);
+}
+
+void TestTagDialogs::init()
+{
+    // a.mp3 plain; b.mp3 with cover art, TXXX, a "3/12" track and a 150-character title; c.wav; d.mp3 really FLAC.
+    QVERIFY(WriteFile(Path("a.mp3"), Tag(Frame("TIT2", Latin1Body("Alpha")) + Frame("TPE1", Latin1Body("Ann")) +
+                                         Frame("TCON", Latin1Body("(0)"))) + Audio(2)));
+    QVERIFY(WriteFile(Path("b.mp3"), Tag(Frame("TIT2", Latin1Body(QString(150, QLatin1Char('t')))) +
+                                         Frame("TPE1", Latin1Body("Bob")) + Frame("TRCK", Latin1Body("3/12")) + kCover +
+                                         kTxxx + Frame("TYER", Latin1Body("1990"))) + Audio(2)));
+    QVERIFY(WriteFile(Path("c.wav"), QByteArray("RIFF") + QByteArray(60, '\1')));
+    QVERIFY(WriteFile(Path("d.mp3"), Tag(Frame("TIT2", Latin1Body("Delta"))) + "fLaC" + QByteArray(60, '\2')));
+    m_settings = DefaultSettings();
+    m_view = std::make_unique<CRightView>(m_settings, m_state);
+    for (const char *name : {"a.mp3", "b.mp3", "c.wav", "d.mp3"})
+        QVERIFY(m_view->AddFile(Path(name)));
+    m_prompter.texts.clear();
+    m_prompter.answers.clear();
+}
+
+void TestTagDialogs::cleanup() { m_view.reset(); }
+
+void TestTagDialogs::stepsAndAsksBeforeDroppingEdits()
+{
+    CTagEditDlg dialog(*m_view, 0);
+    QCOMPARE(dialog.TitleEdit()->text(), QStringLiteral("Alpha"));
+    QCOMPARE(dialog.GenreBox()->currentText(), QStringLiteral("Blues"));
+    QVERIFY(!dialog.PrevButton()->isEnabled());
+    QVERIFY(!dialog.IsChanged());   // filling the controls is no change
+
+    dialog.Next();   // nothing typed: no question
+    QCOMPARE(dialog.Row(), 1);
+    QVERIFY(m_prompter.texts.isEmpty());
+    QCOMPARE(dialog.ArtistEdit()->text(), QStringLiteral("Bob"));
+
+    dialog.ArtistEdit()->selectAll();
+    QTest::keyClicks(dialog.ArtistEdit(), QStringLiteral("Bea"));
+    QVERIFY(dialog.IsChanged());
+    m_prompter.answers = {QMessageBox::No};
+    dialog.Prev();
+    QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Current tag was changed. Update?")});
+    TagFile b;
+    QVERIFY(b.Open(Path("b.mp3")));
+    QCOMPARE(b.artist, QStringLiteral("Bob"));   // No drops the edit
+
+    dialog.Next();
+    dialog.ArtistEdit()->selectAll();
+    QTest::keyClicks(dialog.ArtistEdit(), QStringLiteral("Bea"));
+    dialog.Next();   // Yes: written, the row refreshed
+    QVERIFY(b.Open(Path("b.mp3")));
+    QCOMPARE(b.artist, QStringLiteral("Bea"));
+    QCOMPARE(b.track, QStringLiteral("3/12"));   // untouched fields keep their text
+    QVERIFY(Frames(ReadFile(Path("b.mp3"))).contains({QByteArray("APIC"), kCover}));
+    QCOMPARE(m_view->Model()->Row(1)[Column::Artist], QStringLiteral("Bea"));
+    dialog.Next();
+    QCOMPARE(dialog.Row(), 3);
+    QVERIFY(!dialog.NextButton()->isEnabled());
+}
+
+void TestTagDialogs::limitsApplyToTypingOnly()
+{
+    // Loaded texts longer than their limits neither get cut nor keep Update from closing.
+    CTagEditDlg dialog(*m_view, 1);
+    QCOMPARE(dialog.TrackEdit()->text(), QStringLiteral("3/12"));
+    QCOMPARE(dialog.TitleEdit()->text().size(), 150);
+    dialog.Update();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(m_prompter.texts.isEmpty());
+
+    // Typing stops at the limit.
+    CTagEditDlg again(*m_view, 0);
+    again.TrackEdit()->clear();
+    QTest::keyClicks(again.TrackEdit(), QStringLiteral("123"));
+    QCOMPARE(again.TrackEdit()->text(), QStringLiteral("12"));
+    again.YearEdit()->clear();
+    QTest::keyClicks(again.YearEdit(), QStringLiteral("19999"));
+    QCOMPARE(again.YearEdit()->text(), QStringLiteral("1999"));
+    // An edit inside a loaded over-long text is taken only once it fits.
+    CTagEditDlg third(*m_view, 1);
+    third.TrackEdit()->setCursorPosition(0);
+    QTest::keyClick(third.TrackEdit(), Qt::Key_Delete);
+    QCOMPARE(third.TrackEdit()->text(), QStringLiteral("/12"));
+    third.Update();
+    QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Please enter no more than 2 characters.")});
+    QCOMPARE(third.result(), int(QDialog::Rejected));   // still open
+}
+
+void TestTagDialogs::resetAndClearAll()
+{
+    CTagEditDlg dialog(*m_view, 1);
+    dialog.TitleEdit()->selectAll();
+    QTest::keyClicks(dialog.TitleEdit(), QStringLiteral("Changed"));
+    dialog.Reset();
+    QCOMPARE(dialog.TitleEdit()->text().size(), 150);
+    QVERIFY(!dialog.IsChanged());
+
+    dialog.ClearAll();
+    QVERIFY(dialog.IsChanged());
+    QCOMPARE(dialog.GenreBox()->currentText(), QString());
+    dialog.Update();
+    // The seven fields' frames are gone; the cover and TXXX stay.
+    const auto frames = Frames(ReadFile(Path("b.mp3")));
+    QCOMPARE(frames.size(), 2);
+    QVERIFY(frames.contains({QByteArray("APIC"), kCover}));
+    QVERIFY(frames.contains({QByteArray("TXXX"), kTxxx}));
+    QCOMPARE(m_view->Model()->Row(1)[Column::Title], QString());
+}
+
+void TestTagDialogs::nonMp3RowsAreReadOnly()
+{
+    const QByteArray wav = ReadFile(Path("c.wav"));
+    CTagEditDlg dialog(*m_view, 1);
+    dialog.Next();
+    QCOMPARE(dialog.Row(), 2);
+    QVERIFY(dialog.TitleEdit()->isReadOnly());
+    QVERIFY(!dialog.GenreBox()->isEnabled());
+    dialog.ClearAll();
+    dialog.Update();
+    QCOMPARE(ReadFile(Path("c.wav")), wav);
+    QVERIFY(m_prompter.texts.isEmpty());
+}
+
+void TestTagDialogs::groupEditWritesOnlyTickedFields()
+{
+    CGropeEditDlg dialog;
+    QVERIFY(!dialog.FieldControl(CGropeEditDlg::Year)->isEnabled());
+    QVERIFY(!dialog.ResetButton()->isEnabled());
+    dialog.SetTicked(CGropeEditDlg::Year, true);
+    QVERIFY(dialog.FieldControl(CGropeEditDlg::Year)->isEnabled());
+    QTest::keyClicks(static_cast<QLineEdit *>(dialog.FieldControl(CGropeEditDlg::Year)), QStringLiteral("2001"));
+    dialog.SetTicked(CGropeEditDlg::Genre, true);   // ticked with no entry chosen: the genre goes
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+    const QByteArray wav = ReadFile(Path("c.wav"));
+    m_view->selectAll();
+    tagcommands::ApplyToSelection(*m_view, nullptr, [&dialog](TagFile &r) { dialog.ApplyTo(r); });
+    TagFile a, b;
+    QVERIFY(a.Open(Path("a.mp3")) && b.Open(Path("b.mp3")));
+    QCOMPARE(a.year, QStringLiteral("2001"));
+    QCOMPARE(b.year, QStringLiteral("2001"));
+    QCOMPARE(a.title, QStringLiteral("Alpha"));
+    QCOMPARE(a.genre, -1);
+    QCOMPARE(b.track, QStringLiteral("3/12"));
+    const auto frames = Frames(ReadFile(Path("b.mp3")));
+    QVERIFY(frames.contains({QByteArray("APIC"), kCover}));
+    QVERIFY(frames.contains({QByteArray("TXXX"), kTxxx}));
+    QCOMPARE(ReadFile(Path("c.wav")), wav);
+    QCOMPARE(m_view->Model()->Row(0)[Column::Year], QStringLiteral("2001"));
+    // The FLAC in disguise is refused and reported once.
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY(m_prompter.texts[0].contains(QLatin1String("d.mp3")));
+
+    dialog.Reset();
+    QVERIFY(!dialog.IsTicked(CGropeEditDlg::Year));
+    QVERIFY(!dialog.FieldControl(CGropeEditDlg::Year)->isEnabled());
+    QVERIFY(!dialog.ResetButton()->isEnabled());
+}
+
+void TestTagDialogs::batchReportsFailuresOnce()
+{
+    // Normalize over a selection with a file that cannot be written: one summary, the row shows the file.
+    QVERIFY(WriteFile(Path("a.mp3"), Tag(Frame("TIT2", Latin1Body("  the ALPHA "))) + Audio(2)));
+    m_view->FillTagCells(0, nullptr);
+    QVERIFY(WriteFile(Path("d.mp3"), Tag(Frame("TIT2", Latin1Body("delta  TITLE"))) + "fLaC" + QByteArray(60, '\2')));
+    m_view->selectAll();
+    QVERIFY(tagcommands::CanEditTag(*m_view));
+    QCOMPARE(tagcommands::ApplyToSelection(*m_view, nullptr, [](TagFile &r) { r.Normalize(); }), 1);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY(m_prompter.texts[0].contains(QLatin1String("FLAC")));
+    QCOMPARE(m_view->Model()->Row(0)[Column::Title], QStringLiteral("The Alpha"));
+    QCOMPARE(m_view->Model()->Row(3)[Column::Title], QStringLiteral("delta  TITLE"));
+
+    m_view->clearSelection();
+    m_view->selectRow(2);
+    QVERIFY(!tagcommands::CanEditTag(*m_view));   // only a WAV selected
+}
+
+QTEST_MAIN(TestTagDialogs)
+#include "tst_tagdialogs.moc"
