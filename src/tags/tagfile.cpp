@@ -476,10 +476,10 @@ RawFrame TextFrame(const char *id, const QString &text, int major)
     return RawFrame{QByteArray(id, 4), Render(frame, major)};
 }
 
-RawFrame CommentFrame(const QString &text, int major)
+RawFrame CommentFrame(const QString &text, int major, const QByteArray &language = QByteArray("XXX"))
 {
     TagLib::ID3v2::CommentsFrame frame(EncodingFor(text, major));
-    frame.setLanguage("XXX");
+    frame.setLanguage(ToBytes(language));
     frame.setDescription(TagLib::String());
     frame.setText(ToTagLib(text));
     return RawFrame{QByteArray("COMM"), Render(frame, major)};
@@ -892,7 +892,18 @@ bool TagFile::WriteChanged(QString *error)
     }
     if (changed & kComment) {
         const qsizetype shown = ShownRawComment(tag.frames, major, before.V2());
-        const RawFrame replacement = CommentFrame(comment, major);
+        // A replaced comment keeps its language ("eng"); frames we cannot look into give "XXX" (unknown).
+        QByteArray language("XXX");
+        if (shown >= 0) {
+            const QByteArray &b = tag.frames[shown].bytes;
+            const uchar flags = uchar(b[9]);
+            const bool plain = major == 3 ? !(flags & 0xC0) : !(flags & 0x0F);
+            const QByteArray candidate = b.mid(kHeaderSize + 1, 3);
+            if (plain && candidate.size() == 3 &&
+                std::all_of(candidate.begin(), candidate.end(), [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }))
+                language = candidate;
+        }
+        const RawFrame replacement = CommentFrame(comment, major, language);
         if (shown >= 0 && comment.isEmpty())
             tag.frames.removeAt(shown);
         else if (shown >= 0)
