@@ -4,6 +4,7 @@
 #include "settings/documentsfolder.h"
 
 #include "app/aboutbox.h"
+#include "dialogs/filecommands.h"
 #include "dialogs/tagcommands.h"
 #include "settings/appsettings.h"
 #include "app/trayicon.h"
@@ -174,7 +175,10 @@ void CMainFrame::DefineCommands()
     c.Define(kCmdNormalize, [this] { tagcommands::NormalizeSelection(*m_rightView, this); },
              [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); });
 
-    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdRename,
+    c.Define(kCmdRename, [this] { filecommands::RenameSelection(*m_rightView, m_store, this); },
+             [this] { return tagcommands::CanEditTag(*m_rightView); });
+
+    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup,
                          kCmdRemoveFromList, kCmdCopyTo, kCmdMoveTo, kCmdRemoveFiles, kCmdCut, kCmdCopy, kCmdPaste,
                          kCmdSelectAll, kCmdSelectAllRows, kCmdOptions, kCmdPlay})
         c.Define(id, [] {}, never);

@@ -2,6 +2,8 @@
 
 #include "settings/appsettings.h"
 #include "cli/clioptions.h"
+#include "fileops/renamefile.h"
+#include "fileops/renamepattern.h"
 #include "platform/fileio.h"
 #include "platform/names.h"
 #include "tags/genretable.h"
@@ -43,6 +45,11 @@ const char kUsage[] =
     "  normalize FILE...     tidy the album, artist, title and comment of each MP3\n"
     "                        file: blanks trimmed and thinned, each word capitalised\n"
     "  normalize --text TEXT print what the tidying makes of TEXT\n"
+    "  rename --pattern P [--counter N] FILE...\n"
+    "                        rename MP3 files from their tags: $A artist, $T title,\n"
+    "                        $B album, $Y year, $G genre, $F old name, $K track,\n"
+    "                        $# counter (from N, 0-999999, across the files), $$ $;\n"
+    "                        prints old<TAB>new; never replaces an existing file\n"
     "  settings              print the stored preferences as Name=value lines\n"
     "\n"
     "Options:\n"
@@ -272,6 +279,49 @@ int Normalize(const CliArguments &args)
     return status;
 }
 
+int Rename(const CliArguments &args)
+{
+    const QString pattern = args.values.value(QStringLiteral("pattern"));
+    if (pattern.isEmpty())
+        return UsageError(QStringLiteral("rename: --pattern is needed"));
+    long long counter = 0;
+    if (args.values.contains(QStringLiteral("counter"))) {
+        bool ok = false;
+        counter = args.values.value(QStringLiteral("counter")).toLongLong(&ok);
+        if (!ok || counter < 0 || counter > kMaxRenameCounter)
+            return UsageError(QStringLiteral("rename: the counter must be an integer between 0 and %1").arg(kMaxRenameCounter));
+    }
+    if (args.operands.isEmpty())
+        return UsageError(QStringLiteral("rename: no file given"));
+    int status = 0;
+    for (const QString &file : args.operands) {
+        // The cells the list would show for the file.
+        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
+        const TrackRecord row = MakeTrackRecord(path);
+        if (row[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) != 0) {
+            Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
+            continue;
+        }
+        const QString name = ExpandRenamePattern(pattern, row, counter);
+        if (name.isEmpty())
+            continue;
+        const QString oldName = row[Column::Filename] + QLatin1String(".") + row[Column::Ext];
+        const QString newName = name + QLatin1String(".mp3");
+        if (oldName == newName)
+            continue;
+        const QString target = row[Column::Path] + newName;
+        if (const int error = RenameFile(path, target)) {
+            Complain(QStringLiteral("%1: cannot rename to %2: %3").arg(file, newName, platform::ErrorText(error)));
+            status = kExitFailed;
+            continue;
+        }
+        // The new name in the form the old one was given (relative stays relative).
+        const QString shown = file.left(file.lastIndexOf(QLatin1Char('/')) + 1) + target.mid(target.lastIndexOf(QLatin1Char('/')) + 1);
+        Print(stdout, EscapeField(file) + QLatin1Char('\t') + EscapeField(shown) + QLatin1Char('\n'));
+    }
+    return status;
+}
+
 int Settings(const CliArguments &args)
 {
     if (!args.operands.isEmpty())
@@ -297,7 +347,7 @@ int main(int argc, char **argv)
     const QStringList valued{QStringLiteral("settings-file"), QStringLiteral("title"), QStringLiteral("artist"),
                              QStringLiteral("album"), QStringLiteral("year"), QStringLiteral("track"),
                              QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort"),
-                             QStringLiteral("text")};
+                             QStringLiteral("text"), QStringLiteral("pattern"), QStringLiteral("counter")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
     QStringList arguments;
@@ -329,8 +379,13 @@ int main(int argc, char **argv)
     }
     if (args.command != QLatin1String("normalize") && args.values.contains(QStringLiteral("text")))
         return UsageError(QStringLiteral("--text belongs to the normalize command"));
+    if (args.command != QLatin1String("rename") &&
+        (args.values.contains(QStringLiteral("pattern")) || args.values.contains(QStringLiteral("counter"))))
+        return UsageError(QStringLiteral("--pattern and --counter belong to the rename command"));
     if (args.command == QLatin1String("normalize"))
         return Normalize(args);
+    if (args.command == QLatin1String("rename"))
+        return Rename(args);
     if (args.command == QLatin1String("show"))
         return Show(args);
     if (args.command == QLatin1String("set"))

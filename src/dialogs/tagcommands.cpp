@@ -1,5 +1,6 @@
 #include "dialogs/tagcommands.h"
 
+#include "dialogs/batchprogress.h"
 #include "dialogs/gropeeditdlg.h"
 #include "dialogs/prompter.h"
 #include "dialogs/tageditdlg.h"
@@ -7,16 +8,13 @@
 #include "tags/tagfile.h"
 #include "tracklist/rightview.h"
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QProgressDialog>
 #include <QStringList>
 
 namespace tagcommands {
 
 namespace {
 
-constexpr int kProgressDelayMs = 500;
 constexpr int kFailuresListed = 15;
 
 bool IsMp3(const QString &path) { return path.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive); }
@@ -57,17 +55,8 @@ int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void
 {
     const QList<int> rows = view.SelectedRows();
     QStringList failures;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QProgressDialog progress(QString(), tr("Cancel"), 0, int(rows.size()), parent);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(kProgressDelayMs);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        progress.setLabelText(tr("%1 of %2").arg(i + 1).arg(rows.size()));
-        progress.setValue(int(i));   // also lets the window repaint and Cancel be pressed
-        if (progress.wasCanceled())
-            break;
+    BatchProgress progress(parent, int(rows.size()));
+    for (qsizetype i = 0; i < rows.size() && progress.Step(int(i)); ++i) {
         const int row = rows[i];
         const QString path = view.RowFullPath(row);
         if (!IsMp3(path))
@@ -85,17 +74,23 @@ int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void
         }
         view.FillTagCells(row, &record);
     }
-    progress.setValue(int(rows.size()));
-    QApplication::restoreOverrideCursor();
-    if (!failures.isEmpty()) {
-        QStringList shown = failures.mid(0, kFailuresListed);
-        if (failures.size() > kFailuresListed)
-            shown.append(tr("... and %1 more").arg(failures.size() - kFailuresListed));
-        Prompter::Current().Tell(parent, QCoreApplication::translate("tagcommands", "%n file(s) could not be written:", nullptr, int(failures.size())) +
-                                             QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')),
-                                 QMessageBox::Warning);
-    }
+    progress.Finish();
+    ReportFailures(parent, failures);
     return int(failures.size());
+}
+
+void ReportFailures(QWidget *parent, const QStringList &failures)
+{
+    if (failures.isEmpty())
+        return;
+    QStringList shown = failures.mid(0, kFailuresListed);
+    if (failures.size() > kFailuresListed)
+        shown.append(tr("... and %1 more").arg(failures.size() - kFailuresListed));
+    Prompter::Current().Tell(parent,
+                             QCoreApplication::translate("tagcommands", "%n file(s) could not be written:", nullptr,
+                                                         int(failures.size())) +
+                                 QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')),
+                             QMessageBox::Warning);
 }
 
 } // namespace tagcommands

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 #include <functional>
 
 class CRightView;
@@ -20,5 +22,8 @@ void NormalizeSelection(CRightView &view, QWidget *parent);
 // Cancel (the file in hand is finished; files done stay done); at the end one message lists the files that
 // failed. Returns how many files failed.
 int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void(TagFile &)> &change);
+
+// One message for the files a batch could not do, each with its reason; nothing when the list is empty.
+void ReportFailures(QWidget *parent, const QStringList &failures);
 
 } // namespace tagcommands

@@ -119,3 +119,13 @@ void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
     changePersistentIndexList(before, after);
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
+
+void TrackListModel::SetFilename(int row, const QString &name)
+{
+    TrackRecord &record = m_rows[std::size_t(row)];
+    m_listed.remove(platform::FileNameKey(::RowFullPath(record)));
+    record[Column::Filename] = name;
+    m_listed.insert(platform::FileNameKey(::RowFullPath(record)));
+    const QModelIndex cell = index(row, int(Column::Filename));
+    Q_EMIT dataChanged(cell, cell);
+}

@@ -36,6 +36,9 @@ public:
     bool AddFile(const QString &fullPath);
     // Rewrites cells 3-9 of a row from a tag, or "Non" without one.
     void FillTagCells(int row, const TagFile *tag);
+    // Gives a row's file a new name (without extension) after it was renamed on disk; the index of listed files
+    // follows.
+    void SetFilename(int row, const QString &name);
     // Removes rows (any order); the row counter is not lowered.
     void RemoveRows(QList<int> rows);
 

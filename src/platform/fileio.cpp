@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -173,6 +174,33 @@ int Stat(const QString &path, FileStatus &status)
     if (const int error = StatNative(EncodeName(path), st))
         return error;
     FillStatus(st, status);
+    return 0;
+}
+
+int RenameNoReplace(const QString &from, const QString &to)
+{
+    const QByteArray source = EncodeName(from);
+    const QByteArray target = EncodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno == EEXIST) {
+        // On a file system that ignores case, "song.mp3" -> "Song.mp3" names the file itself: apply it.
+        struct stat a{}, b{};
+        if (::stat(source.constData(), &a) == 0 && ::stat(target.constData(), &b) == 0 && a.st_dev == b.st_dev &&
+            a.st_ino == b.st_ino && source != target && from.compare(to, Qt::CaseInsensitive) == 0)
+            return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
+        return EEXIST;
+    }
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // File systems without the no-replace flag: a hard link fails on a taken name; then the old name goes.
+    if (::link(source.constData(), target.constData()) != 0)
+        return errno;
+    if (::unlink(source.constData()) != 0) {
+        const int error = errno;
+        ::unlink(target.constData());
+        return error;
+    }
     return 0;
 }
 

@@ -50,6 +50,10 @@ QString ResolveLinks(const QString &path);
 
 int Stat(const QString &path, FileStatus &status);
 
+// Renames a file, failing with EEXIST when the new name is taken (never replacing it). A new name that differs
+// only in letter case is applied.
+int RenameNoReplace(const QString &from, const QString &to);
+
 // Opens a path of any length: one longer than the system allows is opened folder by folder, relative to the
 // folder before it. Returns a file descriptor, or -1 with errno set.
 int OpenPath(const QByteArray &native, int flags, unsigned mode = 0);

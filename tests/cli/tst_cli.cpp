@@ -37,6 +37,7 @@ private Q_SLOTS:
     void settingsInTableOrder();
     void latin1NamesAreReachable();
     void normalizeTextsAndFiles();
+    void renameFromTags();
     void listSaysWhatItCouldNotRead();
 
 private:
@@ -188,6 +189,27 @@ void TestCli::normalizeTextsAndFiles()
     QVERIFY(r.err.contains(QLatin1String("n.wav")) && r.err.contains(QLatin1String("gone.mp3")));
     QVERIFY(Cli({QStringLiteral("show"), mp3}).out.contains(QLatin1String("\tRock N Roll\t")));
     QCOMPARE(ReadFile(wav), QByteArray("RIFF") + QByteArray(40, '\1'));
+}
+
+void TestCli::renameFromTags()
+{
+    using namespace testmp3;
+    QTemporaryDir dir;
+    for (const char *name : {"a.mp3", "b.mp3"})
+        QVERIFY(WriteFile(dir.filePath(QString::fromLatin1(name)),
+                          Tag(Frame("TPE1", Latin1Body("Ann")) + Frame("TRCK", Latin1Body("4/9"))) + Audio(1)));
+    const QString a = dir.filePath(QStringLiteral("a.mp3")), b = dir.filePath(QStringLiteral("b.mp3"));
+    Run r = Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$A $K"), a, b});
+    QCOMPARE(r.status, 1);   // both give "Ann 04": the second is refused, nothing replaced
+    QCOMPARE(r.out, a + QStringLiteral("\t") + dir.filePath(QStringLiteral("Ann 04.mp3")) + QStringLiteral("\n"));
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    QVERIFY(QFile::exists(b));
+    r = Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$# x"), QStringLiteral("--counter"),
+             QStringLiteral("3"), b});
+    QCOMPARE(r.status, 0);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("3 x.mp3"))));
+    QCOMPARE(Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("x"), QStringLiteral("--counter"),
+                  QStringLiteral("-1"), b}).status, 2);
 }
 
 void TestCli::listSaysWhatItCouldNotRead()

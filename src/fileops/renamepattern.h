@@ -1,0 +1,16 @@
+#pragma once
+
+#include "library/trackrecord.h"
+
+#include <QString>
+
+// A file name built from a row's cells by a pattern: "$A" artist, "$T" title, "$B" album, "$Y" year, "$G" genre,
+// "$F" the existing name, "$K" the track as a number of at least two digits, "$#" the counter (which then goes
+// up by one), "$$" one "$". Codes ignore case; "$" with any other character gives nothing, and a "$" at the end
+// is dropped. The characters \ : ? * / in the result become "_".
+QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long long &counter);
+
+// The three patterns offered when no history is stored.
+QStringList DefaultRenamePatterns();
+
+constexpr long long kMaxRenameCounter = 999999;
