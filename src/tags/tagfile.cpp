@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -402,26 +403,26 @@ CanonicalTag SplitTag(const QByteArray &tag)
     return result;
 }
 
-// The tag in the form the writer keeps, agreed with the reader: frames the reader does not take as we split
-// them (it stops at a frame it rejects, or sizes it differently) move into the hidden part, so the reader and
-// the writer never disagree about which frames exist.
-CanonicalTag Canonicalise(const QByteArray &tag)
+// The tag in the form the writer keeps, agreed with the reader, and the reader's view of it (with the ID3v1 tag
+// `v1`). Frames the reader does not take as we split them (it stops at a frame it rejects, or sizes it
+// differently) move into the hidden part, so the reader and the writer never disagree about which frames exist.
+// Parses once in the common case, where both agree.
+std::unique_ptr<TagView> ReadCanonical(const QByteArray &tag, const QByteArray &v1, CanonicalTag &result)
 {
+    result = CanonicalTag();
     if (tag.size() < kHeaderSize)
-        return CanonicalTag();
+        return std::make_unique<TagView>(QByteArray(), v1);
     if (uchar(tag[3]) == 2) {
         // A v2.2 tag cannot be written back as it is: TagLib converts its frames to v2.3.
         TagView view(tag, QByteArray());
-        CanonicalTag converted;
-        converted.major = 3;
         if (TagLib::ID3v2::Tag *parsed = view.V2())
-            converted = SplitTag(FromBytes(parsed->render(TagLib::ID3v2::v3)));
-        converted.major = 3;
-        return converted;
+            result = SplitTag(FromBytes(parsed->render(TagLib::ID3v2::v3)));
+        result.major = 3;
+        return std::make_unique<TagView>(result.Render(), v1);
     }
-    CanonicalTag result = SplitTag(tag);
-    TagView view(result.Render(), QByteArray());
-    const TagLib::ID3v2::Tag *parsed = view.V2();
+    result = SplitTag(tag);
+    auto view = std::make_unique<TagView>(result.Render(), v1);
+    const TagLib::ID3v2::Tag *parsed = view->V2();
     const TagLib::ID3v2::FrameList empty;
     const TagLib::ID3v2::FrameList &seen = parsed ? parsed->frameList() : empty;
     qsizetype agreed = 0;
@@ -438,8 +439,9 @@ CanonicalTag Canonicalise(const QByteArray &tag)
             hidden += result.frames[i].bytes;
         result.hidden = hidden + result.hidden;
         result.frames.resize(agreed);
+        view = std::make_unique<TagView>(result.Render(), v1);
     }
-    return result;
+    return view;
 }
 
 TagLib::String::Type EncodingFor(const QString &text, int major)
@@ -708,9 +710,9 @@ bool TagFile::Open(const QString &fullPath)
             return true;
 
         sizeText = QString::number(raw.status.size / 1024);
-        const CanonicalTag canonical = Canonicalise(raw.v2);
-        TagView view(canonical.major ? canonical.Render() : QByteArray(), raw.v1);
-        const ShownFields f = ReadFields(view, raw.v1);
+        CanonicalTag canonical;
+        const std::unique_ptr<TagView> view = ReadCanonical(raw.v2, raw.v1, canonical);
+        const ShownFields f = ReadFields(*view, raw.v1);
         title = f.title;
         artist = f.artist;
         album = f.album;
@@ -854,8 +856,9 @@ bool TagFile::WriteChanged(QString *error)
         return fail(refusal);
 
     // One reading decides what the write keeps: the same canonical tag Open reads.
-    CanonicalTag tag = Canonicalise(raw.v2);
-    TagView before(tag.major ? tag.Render() : QByteArray(), raw.v1);
+    CanonicalTag tag;
+    const std::unique_ptr<TagView> beforeView = ReadCanonical(raw.v2, raw.v1, tag);
+    TagView &before = *beforeView;
     const ShownFields old = ReadFields(before, raw.v1);
     if (tag.major == 0) {
         tag.major = 3;
@@ -939,15 +942,16 @@ bool TagFile::WriteChanged(QString *error)
     // Before touching the disk, read the new tag the way Open will: every field not changed must read as
     // before, every changed one as written, and every other frame must be there unchanged, in order.
     {
-        const CanonicalTag reread = Canonicalise(newV2);
-        TagView after(reread.Render(), newV1);
+        CanonicalTag reread;
+        const std::unique_ptr<TagView> afterView = ReadCanonical(newV2, newV1, reread);
+        TagView &after = *afterView;
         const ShownFields f = ReadFields(after, newV1);
         const ShownFields expected{
             changed & kAlbum ? album : old.album,     changed & kArtist ? artist : old.artist,
             changed & kComment ? comment : old.comment, changed & kTitle ? title : old.title,
             changed & kYear ? year : old.year,
             changed & kTrack ? (trackNumber > 0 ? QString::number(trackNumber) : QString()) : old.track,
-            changed & kGenre ? genre : old.genre};
+            changed & kGenre ? genre : old.genre, QString()};
         QString mismatch;
         auto check = [&](const char *name, const QString &read, const QString &wanted) {
             if (mismatch.isEmpty() && read != wanted)
