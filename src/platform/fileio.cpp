@@ -204,6 +204,136 @@ int RenameNoReplace(const QString &from, const QString &to)
     return 0;
 }
 
+namespace {
+
+// Writes the whole of `from` into `to` (both open), then flushes it. Returns 0 or an errno value.
+int CopyContents(int from, int to)
+{
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    std::int64_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(from, buffer.data(), size_t(buffer.size()), off_t(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        if (const int error = WriteAllAt(to, buffer.constData(), n, offset))
+            return error;
+        offset += n;
+    }
+    return ::fsync(to) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+int CopyFileTo(const QString &source, const QString &target, bool overwrite)
+{
+    IgnoreFileSizeSignal();
+    const QByteArray from = EncodeName(source);
+    const QByteArray to = EncodeName(target);
+    const int in = OpenPath(from, O_RDONLY);
+    if (in < 0)
+        return errno;
+    struct stat st{};
+    const int statError = ::fstat(in, &st) == 0 ? 0 : errno;
+    if (statError != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return statError ? statError : (S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
+    const SplitPath parts = Split(to);
+    int folder = -1;
+    QByteArray written = to;   // the name the bytes go to first
+    int out = -1;
+    if (!overwrite) {
+        out = OpenPath(to, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 0777);
+    } else {
+        folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
+        for (int attempt = 0; folder >= 0 && attempt < 100 && out < 0; ++attempt) {
+            written = TemporaryName();
+            out = ::openat(folder, written.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (out < 0 && errno != EEXIST)
+                break;
+        }
+    }
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        if (folder >= 0)
+            ::close(folder);
+        return error;
+    }
+    int result = CopyContents(in, out);
+    if (result == 0 && ::fchmod(out, st.st_mode & 07777) != 0)
+        result = errno;
+    if (result == 0) {
+        const timespec times[2] = {st.st_atim, st.st_mtim};   // a copy keeps the song's date
+        ::futimens(out, times);
+    }
+    if (::close(out) != 0 && result == 0)
+        result = errno;
+    ::close(in);
+    if (overwrite) {
+        if (result == 0 && ::renameat(folder, written.constData(), folder, parts.name.constData()) != 0)
+            result = errno;
+        if (result != 0)
+            ::unlinkat(folder, written.constData(), 0);
+        else
+            ::fsync(folder);
+        ::close(folder);
+    } else if (result != 0) {
+        ::unlink(to.constData());   // the half copy we created, never a file that was there before
+    }
+    return result;
+}
+
+int MoveFileTo(const QString &source, const QString &target, bool overwrite, bool *sourceLeft)
+{
+    if (sourceLeft)
+        *sourceLeft = false;
+    int result = overwrite ? (::rename(EncodeName(source).constData(), EncodeName(target).constData()) == 0 ? 0 : errno)
+                           : RenameNoReplace(source, target);
+    if (result != EXDEV)
+        return result;
+    // Another file system: copy completely, then let go of the source.
+    if ((result = CopyFileTo(source, target, overwrite)) != 0)
+        return result;
+    if (::unlink(EncodeName(source).constData()) != 0) {
+        if (sourceLeft)
+            *sourceLeft = true;
+        return errno;
+    }
+    return 0;
+}
+
+int DeleteFile(const QString &path)
+{
+    FileStatus status;
+    if (const int error = Stat(path, status))
+        return error;
+    if (!status.OwnerCanWrite())
+        return EACCES;
+    return ::unlink(EncodeName(path).constData()) == 0 ? 0 : errno;
+}
+
+int ClearReadOnly(const QString &path)
+{
+    FileStatus status;
+    if (Stat(path, status) != 0)
+        return 0;   // nothing there: nothing to clear
+    if (status.OwnerCanWrite())
+        return 0;
+    return ::chmod(EncodeName(path).constData(), mode_t(status.mode | S_IWUSR)) == 0 ? 0 : errno;
+}
+
+bool SameFile(const QString &a, const QString &b)
+{
+    FileStatus first, second;
+    return Stat(a, first) == 0 && Stat(b, second) == 0 && first.device == second.device && first.inode == second.inode;
+}
+
 ReadOnlyFile::~ReadOnlyFile() { Close(); }
 
 void ReadOnlyFile::Close()

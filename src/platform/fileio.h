@@ -58,6 +58,23 @@ int RenameNoReplace(const QString &from, const QString &to);
 // folder before it. Returns a file descriptor, or -1 with errno set.
 int OpenPath(const QByteArray &native, int flags, unsigned mode = 0);
 
+// Copies a file's bytes, mode and modification time. Without `overwrite` the copy fails with EEXIST when the target
+// exists (nothing is touched). With it, the copy is written under a temporary name in the target folder, flushed,
+// and renamed over the target, so an interrupted or failed copy never destroys the old target or leaves a half
+// file under the real name.
+int CopyFileTo(const QString &source, const QString &target, bool overwrite);
+// Moves a file: a rename within a file system, else a complete, flushed copy and then the source deleted. Without
+// `overwrite` an existing target fails with EEXIST. When the source cannot be deleted after its copy, the copy
+// stays and `sourceLeft` is set.
+int MoveFileTo(const QString &source, const QString &target, bool overwrite, bool *sourceLeft = nullptr);
+// Deletes a file. A file whose owner write bit is clear counts as read-only and is refused with EACCES, as the
+// owner (or root) could otherwise delete it without a word.
+int DeleteFile(const QString &path);
+// Sets the owner write bit of a file that exists; the other bits and the times stay.
+int ClearReadOnly(const QString &path);
+// Whether two paths name the same file (device and inode); false when either does not exist.
+bool SameFile(const QString &a, const QString &b);
+
 // A regular file opened for reading at given offsets; for an update it is also locked against other Tunegrove
 // processes and written through the same open file it was measured from.
 class ReadOnlyFile
