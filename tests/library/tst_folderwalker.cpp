@@ -191,7 +191,8 @@ void TestFolderWalker::workerDeliversBatchesInWalkOrder()
     });
     QSignalSpy finished(&worker, &QThread::finished);
     worker.start();
-    QVERIFY(finished.wait(10000));
+    // The thread may end before a wait() would start listening: poll the spy instead.
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 10000);
     for (auto &r : worker.TakeRows())
         received.push_back(std::move(r));
     QCOMPARE(Names(received), Names(direct));
