@@ -5,6 +5,7 @@
 
 #include "app/aboutbox.h"
 #include "dialogs/filecommands.h"
+#include "library/tracklistmodel.h"
 #include "dialogs/tagcommands.h"
 #include "settings/appsettings.h"
 #include "app/trayicon.h"
@@ -178,9 +179,24 @@ void CMainFrame::DefineCommands()
     c.Define(kCmdRename, [this] { filecommands::RenameSelection(*m_rightView, m_store, this); },
              [this] { return tagcommands::CanEditTag(*m_rightView); });
 
-    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup,
-                         kCmdRemoveFromList, kCmdCopyTo, kCmdMoveTo, kCmdRemoveFiles, kCmdCut, kCmdCopy, kCmdPaste,
-                         kCmdSelectAll, kCmdSelectAllRows, kCmdOptions, kCmdPlay})
+    auto selectedIdle = [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); };
+    auto refresh = [this] { m_leftView->Tree()->Refresh(); };
+    c.Define(kCmdCopyTo, [this, refresh] {
+        filecommands::CopyMoveSelection(*m_rightView, m_settings, m_state, false, refresh, this);
+    }, selectedIdle);
+    c.Define(kCmdMoveTo, [this, refresh] {
+        filecommands::CopyMoveSelection(*m_rightView, m_settings, m_state, true, refresh, this);
+    }, selectedIdle);
+    c.Define(kCmdRemoveFiles, [this, refresh] { filecommands::RemoveSelection(*m_rightView, refresh, this); },
+             selectedIdle);
+    c.Define(kCmdRemoveFromList, [this] { m_rightView->Model()->RemoveRows(m_rightView->SelectedRows()); },
+             selectedIdle);
+    c.Define(kCmdSelectAllRows, [this] { m_rightView->selectAll(); });
+    c.Define(kCmdSelectAll, [this] { m_rightView->selectAll(); },
+             [this] { return m_state.scanning.load() == 0 && m_rightView->Model()->rowCount() > 0; });
+
+    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdCut, kCmdCopy, kCmdPaste,
+                         kCmdOptions, kCmdPlay})
         c.Define(id, [] {}, never);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})

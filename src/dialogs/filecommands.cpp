@@ -1,6 +1,9 @@
 #include "dialogs/filecommands.h"
 
 #include "dialogs/batchprogress.h"
+#include "dialogs/folderdlg.h"
+#include "fileops/fileoperations.h"
+#include "platform/fileio.h"
 #include "dialogs/prompter.h"
 #include "dialogs/tag2filenamedlg.h"
 #include "fileops/renamefile.h"
@@ -9,6 +12,7 @@
 #include "tracklist/rightview.h"
 
 #include <QCoreApplication>
+#include <QItemSelectionModel>
 
 namespace filecommands {
 
@@ -16,7 +20,122 @@ namespace {
 
 QString tr(const char *text) { return QCoreApplication::translate("filecommands", text); }
 
+using fileops::Answer;
+using fileops::Outcome;
+
+// The questions of the per-file steps, asked through the prompt interface.
+class PromptUi : public fileops::FileOpsUi
+{
+public:
+    explicit PromptUi(QWidget *parent) : m_parent(parent) {}
+
+    Answer AskOverwrite(const QString &target) override
+    {
+        return Map(Prompter::Current().Choose(m_parent, tr("File already exist"), tr("Copy/Move warning : File already exist."),
+                                              target, {tr("Overwrite"), tr("Overwrite All"), tr("Skip"), tr("Skip All")}));
+    }
+    Answer AskDeleteReadOnly(const QString &path) override
+    {
+        return Map(Prompter::Current().Choose(m_parent, tr("File Deleting"), tr("You try to delete file that is read only."),
+                                              path, {tr("Delete"), tr("Delete All"), tr("Skip"), tr("Skip All")}));
+    }
+    void CopyToItself() override { Prompter::Current().Tell(m_parent, tr("Can not copy file to itself")); }
+    void ShowError(const QString &path, int error) override
+    {
+        Prompter::Current().Ask(nullptr, tr("Error"), QStringLiteral("%1\n\n%2").arg(platform::ErrorText(error), path),
+                                QMessageBox::Ok, QMessageBox::Information);
+    }
+
+private:
+    // Closing the question without a button counts as Skip.
+    static Answer Map(int chosen)
+    {
+        switch (chosen) {
+        case 0: return Answer::Yes;
+        case 1: return Answer::YesToAll;
+        case 3: return Answer::SkipAll;
+        default: return Answer::Skip;
+        }
+    }
+
+    QWidget *m_parent;
+};
+
+// Works through the selection, the first selected row each time, until it is empty: `step` does one row's file
+// and says what became of it. Done removes the row (`removeDone`) or deselects it; Skipped deselects; Stop and
+// Failed clear the selection (Failed also lists the folder again).
+void ForEachSelected(CRightView &view, bool removeDone, const std::function<void()> &refresh, QWidget *parent,
+                     const std::function<Outcome(int row, bool ask)> &step)
+{
+    const int total = int(view.SelectedRows().size());
+    bool ask = true;
+    BatchProgress progress(parent, total);
+    for (int done = 0;; ++done) {
+        const QList<int> rows = view.SelectedRows();
+        if (rows.isEmpty())
+            break;
+        if (!progress.Step(std::min(done, total - 1))) {
+            view.clearSelection();
+            break;
+        }
+        const int row = rows.front();
+        const Outcome outcome = step(row, ask);
+        if (outcome == Outcome::DoneStopAsking)
+            ask = false;
+        if (outcome == Outcome::Done || outcome == Outcome::DoneStopAsking) {
+            if (removeDone)
+                view.Model()->RemoveRows({row});
+            else
+                view.selectionModel()->select(view.Model()->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        } else if (outcome == Outcome::Skipped) {
+            view.selectionModel()->select(view.Model()->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        } else {
+            view.clearSelection();
+            if (outcome == Outcome::Failed && refresh) {
+                progress.Finish();
+                refresh();
+            }
+            break;
+        }
+    }
+}
+
 } // namespace
+
+void CopyMoveSelection(CRightView &view, AppSettings &settings, ScanState &state, bool move,
+                       const std::function<void()> &refresh, QWidget *parent)
+{
+    CFolderDlg dialog(settings, state, parent);
+    if (dialog.exec() != QDialog::Accepted || dialog.Folder().isEmpty())
+        return;
+    CopyMoveRows(view, dialog.Folder(), move, refresh, parent);
+}
+
+void CopyMoveRows(CRightView &view, const QString &folder, bool move, const std::function<void()> &refresh,
+                  QWidget *parent)
+{
+    PromptUi ui(parent);
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    ForEachSelected(view, move, refresh, parent, [&](int row, bool ask) {
+        const TrackRecord &record = view.Model()->Row(row);
+        const QString target = prefix + record[Column::Filename] + QLatin1Char('.') + record[Column::Ext];
+        return move ? fileops::MoveOneFile(view.RowFullPath(row), target, ask, ui)
+                    : fileops::CopyOneFile(view.RowFullPath(row), target, ask, ui);
+    });
+}
+
+void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWidget *parent)
+{
+    if (!view.HasSelection())
+        return;
+    // Only Yes deletes: a question closed without an answer deletes nothing.
+    if (Prompter::Current().Ask(parent, QString(), tr("You try to delete files. Are you sure?"),
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) != QMessageBox::Yes)
+        return;
+    PromptUi ui(parent);
+    ForEachSelected(view, true, refresh, parent,
+                    [&](int row, bool ask) { return fileops::DeleteOneFile(view.RowFullPath(row), ask, ui); });
+}
 
 void RenameSelection(CRightView &view, QSettings &store, QWidget *parent)
 {

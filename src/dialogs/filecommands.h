@@ -6,8 +6,24 @@ class CRightView;
 class QSettings;
 class QWidget;
 
+#include <functional>
+
+class AppSettings;
+struct ScanState;
+
 // The file commands of the track list.
 namespace filecommands {
+
+// Copy File(s) to / Move File(s) to: a folder is chosen, then every selected row's file goes there, the first
+// selected row each time; conflicts are asked about ("File already exist"). After a failure the selection is
+// cleared and `refresh` lists the folder again.
+void CopyMoveSelection(CRightView &view, AppSettings &settings, ScanState &state, bool move,
+                       const std::function<void()> &refresh, QWidget *parent);
+// Copies or moves the selected rows' files into `folder` (the part after the folder dialog).
+void CopyMoveRows(CRightView &view, const QString &folder, bool move, const std::function<void()> &refresh,
+                  QWidget *parent);
+// Remove File(s): asks once, then deletes the selected rows' files (a read-only one is asked about) and their rows.
+void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWidget *parent);
 
 // Rename File(s) using tag: the pattern dialog, then every selected MP3 row renamed in list order, the counter
 // running across them. Never replaces an existing file.

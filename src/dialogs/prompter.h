@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -15,6 +16,11 @@ public:
     // box was closed without one.
     virtual QMessageBox::StandardButton Ask(QWidget *parent, const QString &caption, const QString &text,
                                             QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) = 0;
+
+    // A question with buttons of its own (the texts given, the first the default) and `detail` (a path) shown in a
+    // read-only box under the text. Returns the index of the button chosen, or -1 when the box was closed.
+    virtual int Choose(QWidget *parent, const QString &caption, const QString &text, const QString &detail,
+                       const QStringList &buttons) = 0;
 
     // A message with OK only.
     void Tell(QWidget *parent, const QString &text, QMessageBox::Icon icon = QMessageBox::Warning);

@@ -31,6 +31,11 @@ public:
         texts.append(text);
         return QMessageBox::Ok;
     }
+    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
+    {
+        texts.append(text);
+        return -1;
+    }
 };
 
 TrackRecord Cells(const QString &artist, const QString &title, const QString &track = QString())

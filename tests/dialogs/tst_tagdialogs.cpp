@@ -36,6 +36,11 @@ public:
         texts.append(text);
         return answers.isEmpty() ? QMessageBox::Yes : answers.takeFirst();
     }
+    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
+    {
+        texts.append(text);
+        return -1;
+    }
 };
 
 AppSettings DefaultSettings()

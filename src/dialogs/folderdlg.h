@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDialog>
+
+class AppSettings;
+class CFolderTreeCtrl;
+class QLineEdit;
+class QPushButton;
+struct ScanState;
+
+// "Copy/Move": a folder tree (files counted, so a folder with songs but no subfolders still opens) whose choice
+// fills a read-only path box. OK is refused until a folder is chosen.
+class CFolderDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    CFolderDlg(AppSettings &settings, ScanState &state, QWidget *parent = nullptr);
+
+    // The chosen folder as a file-system path.
+    QString Folder() const;
+    CFolderTreeCtrl *Tree() const { return m_tree; }
+
+private:
+    CFolderTreeCtrl *m_tree;
+    QLineEdit *m_path;
+    QPushButton *m_ok;
+};

@@ -1,0 +1,177 @@
+// Copy/Move File(s) to and Remove File(s) over the list's selection, with the user's answers scripted.
+
+#include "dialogs/filecommands.h"
+#include "dialogs/folderdlg.h"
+#include "dialogs/prompter.h"
+#include "library/scanstate.h"
+#include "library/tracklistmodel.h"
+#include "res/resources.h"
+#include "settings/appsettings.h"
+#include "tracklist/rightview.h"
+#include "tree/foldertreectrl.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+
+#include <sys/stat.h>
+
+using testmp3::ReadFile;
+using testmp3::WriteFile;
+
+namespace {
+
+class FakePrompter : public Prompter
+{
+public:
+    QStringList texts;
+    QList<int> choices;                                   // -1 (closed) when none is queued
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+
+    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) override
+    {
+        texts.append(text);
+        return answer;
+    }
+    int Choose(QWidget *, const QString &caption, const QString &, const QString &, const QStringList &) override
+    {
+        texts.append(caption);
+        return choices.isEmpty() ? -1 : choices.takeFirst();
+    }
+};
+
+} // namespace
+
+class TestFileCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { InitGuiResources(); Prompter::SetCurrent(&m_prompter); }
+    void init();
+    void cleanup() { m_view.reset(); }
+    void copyOverwriteAllAndSkipAll();
+    void moveRemovesRowsAndFailureRefreshes();
+    void removeAsksFirstAndSkipsReadOnly();
+    void folderDialogNeedsAFolder();
+
+private:
+    QString Src(const char *name) const { return m_src.filePath(QString::fromLatin1(name)); }
+    QString Dst(const char *name) const { return m_dst.filePath(QString::fromLatin1(name)); }
+    void SelectAll() { m_view->selectAll(); }
+
+    FakePrompter m_prompter;
+    QTemporaryDir m_src, m_dst;
+    AppSettings m_settings;
+    ScanState m_state;
+    std::unique_ptr<CRightView> m_view;
+    int m_refreshes = 0;
+};
+
+void TestFileCommands::init()
+{
+    m_src.remove();
+    m_dst.remove();
+    m_src = QTemporaryDir();   // fresh folders for each test
+    m_dst = QTemporaryDir();
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"}) {
+        QVERIFY(WriteFile(Src(name), QByteArray("new ") + name));
+        QVERIFY(WriteFile(Dst(name), QByteArray("old ") + name));
+    }
+    QTemporaryDir settingsDir;
+    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    m_settings.Load(store);
+    m_view = std::make_unique<CRightView>(m_settings, m_state);
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
+        QVERIFY(m_view->AddFile(Src(name)));
+    m_prompter = FakePrompter();
+    m_refreshes = 0;
+}
+
+void TestFileCommands::copyOverwriteAllAndSkipAll()
+{
+    // Overwrite All on the first file: the others are overwritten without a question; rows stay, deselected.
+    m_prompter.choices = {1};
+    SelectAll();
+    filecommands::CopyMoveRows(*m_view, m_dst.path(), false, [this] { ++m_refreshes; }, nullptr);
+    QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("File already exist")});
+    QCOMPARE(ReadFile(Dst("c.mp3")), QByteArray("new c.mp3"));
+    QCOMPARE(m_view->Model()->rowCount(), 3);
+    QVERIFY(!m_view->HasSelection());
+
+    // Skip All on the first: nothing changes and the selection is cleared.
+    for (const char *name : {"a.mp3", "b.mp3"})
+        QVERIFY(WriteFile(Dst(name), "kept"));
+    m_prompter.texts.clear();
+    m_prompter.choices = {3};
+    SelectAll();
+    filecommands::CopyMoveRows(*m_view, m_dst.path(), false, {}, nullptr);
+    QCOMPARE(ReadFile(Dst("a.mp3")), QByteArray("kept"));
+    QCOMPARE(ReadFile(Dst("b.mp3")), QByteArray("kept"));
+    QVERIFY(!m_view->HasSelection());
+
+    // Into the files' own folder: "Can not copy file to itself", and the command stops.
+    m_prompter.texts.clear();
+    SelectAll();
+    filecommands::CopyMoveRows(*m_view, m_src.path(), false, {}, nullptr);
+    QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Can not copy file to itself")});
+}
+
+void TestFileCommands::moveRemovesRowsAndFailureRefreshes()
+{
+    // a.mp3: Skip (closed dialog) keeps file and row; b.mp3: Overwrite moves it and drops its row.
+    QFile::remove(Dst("c.mp3"));
+    m_prompter.choices = {-1, 0};
+    SelectAll();
+    filecommands::CopyMoveRows(*m_view, m_dst.path(), true, [this] { ++m_refreshes; }, nullptr);
+    QVERIFY(QFile::exists(Src("a.mp3")));
+    QVERIFY(!QFile::exists(Src("b.mp3")) && !QFile::exists(Src("c.mp3")));
+    QCOMPARE(ReadFile(Dst("b.mp3")), QByteArray("new b.mp3"));
+    QCOMPARE(m_view->Model()->rowCount(), 1);
+    QCOMPARE(m_view->Model()->RowCounter(), 3);   // the counter is never lowered
+
+    // A target folder that is gone: the system's error, then the folder is listed again.
+    m_prompter.texts.clear();
+    SelectAll();
+    filecommands::CopyMoveRows(*m_view, m_dst.filePath(QStringLiteral("gone")), false, [this] { ++m_refreshes; }, nullptr);
+    QCOMPARE(m_refreshes, 1);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY(m_prompter.texts[0].contains(QLatin1String("No such file or directory")));
+    QVERIFY(!m_view->HasSelection());
+}
+
+void TestFileCommands::removeAsksFirstAndSkipsReadOnly()
+{
+    SelectAll();
+    m_prompter.answer = QMessageBox::No;
+    filecommands::RemoveSelection(*m_view, {}, nullptr);
+    m_prompter.answer = QMessageBox::NoButton;   // closed without an answer: nothing deleted either
+    filecommands::RemoveSelection(*m_view, {}, nullptr);
+    QVERIFY(QFile::exists(Src("a.mp3")));
+    QCOMPARE(m_view->Model()->rowCount(), 3);
+
+    // b.mp3 read-only, the "File Deleting" question closed: it counts as Skip, file and row stay.
+    ::chmod(QFile::encodeName(Src("b.mp3")).constData(), 0444);
+    m_prompter.answer = QMessageBox::Yes;
+    filecommands::RemoveSelection(*m_view, {}, nullptr);
+    QVERIFY(!QFile::exists(Src("a.mp3")) && !QFile::exists(Src("c.mp3")));
+    QVERIFY(QFile::exists(Src("b.mp3")));
+    QCOMPARE(m_view->Model()->rowCount(), 1);
+    QCOMPARE(m_view->Model()->Row(0)[Column::Filename], QStringLiteral("b"));
+    QVERIFY(m_prompter.texts.contains(QStringLiteral("File Deleting")));
+}
+
+void TestFileCommands::folderDialogNeedsAFolder()
+{
+    CFolderDlg dialog(m_settings, m_state);
+    QPushButton *ok = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    QVERIFY(!ok->isEnabled());
+    QVERIFY(dialog.Tree()->SelectPath(m_dst.path()) != nullptr);
+    QVERIFY(ok->isEnabled());
+    QCOMPARE(QDir::cleanPath(dialog.Folder()), m_dst.path());
+}
+
+QTEST_MAIN(TestFileCommands)
+#include "tst_filecommands.moc"
