@@ -101,6 +101,10 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     m_rightView->setFocus();   // the list is the active pane at start-up
 
     connect(m_leftView->Tree(), &CFolderTreeCtrl::FolderSelected, m_rightView, &CRightView::ListFolder);
+    connect(m_rightView, &CRightView::CellEdited, this,
+            [this](int row, int column, const QString &text, const QString &before) {
+                filecommands::CommitCellEdit(*m_rightView, row, column, text, before, this);
+            });
     // The tree takes no input while a listing fills the list.
     // The tree takes no input while a listing fills the list; the widget that had the focus gets it back after.
     connect(m_rightView, &CRightView::ListingStarted, this, [this] {

@@ -8,9 +8,11 @@
 #include "dialogs/tag2filenamedlg.h"
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
+#include "tags/tagfile.h"
 #include "library/tracklistmodel.h"
 #include "tracklist/rightview.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QItemSelectionModel>
 
@@ -122,6 +124,56 @@ void CopyMoveRows(CRightView &view, const QString &folder, bool move, const std:
         return move ? fileops::MoveOneFile(view.RowFullPath(row), target, ask, ui)
                     : fileops::CopyOneFile(view.RowFullPath(row), target, ask, ui);
     });
+}
+
+void CommitCellEdit(CRightView &view, int row, int column, const QString &text, const QString &before,
+                    QWidget *parent)
+{
+    if (row < 0 || row >= view.Model()->rowCount())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const TrackRecord record = view.Model()->Row(row);
+    QString failure;
+    if (column == int(Column::Filename)) {
+        if (!text.isEmpty()) {
+            const QString suffix = QLatin1Char('.') + record[Column::Ext];
+            const QString oldPath = record[Column::Path] + before + suffix;
+            QString newName = text;
+            for (QChar &c : newName) {
+                if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char(':'))
+                    c = QLatin1Char('_');   // as RenameFile names the file
+            }
+            const int error = newName == before ? 0 : RenameFile(oldPath, record[Column::Path] + newName + suffix);
+            if (error == 0)
+                view.Model()->SetFilename(row, newName);
+            else
+                failure = (IsAccessDenied(error) ? tr("Can`t Rename File!") + QStringLiteral("\n\n") : QString()) +
+                          QStringLiteral("%1: %2").arg(oldPath, platform::ErrorText(error));
+        }
+    } else if (record[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0 &&
+               !view.Columns()[std::size_t(column)].readOnly) {
+        TagFile tag;
+        const QString path = view.RowFullPath(row);
+        if (!tag.Open(path)) {
+            failure = tag.ReadError();
+        } else {
+            switch (Column(column)) {
+            case Column::Title: tag.title = text; break;
+            case Column::Artist: tag.artist = text; break;
+            case Column::Year: tag.year = text; break;
+            case Column::Album: tag.album = text; break;
+            case Column::Track: tag.SetTrack(text); break;
+            case Column::Comment: tag.comment = text; break;
+            default: break;
+            }
+            if (!tag.Write(&failure))
+                tag.Open(path);
+            view.FillTagCells(row, &tag);   // what the file holds now: 5000 as a track shows empty
+        }
+    }
+    QApplication::restoreOverrideCursor();
+    if (!failure.isEmpty())
+        Prompter::Current().Tell(parent, failure, QMessageBox::Warning);
 }
 
 void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWidget *parent)

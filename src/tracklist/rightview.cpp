@@ -5,6 +5,7 @@
 #include "tracklist/sortheaderctrl.h"
 #include "library/tracklistmodel.h"
 #include "settings/documentsfolder.h"
+#include "tracklist/inplaceedit.h"
 #include "tracklist/scanningdlg.h"
 #include "library/scanstate.h"
 #include "library/walkworker.h"
@@ -13,6 +14,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
@@ -59,6 +62,12 @@ CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
     setModel(m_model);
     ScaleDefaultWidths(m_columns, fontMetrics(), horizontalHeader()->fontMetrics());
     setItemDelegateForColumn(int(Column::Path), new MiddleElideDelegate(this));
+    // Scrolling by hand ends an in-place edit: the list takes the focus, which commits it.
+    for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] {
+            if (m_editor)
+                setFocus();
+        });
     SetGridLines(m_settings.grid);
     BuildExtensionSet();
     ApplyColumnLayout();
@@ -272,7 +281,145 @@ void CRightView::keyPressEvent(QKeyEvent *event)
         event->ignore();   // let Esc and Ctrl+S reach the window's commands
         return;
     }
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        const QList<int> rows = SelectedRows();
+        if (!rows.isEmpty())
+            EditCell(rows.front(), 0);
+        return;
+    }
     CMultiColumnSortListView::keyPressEvent(event);
+}
+
+void CRightView::wheelEvent(QWheelEvent *event)
+{
+    if (m_editor)
+        setFocus();
+    CMultiColumnSortListView::wheelEvent(event);
+}
+
+void CRightView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // With Ctrl: edit the cell (a tag cell only on an MP3 row, and only where the column may be edited).
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!event->modifiers().testFlag(Qt::ControlModifier) || !index.isValid()) {
+        CMultiColumnSortListView::mouseDoubleClickEvent(event);
+        return;
+    }
+    setFocus();
+    if (index.column() == 0) {
+        EditCell(index.row(), 0);
+        return;
+    }
+    clearSelection();
+    const bool mp3 = m_model->Row(index.row())[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
+    if (mp3 && !m_columns[std::size_t(index.column())].readOnly)
+        EditCell(index.row(), index.column());
+}
+
+InPlaceEdit *CRightView::EditCell(int row, int column)
+{
+    if (row < 0 || row >= m_model->rowCount() || column < 0 || column >= kColumnCount)
+        return nullptr;
+    const QModelIndex index = m_model->index(row, column);
+    scrollTo(index);
+    QRect cell = visualRect(index);
+    if (cell.isEmpty() && horizontalHeader()->sectionSize(column) > 0)
+        return nullptr;
+    // Horizontally: bring the whole cell into view, then cut the editor off at the client area's right edge.
+    const int client = viewport()->width();
+    if (cell.left() < 0)
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + cell.left());
+    else if (cell.right() > client)
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + std::min(cell.left(), cell.right() - client));
+    cell = visualRect(index);
+    cell.setWidth(std::max(1, std::min(horizontalHeader()->sectionSize(column), client - cell.left())));
+
+    auto *editor = new InPlaceEdit(row, column, m_model->Row(row).cells[std::size_t(column)], client, viewport());
+    editor->setGeometry(cell.adjusted(0, -1, 0, 1));
+    connect(editor, &InPlaceEdit::Done, this, [this] { setFocus(); });
+    connect(editor, &InPlaceEdit::Navigate, this, &CRightView::NavigateEditor);
+    // Each editor carries its own starting text: the next editor may open before this one commits.
+    connect(editor, &InPlaceEdit::Finished, this,
+            [this](int r, int c, const QString &text, bool cancelled, const QString &initial) {
+                if (!cancelled && r >= 0)
+                    Q_EMIT CellEdited(r, c, text, initial);
+            });
+    m_editor = editor;
+    editor->show();
+    editor->setFocus();
+    editor->selectAll();
+    return editor;
+}
+
+void CRightView::NavigateEditor(int key, Qt::KeyboardModifiers modifiers)
+{
+    if (!m_editor)
+        return;
+    const int row = m_editor->Row();
+    const int column = m_editor->Column();
+    const int last = kColumnCount - 1;
+    auto editable = [this](int c) {
+        return !m_columns[std::size_t(c)].readOnly && !horizontalHeader()->isSectionHidden(c);
+    };
+    auto width = [this](int c) { return horizontalHeader()->isSectionHidden(c) ? 0 : horizontalHeader()->sectionSize(c); };
+    const bool ctrl = modifiers.testFlag(Qt::ControlModifier);
+    switch (key) {
+    case Qt::Key_Tab:
+        for (int c = column + 1; c <= last; ++c) {
+            if (editable(c)) {
+                EditCell(row, c);
+                return;
+            }
+        }
+        return;
+    case Qt::Key_Backtab:
+        if (column == 0)
+            return;
+        for (int c = column - 1; c > 0; --c) {
+            if (editable(c)) {
+                EditCell(row, c);
+                return;
+            }
+        }
+        EditCell(row, 0);
+        return;
+    case Qt::Key_End:
+        if (ctrl && row < m_model->rowCount() - 1)
+            EditCell(m_model->rowCount() - 1, column);
+        return;
+    case Qt::Key_Home:
+        if (ctrl && row > 0)
+            EditCell(0, column);
+        return;
+    case Qt::Key_Right: {
+        int c = column;
+        while (c < last && width(c + 1) == 0)
+            ++c;
+        if (c >= 2 && c < last)
+            EditCell(row, c + 1);
+        return;
+    }
+    case Qt::Key_Left: {
+        int c = column;
+        while (c > 2 && width(c - 1) == 0)
+            --c;
+        if (c > 2)
+            EditCell(row, c - 1);
+        return;
+    }
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        const int next = row + (key == Qt::Key_Up ? -1 : 1);
+        if (column == 0 || next < 0 || next >= m_model->rowCount())
+            return;
+        selectionModel()->select(m_model->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        EditCell(next, column);
+        selectionModel()->select(m_model->index(next, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        return;
+    }
+    default:
+        return;
+    }
 }
 
 void CRightView::keyReleaseEvent(QKeyEvent *event)

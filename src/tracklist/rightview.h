@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/extensionset.h"
+#include "tracklist/inplaceedit.h"
 #include "tracklist/multicolumnsortlistview.h"
 #include "library/trackrecord.h"
 
@@ -11,6 +12,7 @@
 #include <functional>
 
 class AppSettings;
+
 class TagFile;
 class TrackListModel;
 class WalkWorker;
@@ -53,11 +55,18 @@ public:
     // Applies "ColumnVisible" and the widths to the header (start-up, and after the options change).
     void ApplyColumnLayout();
 
+    // Opens the in-place editor over a cell (scrolled into view); returns it, or nullptr.
+    InPlaceEdit *EditCell(int row, int column);
+    InPlaceEdit *Editor() const { return m_editor; }
+
     QString CurrentFolder() const { return m_currentFolder; }
     int RowCounter() const;
     const std::array<ColumnDef, kColumnCount> &Columns() const { return m_columns; }
 
 Q_SIGNALS:
+    // An in-place edit ended with a text (not cancelled): the file commands commit it. `before` is the cell's
+    // text when that editor opened (for the Filename cell, the name the file is renamed from).
+    void CellEdited(int row, int column, const QString &text, const QString &before);
     // A listing worker started or ended: the folder tree is disabled in between.
     void ListingStarted();
     void WalkFinished();
@@ -67,6 +76,8 @@ protected:
     bool viewportEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     void StartWorker(WalkWorker *worker);
@@ -75,6 +86,7 @@ private:
     // Takes the worker's last rows and lets it go; the walk is over.
     void ReleaseWorker();
     void SortAfterStop();
+    void NavigateEditor(int key, Qt::KeyboardModifiers modifiers);
 
     AppSettings &m_settings;
     ScanState &m_state;
@@ -85,4 +97,5 @@ private:
     QPointer<WalkWorker> m_worker;
     bool m_sortWhenFinished = false;   // Stop was asked for: sort when the worker has ended
     bool m_firstBatch = false;         // the next rows are the first of a walk
+    QPointer<InPlaceEdit> m_editor;
 };

@@ -7,6 +7,7 @@
 #include "library/tracklistmodel.h"
 #include "res/resources.h"
 #include "settings/appsettings.h"
+#include "tags/tagfile.h"
 #include "tracklist/rightview.h"
 #include "tree/foldertreectrl.h"
 #include "testmp3.h"
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void moveRemovesRowsAndFailureRefreshes();
     void removeAsksFirstAndSkipsReadOnly();
     void folderDialogNeedsAFolder();
+    void inPlaceEditing();
 
 private:
     QString Src(const char *name) const { return m_src.filePath(QString::fromLatin1(name)); }
@@ -171,6 +173,74 @@ void TestFileCommands::folderDialogNeedsAFolder()
     QVERIFY(dialog.Tree()->SelectPath(m_dst.path()) != nullptr);
     QVERIFY(ok->isEnabled());
     QCOMPARE(QDir::cleanPath(dialog.Folder()), m_dst.path());
+}
+
+void TestFileCommands::inPlaceEditing()
+{
+    using namespace testmp3;
+    QVERIFY(WriteFile(Src("a.mp3"), Tag(Frame("TIT2", Latin1Body("Old"))) + Audio(1)));
+    QVERIFY(WriteFile(Src("b.mp3"), Tag(Frame("TIT2", Latin1Body("Bee"))) + Audio(1)));
+    m_view->FillTagCells(0, nullptr);
+    connect(m_view.get(), &CRightView::CellEdited, this, [this](int r, int c, const QString &t, const QString &before) {
+        filecommands::CommitCellEdit(*m_view, r, c, t, before, nullptr);
+    });
+    m_view->resize(900, 300);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+
+    // F2 edits the first selected row's name; * / : ? \ are never typed; Enter renames the file.
+    m_view->selectRow(0);
+    QTest::keyClick(m_view.get(), Qt::Key_F2);
+    QVERIFY(m_view->Editor());
+    QCOMPARE(m_view->Editor()->text(), QStringLiteral("a"));
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("x*y/z:w?v\\u"));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Return);
+    QTRY_VERIFY(QFile::exists(Src("xyzwvu.mp3")));
+    QCOMPARE(m_view->Model()->Row(0)[Column::Filename], QStringLiteral("xyzwvu"));
+
+    // Esc leaves name and file alone; an emptied name changes nothing either.
+    QTest::keyClick(m_view.get(), Qt::Key_F2);
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("zzz"));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Escape);
+    QTest::keyClick(m_view.get(), Qt::Key_F2);
+    m_view->Editor()->clear();
+    QTest::keyClick(m_view->Editor(), Qt::Key_Return);
+    QTRY_VERIFY(!m_view->Editor());
+    QVERIFY(QFile::exists(Src("xyzwvu.mp3")));
+
+    // Tab goes to the next editable column (Title); a typed title is written to the file.
+    QTest::keyClick(m_view.get(), Qt::Key_F2);
+    QTest::keyClick(m_view->Editor(), Qt::Key_Tab);
+    QTRY_COMPARE(m_view->Editor()->Column(), int(Column::Title));
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("New"));
+    // Down commits, edits the same column one row down and moves the selection along.
+    QTest::keyClick(m_view->Editor(), Qt::Key_Down);
+    QTRY_COMPARE(m_view->Editor()->Row(), 1);
+    QCOMPARE(m_view->SelectedRows(), QList<int>{1});
+    TagFile tag;
+    QVERIFY(tag.Open(Src("xyzwvu.mp3")));
+    QCOMPARE(tag.title, QStringLiteral("New"));
+    // Shift+Tab from Title lands on the Filename cell (Ext and Path cannot be edited).
+    QTest::keyClick(m_view->Editor(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTRY_COMPARE(m_view->Editor()->Column(), 0);
+    QTest::keyClick(m_view->Editor(), Qt::Key_Escape);
+
+    // A track of 5000 is no track: the cell shows what the file holds, empty.
+    m_view->EditCell(1, int(Column::Track));
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("5000"));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Return);
+    QTRY_VERIFY(!m_view->Editor());
+    QCOMPARE(m_view->Model()->Row(1)[Column::Track], QString());
+
+    // Ctrl+double-click on a tag cell edits it; Ctrl+End moves to the last row.
+    const QRect title = m_view->visualRect(m_view->Model()->index(0, int(Column::Title)));
+    QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, Qt::ControlModifier, title.center());
+    QTRY_VERIFY(m_view->Editor());
+    QCOMPARE(m_view->Editor()->Column(), int(Column::Title));
+    QTest::keyClick(m_view->Editor(), Qt::Key_End, Qt::ControlModifier);
+    QTRY_COMPARE(m_view->Editor()->Row(), 2);
+    QTest::keyClick(m_view->Editor(), Qt::Key_Escape);
+    QVERIFY2(m_prompter.texts.isEmpty(), qPrintable(m_prompter.texts.join(QLatin1Char('|'))));
 }
 
 QTEST_MAIN(TestFileCommands)

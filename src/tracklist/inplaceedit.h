@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QLineEdit>
+
+// The small yellow editor that opens over one cell of the track list. It commits when it loses the focus (Enter,
+// a click elsewhere, a scroll, the next editor opening) and is cancelled by Esc; either way it then goes away.
+// Navigation keys (Tab, Shift+Tab, Ctrl+Home/End/Left/Right, Up, Down) are handed to the list, which opens the
+// next editor. In the Filename column the characters * / : ? \ are never typed.
+class InPlaceEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    InPlaceEdit(int row, int column, const QString &text, int maxRight, QWidget *parent);
+
+    int Row() const { return m_row; }
+    int Column() const { return m_column; }
+
+Q_SIGNALS:
+    // The edit ended: the text (or cancelled), and the cell's text when the editor opened.
+    void Finished(int row, int column, const QString &text, bool cancelled, const QString &initial);
+    // A navigation key: the list opens the next editor (the focus move then commits this one).
+    void Navigate(int key, Qt::KeyboardModifiers modifiers);
+    // Enter or Esc: the list takes the focus back.
+    void Done();
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void Widen();
+
+    int m_row;
+    int m_column;
+    QString m_initial;
+    int m_maxRight;   // the editor never grows past this x (the list's client area)
+    bool m_cancelled = false;
+    bool m_finished = false;
+};
