@@ -101,6 +101,10 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     m_rightView->setFocus();   // the list is the active pane at start-up
 
     connect(m_leftView->Tree(), &CFolderTreeCtrl::FolderSelected, m_rightView, &CRightView::ListFolder);
+    connect(m_rightView, &CRightView::FilesDropped, this, [this](const QList<QUrl> &urls, bool copy) {
+        m_clipboard.Drop(*m_rightView, urls, copy, [this] { m_leftView->Tree()->Refresh(); }, this);
+    });
+    connect(m_rightView, &CRightView::ContextMenuWanted, this, &CMainFrame::ShowContextMenu);
     connect(m_rightView, &CRightView::CellEdited, this,
             [this](int row, int column, const QString &text, const QString &before) {
                 filecommands::CommitCellEdit(*m_rightView, row, column, text, before, this);
@@ -199,8 +203,12 @@ void CMainFrame::DefineCommands()
     c.Define(kCmdSelectAll, [this] { m_rightView->selectAll(); },
              [this] { return m_state.scanning.load() == 0 && m_rightView->Model()->rowCount() > 0; });
 
-    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdCut, kCmdCopy, kCmdPaste,
-                         kCmdOptions, kCmdPlay})
+    c.Define(kCmdCopy, [this] { m_clipboard.Copy(*m_rightView); }, selectedIdle);
+    c.Define(kCmdCut, [this] { m_clipboard.Cut(*m_rightView); }, selectedIdle);
+    c.Define(kCmdPaste, [this, refresh] { m_clipboard.Paste(*m_rightView, refresh, this); },
+             [] { return filecommands::FileClipboard::CanPaste(); });
+
+    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdOptions, kCmdPlay})
         c.Define(id, [] {}, never);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})
@@ -275,6 +283,27 @@ void CMainFrame::BuildMenus()
 
     for (QMenu *menu : {file, edit, view, tools, help})
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateIdle);
+
+    // The list's context menu; its bold default entry follows "DblClickEdit".
+    m_contextMenu = new QMenu(this);
+    QAction *play = MenuEntry(m_contextMenu, kCmdPlay, tr("Play File(s)\tCtrl+P"));
+    m_contextMenu->addSeparator();
+    QAction *editTag = MenuEntry(m_contextMenu, kCmdEditTag, tr("E&dit Tag"));
+    MenuEntry(m_contextMenu, kCmdGropeEdit, tr("&Grope Edit (Tags)"));
+    m_contextMenu->addSeparator();
+    MenuEntry(m_contextMenu, kCmdRename, tr("Rename File(s) Using Tag"));
+    m_contextMenu->addSeparator();
+    MenuEntry(m_contextMenu, kCmdCopyTo, tr("Copy File(s) To"));
+    MenuEntry(m_contextMenu, kCmdMoveTo, tr("Move File(s) To"));
+    MenuEntry(m_contextMenu, kCmdRemoveFiles, tr("&Remove File(s)\tShift+Del"));
+    m_contextMenu->addSeparator();
+    MenuEntry(m_contextMenu, kCmdCut, tr("Cut\tCtrl+X"));
+    MenuEntry(m_contextMenu, kCmdCopy, tr("Copy\tCtrl+C"));
+    MenuEntry(m_contextMenu, kCmdPaste, tr("Paste\tCtrl+V"));
+    connect(m_contextMenu, &QMenu::aboutToShow, this, [this, play, editTag] {
+        UpdateIdle();
+        m_contextMenu->setDefaultAction(m_settings.dblClickEdit == 1 ? editTag : play);
+    });
 }
 
 void CMainFrame::BuildAccelerators()
@@ -503,6 +532,8 @@ void CMainFrame::closeEvent(QCloseEvent *event)
     event->ignore();
     Quit(false);
 }
+
+void CMainFrame::ShowContextMenu(const QPoint &globalPos) { m_contextMenu->popup(globalPos); }
 
 void CMainFrame::StopScan()
 {

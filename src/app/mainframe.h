@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/commandtable.h"
+#include "dialogs/filecommands.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -49,6 +50,8 @@ public:
     QString PaneText(int pane) const;
     // Refreshes the enable rules and the status panes now (also done every 100 ms).
     void UpdateIdle();
+    // The list's context menu (menu 161).
+    QMenu *ContextMenu() const { return m_contextMenu; }
 
 Q_SIGNALS:
     // The program should end (Exit, the tray's Close, or closing without a tray).
@@ -67,6 +70,7 @@ private:
     void BuildAccelerators();
     void UpdateStatusPanes();
     void StopScan();
+    void ShowContextMenu(const QPoint &globalPos);
     void EnableTree();
     void ClearSelection();
     void OpenHelpFile();
@@ -95,6 +99,8 @@ private:
     int m_shownCtrl = -1;
     int m_shownAddList = -1;
     bool m_ctrlHeld = false;
+    filecommands::FileClipboard m_clipboard;
+    QMenu *m_contextMenu = nullptr;   // the list's context menu
     QString m_prompt;   // the command prompt shown in pane 0 while a menu entry or button is hovered
     bool m_listActive = true;   // the pane commands go to first: the list, or the tree
     bool m_quitting = false;

@@ -13,6 +13,9 @@
 #include "tracklist/rightview.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QCoreApplication>
 #include <QItemSelectionModel>
 
@@ -225,6 +228,123 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
             Prompter::Current().Tell(parent, tr("Can`t Rename File!"), QMessageBox::Warning);
     }
     return failed;
+}
+
+void FileClipboard::Clear()
+{
+    m_pending.clear();
+    m_cutPending = false;
+}
+
+void FileClipboard::Copy(const CRightView &view)
+{
+    Clear();
+    QGuiApplication::clipboard()->setMimeData(view.SelectedFilesData());
+}
+
+void FileClipboard::Cut(const CRightView &view)
+{
+    Clear();
+    m_cutSourceFolder = view.CurrentFolder();
+    QMimeData *data = view.SelectedFilesData();
+    for (const QUrl &url : data->urls())
+        m_pending.append(url.toLocalFile());
+    QGuiApplication::clipboard()->setMimeData(data);
+    m_cutPending = true;
+}
+
+bool FileClipboard::CanPaste()
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    return data && data->hasUrls();
+}
+
+void FileClipboard::Collect(const CRightView &view, const QList<QUrl> &urls, QWidget *parent)
+{
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        if (dot > slash && view.IsExtensionAccepted(path.mid(dot + 1)))
+            m_pending.append(path);
+        else
+            Prompter::Current().Tell(parent, tr("File %1 has wrong type. The command is ignored.").arg(path));
+    }
+}
+
+void FileClipboard::Paste(CRightView &view, const std::function<void()> &refresh, QWidget *parent)
+{
+    if (m_cutPending && (m_cutSourceFolder == view.CurrentFolder() || platform::SameFile(m_cutSourceFolder, view.CurrentFolder())))
+        return;   // cut and pasted into the same folder: nothing to do
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    if (!m_cutPending && (!data || !data->hasUrls()))
+        return;
+    if (!m_cutPending) {
+        m_pending.clear();
+        Collect(view, data->urls(), parent);
+    }
+    Process(view, m_cutPending, refresh, parent);
+    Clear();
+}
+
+void FileClipboard::Drop(CRightView &view, const QList<QUrl> &urls, bool copy, const std::function<void()> &refresh,
+                         QWidget *parent)
+{
+    Clear();
+    Collect(view, urls, parent);
+    Process(view, !copy || m_pending.isEmpty(), refresh, parent);
+    Clear();
+}
+
+void FileClipboard::Process(CRightView &view, bool move, const std::function<void()> &refresh, QWidget *parent)
+{
+    if (m_pending.isEmpty())
+        return;
+    const QString folder = view.CurrentFolder();
+    if (folder.isEmpty()) {
+        // After Scan All the list has no folder of its own: nothing is written anywhere.
+        Prompter::Current().Tell(parent, tr("There is no current folder to put the files in: choose a folder in the tree first."));
+        return;
+    }
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    PromptUi ui(parent);
+    bool ask = true;
+    BatchProgress progress(parent, int(m_pending.size()));
+    for (qsizetype i = 0; i < m_pending.size() && progress.Step(int(i)); ++i) {
+        const QString &path = m_pending[i];
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString sourceFolder = path.left(slash + 1);
+        if (sourceFolder == prefix || platform::SameFile(sourceFolder, folder)) {
+            progress.Finish();
+            Prompter::Current().Tell(parent, tr("%1 copy to itself. Ignore").arg(path));
+            return;
+        }
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        if (dot <= slash || !view.IsExtensionAccepted(path.mid(dot + 1))) {
+            Prompter::Current().Tell(parent, tr("File %1 has wrong type. The command is ignored.").arg(path));
+            continue;
+        }
+        const QString target = prefix + path.mid(slash + 1);
+        const Outcome outcome = move ? fileops::MoveOneFile(path, target, ask, ui) : fileops::CopyOneFile(path, target, ask, ui);
+        switch (outcome) {
+        case Outcome::DoneStopAsking:
+            ask = false;
+            [[fallthrough]];
+        case Outcome::Done:
+        case Outcome::Skipped:
+            view.AddFile(target);
+            break;
+        case Outcome::Stop:
+            return;
+        case Outcome::Failed:
+            view.clearSelection();
+            if (refresh)
+                refresh();
+            break;
+        }
+    }
 }
 
 } // namespace filecommands

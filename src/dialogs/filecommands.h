@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 
 class CRightView;
 class QSettings;
@@ -34,5 +37,31 @@ void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWi
 void RenameSelection(CRightView &view, QSettings &store, QWidget *parent);
 // Renames the selected MP3 rows by `pattern`; returns how many files failed.
 int RenameRows(CRightView &view, const QString &pattern, long long counter, QWidget *parent);
+
+// Copy, Cut and Paste of files through the clipboard, and files dropped onto the list. The clipboard holds a URL
+// list and the file managers' "copied files" marker, so files copied here paste in a file manager and the other
+// way round. A Cut stays inside the program: its files move only when pasted here.
+class FileClipboard
+{
+public:
+    void Copy(const CRightView &view);
+    void Cut(const CRightView &view);
+    // Copies (or, after a Cut, moves) the files into the list's current folder and adds them as rows.
+    void Paste(CRightView &view, const std::function<void()> &refresh, QWidget *parent);
+    // Files dropped from elsewhere: moved, or copied when `copy`.
+    void Drop(CRightView &view, const QList<QUrl> &urls, bool copy, const std::function<void()> &refresh,
+              QWidget *parent);
+    static bool CanPaste();
+
+private:
+    void Clear();
+    // The files of a URL list whose extensions the list accepts; each other file is reported.
+    void Collect(const CRightView &view, const QList<QUrl> &urls, QWidget *parent);
+    void Process(CRightView &view, bool move, const std::function<void()> &refresh, QWidget *parent);
+
+    QStringList m_pending;
+    bool m_cutPending = false;
+    QString m_cutSourceFolder;
+};
 
 } // namespace filecommands

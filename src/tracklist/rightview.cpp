@@ -14,6 +14,11 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QScrollBar>
@@ -62,6 +67,11 @@ CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
     setModel(m_model);
     ScaleDefaultWidths(m_columns, fontMetrics(), horizontalHeader()->fontMetrics());
     setItemDelegateForColumn(int(Column::Path), new MiddleElideDelegate(this));
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDropIndicatorShown(false);
     // Scrolling by hand ends an in-place edit: the list takes the focus, which commits it.
     for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] {
@@ -288,6 +298,77 @@ void CRightView::keyPressEvent(QKeyEvent *event)
         return;
     }
     CMultiColumnSortListView::keyPressEvent(event);
+}
+
+QMimeData *CRightView::SelectedFilesData() const
+{
+    QList<QUrl> urls;
+    QByteArray marker("copy");
+    for (const int row : SelectedRows()) {
+        const QUrl url = QUrl::fromLocalFile(RowFullPath(row));
+        urls.append(url);
+        marker += '\n' + url.toEncoded();
+    }
+    auto *data = new QMimeData;
+    data->setUrls(urls);
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), marker);
+    return data;
+}
+
+void CRightView::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (m_state.scanning.load())
+        return;
+    const QPoint at = event->reason() == QContextMenuEvent::Keyboard ? viewport()->mapToGlobal(QPoint(5, 5))
+                                                                     : event->globalPos();
+    Q_EMIT ContextMenuWanted(at);
+}
+
+void CRightView::startDrag(Qt::DropActions)
+{
+    if (!HasSelection())
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(SelectedFilesData());
+    m_dragging = true;
+    const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    m_dragging = false;
+    if (result == Qt::CopyAction)
+        clearSelection();
+}
+
+void CRightView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(event->modifiers().testFlag(Qt::ControlModifier) ? Qt::CopyAction : Qt::MoveAction);
+    event->accept();
+}
+
+void CRightView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(event->modifiers().testFlag(Qt::ControlModifier) ? Qt::CopyAction : Qt::MoveAction);
+    event->accept();
+}
+
+void CRightView::dropEvent(QDropEvent *event)
+{
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    const bool copy = event->modifiers().testFlag(Qt::ControlModifier);
+    event->setDropAction(copy ? Qt::CopyAction : Qt::MoveAction);
+    event->accept();
+    if (m_dragging)
+        return;   // dropped back onto the list it came from: nothing changes
+    Q_EMIT FilesDropped(event->mimeData()->urls(), copy);
 }
 
 void CRightView::wheelEvent(QWheelEvent *event)

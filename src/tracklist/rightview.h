@@ -6,12 +6,14 @@
 #include "library/trackrecord.h"
 
 #include <QPointer>
+#include <QUrl>
 #include <QString>
 
 #include <array>
 #include <functional>
 
 class AppSettings;
+class QMimeData;
 
 class TagFile;
 class TrackListModel;
@@ -43,6 +45,9 @@ public:
     bool AddFile(const QString &fullPath);
     void FillTagCells(int row, const TagFile *tag);
     QString RowFullPath(int row) const;
+    // The selected rows' files as a file list for the clipboard or a drag (URLs, and the file managers' marker).
+    QMimeData *SelectedFilesData() const;
+    bool IsDragging() const { return m_dragging; }
     // The selected rows in list order.
     QList<int> SelectedRows() const;
     bool HasSelection() const;
@@ -67,6 +72,10 @@ Q_SIGNALS:
     // An in-place edit ended with a text (not cancelled): the file commands commit it. `before` is the cell's
     // text when that editor opened (for the Filename cell, the name the file is renamed from).
     void CellEdited(int row, int column, const QString &text, const QString &before);
+    // Files dropped onto the list from elsewhere (not from this list): copy (Ctrl held) or move.
+    void FilesDropped(const QList<QUrl> &urls, bool copy);
+    // The context menu, at a global position (5,5 into the list when opened from the keyboard).
+    void ContextMenuWanted(const QPoint &globalPos);
     // A listing worker started or ended: the folder tree is disabled in between.
     void ListingStarted();
     void WalkFinished();
@@ -78,6 +87,11 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void StartWorker(WalkWorker *worker);
@@ -98,4 +112,5 @@ private:
     bool m_sortWhenFinished = false;   // Stop was asked for: sort when the worker has ended
     bool m_firstBatch = false;         // the next rows are the first of a walk
     QPointer<InPlaceEdit> m_editor;
+    bool m_dragging = false;   // a drag started from this list is under way
 };

@@ -12,6 +12,7 @@
 
 #include <QtTest>
 #include <QAction>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include "app/trayicon.h"
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void focusAtStartAndAfterListing();
     void firstStartShowsMusicUnderHome();
     void editTagOpensTheRightDialog();
+    void contextMenu();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -442,6 +444,24 @@ void TestMainFrame::editTagOpensTheRightDialog()
         QTest::keyClick(frame->RightView(), Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(seen, caption);
     }
+}
+
+void TestMainFrame::contextMenu()
+{
+    auto frame = Make();
+    QMenu *menu = frame->ContextMenu();
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    QCOMPARE(texts, (QStringList{"Play File(s)\tCtrl+P", "-", "E&dit Tag", "&Grope Edit (Tags)", "-",
+                                 "Rename File(s) Using Tag", "-", "Copy File(s) To", "Move File(s) To",
+                                 "&Remove File(s)\tShift+Del", "-", "Cut\tCtrl+X", "Copy\tCtrl+C", "Paste\tCtrl+V"}));
+    Q_EMIT menu->aboutToShow();
+    QVERIFY(!menu->actions()[3]->isEnabled());   // Grope Edit has no handler
+    QCOMPARE(menu->defaultAction(), menu->actions()[2]);   // DblClickEdit 1: Edit Tag is the bold entry
+    m_settings.dblClickEdit = 0;
+    Q_EMIT menu->aboutToShow();
+    QCOMPARE(menu->defaultAction(), menu->actions()[0]);
 }
 
 QTEST_MAIN(TestMainFrame)

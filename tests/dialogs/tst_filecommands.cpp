@@ -14,7 +14,10 @@
 
 #include <QtTest>
 
+#include <QClipboard>
 #include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QPushButton>
 
 #include <sys/stat.h>
@@ -58,6 +61,7 @@ private Q_SLOTS:
     void removeAsksFirstAndSkipsReadOnly();
     void folderDialogNeedsAFolder();
     void inPlaceEditing();
+    void clipboardAndDrop();
 
 private:
     QString Src(const char *name) const { return m_src.filePath(QString::fromLatin1(name)); }
@@ -241,6 +245,80 @@ void TestFileCommands::inPlaceEditing()
     QTRY_COMPARE(m_view->Editor()->Row(), 2);
     QTest::keyClick(m_view->Editor(), Qt::Key_Escape);
     QVERIFY2(m_prompter.texts.isEmpty(), qPrintable(m_prompter.texts.join(QLatin1Char('|'))));
+}
+
+void TestFileCommands::clipboardAndDrop()
+{
+    // Copy puts a URL list and the file managers' marker on the clipboard.
+    filecommands::FileClipboard clip;
+    m_view->selectRow(0);
+    clip.Copy(*m_view);
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(data && data->hasUrls());
+    QCOMPARE(data->urls(), QList<QUrl>{QUrl::fromLocalFile(Src("a.mp3"))});
+    QCOMPARE(data->data(QStringLiteral("x-special/gnome-copied-files")),
+             QByteArray("copy\n") + QUrl::fromLocalFile(Src("a.mp3")).toEncoded());
+    QVERIFY(filecommands::FileClipboard::CanPaste());
+
+    // Pasted into another folder's list: copied there (asking about the existing a.mp3: Overwrite) and listed.
+    QTemporaryDir settingsDir;
+    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    CRightView other(m_settings, m_state);
+    other.ListFolder(m_dst.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!other.IsWalking() && m_state.scanning.load() == 0, 10000);
+    m_prompter.choices = {0};
+    clip.Paste(other, {}, nullptr);
+    QCOMPARE(ReadFile(Dst("a.mp3")), QByteArray("new a.mp3"));
+    QCOMPARE(other.Model()->rowCount(), 3);
+
+    // What a file manager copied pastes here too: a file list with a file of the wrong type.
+    QVERIFY(WriteFile(m_src.filePath(QStringLiteral("notes.txt")), "x"));
+    auto *foreign = new QMimeData;
+    foreign->setUrls({QUrl::fromLocalFile(m_src.filePath(QStringLiteral("notes.txt"))), QUrl::fromLocalFile(Src("b.mp3"))});
+    QGuiApplication::clipboard()->setMimeData(foreign);
+    m_prompter.texts.clear();
+    m_prompter.choices = {2};   // b.mp3 exists there: Skip
+    clip.Paste(other, {}, nullptr);
+    QCOMPARE(m_prompter.texts.first(), QStringLiteral("File %1 has wrong type. The command is ignored.")
+                                           .arg(m_src.filePath(QStringLiteral("notes.txt"))));
+    QCOMPARE(ReadFile(Dst("b.mp3")), QByteArray("old b.mp3"));
+
+    // Cut and Paste into the same folder does nothing; into another it moves.
+    m_view->clearSelection();
+    m_view->selectRow(2);
+    clip.Cut(*m_view);
+    clip.Paste(*m_view, {}, nullptr);
+    QVERIFY(QFile::exists(Src("c.mp3")));
+    QFile::remove(Dst("c.mp3"));
+    clip.Cut(*m_view);
+    clip.Paste(other, {}, nullptr);
+    QVERIFY(!QFile::exists(Src("c.mp3")));
+    QCOMPARE(ReadFile(Dst("c.mp3")), QByteArray("new c.mp3"));
+
+    // Drops reach the list as events: without Ctrl a move, with Ctrl a copy.
+    QList<bool> copies;
+    connect(&other, &CRightView::FilesDropped, this, [&](const QList<QUrl> &, bool copy) { copies.append(copy); });
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    for (const Qt::KeyboardModifiers mods : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ControlModifier)}) {
+        QMimeData dropped;
+        dropped.setUrls({QUrl::fromLocalFile(Src("b.mp3"))});
+        const QPoint at = other.viewport()->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &dropped, Qt::LeftButton, mods);
+        QApplication::sendEvent(other.viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), mods ? Qt::CopyAction : Qt::MoveAction);
+        QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &dropped, Qt::LeftButton, mods);
+        QApplication::sendEvent(other.viewport(), &drop);
+    }
+    QCOMPARE(copies, (QList<bool>{false, true}));
+
+    // A drop onto a list with no folder (after Scan All) writes nothing anywhere.
+    CRightView noFolder(m_settings, m_state);
+    m_prompter.texts.clear();
+    clip.Drop(noFolder, {QUrl::fromLocalFile(Src("b.mp3"))}, true, {}, nullptr);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY(QFile::exists(Src("b.mp3")));
 }
 
 QTEST_MAIN(TestFileCommands)
