@@ -253,11 +253,29 @@ void FileClipboard::Cut(const CRightView &view)
     m_cutPending = true;
 }
 
-bool FileClipboard::CanPaste()
+namespace {
+
+// The files a clipboard holds: its URL list, or else the file managers' "copied files" list ("copy" or "cut",
+// then one URL a line).
+QList<QUrl> FilesOf(const QMimeData *data)
 {
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    return data && data->hasUrls();
+    if (!data)
+        return {};
+    if (data->hasUrls())
+        return data->urls();
+    QList<QUrl> urls;
+    const QList<QByteArray> lines = data->data(QStringLiteral("x-special/gnome-copied-files")).split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QUrl url = QUrl::fromEncoded(lines[i].trimmed());
+        if (url.isValid() && !url.isEmpty())
+            urls.append(url);
+    }
+    return urls;
 }
+
+} // namespace
+
+bool FileClipboard::CanPaste() { return !FilesOf(QGuiApplication::clipboard()->mimeData()).isEmpty(); }
 
 void FileClipboard::Collect(const CRightView &view, const QList<QUrl> &urls, QWidget *parent)
 {
@@ -278,12 +296,12 @@ void FileClipboard::Paste(CRightView &view, const std::function<void()> &refresh
 {
     if (m_cutPending && (m_cutSourceFolder == view.CurrentFolder() || platform::SameFile(m_cutSourceFolder, view.CurrentFolder())))
         return;   // cut and pasted into the same folder: nothing to do
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    if (!m_cutPending && (!data || !data->hasUrls()))
+    const QList<QUrl> files = FilesOf(QGuiApplication::clipboard()->mimeData());
+    if (!m_cutPending && files.isEmpty())
         return;
     if (!m_cutPending) {
         m_pending.clear();
-        Collect(view, data->urls(), parent);
+        Collect(view, files, parent);
     }
     Process(view, m_cutPending, refresh, parent);
     Clear();
