@@ -185,13 +185,34 @@ void TestMainFrame::enableRulesFollowScanning()
     QVERIFY(!c.IsEnabled(kCmdPrint));
     m_state.scanning = 0;
 
+    // With a selected MP3 row: the list's commands follow the scanning flag as their rules say.
+    frame->RightView()->ListFolder(m_dir.filePath(QStringLiteral("Documents/Music")));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->RightView()->Model()->rowCount() == 2 && m_state.scanning.load() == 0, 10000);
+    frame->RightView()->selectRow(0);
+    const int scanBound[] = {kCmdRemoveFiles, kCmdCopyTo, kCmdMoveTo, kCmdRemoveFromList, kCmdCut, kCmdCopy,
+                             kCmdNormalize, kCmdSelectAll};
+    const int always[] = {kCmdEditTag, kCmdSelectAllRows, kCmdClearSelection, kCmdRename};
+    frame->UpdateIdle();
+    for (const int id : scanBound)
+        QVERIFY2(c.IsEnabled(id), qPrintable(QString::number(id)));
+    m_state.scanning = 1;
+    frame->UpdateIdle();
+    for (const int id : scanBound)
+        QVERIFY2(!c.IsEnabled(id), qPrintable(QString::number(id)));
+    for (const int id : always)
+        QVERIFY2(c.IsEnabled(id), qPrintable(QString::number(id)));
+    QVERIFY(!c.IsEnabled(kCmdGropeEdit));
+    m_state.scanning = 0;
+
     // Add List Mode toggles and shows its check.
     QVERIFY(c.Execute(kCmdAddListMode));
     QCOMPARE(m_state.addListMode.load(), 1);
     QVERIFY(c.Actions(kCmdAddListMode).first()->isChecked());
     QVERIFY(c.Execute(kCmdAddListMode));
     QCOMPARE(m_state.addListMode.load(), 0);
-    QVERIFY(!c.Execute(kCmdEditTag));   // not there yet: greyed, does nothing
+    frame->RightView()->clearSelection();
+    frame->UpdateIdle();
+    QVERIFY(!c.Execute(kCmdEditTag));   // no MP3 row selected: greyed, does nothing
 }
 
 void TestMainFrame::statusPanes()
