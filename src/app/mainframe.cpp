@@ -105,6 +105,7 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
         m_clipboard.Drop(*m_rightView, urls, copy, [this] { m_leftView->Tree()->Refresh(); }, this);
     });
     connect(m_rightView, &CRightView::ContextMenuWanted, this, &CMainFrame::ShowContextMenu);
+    connect(m_rightView, &CRightView::PlayWanted, this, [this] { m_commands.Execute(kCmdPlay); });
     connect(m_rightView, &CRightView::CellEdited, this,
             [this](int row, int column, const QString &text, const QString &before) {
                 filecommands::CommitCellEdit(*m_rightView, row, column, text, before, this);

@@ -382,10 +382,14 @@ void CRightView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     // With Ctrl: edit the cell (a tag cell only on an MP3 row, and only where the column may be edited).
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (!event->modifiers().testFlag(Qt::ControlModifier) || !index.isValid()) {
+    if (!event->modifiers().testFlag(Qt::ControlModifier)) {
+        // Without Ctrl: play the selection, wherever the double-click landed.
         CMultiColumnSortListView::mouseDoubleClickEvent(event);
+        Q_EMIT PlayWanted();
         return;
     }
+    if (!index.isValid())
+        return;
     setFocus();
     if (index.column() == 0) {
         EditCell(index.row(), 0);

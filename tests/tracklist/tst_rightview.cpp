@@ -8,6 +8,7 @@
 #include "testmp3.h"
 
 #include <QtTest>
+#include <QContextMenuEvent>
 #include <QScrollBar>
 #include <QHeaderView>
 
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void stopWalkKeepsRowsAndSorts();
     void newestRowsStayInView();
     void rowKeysNeverScrollSideways();
+    void keyboardContextMenuOpensAtTheCorner();
     void newListingStopsTheRunningOne();
     void destroyingViewDuringWalk();
     void inputIgnoredWhileScanning();
@@ -231,6 +233,23 @@ void TestRightView::rowKeysNeverScrollSideways()
         QCOMPARE(view.currentIndex().column(), 0);
         QCOMPARE(view.horizontalScrollBar()->value(), left);
     }
+}
+
+void TestRightView::keyboardContextMenuOpensAtTheCorner()
+{
+    CRightView view(m_settings, m_state);
+    view.show();
+    QList<QPoint> asked;
+    connect(&view, &CRightView::ContextMenuWanted, this, [&](const QPoint &p) { asked.append(p); });
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(200, 100), QPoint(900, 900));
+    QApplication::sendEvent(view.viewport(), &keyboard);
+    QContextMenuEvent mouse(QContextMenuEvent::Mouse, QPoint(20, 30), QPoint(400, 300));
+    QApplication::sendEvent(view.viewport(), &mouse);
+    QCOMPARE(asked, (QList<QPoint>{view.viewport()->mapToGlobal(QPoint(5, 5)), QPoint(400, 300)}));
+    m_state.scanning = 1;   // while a walk runs the list offers no menu
+    QApplication::sendEvent(view.viewport(), &mouse);
+    QCOMPARE(asked.size(), 2);
+    m_state.scanning = 0;
 }
 
 void TestRightView::newListingStopsTheRunningOne()
