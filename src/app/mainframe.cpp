@@ -6,6 +6,7 @@
 #include "app/aboutbox.h"
 #include "dialogs/filecommands.h"
 #include "library/tracklistmodel.h"
+#include "settings/product.h"
 #include "dialogs/tagcommands.h"
 #include "settings/appsettings.h"
 #include "app/trayicon.h"
@@ -568,7 +569,7 @@ void CMainFrame::OpenHelpFile()
         platform::OpenWithDesktop(QUrl::fromLocalFile(help));
 }
 
-void CMainFrame::OpenHomePage() { platform::OpenWithDesktop(QUrl(QString::fromLatin1(kHomePage))); }
+void CMainFrame::OpenHomePage() { platform::OpenWithDesktop(QUrl(QString::fromLatin1(product::kHomePage) + QLatin1Char('/'))); }
 
 void CMainFrame::ShowAbout()
 {

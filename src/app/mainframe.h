@@ -24,7 +24,6 @@ class CMainFrame : public QMainWindow
 {
     Q_OBJECT
 public:
-    static constexpr const char *kHomePage = "https://kestrine.example.com/tunegrove/";
 
     // `store` is where the settings are saved; `trayAvailable` says whether the desktop shows tray icons.
     CMainFrame(AppSettings &settings, ScanState &state, QSettings &store, bool trayAvailable, QWidget *parent = nullptr);

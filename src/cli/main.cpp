@@ -5,6 +5,7 @@
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
 #include "platform/fileio.h"
+#include "reports/reportwriter.h"
 #include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
@@ -50,6 +51,11 @@ const char kUsage[] =
     "                        $B album, $Y year, $G genre, $F old name, $K track,\n"
     "                        $# counter (from N, 0-999999, across the files), $$ $;\n"
     "                        prints old<TAB>new; never replaces an existing file\n"
+    "  report --format html|xml|m3u|txt [--group path|artist|genre|year] [--tags]\n"
+    "         [-r] [-o FILE] FOLDER...\n"
+    "                        list the folders as list does, sort by the group and\n"
+    "                        write the report to FILE (replaced only when complete)\n"
+    "                        or to standard output\n"
     "  settings              print the stored preferences as Name=value lines\n"
     "\n"
     "Options:\n"
@@ -193,32 +199,17 @@ void PrintRows(const std::vector<TrackRecord> &rows)
     Print(stdout, out);
 }
 
-int List(const CliArguments &args)
+// The rows listing the folders gives (several folders: one list, no file twice), as `list` prints them.
+// Returns 0, or kExitFailed when a folder could not be read (each is named on stderr).
+int CollectRows(const CliArguments &args, std::vector<TrackRecord> &rows)
 {
-    if (args.operands.isEmpty())
-        return UsageError(QStringLiteral("list: no folder given"));
-    std::vector<std::pair<int, bool>> clicks;   // column, Ctrl held
-    if (args.values.contains(QStringLiteral("sort"))) {
-        for (QString name : args.values.value(QStringLiteral("sort")).split(QLatin1Char(','))) {
-            const bool multi = name.startsWith(QLatin1Char('+'));
-            if (multi)
-                name.remove(0, 1);
-            const int column = ColumnFromName(name.trimmed());
-            if (column < 0)
-                return UsageError(QStringLiteral("list: unknown column \"%1\"").arg(name));
-            clicks.emplace_back(column, multi);
-        }
-    }
-
     const std::unique_ptr<QSettings> store = OpenSettings(args);
     AppSettings settings;
     settings.Load(*store);
     ExtensionSet extensions;
     extensions.Build(settings);
 
-    // Several folders behave like add-list mode: one list, no file twice.
     ScanState state;
-    std::vector<TrackRecord> rows;
     FolderWalker walker(state, extensions, [&](TrackRecord &&row) { rows.push_back(std::move(row)); });
     int status = 0;
     walker.SetErrorSink([&](const QString &folder, int error) {
@@ -239,11 +230,75 @@ int List(const CliArguments &args)
         }
         walker.WalkFolder(QDir::cleanPath(QDir::current().absoluteFilePath(folder)), args.switches.contains(QStringLiteral("r")));
     }
+    return status;
+}
 
+int List(const CliArguments &args)
+{
+    if (args.operands.isEmpty())
+        return UsageError(QStringLiteral("list: no folder given"));
+    std::vector<std::pair<int, bool>> clicks;   // column, Ctrl held
+    if (args.values.contains(QStringLiteral("sort"))) {
+        for (QString name : args.values.value(QStringLiteral("sort")).split(QLatin1Char(','))) {
+            const bool multi = name.startsWith(QLatin1Char('+'));
+            if (multi)
+                name.remove(0, 1);
+            const int column = ColumnFromName(name.trimmed());
+            if (column < 0)
+                return UsageError(QStringLiteral("list: unknown column \"%1\"").arg(name));
+            clicks.emplace_back(column, multi);
+        }
+    }
+    std::vector<TrackRecord> rows;
+    const int status = CollectRows(args, rows);
     SortKeys keys;
     for (const auto &[column, multi] : clicks)
         ApplySortPasses(rows, keys.Click(column, multi));
     PrintRows(rows);
+    return status;
+}
+
+int Report(const CliArguments &args)
+{
+    static const QStringList kFormats{QStringLiteral("html"), QStringLiteral("xml"), QStringLiteral("m3u"), QStringLiteral("txt")};
+    static const QStringList kGroups{QStringLiteral("path"), QStringLiteral("artist"), QStringLiteral("genre"), QStringLiteral("year")};
+    const int format = int(kFormats.indexOf(args.values.value(QStringLiteral("format")).toLower()));
+    if (format < 0)
+        return UsageError(QStringLiteral("report: --format must be html, xml, m3u or txt"));
+    const int group = int(kGroups.indexOf(args.values.value(QStringLiteral("group"), QStringLiteral("path")).toLower()));
+    if (group < 0)
+        return UsageError(QStringLiteral("report: --group must be path, artist, genre or year"));
+    if (args.operands.isEmpty())
+        return UsageError(QStringLiteral("report: no folder given"));
+
+    std::vector<TrackRecord> rows;
+    int status = CollectRows(args, rows);
+    // The list is sorted by the group column, ascending, as a header click sorts it.
+    SortKeys keys;
+    keys.SetColumnSortAscending(ReportWriter::GroupColumn(group), false);
+    ApplySortPasses(rows, keys.Click(ReportWriter::GroupColumn(group), false));
+
+    const std::unique_ptr<QSettings> store = OpenSettings(args);
+    AppSettings settings;
+    settings.Load(*store);
+    ReportWriter writer(rows, {});
+    writer.format = format;
+    writer.groupChoice = group;
+    writer.includeTags = args.switches.contains(QStringLiteral("tags"));
+    writer.encoding = settings.encoding;
+    writer.AddHeader();
+    writer.AddRows();
+    writer.AddFooter();
+    const QByteArray bytes = writer.Encode();
+    if (!args.values.contains(QStringLiteral("o"))) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        return status;
+    }
+    const QString output = args.values.value(QStringLiteral("o"));
+    if (const int error = platform::WriteFileAtomically(output, bytes)) {
+        Complain(QStringLiteral("%1: %2").arg(output, platform::ErrorText(error)));
+        return kExitFailed;
+    }
     return status;
 }
 
@@ -347,8 +402,10 @@ int main(int argc, char **argv)
     const QStringList valued{QStringLiteral("settings-file"), QStringLiteral("title"), QStringLiteral("artist"),
                              QStringLiteral("album"), QStringLiteral("year"), QStringLiteral("track"),
                              QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort"),
-                             QStringLiteral("text"), QStringLiteral("pattern"), QStringLiteral("counter")};
-    const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r")};
+                             QStringLiteral("text"), QStringLiteral("pattern"), QStringLiteral("counter"),
+                             QStringLiteral("format"), QStringLiteral("group"), QStringLiteral("o")};
+    const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r"),
+                            QStringLiteral("tags")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -368,9 +425,15 @@ int main(int argc, char **argv)
     static const QStringList kFieldOptions{QStringLiteral("title"), QStringLiteral("artist"), QStringLiteral("album"),
                                            QStringLiteral("year"), QStringLiteral("track"), QStringLiteral("comment"),
                                            QStringLiteral("genre")};
-    if (args.command != QLatin1String("list") &&
-        (args.values.contains(QStringLiteral("sort")) || args.switches.contains(QStringLiteral("r"))))
-        return UsageError(QStringLiteral("-r and --sort belong to the list command"));
+    if (args.command != QLatin1String("list") && args.values.contains(QStringLiteral("sort")))
+        return UsageError(QStringLiteral("--sort belongs to the list command"));
+    if (args.command != QLatin1String("list") && args.command != QLatin1String("report") &&
+        args.switches.contains(QStringLiteral("r")))
+        return UsageError(QStringLiteral("-r belongs to the list and report commands"));
+    if (args.command != QLatin1String("report") &&
+        (args.values.contains(QStringLiteral("format")) || args.values.contains(QStringLiteral("group")) ||
+         args.values.contains(QStringLiteral("o")) || args.switches.contains(QStringLiteral("tags"))))
+        return UsageError(QStringLiteral("--format, --group, --tags and -o belong to the report command"));
     if (args.command != QLatin1String("set")) {
         for (const QString &option : kFieldOptions) {
             if (args.values.contains(option))
@@ -386,6 +449,8 @@ int main(int argc, char **argv)
         return Normalize(args);
     if (args.command == QLatin1String("rename"))
         return Rename(args);
+    if (args.command == QLatin1String("report"))
+        return Report(args);
     if (args.command == QLatin1String("show"))
         return Show(args);
     if (args.command == QLatin1String("set"))

@@ -229,6 +229,46 @@ int CopyContents(int from, int to)
 
 } // namespace
 
+int WriteFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    IgnoreFileSizeSignal();
+    const QByteArray native = EncodeName(path);
+    const SplitPath parts = Split(native);
+    const int folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
+    if (folder < 0)
+        return errno;
+    struct stat existing{};
+    const mode_t mode = ::fstatat(folder, parts.name.constData(), &existing, 0) == 0 ? (existing.st_mode & 07777) : 0644;
+    QByteArray temporary;
+    int out = -1;
+    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+        temporary = TemporaryName();
+        out = ::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out < 0 && errno != EEXIST)
+            break;
+    }
+    if (out < 0) {
+        const int error = errno;
+        ::close(folder);
+        return error;
+    }
+    int result = WriteAllAt(out, bytes.constData(), bytes.size(), 0);
+    if (result == 0 && ::fchmod(out, mode) != 0)
+        result = errno;
+    if (result == 0 && ::fsync(out) != 0)
+        result = errno;
+    if (::close(out) != 0 && result == 0)
+        result = errno;
+    if (result == 0 && ::renameat(folder, temporary.constData(), folder, parts.name.constData()) != 0)
+        result = errno;
+    if (result != 0)
+        ::unlinkat(folder, temporary.constData(), 0);
+    else
+        ::fsync(folder);
+    ::close(folder);
+    return result;
+}
+
 int CopyFileTo(const QString &source, const QString &target, bool overwrite)
 {
     IgnoreFileSizeSignal();

@@ -58,6 +58,11 @@ int RenameNoReplace(const QString &from, const QString &to);
 // folder before it. Returns a file descriptor, or -1 with errno set.
 int OpenPath(const QByteArray &native, int flags, unsigned mode = 0);
 
+// Writes `bytes` as the whole content of `path`: to a temporary file in the same folder, flushed, then renamed over
+// the path, so an earlier file of that name stays as it was until the new one is complete. A new file gets mode
+// 0644, a replaced one keeps its mode.
+int WriteFileAtomically(const QString &path, const QByteArray &bytes);
+
 // Copies a file's bytes, mode and modification time. Without `overwrite` the copy fails with EEXIST when the target
 // exists (nothing is touched). With it, the copy is written under a temporary name in the target folder, flushed,
 // and renamed over the target, so an interrupted or failed copy never destroys the old target or leaves a half

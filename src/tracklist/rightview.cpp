@@ -309,10 +309,10 @@ QMimeData *CRightView::SelectedFilesData() const
         urls.append(url);
         marker += '\n' + url.toEncoded();
     }
-    auto *data = new QMimeData;
-    data->setUrls(urls);
-    data->setData(QStringLiteral("x-special/gnome-copied-files"), marker);
-    return data;
+    auto *files = new QMimeData;
+    files->setUrls(urls);
+    files->setData(QStringLiteral("x-special/gnome-copied-files"), marker);
+    return files;
 }
 
 void CRightView::contextMenuEvent(QContextMenuEvent *event)

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void latin1NamesAreReachable();
     void normalizeTextsAndFiles();
     void renameFromTags();
+    void reportToFileAndStdout();
     void listSaysWhatItCouldNotRead();
 
 private:
@@ -210,6 +211,29 @@ void TestCli::renameFromTags()
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("3 x.mp3"))));
     QCOMPARE(Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("x"), QStringLiteral("--counter"),
                   QStringLiteral("-1"), b}).status, 2);
+}
+
+void TestCli::reportToFileAndStdout()
+{
+    using namespace testmp3;
+    QTemporaryDir dir;
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("b.mp3")), Tag(Frame("TPE1", Latin1Body("Zed"))) + Audio(1)));
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("a.mp3")), Tag(Frame("TPE1", Latin1Body("Amy"))) + Audio(1)));
+    Run r = Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("m3u"), QStringLiteral("--group"),
+                 QStringLiteral("artist"), dir.path()});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QStringLiteral("#EXTM3U\r\n%1\r\n%2\r\n").arg(dir.filePath(QStringLiteral("a.mp3")),
+                                                                     dir.filePath(QStringLiteral("b.mp3"))));
+    const QString out = dir.filePath(QStringLiteral("r.xml"));
+    QCOMPARE(Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("xml"), QStringLiteral("-o"), out,
+                  dir.path()}).status, 0);
+    QVERIFY(ReadFile(out).startsWith("<?xml version=\"1.0\" encoding=\"Windows-1252\"?><Directory_Tree>"));
+    // An output that cannot be written: named on stderr, exit 1.
+    r = Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("-o"),
+             dir.filePath(QStringLiteral("gone/r.txt")), dir.path()});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.err.contains(QLatin1String("gone/r.txt")));
+    QCOMPARE(Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("pdf"), dir.path()}).status, 2);
 }
 
 void TestCli::listSaysWhatItCouldNotRead()

@@ -1,0 +1,289 @@
+#include "reports/reportwriter.h"
+
+#include "platform/names.h"
+#include "settings/product.h"
+
+#include <QHash>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+const QString kTitle = QStringLiteral("List of Mp3 files");
+
+QString ProgramName() { return QString::fromLatin1(product::kProgramName); }
+QString HomePage() { return QString::fromLatin1(product::kHomePage); }
+
+bool IsMp3(const QString &ext) { return ext.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0; }
+
+// The text in `encoding`, each character the encoding cannot hold written as a numeric character reference.
+QByteArray EncodeWithReferences(const QString &text, const QString &encoding)
+{
+    QStringEncoder encoder(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
+    QHash<char32_t, bool> holds;   // per code point: does the encoding round-trip it?
+    QByteArray out;
+    out.reserve(text.size());
+    QString run;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            out += QByteArray(encoder.encode(run));
+        run.clear();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t code = text[i].unicode();
+        qsizetype length = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            length = 2;
+        }
+        const QString one = text.mid(i, length);
+        if (code >= 0x80) {
+            auto found = holds.constFind(code);
+            if (found == holds.constEnd()) {
+                QStringEncoder probe(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
+                const QByteArray bytes = probe.encode(one);
+                QStringDecoder back(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
+                const QString decoded = back.decode(bytes);
+                found = holds.insert(code, !probe.hasError() && decoded == one);
+            }
+            if (!found.value()) {
+                flush();
+                out += "&#" + QByteArray::number(quint32(code)) + ';';
+                i += length - 1;
+                continue;
+            }
+        }
+        run += one;
+        i += length - 1;
+    }
+    flush();
+    return out;
+}
+
+} // namespace
+
+ReportWriter::ReportWriter(const std::vector<TrackRecord> &rows, QList<int> selected)
+    : m_rows(rows), m_selected(std::move(selected))
+{
+}
+
+int ReportWriter::GroupColumn(int groupChoice)
+{
+    switch (groupChoice) {
+    case ByPath: return int(Column::Path);
+    case ByArtist: return int(Column::Artist);
+    case ByGenre: return int(Column::Genre);
+    case ByYear: return int(Column::Year);
+    default: return -1;
+    }
+}
+
+QString ReportWriter::GroupLabel(int groupChoice)
+{
+    switch (groupChoice) {
+    case ByPath: return QStringLiteral("Directory");
+    case ByArtist: return QStringLiteral("Artist");
+    case ByGenre: return QStringLiteral("Genre");
+    case ByYear: return QStringLiteral("Year");
+    default: return QString();
+    }
+}
+
+QString ReportWriter::Escape(const QString &text, bool html)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '"': out += QLatin1String("&quot;"); break;
+        case '&': out += QLatin1String("&amp;"); break;
+        case '<': out += QLatin1String("&lt;"); break;
+        case '>': out += QLatin1String("&gt;"); break;
+        case '\'': out += html ? QLatin1String("&#39;") : QLatin1String("&apos;"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QString ReportWriter::Extension(int format)
+{
+    switch (format) {
+    case Html: return QStringLiteral("html");
+    case Xml: return QStringLiteral("xml");
+    case M3u: return QStringLiteral("m3u");
+    default: return QStringLiteral("txt");
+    }
+}
+
+QString ReportWriter::Filter(int format)
+{
+    switch (format) {
+    case Html: return QStringLiteral("HTML files (*.htm *.html)");
+    case Xml: return QStringLiteral("XML files (*.xml)");
+    case M3u: return QStringLiteral("M3U files (*.m3u)");
+    default: return QStringLiteral("TXT files (*.txt)");
+    }
+}
+
+QString ReportWriter::EffectiveEncoding() const
+{
+    const QStringEncoder probe(encoding.toLatin1().constData());
+    return probe.isValid() ? encoding : QStringLiteral("UTF-8");
+}
+
+QString ReportWriter::TagText(const TrackRecord &row) const
+{
+    QString text;
+    for (int c = int(Column::Title); c < kColumnCount; ++c) {
+        const QString &cell = row.cells[std::size_t(c)];
+        if (!cell.isEmpty() && cell.compare(QLatin1String("Non"), Qt::CaseInsensitive) != 0)
+            text += QLatin1String(" -- ") + cell;
+    }
+    return text;
+}
+
+QString ReportWriter::GroupValue(const TrackRecord &row) const
+{
+    const int column = GroupColumn(groupChoice);
+    const QString value = column >= 0 ? row.cells[std::size_t(column)] : QString();
+    if (format == Html || format == Xml)
+        return Escape(value, format == Html);
+    return value;
+}
+
+void ReportWriter::AddHeader()
+{
+    const QString label = GroupLabel(groupChoice);
+    QString text;
+    switch (format) {
+    case Html:
+        text = QLatin1String("<html>\n<head>\n<title>") + kTitle + QLatin1String("</title>\n") +
+               QLatin1String("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=") + EffectiveEncoding() +
+               QLatin1String("\">\n<style type=\"text/css\"><!-- ") +
+               QLatin1String("h1 { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 14px; color: #0099CC; "
+                             "background-color: #eeeeee} ") +
+               QLatin1String("body {  font-weight: bold; font-family: Verdana, Arial, Helvetica, sans-serif; font-size: "
+                             "12px; color: #000000; margin-top: 40px; margin-bottom: 50px; margin-left: 35px } ") +
+               QLatin1String(".tag {font-style: italic; font-weight: normal}") +
+               QLatin1String("--></style></head>\n<body bgcolor=#ffffff>") + QLatin1String("<h1><font color=#FF3300>") +
+               kTitle + QLatin1String("<br>Generated by ") + ProgramName() +
+               QLatin1String("<br>Group by</font><font color=#33CC33> ") + label + QLatin1String("</font></h1>");
+        break;
+    case Xml:
+        text = QLatin1String("<?xml version=\"1.0\" encoding=\"") + EffectiveEncoding() + QLatin1String("\"?>") +
+               QLatin1Char('<') + label + QLatin1String("_Tree>\n") + QLatin1String("\n<title>") + kTitle +
+               QLatin1String("</title><sign>Generated by ") + ProgramName() + QLatin1String("</sign>\n");
+        break;
+    case M3u:
+        text = QStringLiteral("#EXTM3U\n");
+        break;
+    default:
+        text = kTitle + QLatin1String(". Generated by ") + ProgramName() + QLatin1String("\nGroup by ") + label +
+               QLatin1Char('\n');
+        break;
+    }
+    m_lines.append(ReportLine{text, ReportLine::Heading});
+}
+
+void ReportWriter::AddRows()
+{
+    m_previousGroup.clear();
+    if (onlySelected) {
+        QList<int> rows = m_selected;
+        std::sort(rows.begin(), rows.end());
+        for (const int row : rows)
+            AddRow(row);
+    } else {
+        for (int row = 0; row < int(m_rows.size()); ++row)
+            AddRow(row);
+    }
+}
+
+void ReportWriter::AddRow(int index)
+{
+    const TrackRecord &row = m_rows[std::size_t(index)];
+    const bool tagged = includeTags && IsMp3(row[Column::Ext]);
+    const QString group = GroupValue(row);
+    const bool newGroup = group != m_previousGroup;
+    switch (format) {
+    case Html: {
+        QString text;
+        if (newGroup)
+            text += QLatin1String("<br><br><br><h1>") + group + QLatin1String("</h1>\n");
+        text += Escape(row[Column::Filename], true) + QLatin1Char('.') + Escape(row[Column::Ext], true);
+        if (tagged)
+            text += QLatin1String("&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<span class=tag>") + Escape(TagText(row), true) +
+                    QLatin1String("</span>");
+        text += QLatin1String("<br>\n");
+        m_lines.append(ReportLine{text, ReportLine::Plain});
+        break;
+    }
+    case Xml: {
+        QString text;
+        if (newGroup) {
+            if (m_itemOpen)
+                text += QLatin1String("\n</Item>\n");
+            text += QLatin1String("\n<Item Value=\"") + group + QLatin1String("\">\n");
+            m_itemOpen = true;
+        }
+        text += QLatin1String("<File>\"") + Escape(row[Column::Filename], false) + QLatin1Char('.') +
+                Escape(row[Column::Ext], false) + QLatin1String("\"</File>\n");
+        m_lines.append(ReportLine{text, ReportLine::Plain});
+        break;
+    }
+    case M3u:
+        m_lines.append(ReportLine{RowFullPath(row) + QLatin1Char('\n'), ReportLine::Plain});
+        return;   // a playlist has no groups
+    default: {
+        ReportLine heading{QString(), ReportLine::Plain};
+        if (newGroup)
+            heading = ReportLine{QLatin1String("\n\n===== ") + group + QLatin1String(" =====\n"), ReportLine::GroupHeading};
+        m_lines.append(heading);
+        ReportLine file{row[Column::Filename] + QLatin1Char('.') + row[Column::Ext], ReportLine::Plain};
+        if (tagged) {
+            file.kind = ReportLine::Tagged;
+            file.text += QLatin1String("      ") + TagText(row);
+        }
+        file.text += QLatin1Char('\n');
+        m_lines.append(file);
+        break;
+    }
+    }
+    m_previousGroup = group;
+}
+
+void ReportWriter::AddFooter()
+{
+    switch (format) {
+    case Html:
+        m_lines.append(ReportLine{QLatin1String("<br><br><h1>") + ProgramName() + QLatin1String(" Home Page <a href=") +
+                                      HomePage() + QLatin1String("/>") + HomePage() +
+                                      QLatin1String("</a></h1></body>\n</html>"),
+                                  ReportLine::Plain});
+        break;
+    case Xml:
+        m_lines.append(ReportLine{(m_itemOpen ? QLatin1String("</Item>\n") : QLatin1String("")) + QLatin1String("</") +
+                                      GroupLabel(groupChoice) + QLatin1String("_Tree>\n"),
+                                  ReportLine::Plain});
+        break;
+    case M3u:
+        m_lines.append(ReportLine{QString(), ReportLine::Plain});
+        break;
+    default:
+        m_lines.append(ReportLine{QStringLiteral("\n"), ReportLine::Plain});
+        m_lines.append(ReportLine{ProgramName() + QLatin1Char('\n') + HomePage() + QLatin1String("  "), ReportLine::Plain});
+        break;
+    }
+}
+
+QByteArray ReportWriter::Encode() const
+{
+    QString text;
+    for (const ReportLine &line : m_lines)
+        text += line.text;
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    if (format == Html || format == Xml)
+        return EncodeWithReferences(text, EffectiveEncoding());
+    return platform::EncodeName(text);   // UTF-8, file names that are not UTF-8 as the bytes they are
+}
