@@ -163,6 +163,14 @@ def main():
     print("100k + second copy (200k): %.3f s  (%d rows, %.2f x the time of 100k)" % (t_two, two.count(b"\n"), t_two / t_one))
     print("100k + same folder again:  %.3f s  (%d rows)" % (t_same, same.count(b"\n")))
 
+    # (g) a report costs a sort and a pass over the rows in memory on top of the listing.
+    report = [cli, "report", "--format", "html", "--group", "artist", "--tags", "-r", "--settings-file", settings,
+              "-o", os.path.join(out, "report.html"), c100]
+    t_list, _ = timed(cli_list(c100), args.runs)
+    t_report, _ = timed(report, args.runs)
+    print("\n(g) report of 100k files, median of %d runs" % args.runs)
+    print("list %.3f s, report (html, by artist, with tags) %.3f s: %.2f x the listing" % (t_list, t_report, t_report / t_list))
+
     print("\n(d) sort of 100,000 rows (median of 5), (e) memory, (f) GUI event loop")
     for cmd in ([bench, "sort", "100000"], [bench, "memory", c100], [bench, "gui", c100]):
         result = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
