@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 mode=${1:-run}
 shift || true
 
+# xdg-utils: xdg-mime tells Play and Options which program the desktop opens playlists with.
 build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libtag1-dev
-                libgl-dev zlib1g-dev)
+                libgl-dev zlib1g-dev xdg-utils)
 test_packages=(python3-mutagen util-linux)
 
 packages=("${build_packages[@]}")

@@ -5,6 +5,7 @@
 
 #include "app/aboutbox.h"
 #include "dialogs/filecommands.h"
+#include "dialogs/reportcommands.h"
 #include "library/tracklistmodel.h"
 #include "settings/product.h"
 #include "dialogs/tagcommands.h"
@@ -210,7 +211,10 @@ void CMainFrame::DefineCommands()
     c.Define(kCmdPaste, [this, refresh] { m_clipboard.Paste(*m_rightView, refresh, this); },
              [] { return filecommands::FileClipboard::CanPaste(); });
 
-    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdOptions, kCmdPlay})
+    c.Define(kCmdPlay, [this] { reportcommands::Play(*m_rightView, m_settings, this); },
+             [this] { return m_rightView->HasSelection(); });
+
+    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdOptions})
         c.Define(id, [] {}, never);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})

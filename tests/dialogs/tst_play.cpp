@@ -1,0 +1,141 @@
+// Play: the playlist of the selected rows, then the configured player, the desktop's player for playlists, or
+// the message that there is none. The desktop's associations come from XDG folders made for the test.
+
+#include "dialogs/prompter.h"
+#include "dialogs/reportcommands.h"
+#include "library/scanstate.h"
+#include "library/tracklistmodel.h"
+#include "platform/associations.h"
+#include "res/resources.h"
+#include "settings/appsettings.h"
+#include "tracklist/rightview.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+class FakePrompter : public Prompter
+{
+public:
+    QStringList texts;
+    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) override
+    {
+        texts.append(text);
+        return QMessageBox::Ok;
+    }
+    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
+    {
+        texts.append(text);
+        return -1;
+    }
+};
+
+} // namespace
+
+class TestPlay : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init() { m_prompter.texts.clear(); }
+    void configuredPlayerGetsThePlaylist();
+    void desktopAssociationIsStoredAndUsed();
+    void noPlayerAnywhere();
+
+private:
+    QString WritePlayer(const QString &name);
+    QTemporaryDir m_dir;
+    FakePrompter m_prompter;
+    AppSettings m_settings;
+    ScanState m_state;
+    std::unique_ptr<CRightView> m_view;
+};
+
+void TestPlay::initTestCase()
+{
+    InitGuiResources();
+    Prompter::SetCurrent(&m_prompter);
+    for (const char *sub : {"runtime", "data/applications", "config", "music"})
+        QDir(m_dir.path()).mkpath(QString::fromLatin1(sub));
+    ::chmod(QFile::encodeName(m_dir.filePath(QStringLiteral("runtime"))).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("runtime"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
+    qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");   // the MIME database lives there
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_dir.filePath(QStringLiteral("nowhere"))));
+    for (const char *name : {"c.mp3", "a.mp3", "b.mp3"})
+        QVERIFY(testmp3::WriteFile(m_dir.filePath(QStringLiteral("music/") + QString::fromLatin1(name)), testmp3::Audio(1)));
+    QTemporaryDir settingsDir;
+    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    m_settings.Load(store);
+    m_view = std::make_unique<CRightView>(m_settings, m_state);
+    for (const char *name : {"c.mp3", "a.mp3", "b.mp3"})
+        QVERIFY(m_view->AddFile(m_dir.filePath(QStringLiteral("music/") + QString::fromLatin1(name))));
+}
+
+// A player that notes its argument and the playlist it was given.
+QString TestPlay::WritePlayer(const QString &name)
+{
+    const QString path = m_dir.filePath(name);
+    const QString log = m_dir.filePath(name + QStringLiteral(".log"));
+    testmp3::WriteFile(path, QStringLiteral("#!/bin/sh\ncat \"$1\" > \"%1.tmp\"; echo \"$1\" >> \"%1.tmp\"; mv \"%1.tmp\" \"%1\"\n")
+                                 .arg(log).toUtf8());
+    ::chmod(QFile::encodeName(path).constData(), 0755);
+    return log;
+}
+
+void TestPlay::configuredPlayerGetsThePlaylist()
+{
+    const QString log = WritePlayer(QStringLiteral("my player.sh"));   // a blank in its path
+    m_settings.useDefaultPlayer = 0;
+    m_settings.pathToPlayer = m_dir.filePath(QStringLiteral("my player.sh"));
+    m_view->selectRow(2);
+    m_view->selectionModel()->select(m_view->Model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 10000);
+    const QString playlist = platform::PlaylistPath();
+    QCOMPARE(playlist, m_dir.filePath(QStringLiteral("runtime/temp.m3u")));
+    const QString music = m_dir.filePath(QStringLiteral("music/"));
+    QCOMPARE(QString::fromUtf8(testmp3::ReadFile(log)),
+             QStringLiteral("#EXTM3U\r\n%1c.mp3\r\n%1b.mp3\r\n%2\n").arg(music, playlist));   // list order
+    QVERIFY(m_prompter.texts.isEmpty());
+}
+
+void TestPlay::desktopAssociationIsStoredAndUsed()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+        QSKIP("xdg-mime (xdg-utils) is not installed");
+    const QString log = WritePlayer(QStringLiteral("desktop-player.sh"));
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("data/applications/fakeplayer.desktop")),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Fake\nExec=env A=1 \"%1\" %U\n")
+                           .arg(m_dir.filePath(QStringLiteral("desktop-player.sh")))
+                           .toUtf8());
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("config/mimeapps.list")),
+                       "[Default Applications]\naudio/x-mpegurl=fakeplayer.desktop\n");
+    m_settings.useDefaultPlayer = 1;
+    m_settings.pathToPlayer = QStringLiteral("/usr/bin/old-player");
+    m_view->selectRow(1);
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QCOMPARE(m_settings.pathToPlayer, m_dir.filePath(QStringLiteral("desktop-player.sh")));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 10000);
+    QVERIFY(testmp3::ReadFile(log).contains("a.mp3"));
+    QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
+}
+
+void TestPlay::noPlayerAnywhere()
+{
+    if (!platform::ProgramForFile(QStringLiteral("temp.m3u")).isEmpty())
+        QSKIP("this machine's desktop has a player for playlists");
+    m_settings.useDefaultPlayer = 1;
+    m_view->selectRow(0);
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QCOMPARE(m_settings.pathToPlayer, QString());
+    QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Failed to found Default Player.")});
+}
+
+QTEST_MAIN(TestPlay)
+#include "tst_play.moc"
