@@ -214,7 +214,9 @@ void CMainFrame::DefineCommands()
     c.Define(kCmdPlay, [this] { reportcommands::Play(*m_rightView, m_settings, this); },
              [this] { return m_rightView->HasSelection(); });
 
-    for (const int id : {kCmdSaveReport, kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdOptions})
+    c.Define(kCmdSaveReport, [this] { reportcommands::CreateReport(*m_rightView, m_settings, this); });
+
+    for (const int id : {kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdOptions})
         c.Define(id, [] {}, never);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})

@@ -1,6 +1,7 @@
 #include "dialogs/reportcommands.h"
 
 #include "dialogs/prompter.h"
+#include "dialogs/reportoptionsdlg.h"
 #include "library/tracklistmodel.h"
 #include "platform/associations.h"
 #include "platform/desktop.h"
@@ -10,6 +11,7 @@
 #include "tracklist/rightview.h"
 
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -50,6 +52,54 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
     if (platform::ProgramForFile(QFileInfo(playlist).fileName()).isEmpty() ||
         !platform::OpenWithDesktop(QUrl::fromLocalFile(playlist)))
         Prompter::Current().Tell(parent, tr("Failed to found Default Player."));
+}
+
+bool WriteReport(CRightView &view, const AppSettings &settings, int format, int group, bool tags, bool onlySelected,
+                 const QString &path, QWidget *parent)
+{
+    // The list is sorted by the group column, ascending, as a header click would: visible afterwards.
+    const int column = ReportWriter::GroupColumn(group);
+    view.SetColumnSortAscending(column, false);
+    view.SortColumn(column, false);
+    ReportWriter writer(view.Model()->Rows(), view.SelectedRows());
+    writer.format = format;
+    writer.groupChoice = group;
+    writer.includeTags = tags;
+    writer.onlySelected = onlySelected;
+    writer.encoding = settings.encoding;
+    writer.AddHeader();
+    writer.AddRows();
+    writer.AddFooter();
+    if (const int error = platform::WriteFileAtomically(path, writer.Encode())) {
+        Prompter::Current().Tell(parent, tr("File %1 open error!").arg(path) + QStringLiteral("\n\n") +
+                                             platform::ErrorText(error));
+        return false;
+    }
+    return true;
+}
+
+void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent,
+                  const std::function<QString(int format)> &askPath)
+{
+    CReportOptionsDlg options(parent);
+    if (options.exec() != QDialog::Accepted)
+        return;
+    const int format = options.Format();
+    QString path;
+    if (askPath) {
+        path = askPath(format);
+    } else {
+        const QString extension = ReportWriter::Extension(format);
+        QFileDialog dialog(parent, QString(), QStringLiteral("List_of_mp3.%1").arg(extension),
+                           ReportWriter::Filter(format));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(extension);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().front();
+    }
+    if (path.isEmpty())
+        return;   // nothing sorted, nothing built
+    WriteReport(view, settings, format, options.GroupChoice(), options.IncludeTags(), options.OnlySelected(), path, parent);
 }
 
 } // namespace reportcommands

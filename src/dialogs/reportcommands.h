@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
+
 class AppSettings;
 class CRightView;
 class QWidget;
@@ -9,5 +13,14 @@ class QWidget;
 namespace reportcommands {
 
 void Play(CRightView &view, AppSettings &settings, QWidget *parent);
+
+// Save As (Create Report): the report options, then the Save As dialog, then the list sorted by the group and
+// the report written (replacing a file of that name only once it is complete). Cancel at either step changes
+// nothing. `askPath` shows the Save As dialog (tests answer it); it returns an empty path on Cancel.
+void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent,
+                  const std::function<QString(int format)> &askPath = {});
+// The report of the list as it stands, for given choices (after the dialogs).
+bool WriteReport(CRightView &view, const AppSettings &settings, int format, int group, bool tags, bool onlySelected,
+                 const QString &path, QWidget *parent);
 
 } // namespace reportcommands

@@ -1,0 +1,129 @@
+// Save As (Create Report): the options dialog's rule, Cancel changing nothing, the list sorted by the group, and a
+// target that cannot be written.
+
+#include "dialogs/prompter.h"
+#include "dialogs/reportcommands.h"
+#include "dialogs/reportoptionsdlg.h"
+#include "library/scanstate.h"
+#include "library/tracklistmodel.h"
+#include "res/resources.h"
+#include "settings/appsettings.h"
+#include "tracklist/rightview.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+
+namespace {
+
+class FakePrompter : public Prompter
+{
+public:
+    QStringList texts;
+    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) override
+    {
+        texts.append(text);
+        return QMessageBox::Ok;
+    }
+    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
+    {
+        texts.append(text);
+        return -1;
+    }
+};
+
+QStringList Artists(const CRightView &view)
+{
+    QStringList out;
+    for (const TrackRecord &r : view.Model()->Rows())
+        out << r[Column::Artist];
+    return out;
+}
+
+} // namespace
+
+class TestReportCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void tagsBoxFollowsTheFormat();
+    void cancelChangesNothingAndOkSortsAndWrites();
+};
+
+void TestReportCommands::tagsBoxFollowsTheFormat()
+{
+    CReportOptionsDlg dialog;
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Report Options "));
+    QCOMPARE(dialog.Format(), 0);
+    QCOMPARE(dialog.GroupChoice(), 0);
+    dialog.TagsBox()->setChecked(true);
+    dialog.Formats()->button(1)->click();   // XML
+    QVERIFY(!dialog.TagsBox()->isEnabled());
+    QVERIFY(dialog.TagsBox()->isChecked());
+    dialog.Formats()->button(3)->click();   // TXT
+    QVERIFY(dialog.TagsBox()->isEnabled());
+    QVERIFY(dialog.TagsBox()->isChecked());
+    CReportOptionsDlg printing(nullptr, true);
+    QCOMPARE(printing.windowTitle(), QStringLiteral("Report Options (Printing)"));
+    QCOMPARE(printing.Format(), 3);   // printing lays the report out as text
+}
+
+void TestReportCommands::cancelChangesNothingAndOkSortsAndWrites()
+{
+    InitGuiResources();
+    FakePrompter prompter;
+    Prompter::SetCurrent(&prompter);
+    QTemporaryDir dir;
+    const char *artists[] = {"Zed", "Amy", "Moe"};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("%1.mp3").arg(i)),
+                                   testmp3::Tag(testmp3::Frame("TPE1", testmp3::Latin1Body(QString::fromLatin1(artists[i])))) +
+                                       testmp3::Audio(1)));
+    QTemporaryDir settingsDir;
+    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
+    AppSettings settings;
+    settings.Load(store);
+    ScanState state;
+    CRightView view(settings, state);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(view.AddFile(dir.filePath(QStringLiteral("%1.mp3").arg(i))));
+
+    // Options OK (Artist grouping), then Cancel in Save As: nothing sorted, nothing written.
+    auto acceptOptions = [] {
+        QTimer::singleShot(0, [] {
+            auto *options = qobject_cast<CReportOptionsDlg *>(QApplication::activeModalWidget());
+            if (!options)
+                return;
+            options->Groups()->button(1)->click();
+            options->accept();
+        });
+    };
+    acceptOptions();
+    reportcommands::CreateReport(view, settings, nullptr, [](int) { return QString(); });
+    QCOMPARE(Artists(view), (QStringList{"Zed", "Amy", "Moe"}));
+
+    // OK at both steps: the list is sorted by artist and the report written.
+    const QString path = dir.filePath(QStringLiteral("List_of_mp3.html"));
+    int askedFormat = -1;
+    acceptOptions();
+    reportcommands::CreateReport(view, settings, nullptr, [&](int format) {
+        askedFormat = format;
+        return path;
+    });
+    QCOMPARE(askedFormat, 0);
+    QCOMPARE(Artists(view), (QStringList{"Amy", "Moe", "Zed"}));
+    QVERIFY(testmp3::ReadFile(path).contains("<h1>Amy</h1>"));
+
+    // A target that cannot be written: the Part's message with the path; an earlier report stays as it was.
+    QVERIFY(!reportcommands::WriteReport(view, settings, 3, 0, false, false, dir.filePath(QStringLiteral("gone/r.txt")), nullptr));
+    QCOMPARE(prompter.texts.size(), 1);
+    QVERIFY(prompter.texts[0].startsWith(QStringLiteral("File %1 open error!").arg(dir.filePath(QStringLiteral("gone/r.txt")))));
+    Prompter::SetCurrent(nullptr);
+}
+
+QTEST_MAIN(TestReportCommands)
+#include "tst_reportcommands.moc"
