@@ -10,7 +10,8 @@ shift || true
 # xdg-utils: xdg-mime tells Play and Options which program the desktop opens playlists with.
 build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libtag1-dev
                 libgl-dev zlib1g-dev xdg-utils)
-test_packages=(python3-mutagen util-linux)
+# poppler-utils: the printing tests read their PDF back with pdfinfo and pdftotext.
+test_packages=(python3-mutagen util-linux poppler-utils)
 
 packages=("${build_packages[@]}")
 [ "$mode" = test ] && packages+=("${test_packages[@]}")

@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QProgressBar>
 #include <QSettings>
 #include <QSplitter>
@@ -216,7 +217,13 @@ void CMainFrame::DefineCommands()
 
     c.Define(kCmdSaveReport, [this] { reportcommands::CreateReport(*m_rightView, m_settings, this); });
 
-    for (const int id : {kCmdPrint, kCmdPrintPreview, kCmdPrintSetup, kCmdOptions})
+    auto idleForPrint = [this] { return m_state.scanning.load() == 0; };
+    c.Define(kCmdPrint, [this] { reportcommands::Print(*m_rightView, m_settings, Printer(), this); }, idleForPrint);
+    c.Define(kCmdPrintPreview, [this] { reportcommands::PrintPreview(*m_rightView, m_settings, Printer(), this); },
+             idleForPrint);
+    c.Define(kCmdPrintSetup, [this] { reportcommands::PrintSetup(Printer(), this); });
+
+    for (const int id : {kCmdOptions})
         c.Define(id, [] {}, never);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})
@@ -539,6 +546,13 @@ void CMainFrame::closeEvent(QCloseEvent *event)
     }
     event->ignore();
     Quit(false);
+}
+
+QPrinter &CMainFrame::Printer()
+{
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
 }
 
 void CMainFrame::ShowContextMenu(const QPoint &globalPos) { m_contextMenu->popup(globalPos); }

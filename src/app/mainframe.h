@@ -6,6 +6,10 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <memory>
+
+class QPrinter;
+
 class AppSettings;
 class CLeftView;
 class CTrayIcon;
@@ -70,6 +74,7 @@ private:
     void UpdateStatusPanes();
     void StopScan();
     void ShowContextMenu(const QPoint &globalPos);
+    QPrinter &Printer();   // made on first use: finding the printers takes a moment
     void EnableTree();
     void ClearSelection();
     void OpenHelpFile();
@@ -100,6 +105,7 @@ private:
     bool m_ctrlHeld = false;
     filecommands::FileClipboard m_clipboard;
     QMenu *m_contextMenu = nullptr;   // the list's context menu
+    std::unique_ptr<QPrinter> m_printer;
     QString m_prompt;   // the command prompt shown in pane 0 while a menu entry or button is hovered
     bool m_listActive = true;   // the pane commands go to first: the list, or the tree
     bool m_quitting = false;

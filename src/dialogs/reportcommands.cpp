@@ -2,6 +2,7 @@
 
 #include "dialogs/prompter.h"
 #include "dialogs/reportoptionsdlg.h"
+#include "dialogs/reportprinter.h"
 #include "library/tracklistmodel.h"
 #include "platform/associations.h"
 #include "platform/desktop.h"
@@ -11,7 +12,14 @@
 #include "tracklist/rightview.h"
 
 #include <QCoreApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QAbstractButton>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -76,6 +84,59 @@ bool WriteReport(CRightView &view, const AppSettings &settings, int format, int 
         return false;
     }
     return true;
+}
+
+QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions)
+{
+    CReportOptionsDlg options(parent, true);
+    if (askOptions && options.exec() != QDialog::Accepted) {
+        // Cancel still prints, with the choices the dialog opened with.
+        options.Groups()->button(ReportWriter::ByPath)->setChecked(true);
+        options.TagsBox()->setChecked(false);
+        options.SelectedBox()->setChecked(false);
+    }
+    const int column = ReportWriter::GroupColumn(options.GroupChoice());
+    view.SetColumnSortAscending(column, false);
+    view.SortColumn(column, false);
+    ReportWriter writer(view.Model()->Rows(), view.SelectedRows());
+    writer.format = ReportWriter::Txt;
+    writer.groupChoice = options.GroupChoice();
+    writer.includeTags = options.IncludeTags();
+    writer.onlySelected = options.OnlySelected();
+    writer.encoding = settings.encoding;
+    writer.AddHeader();
+    writer.AddRows();
+    writer.AddFooter();
+    return writer.Lines();
+}
+
+void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)
+{
+    QPrintDialog dialog(&printer, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QList<ReportLine> lines = PrintLines(view, settings, parent);
+    ReportPrinter layout(printer);
+    layout.Prepare(lines);
+    layout.Print();
+}
+
+void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)
+{
+    const QList<ReportLine> lines = PrintLines(view, settings, parent);
+    QPrintPreviewDialog preview(&printer, parent);
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&lines](QPrinter *target) {
+        ReportPrinter layout(*target);
+        layout.Prepare(lines);
+        layout.Print();
+    });
+    preview.exec();
+}
+
+void PrintSetup(QPrinter &printer, QWidget *parent)
+{
+    QPageSetupDialog dialog(&printer, parent);
+    dialog.exec();
 }
 
 void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent,

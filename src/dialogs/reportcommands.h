@@ -4,7 +4,10 @@
 
 #include <functional>
 
+#include "reports/reportwriter.h"
+
 class AppSettings;
+class QPrinter;
 class CRightView;
 class QWidget;
 
@@ -19,6 +22,14 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent);
 // nothing. `askPath` shows the Save As dialog (tests answer it); it returns an empty path on Cancel.
 void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent,
                   const std::function<QString(int format)> &askPath = {});
+// The lines a printout shows: the print options ("Report Options (Printing)"; Cancel still prints, grouped by
+// Path, without tags, all rows), the grouping sort, the text report. `askOptions` false takes those defaults.
+QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions = true);
+// Print (the system's print dialog first), Print Preview and Print Setup on the program's printer.
+void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent);
+void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent);
+void PrintSetup(QPrinter &printer, QWidget *parent);
+
 // The report of the list as it stands, for given choices (after the dialogs).
 bool WriteReport(CRightView &view, const AppSettings &settings, int format, int group, bool tags, bool onlySelected,
                  const QString &path, QWidget *parent);

@@ -1,0 +1,94 @@
+#include "dialogs/reportprinter.h"
+
+#include <QFontMetrics>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrinter>
+
+namespace {
+
+constexpr int kTop = 100;
+constexpr int kLeft = 250;
+constexpr int kBoxHeight = 1000;
+constexpr double kScale = 1.5;   // font heights of the layout, in tenths of a millimetre per base unit
+
+} // namespace
+
+ReportPrinter::ReportPrinter(QPrinter &printer) : m_printer(printer)
+{
+    m_printer.setResolution(254);
+}
+
+QFont ReportPrinter::FontFor(int kind)
+{
+    QFont font(QStringLiteral("Arial"));
+    switch (kind) {
+    case ReportLine::Heading:
+        font.setBold(true);
+        font.setPixelSize(int(kScale * 16));
+        break;
+    case ReportLine::GroupHeading:
+        font.setBold(true);
+        font.setPixelSize(int(kScale * 14));
+        break;
+    case ReportLine::Tagged:
+        font.setPixelSize(int(kScale * 12));
+        break;
+    default:
+        font.setPixelSize(int(kScale * 14));
+        break;
+    }
+    return font;
+}
+
+int ReportPrinter::Prepare(const QList<ReportLine> &lines)
+{
+    const int paperWidthMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).width());
+    const int paperHeightMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).height());
+    m_right = kLeft + 10 * paperWidthMm;
+    // A page shows the printable part of the paper: the slice each page draws is that high.
+    m_pageHeight = std::max(1, m_printer.pageLayout().paintRectPixels(m_printer.resolution()).height());
+    m_placed.clear();
+    // One rule for measuring and drawing: an empty line is as high as a line of its font.
+    int y = kTop;
+    for (const ReportLine &line : lines) {
+        QString text = line.text;
+        if (!text.isEmpty())
+            text.chop(1);   // the trailing line break (the TXT footer loses its last blank instead)
+        const QFontMetrics metrics(FontFor(line.kind), &m_printer);
+        const int height = text.isEmpty() ? metrics.height()
+                                          : metrics.boundingRect(QRect(kLeft, y, m_right - kLeft, kBoxHeight),
+                                                                 Qt::AlignLeft | Qt::AlignTop, text).height();
+        // A line that would cross the bottom of a page starts the next one instead.
+        if (y % m_pageHeight + height > m_pageHeight && height <= m_pageHeight)
+            y += m_pageHeight - y % m_pageHeight;
+        m_placed.append(Placed{text, line.kind, y, height});
+        y += height;
+    }
+    // The paper's height gives the page count, but the printable part is shorter than the paper: count at least
+    // the pages the lines need, so none is lost after the last counted page.
+    m_pages = std::max(y / std::max(1, paperHeightMm) / 10 + 1, (y + m_pageHeight - 1) / m_pageHeight);
+    return m_pages;
+}
+
+void ReportPrinter::Print()
+{
+    QPainter painter(&m_printer);
+    if (!painter.isActive())
+        return;
+    for (int page = 0; page < m_pages; ++page) {
+        if (page > 0)
+            m_printer.newPage();
+        const int offset = page * m_pageHeight;
+        painter.save();
+        painter.translate(0, -offset);
+        // Only the lines that start on this page are drawn, each whole: a line is never cut in two at a page edge.
+        for (const Placed &line : m_placed) {
+            if (line.top < offset || line.top >= offset + m_pageHeight)
+                continue;
+            painter.setFont(FontFor(line.kind));
+            painter.drawText(QRect(kLeft, line.top, m_right - kLeft, kBoxHeight), Qt::AlignLeft | Qt::AlignTop, line.text);
+        }
+        painter.restore();
+    }
+}
