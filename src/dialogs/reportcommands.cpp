@@ -11,7 +11,10 @@
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+
+#include <memory>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -28,6 +31,13 @@ namespace reportcommands {
 namespace {
 
 QString tr(const char *text) { return QCoreApplication::translate("reportcommands", text); }
+
+// The wait cursor while a big list is sorted and its report built.
+struct WaitCursor
+{
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
 
 } // namespace
 
@@ -66,6 +76,7 @@ bool WriteReport(CRightView &view, const AppSettings &settings, int format, int 
                  const QString &path, QWidget *parent)
 {
     // The list is sorted by the group column, ascending, as a header click would: visible afterwards.
+    std::unique_ptr<WaitCursor> wait = std::make_unique<WaitCursor>();
     const int column = ReportWriter::GroupColumn(group);
     view.SetColumnSortAscending(column, false);
     view.SortColumn(column, false);
@@ -78,7 +89,9 @@ bool WriteReport(CRightView &view, const AppSettings &settings, int format, int 
     writer.AddHeader();
     writer.AddRows();
     writer.AddFooter();
-    if (const int error = platform::WriteFileAtomically(path, writer.Encode())) {
+    const int error = platform::WriteFileAtomically(path, writer.Encode());
+    wait.reset();
+    if (error != 0) {
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(path) + QStringLiteral("\n\n") +
                                              platform::ErrorText(error));
         return false;
@@ -95,6 +108,7 @@ QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWid
         options.TagsBox()->setChecked(false);
         options.SelectedBox()->setChecked(false);
     }
+    const WaitCursor wait;
     const int column = ReportWriter::GroupColumn(options.GroupChoice());
     view.SetColumnSortAscending(column, false);
     view.SortColumn(column, false);
