@@ -2,7 +2,6 @@
 
 #include "dialogs/filecommands.h"
 #include "dialogs/folderdlg.h"
-#include "dialogs/prompter.h"
 #include "library/scanstate.h"
 #include "library/tracklistmodel.h"
 #include "res/resources.h"
@@ -10,6 +9,7 @@
 #include "tags/tagfile.h"
 #include "tracklist/rightview.h"
 #include "tree/foldertreectrl.h"
+#include "fakeprompter.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -25,29 +25,6 @@
 using testmp3::ReadFile;
 using testmp3::WriteFile;
 
-namespace {
-
-class FakePrompter : public Prompter
-{
-public:
-    QStringList texts;
-    QList<int> choices;                                   // -1 (closed) when none is queued
-    QMessageBox::StandardButton answer = QMessageBox::Yes;
-
-    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
-                                    QMessageBox::Icon) override
-    {
-        texts.append(text);
-        return answer;
-    }
-    int Choose(QWidget *, const QString &caption, const QString &, const QString &, const QStringList &) override
-    {
-        texts.append(caption);
-        return choices.isEmpty() ? -1 : choices.takeFirst();
-    }
-};
-
-} // namespace
 
 class TestFileCommands : public QObject
 {

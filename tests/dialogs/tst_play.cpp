@@ -1,7 +1,6 @@
 // Play: the playlist of the selected rows, then the configured player, the desktop's player for playlists, or
 // the message that there is none. The desktop's associations come from XDG folders made for the test.
 
-#include "dialogs/prompter.h"
 #include "dialogs/reportcommands.h"
 #include "library/scanstate.h"
 #include "library/tracklistmodel.h"
@@ -9,32 +8,13 @@
 #include "res/resources.h"
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
+#include "fakeprompter.h"
 #include "testmp3.h"
 
 #include <QtTest>
 
 #include <sys/stat.h>
 
-namespace {
-
-class FakePrompter : public Prompter
-{
-public:
-    QStringList texts;
-    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
-                                    QMessageBox::Icon) override
-    {
-        texts.append(text);
-        return QMessageBox::Ok;
-    }
-    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
-    {
-        texts.append(text);
-        return -1;
-    }
-};
-
-} // namespace
 
 class TestPlay : public QObject
 {

@@ -1,7 +1,6 @@
 // Renaming files from their tags: the pattern codes, the pattern history, and renames that never replace a file.
 
 #include "dialogs/filecommands.h"
-#include "dialogs/prompter.h"
 #include "dialogs/tag2filenamedlg.h"
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
@@ -10,6 +9,7 @@
 #include "res/resources.h"
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
+#include "fakeprompter.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -21,22 +21,6 @@ using namespace testmp3;
 
 namespace {
 
-class FakePrompter : public Prompter
-{
-public:
-    QStringList texts;
-    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
-                                    QMessageBox::Icon) override
-    {
-        texts.append(text);
-        return QMessageBox::Ok;
-    }
-    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
-    {
-        texts.append(text);
-        return -1;
-    }
-};
 
 TrackRecord Cells(const QString &artist, const QString &title, const QString &track = QString())
 {

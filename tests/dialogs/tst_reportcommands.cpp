@@ -1,7 +1,6 @@
 // Save As (Create Report): the options dialog's rule, Cancel changing nothing, the list sorted by the group, and a
 // target that cannot be written.
 
-#include "dialogs/prompter.h"
 #include "dialogs/reportcommands.h"
 #include "dialogs/reportoptionsdlg.h"
 #include "library/scanstate.h"
@@ -9,6 +8,7 @@
 #include "res/resources.h"
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
+#include "fakeprompter.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -19,22 +19,6 @@
 
 namespace {
 
-class FakePrompter : public Prompter
-{
-public:
-    QStringList texts;
-    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
-                                    QMessageBox::Icon) override
-    {
-        texts.append(text);
-        return QMessageBox::Ok;
-    }
-    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
-    {
-        texts.append(text);
-        return -1;
-    }
-};
 
 QStringList Artists(const CRightView &view)
 {

@@ -1,7 +1,6 @@
 // The tag dialog, the group edit and the batch commands, answered through the prompt interface.
 
 #include "dialogs/gropeeditdlg.h"
-#include "dialogs/prompter.h"
 #include "dialogs/tagcommands.h"
 #include "dialogs/tageditdlg.h"
 #include "library/scanstate.h"
@@ -11,6 +10,7 @@
 #include "tags/genretable.h"
 #include "tags/tagfile.h"
 #include "tracklist/rightview.h"
+#include "fakeprompter.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -23,25 +23,6 @@ using namespace testmp3;
 
 namespace {
 
-// Answers every question with the next queued answer (Yes when none is queued) and keeps the texts.
-class FakePrompter : public Prompter
-{
-public:
-    QStringList texts;
-    QList<QMessageBox::StandardButton> answers;
-
-    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
-                                    QMessageBox::Icon) override
-    {
-        texts.append(text);
-        return answers.isEmpty() ? QMessageBox::Yes : answers.takeFirst();
-    }
-    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
-    {
-        texts.append(text);
-        return -1;
-    }
-};
 
 AppSettings DefaultSettings()
 {
