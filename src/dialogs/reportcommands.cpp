@@ -47,12 +47,8 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
     if (rows.isEmpty())
         return;
     ReportWriter writer(view.Model()->Rows(), rows);
-    writer.format = ReportWriter::M3u;
-    writer.onlySelected = true;
-    writer.AddHeader();
-    writer.AddRows();
     const QString playlist = platform::PlaylistPath();
-    if (platform::WriteFileAtomically(playlist, writer.Encode()) != 0) {
+    if (writer.WritePlaylist(playlist) != 0) {
         // A player started now would play an old playlist: stop here.
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(playlist));
         return;
@@ -101,7 +97,7 @@ bool WriteReport(CRightView &view, const AppSettings &settings, int format, int 
 
 QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions)
 {
-    CReportOptionsDlg options(parent, true);
+    CPrintOptionsDlg options(parent);
     if (askOptions && options.exec() != QDialog::Accepted) {
         // Cancel still prints, with the choices the dialog opened with.
         options.Groups()->button(ReportWriter::ByPath)->setChecked(true);
@@ -134,6 +130,7 @@ void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWi
     layout.Prepare(lines);
     layout.Print();
 }
+
 
 void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)
 {

@@ -30,3 +30,12 @@ private:
     QCheckBox *m_tags;
     QCheckBox *m_selected;
 };
+
+// "Report Options (Printing)": grouping, "Include Tag Information" and "Only Selected"; printing goes on whichever
+// button closes it.
+class CPrintOptionsDlg : public CReportOptionsDlg
+{
+    Q_OBJECT
+public:
+    explicit CPrintOptionsDlg(QWidget *parent = nullptr) : CReportOptionsDlg(parent, true) {}
+};

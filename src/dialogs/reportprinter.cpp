@@ -43,8 +43,17 @@ QFont ReportPrinter::FontFor(int kind)
 
 int ReportPrinter::Prepare(const QList<ReportLine> &lines)
 {
-    const int paperWidthMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).width());
     const int paperHeightMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).height());
+    const int y = Measure(lines);
+    // The paper's height gives the page count, but the printable part is shorter than the paper: count at least
+    // the pages the lines need, so none is lost after the last counted page.
+    m_pages = std::max(y / std::max(1, paperHeightMm) / 10 + 1, (y + m_pageHeight - 1) / m_pageHeight);
+    return m_pages;
+}
+
+int ReportPrinter::Measure(const QList<ReportLine> &lines)
+{
+    const int paperWidthMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).width());
     m_right = kLeft + 10 * paperWidthMm;
     // A page shows the printable part of the paper: the slice each page draws is that high.
     m_pageHeight = std::max(1, m_printer.pageLayout().paintRectPixels(m_printer.resolution()).height());
@@ -65,10 +74,22 @@ int ReportPrinter::Prepare(const QList<ReportLine> &lines)
         m_placed.append(Placed{text, line.kind, y, height});
         y += height;
     }
-    // The paper's height gives the page count, but the printable part is shorter than the paper: count at least
-    // the pages the lines need, so none is lost after the last counted page.
-    m_pages = std::max(y / std::max(1, paperHeightMm) / 10 + 1, (y + m_pageHeight - 1) / m_pageHeight);
-    return m_pages;
+    return y;
+}
+
+void ReportPrinter::Draw(QPainter &painter, int page) const
+{
+    const int offset = page * m_pageHeight;
+    painter.save();
+    painter.translate(0, -offset);
+    // Only the lines that start on this page are drawn, each whole: a line is never cut in two at a page edge.
+    for (const Placed &line : m_placed) {
+        if (line.top < offset || line.top >= offset + m_pageHeight)
+            continue;
+        painter.setFont(FontFor(line.kind));
+        painter.drawText(QRect(kLeft, line.top, m_right - kLeft, kBoxHeight), Qt::AlignLeft | Qt::AlignTop, line.text);
+    }
+    painter.restore();
 }
 
 void ReportPrinter::Print()
@@ -79,16 +100,6 @@ void ReportPrinter::Print()
     for (int page = 0; page < m_pages; ++page) {
         if (page > 0)
             m_printer.newPage();
-        const int offset = page * m_pageHeight;
-        painter.save();
-        painter.translate(0, -offset);
-        // Only the lines that start on this page are drawn, each whole: a line is never cut in two at a page edge.
-        for (const Placed &line : m_placed) {
-            if (line.top < offset || line.top >= offset + m_pageHeight)
-                continue;
-            painter.setFont(FontFor(line.kind));
-            painter.drawText(QRect(kLeft, line.top, m_right - kLeft, kBoxHeight), Qt::AlignLeft | Qt::AlignTop, line.text);
-        }
-        painter.restore();
+        Draw(painter, page);
     }
 }

@@ -16,8 +16,13 @@ class ReportPrinter
 public:
     explicit ReportPrinter(QPrinter &printer);
 
-    // Measures the lines; returns the page count (total height ÷ paper height in millimetres ÷ 10 + 1).
+    // Measures the lines; returns the page count (total height ÷ paper height in millimetres ÷ 10 + 1, and at
+    // least the pages the lines need).
     int Prepare(const QList<ReportLine> &lines);
+    // Places the lines from the top; returns the total height.
+    int Measure(const QList<ReportLine> &lines);
+    // Draws the lines of one page (0-based), shifted onto the paper.
+    void Draw(QPainter &painter, int page) const;
     // Paints every page onto the printer (a PDF, the preview or paper).
     void Print();
     int PageCount() const { return m_pages; }

@@ -1,5 +1,6 @@
 #include "reports/reportwriter.h"
 
+#include "platform/fileio.h"
 #include "platform/names.h"
 #include "settings/product.h"
 
@@ -275,6 +276,15 @@ void ReportWriter::AddFooter()
         m_lines.append(ReportLine{ProgramName() + QLatin1Char('\n') + HomePage() + QLatin1String("  "), ReportLine::Plain});
         break;
     }
+}
+
+int ReportWriter::WritePlaylist(const QString &path)
+{
+    format = M3u;
+    onlySelected = true;
+    AddHeader();
+    AddRows();
+    return platform::WriteFileAtomically(path, Encode());
 }
 
 QByteArray ReportWriter::Encode() const

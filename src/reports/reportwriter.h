@@ -46,6 +46,9 @@ public:
     void AddFooter();
     const QList<ReportLine> &Lines() const { return m_lines; }
 
+    // The selected rows as an M3U playlist written to `path` (no groups, no sorting, no footer); 0 or an errno.
+    int WritePlaylist(const QString &path);
+
     // The file's bytes: every line in order, each "\n" written as CR LF.
     QByteArray Encode() const;
     // The encoding HTML and XML are written in and declare: the setting when Qt knows it, else UTF-8.
