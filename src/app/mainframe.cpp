@@ -5,6 +5,7 @@
 
 #include "app/aboutbox.h"
 #include "dialogs/filecommands.h"
+#include "dialogs/optionsdlg.h"
 #include "dialogs/reportcommands.h"
 #include "library/tracklistmodel.h"
 #include "settings/product.h"
@@ -223,8 +224,10 @@ void CMainFrame::DefineCommands()
              idleForPrint);
     c.Define(kCmdPrintSetup, [this] { reportcommands::PrintSetup(Printer(), this); });
 
-    for (const int id : {kCmdOptions})
-        c.Define(id, [] {}, never);
+    c.Define(kCmdOptions, [this] {
+        RunOptions(*m_rightView, m_settings, m_store, [this] { m_leftView->Tree()->Refresh(); },
+                   [this] { UpdateTrayIcon(); }, this);
+    }, idle);
     // Commands with no handler: their menu entries show disabled.
     for (const int id : {kCmdGropeEdit, kCmdRemoveTag, kCmdNoAction})
         c.Define(id, [] {}, never);

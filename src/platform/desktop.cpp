@@ -22,4 +22,22 @@ QString HelpFilePath()
 
 bool TrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
+QString DefaultPlayerCaption()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Use Windows default player");
+#else
+    return QStringLiteral("Use the desktop's default player");
+#endif
+}
+
+QString ProgramFilter()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Executable Files (*.exe);;All Files (*.*)");
+#else
+    return QStringLiteral("Programs (*);;All Files (*)");
+#endif
+}
+
 } // namespace platform

@@ -13,4 +13,8 @@ QString HelpFilePath();
 // Whether the desktop shows tray icons.
 bool TrayAvailable();
 
+// The Player page's wording for the desktop's default player and the Browse dialog's filters.
+QString DefaultPlayerCaption();
+QString ProgramFilter();
+
 } // namespace platform

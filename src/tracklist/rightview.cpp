@@ -100,6 +100,31 @@ void CRightView::ApplyColumnLayout()
     }
 }
 
+void CRightView::CaptureColumnWidths()
+{
+    for (int i = 0; i < kColumnCount; ++i) {
+        const int width = horizontalHeader()->isSectionHidden(i) ? 0 : horizontalHeader()->sectionSize(i);
+        ColumnDef &column = m_columns[std::size_t(i)];
+        column.visible = width != 0 ? 1 : 0;
+        if (width != 0)
+            column.width = width;
+    }
+}
+
+void CRightView::ApplyColumnChoice(const std::array<bool, kColumnCount> &visible)
+{
+    for (int i = 0; i < kColumnCount; ++i) {
+        ColumnDef &column = m_columns[std::size_t(i)];
+        column.visible = visible[std::size_t(i)] ? 1 : 0;
+        if (column.visible) {
+            horizontalHeader()->showSection(i);
+            horizontalHeader()->resizeSection(i, std::max(1, column.width));
+        } else {
+            horizontalHeader()->resizeSection(i, 0);
+        }
+    }
+}
+
 int CRightView::ColumnWidth(int column) const { return ::ColumnWidth(column, m_settings, m_columns); }
 
 void CRightView::SaveColumnLayout()

@@ -59,6 +59,11 @@ public:
     void SaveColumnLayout() override;
     // Applies "ColumnVisible" and the widths to the header (start-up, and after the options change).
     void ApplyColumnLayout();
+    // Each column with a width on screen counts as visible at that width; one dragged to zero as hidden (its
+    // remembered width stays).
+    void CaptureColumnWidths();
+    // Shows the columns ticked at their remembered widths and hides the others.
+    void ApplyColumnChoice(const std::array<bool, kColumnCount> &visible);
 
     // Opens the in-place editor over a cell (scrolled into view); returns it, or nullptr.
     InPlaceEdit *EditCell(int row, int column);

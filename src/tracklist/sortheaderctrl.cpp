@@ -12,7 +12,9 @@ SortHeaderCtrl::SortHeaderCtrl(QWidget *parent)
     setSectionsMovable(false);
     setSortIndicatorShown(false);
     setHighlightSections(false);
-    setMinimumSectionSize(8);   // stored widths come back exactly, narrow defaults included
+    // A column may be dragged to zero width: that hides it (the Options command then sees it as hidden), and
+    // stored widths, narrow ones included, come back exactly.
+    setMinimumSectionSize(0);
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(this, &QHeaderView::sectionResized, this, [this] { m_resizedDuringPress = true; });
 }
