@@ -4,7 +4,20 @@
 
 #include <algorithm>
 
-TrackListModel::TrackListModel(QObject *parent) : QAbstractTableModel(parent), m_defs(DefaultColumnDefs()) {}
+namespace {
+
+// Room for this many rows from the start. Growing the row vector moves every row into freshly touched memory at
+// once (at 65,536 rows that stalled the window for 60-70 ms); reserved room is only address space until rows
+// are written into it, so a short list costs nothing real.
+constexpr std::size_t kReservedRows = std::size_t(1) << 17;
+
+} // namespace
+
+TrackListModel::TrackListModel(QObject *parent) : QAbstractTableModel(parent), m_defs(DefaultColumnDefs())
+{
+    m_rows.reserve(kReservedRows);
+    m_listed.reserve(qsizetype(kReservedRows));
+}
 
 int TrackListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
 
@@ -33,9 +46,11 @@ QVariant TrackListModel::headerData(int section, Qt::Orientation orientation, in
 void TrackListModel::Clear()
 {
     beginResetModel();
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    m_listed.clear();
+    // Give back the memory of a long list, but keep the reserved room (see kReservedRows).
+    std::vector<TrackRecord>().swap(m_rows);
+    m_rows.reserve(kReservedRows);
+    m_listed = QSet<QByteArray>();
+    m_listed.reserve(qsizetype(kReservedRows));
     m_rowCounter = 0;
     endResetModel();
 }
