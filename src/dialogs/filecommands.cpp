@@ -141,11 +141,7 @@ void CommitCellEdit(CRightView &view, int row, int column, const QString &text, 
         if (!text.isEmpty()) {
             const QString suffix = QLatin1Char('.') + record[Column::Ext];
             const QString oldPath = record[Column::Path] + before + suffix;
-            QString newName = text;
-            for (QChar &c : newName) {
-                if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char(':'))
-                    c = QLatin1Char('_');   // as RenameFile names the file
-            }
+            const QString newName = RenameTarget(text);   // the name the file really gets
             const int error = newName == before ? 0 : RenameFile(oldPath, record[Column::Path] + newName + suffix);
             if (error == 0)
                 view.Model()->SetFilename(row, newName);

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-int RenameFile(const QString &oldPath, const QString &newPath)
+QString RenameTarget(const QString &newPath)
 {
     QString target = newPath;
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
@@ -12,7 +12,12 @@ int RenameFile(const QString &oldPath, const QString &newPath)
         if (target[i] == QLatin1Char('*') || target[i] == QLatin1Char('?') || target[i] == QLatin1Char(':'))
             target[i] = QLatin1Char('_');
     }
-    return platform::RenameNoReplace(oldPath, target);
+    return target;
+}
+
+int RenameFile(const QString &oldPath, const QString &newPath)
+{
+    return platform::RenameNoReplace(oldPath, RenameTarget(newPath));
 }
 
 bool IsAccessDenied(int error) { return error == EACCES || error == EPERM || error == EROFS || error == EEXIST; }

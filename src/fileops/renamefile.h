@@ -5,6 +5,8 @@
 // Renames a file, never replacing an existing one: a new name that is taken fails. In the new file name (never
 // its folder) * ? : become "_". Returns 0 or an errno value; EEXIST when the name is taken.
 int RenameFile(const QString &oldPath, const QString &newPath);
+// The path RenameFile gives a file asked to take `newPath`: * ? : in the file name become "_".
+QString RenameTarget(const QString &newPath);
 
 // Whether a rename error is one the user is told about as "Can`t Rename File!": no access, a read-only medium,
 // or a name that is taken. Other failures (an invalid name) are silent.

@@ -110,6 +110,19 @@ QByteArray TemporaryName()
     return name;
 }
 
+// Creates a new temporary file in an open folder under a fresh short name (set in `name`); returns its
+// descriptor, or -1 with errno set.
+int CreateTemporary(int folder, QByteArray &name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = TemporaryName();
+        const int fd = ::openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 } // namespace
 
 bool FileStatus::OwnerCanWrite() const { return (mode & S_IWUSR) != 0; }
@@ -240,13 +253,7 @@ int WriteFileAtomically(const QString &path, const QByteArray &bytes)
     struct stat existing{};
     const mode_t mode = ::fstatat(folder, parts.name.constData(), &existing, 0) == 0 ? (existing.st_mode & 07777) : 0644;
     QByteArray temporary;
-    int out = -1;
-    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-        temporary = TemporaryName();
-        out = ::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (out < 0 && errno != EEXIST)
-            break;
-    }
+    const int out = CreateTemporary(folder, temporary);
     if (out < 0) {
         const int error = errno;
         ::close(folder);
@@ -291,12 +298,8 @@ int CopyFileTo(const QString &source, const QString &target, bool overwrite)
         out = OpenPath(to, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 0777);
     } else {
         folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
-        for (int attempt = 0; folder >= 0 && attempt < 100 && out < 0; ++attempt) {
-            written = TemporaryName();
-            out = ::openat(folder, written.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (out < 0 && errno != EEXIST)
-                break;
-        }
+        if (folder >= 0)
+            out = CreateTemporary(folder, written);
     }
     if (out < 0) {
         const int error = errno;
@@ -524,13 +527,7 @@ int ReadOnlyFile::Rewrite(const QByteArray &head, std::int64_t from, std::int64_
         return errno;
 
     QByteArray temporary;
-    int target = -1;
-    for (int attempt = 0; attempt < 100 && target < 0; ++attempt) {
-        temporary = TemporaryName();
-        target = ::openat(folder, temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (target < 0 && errno != EEXIST)
-            break;
-    }
+    const int target = CreateTemporary(folder, temporary);
     if (target < 0) {
         const int error = errno;
         ::close(folder);
