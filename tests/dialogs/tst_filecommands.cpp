@@ -10,6 +10,7 @@
 #include "tracklist/rightview.h"
 #include "tree/foldertreectrl.h"
 #include "fakeprompter.h"
+#include "defaultsettings.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -63,9 +64,7 @@ void TestFileCommands::init()
         QVERIFY(WriteFile(Src(name), QByteArray("new ") + name));
         QVERIFY(WriteFile(Dst(name), QByteArray("old ") + name));
     }
-    QTemporaryDir settingsDir;
-    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    m_settings.Load(store);
+    m_settings = DefaultSettings();
     m_view = std::make_unique<CRightView>(m_settings, m_state);
     for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
         QVERIFY(m_view->AddFile(Src(name)));
@@ -238,8 +237,6 @@ void TestFileCommands::clipboardAndDrop()
     QVERIFY(filecommands::FileClipboard::CanPaste());
 
     // Pasted into another folder's list: copied there (asking about the existing a.mp3: Overwrite) and listed.
-    QTemporaryDir settingsDir;
-    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
     CRightView other(m_settings, m_state);
     other.ListFolder(m_dst.path());
     QTRY_VERIFY_WITH_TIMEOUT(!other.IsWalking() && m_state.scanning.load() == 0, 10000);

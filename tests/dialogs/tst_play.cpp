@@ -9,6 +9,7 @@
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
+#include "defaultsettings.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -49,9 +50,7 @@ void TestPlay::initTestCase()
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_dir.filePath(QStringLiteral("nowhere"))));
     for (const char *name : {"c.mp3", "a.mp3", "b.mp3"})
         QVERIFY(testmp3::WriteFile(m_dir.filePath(QStringLiteral("music/") + QString::fromLatin1(name)), testmp3::Audio(1)));
-    QTemporaryDir settingsDir;
-    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    m_settings.Load(store);
+    m_settings = DefaultSettings();
     m_view = std::make_unique<CRightView>(m_settings, m_state);
     for (const char *name : {"c.mp3", "a.mp3", "b.mp3"})
         QVERIFY(m_view->AddFile(m_dir.filePath(QStringLiteral("music/") + QString::fromLatin1(name))));

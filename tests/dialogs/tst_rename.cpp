@@ -10,6 +10,7 @@
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
+#include "defaultsettings.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -139,10 +140,7 @@ void TestRename::renamesNeverReplace()
     make("taken.mp3", "Taken");
     QVERIFY(WriteFile(dir.filePath(QStringLiteral("w.wav")), QByteArray("RIFF") + QByteArray(20, '\1')));
     const QByteArray takenBytes = ReadFile(dir.filePath(QStringLiteral("taken.mp3")));
-    QTemporaryDir settingsDir;
-    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    AppSettings settings;
-    settings.Load(store);
+    AppSettings settings = DefaultSettings();
     ScanState state;
     CRightView view(settings, state);
     for (const char *name : {"a.mp3", "b.mp3", "c.MP3", "w.wav"})

@@ -9,6 +9,7 @@
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
+#include "defaultsettings.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -67,10 +68,7 @@ void TestReportCommands::cancelChangesNothingAndOkSortsAndWrites()
         QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("%1.mp3").arg(i)),
                                    testmp3::Tag(testmp3::Frame("TPE1", testmp3::Latin1Body(QString::fromLatin1(artists[i])))) +
                                        testmp3::Audio(1)));
-    QTemporaryDir settingsDir;
-    QSettings store(settingsDir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    AppSettings settings;
-    settings.Load(store);
+    AppSettings settings = DefaultSettings();
     ScanState state;
     CRightView view(settings, state);
     for (int i = 0; i < 3; ++i)

@@ -11,6 +11,7 @@
 #include "tags/tagfile.h"
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
+#include "defaultsettings.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -23,15 +24,6 @@ using namespace testmp3;
 
 namespace {
 
-
-AppSettings DefaultSettings()
-{
-    QTemporaryDir dir;
-    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    AppSettings s;
-    s.Load(store);
-    return s;
-}
 
 const QByteArray kCover = Frame("APIC", QByteArray("\0image/png\0\3\0", 13) + QByteArray(300, '\x11'));
 const QByteArray kTxxx = Frame("TXXX", QByteArray("\0KEY\0value", 10));

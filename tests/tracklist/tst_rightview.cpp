@@ -5,6 +5,7 @@
 #include "library/tracklistmodel.h"
 #include "tracklist/scanningdlg.h"
 #include "library/scanstate.h"
+#include "defaultsettings.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -13,15 +14,6 @@
 #include <QHeaderView>
 
 namespace {
-
-AppSettings DefaultSettings()
-{
-    QTemporaryDir dir;
-    QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    AppSettings s;
-    s.Load(store);
-    return s;
-}
 
 QStringList ColumnTexts(const TrackListModel *model, Column c)
 {
