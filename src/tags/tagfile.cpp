@@ -966,13 +966,21 @@ bool TagFile::WriteChanged(QString *error)
         if (!((changed & kComment) && comment.isEmpty()))
             check("comment", f.comment, expected.comment);
         check("genre", QString::number(f.genre), QString::number(expected.genre));
+        // A changed field has exactly one frame when it has a value, none when it was cleared.
+        auto written = [&expected](unsigned field) {
+            switch (field) {
+            case kTitle: return !expected.title.isEmpty();
+            case kArtist: return !expected.artist.isEmpty();
+            case kAlbum: return !expected.album.isEmpty();
+            case kYear: return !expected.year.isEmpty();
+            case kTrack: return !expected.track.isEmpty();
+            case kGenre: return expected.genre >= 0;
+            default: return false;
+            }
+        };
         for (unsigned field = 1; mismatch.isEmpty() && field < kAllFields; field <<= 1) {
             const QList<QByteArray> ids = FieldIds(field);
-            const QString value = field == kYear ? year : field == kTitle ? title : field == kArtist ? artist
-                                : field == kAlbum ? album : field == kTrack ? QString::number(trackNumber)
-                                : QString::number(genre);
-            const bool present = field == kTrack ? trackNumber > 0 : field == kGenre ? genre >= 0 : !value.isEmpty();
-            if ((changed & field) && !ids.isEmpty() && CountFrames(after, ids) != (present ? 1 : 0))
+            if ((changed & field) && !ids.isEmpty() && CountFrames(after, ids) != (written(field) ? 1 : 0))
                 mismatch = tr("a %1 frame the reader skips would stay behind").arg(QString::fromLatin1(ids.front()));
         }
         if (mismatch.isEmpty() && KeptFrames(before, changed, changed & kComment) !=
