@@ -362,18 +362,11 @@ void CRightView::startDrag(Qt::DropActions)
         clearSelection();
 }
 
-void CRightView::dragEnterEvent(QDragEnterEvent *event)
-{
-    if (!event->mimeData()->hasUrls()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(event->modifiers().testFlag(Qt::ControlModifier) ? Qt::CopyAction : Qt::MoveAction);
-    event->accept();
-}
+void CRightView::dragEnterEvent(QDragEnterEvent *event) { dragMoveEvent(event); }
 
 void CRightView::dragMoveEvent(QDragMoveEvent *event)
 {
+    // Files only: Ctrl copies, otherwise they move.
     if (!event->mimeData()->hasUrls()) {
         event->ignore();
         return;
