@@ -16,15 +16,18 @@ Outcome Transfer(const QString &source, const QString &target, bool ask, FileOps
         ui.CopyToItself();
         return Outcome::Stop;
     }
+    platform::FileSide side = platform::FileSide::Target;
     auto transfer = [&](bool overwrite) {
         if (overwrite)
             platform::ClearReadOnly(target);
-        return move ? platform::MoveFileTo(source, target, overwrite) : platform::CopyFileTo(source, target, overwrite);
+        return move ? platform::MoveFileTo(source, target, overwrite, &side)
+                    : platform::CopyFileTo(source, target, overwrite, &side);
     };
+    // The message names the file the failing call was about.
     auto report = [&](int error, Outcome success) {
         if (error == 0)
             return success;
-        ui.ShowError(move && error != EEXIST ? source : target, error);
+        ui.ShowError(side == platform::FileSide::Source ? source : target, error);
         return Outcome::Failed;
     };
     if (!ask)

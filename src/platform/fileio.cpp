@@ -9,8 +9,14 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
+
+#include <dirent.h>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -25,6 +31,8 @@ namespace {
 // How long an update waits for another Tunegrove process that is writing the same file.
 constexpr auto kLockWait = std::chrono::seconds(10);
 constexpr auto kLockPoll = std::chrono::milliseconds(20);
+// A temporary file untouched this long whose lock nobody holds is left over from an interrupted write.
+constexpr time_t kStaleTemporaryAge = 2;
 
 FileTime FromTimespec(const timespec &t) { return FileTime{std::int64_t(t.tv_sec), t.tv_nsec}; }
 
@@ -110,17 +118,126 @@ QByteArray TemporaryName()
     return name;
 }
 
-// Creates a new temporary file in an open folder under a fresh short name (set in `name`); returns its
-// descriptor, or -1 with errno set.
+bool IsTemporaryName(const char *name)
+{
+    if (std::strncmp(name, ".tg", 3) != 0 || std::strlen(name) != 11)
+        return false;
+    for (const char *c = name + 3; *c; ++c) {
+        if (!((*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files that an interrupted copy or tag write left in a folder. A temporary file is locked
+// by its writer for as long as it is written, so one whose lock can be taken has no writer any more; the age
+// test covers the moment between a writer creating its file and locking it. Each folder is tidied once per
+// process: a batch of writes in one folder must not read the folder again for every file.
+void RemoveStaleTemporaries(int folder)
+{
+    struct stat self{};
+    if (::fstat(folder, &self) != 0)
+        return;
+    static std::mutex mutex;
+    static std::set<std::pair<dev_t, ino_t>> tidied;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!tidied.insert({self.st_dev, self.st_ino}).second)
+            return;
+    }
+    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (copy < 0)
+        return;
+    DIR *listing = ::fdopendir(copy);
+    if (!listing) {
+        ::close(copy);
+        return;
+    }
+    std::vector<QByteArray> candidates;
+    while (const dirent *entry = ::readdir(listing)) {
+        if (IsTemporaryName(entry->d_name))
+            candidates.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    const time_t now = ::time(nullptr);
+    for (const QByteArray &name : candidates) {
+        const int fd = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st{};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtim.tv_sec >= kStaleTemporaryAge &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            struct stat named{};
+            // Still the same file under that name: remove it while holding its lock.
+            if (::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == st.st_ino &&
+                named.st_dev == st.st_dev)
+                ::unlinkat(folder, name.constData(), 0);
+        }
+        ::close(fd);
+    }
+}
+
+// Creates a new temporary file in an open folder under a fresh short name (set in `name`) and locks it for as long
+// as it stays open; returns its descriptor, or -1 with errno set. Stale ones of earlier writers are removed first.
 int CreateTemporary(int folder, QByteArray &name)
 {
+    RemoveStaleTemporaries(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = TemporaryName();
         const int fd = ::openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST)
+        if (fd >= 0) {
+            ::flock(fd, LOCK_EX | LOCK_NB);   // a file nobody else has opened yet: never refused
+            return fd;
+        }
+        if (errno != EEXIST)
             return fd;
     }
     return -1;
+}
+
+// Renames within one open folder, failing with EEXIST when `to` is taken.
+int RenameNoReplaceAt(int folder, const char *from, const char *to)
+{
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::linkat(folder, from, folder, to, 0) != 0)
+        return errno;
+    ::unlinkat(folder, from, 0);
+    return 0;
+}
+
+// The mode a new file gets: everything the umask allows of rw-rw-rw-.
+mode_t NewFileMode()
+{
+    static std::mutex mutex;
+    const std::lock_guard<std::mutex> lock(mutex);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// The file a path finally names when its last component is a symbolic link (or a chain of them); the path itself
+// otherwise. A link to a file that does not exist yet gives that file's path.
+QByteArray FollowNameLinks(QByteArray native)
+{
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st{};
+        if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return native;
+        QByteArray target(PATH_MAX, Qt::Uninitialized);
+        const ssize_t n = ::readlink(native.constData(), target.data(), size_t(target.size()));
+        if (n <= 0)
+            return native;
+        target.truncate(n);
+        if (!target.startsWith('/')) {
+            const qsizetype slash = native.lastIndexOf('/');
+            target = (slash < 0 ? QByteArray() : native.left(slash + 1)) + target;
+        }
+        native = target;
+    }
+    return native;
 }
 
 } // namespace
@@ -219,8 +336,9 @@ int RenameNoReplace(const QString &from, const QString &to)
 
 namespace {
 
-// Writes the whole of `from` into `to` (both open), then flushes it. Returns 0 or an errno value.
-int CopyContents(int from, int to)
+// Writes the whole of `from` into `to` (both open), then flushes it. Returns 0 or an errno value, and in `side`
+// which of the two the failing call was about.
+int CopyContents(int from, int to, FileSide &side)
 {
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     std::int64_t offset = 0;
@@ -229,14 +347,18 @@ int CopyContents(int from, int to)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            side = FileSide::Source;
             return errno;
         }
         if (n == 0)
             break;
-        if (const int error = WriteAllAt(to, buffer.constData(), n, offset))
+        if (const int error = WriteAllAt(to, buffer.constData(), n, offset)) {
+            side = FileSide::Target;
             return error;
+        }
         offset += n;
     }
+    side = FileSide::Target;
     return ::fsync(to) == 0 ? 0 : errno;
 }
 
@@ -245,13 +367,15 @@ int CopyContents(int from, int to)
 int WriteFileAtomically(const QString &path, const QByteArray &bytes)
 {
     IgnoreFileSizeSignal();
-    const QByteArray native = EncodeName(path);
+    // Saving over a symbolic link writes the file it names; the link stays.
+    const QByteArray native = FollowNameLinks(EncodeName(path));
     const SplitPath parts = Split(native);
     const int folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
     if (folder < 0)
         return errno;
     struct stat existing{};
-    const mode_t mode = ::fstatat(folder, parts.name.constData(), &existing, 0) == 0 ? (existing.st_mode & 07777) : 0644;
+    const mode_t mode =
+        ::fstatat(folder, parts.name.constData(), &existing, 0) == 0 ? (existing.st_mode & 07777) : NewFileMode();
     QByteArray temporary;
     const int out = CreateTemporary(folder, temporary);
     if (out < 0) {
@@ -276,39 +400,46 @@ int WriteFileAtomically(const QString &path, const QByteArray &bytes)
     return result;
 }
 
-int CopyFileTo(const QString &source, const QString &target, bool overwrite)
+int CopyFileTo(const QString &source, const QString &target, bool overwrite, FileSide *failed)
 {
     IgnoreFileSizeSignal();
+    FileSide side = FileSide::Source;
+    auto fail = [&](int error) {
+        if (failed)
+            *failed = side;
+        return error;
+    };
     const QByteArray from = EncodeName(source);
     const QByteArray to = EncodeName(target);
     const int in = OpenPath(from, O_RDONLY);
     if (in < 0)
-        return errno;
+        return fail(errno);
     struct stat st{};
     const int statError = ::fstat(in, &st) == 0 ? 0 : errno;
     if (statError != 0 || !S_ISREG(st.st_mode)) {
         ::close(in);
-        return statError ? statError : (S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return fail(statError ? statError : (S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
     }
+    side = FileSide::Target;
+    struct stat existing{};
+    if (!overwrite && ::lstat(to.constData(), &existing) == 0) {
+        ::close(in);
+        return fail(EEXIST);
+    }
+    // The bytes go to a temporary name in the target folder and reach the real name only when complete, so an
+    // interrupted copy never leaves a short file that looks like the song.
     const SplitPath parts = Split(to);
-    int folder = -1;
-    QByteArray written = to;   // the name the bytes go to first
-    int out = -1;
-    if (!overwrite) {
-        out = OpenPath(to, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 0777);
-    } else {
-        folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
-        if (folder >= 0)
-            out = CreateTemporary(folder, written);
-    }
+    const int folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
+    QByteArray written;
+    const int out = folder >= 0 ? CreateTemporary(folder, written) : -1;
     if (out < 0) {
         const int error = errno;
         ::close(in);
         if (folder >= 0)
             ::close(folder);
-        return error;
+        return fail(error);
     }
-    int result = CopyContents(in, out);
+    int result = CopyContents(in, out, side);
     if (result == 0 && ::fchmod(out, st.st_mode & 07777) != 0)
         result = errno;
     if (result == 0) {
@@ -318,34 +449,40 @@ int CopyFileTo(const QString &source, const QString &target, bool overwrite)
     if (::close(out) != 0 && result == 0)
         result = errno;
     ::close(in);
-    if (overwrite) {
-        if (result == 0 && ::renameat(folder, written.constData(), folder, parts.name.constData()) != 0)
-            result = errno;
-        if (result != 0)
-            ::unlinkat(folder, written.constData(), 0);
-        else
-            ::fsync(folder);
-        ::close(folder);
-    } else if (result != 0) {
-        ::unlink(to.constData());   // the half copy we created, never a file that was there before
+    if (result == 0) {
+        result = overwrite ? (::renameat(folder, written.constData(), folder, parts.name.constData()) == 0 ? 0 : errno)
+                           : RenameNoReplaceAt(folder, written.constData(), parts.name.constData());
+        side = FileSide::Target;
     }
-    return result;
+    if (result != 0)
+        ::unlinkat(folder, written.constData(), 0);
+    else
+        ::fsync(folder);
+    ::close(folder);
+    return result == 0 ? 0 : fail(result);
 }
 
-int MoveFileTo(const QString &source, const QString &target, bool overwrite, bool *sourceLeft)
+int MoveFileTo(const QString &source, const QString &target, bool overwrite, FileSide *failed)
 {
-    if (sourceLeft)
-        *sourceLeft = false;
-    int result = overwrite ? (::rename(EncodeName(source).constData(), EncodeName(target).constData()) == 0 ? 0 : errno)
+    const QByteArray from = EncodeName(source);
+    int result = overwrite ? (::rename(from.constData(), EncodeName(target).constData()) == 0 ? 0 : errno)
                            : RenameNoReplace(source, target);
-    if (result != EXDEV)
+    if (result != EXDEV) {
+        if (result != 0 && failed) {
+            // A rename names both files: the source when it is gone or its folder refuses, else the target.
+            struct stat st{};
+            *failed = ::lstat(from.constData(), &st) != 0 || (result != EEXIST && ::access(Split(from).folder.constData(), W_OK) != 0)
+                          ? FileSide::Source
+                          : FileSide::Target;
+        }
         return result;
+    }
     // Another file system: copy completely, then let go of the source.
-    if ((result = CopyFileTo(source, target, overwrite)) != 0)
+    if ((result = CopyFileTo(source, target, overwrite, failed)) != 0)
         return result;
-    if (::unlink(EncodeName(source).constData()) != 0) {
-        if (sourceLeft)
-            *sourceLeft = true;
+    if (::unlink(from.constData()) != 0) {
+        if (failed)
+            *failed = FileSide::Source;
         return errno;
     }
     return 0;
@@ -353,22 +490,24 @@ int MoveFileTo(const QString &source, const QString &target, bool overwrite, boo
 
 int DeleteFile(const QString &path)
 {
-    FileStatus status;
-    if (const int error = Stat(path, status))
-        return error;
-    if (!status.OwnerCanWrite())
+    // A symbolic link is removed itself, whatever the mode of the file it names.
+    const QByteArray native = EncodeName(path);
+    struct stat st{};
+    if (::lstat(native.constData(), &st) != 0)
+        return errno;
+    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
         return EACCES;
-    return ::unlink(EncodeName(path).constData()) == 0 ? 0 : errno;
+    return ::unlink(native.constData()) == 0 ? 0 : errno;
 }
 
 int ClearReadOnly(const QString &path)
 {
-    FileStatus status;
-    if (Stat(path, status) != 0)
-        return 0;   // nothing there: nothing to clear
-    if (status.OwnerCanWrite())
-        return 0;
-    return ::chmod(EncodeName(path).constData(), mode_t(status.mode | S_IWUSR)) == 0 ? 0 : errno;
+    // Never through a symbolic link: the file it names is not the one being replaced or deleted.
+    const QByteArray native = EncodeName(path);
+    struct stat st{};
+    if (::lstat(native.constData(), &st) != 0 || S_ISLNK(st.st_mode) || (st.st_mode & S_IWUSR) != 0)
+        return 0;   // nothing there, a link, or writable already: nothing to clear
+    return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
 }
 
 bool SameFile(const QString &a, const QString &b)

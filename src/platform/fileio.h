@@ -59,23 +59,27 @@ int RenameNoReplace(const QString &from, const QString &to);
 int OpenPath(const QByteArray &native, int flags, unsigned mode = 0);
 
 // Writes `bytes` as the whole content of `path`: to a temporary file in the same folder, flushed, then renamed over
-// the path, so an earlier file of that name stays as it was until the new one is complete. A new file gets mode
-// 0644, a replaced one keeps its mode.
+// the path, so an earlier file of that name stays as it was until the new one is complete. A new file gets the
+// mode the umask allows, a replaced one keeps its mode; a path that is a symbolic link writes the file it names.
 int WriteFileAtomically(const QString &path, const QByteArray &bytes);
 
-// Copies a file's bytes, mode and modification time. Without `overwrite` the copy fails with EEXIST when the target
-// exists (nothing is touched). With it, the copy is written under a temporary name in the target folder, flushed,
-// and renamed over the target, so an interrupted or failed copy never destroys the old target or leaves a half
-// file under the real name.
-int CopyFileTo(const QString &source, const QString &target, bool overwrite);
+// Which file a failed copy or move was about: the one read from or the one written.
+enum class FileSide { Source, Target };
+
+// Copies a file's bytes, mode and modification time. The bytes are written under a temporary name in the target
+// folder, flushed, and only then given the target's name, so an interrupted or failed copy never leaves a short
+// file under the real name. Without `overwrite` the copy fails with EEXIST when the target exists (nothing is
+// touched); with it the target is replaced whole. On failure `failed` says which file the error was about.
+int CopyFileTo(const QString &source, const QString &target, bool overwrite, FileSide *failed = nullptr);
 // Moves a file: a rename within a file system, else a complete, flushed copy and then the source deleted. Without
 // `overwrite` an existing target fails with EEXIST. When the source cannot be deleted after its copy, the copy
-// stays and `sourceLeft` is set.
-int MoveFileTo(const QString &source, const QString &target, bool overwrite, bool *sourceLeft = nullptr);
+// stays.
+int MoveFileTo(const QString &source, const QString &target, bool overwrite, FileSide *failed = nullptr);
 // Deletes a file. A file whose owner write bit is clear counts as read-only and is refused with EACCES, as the
-// owner (or root) could otherwise delete it without a word.
+// owner (or root) could otherwise delete it without a word. A symbolic link is removed itself, never its file.
 int DeleteFile(const QString &path);
-// Sets the owner write bit of a file that exists; the other bits and the times stay.
+// Sets the owner write bit of a file that exists; the other bits and the times stay. A symbolic link is left
+// alone, and so is the file it names.
 int ClearReadOnly(const QString &path);
 // Whether two paths name the same file (device and inode); false when either does not exist.
 bool SameFile(const QString &a, const QString &b);

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,6 +52,9 @@ private Q_SLOTS:
     void moveOutcomes();
     void deleteOutcomes();
     void interruptedOverwriteKeepsTheOldTarget();
+    void interruptedCopyLeavesNoShortTarget();
+    void linksAreActedOnThemselves();
+    void errorsNameTheFileTheyConcern();
 
 private:
     QString P(const char *name) const { return m_dir->filePath(QString::fromLatin1(name)); }
@@ -173,6 +178,114 @@ void TestFileOperations::interruptedOverwriteKeepsTheOldTarget()
     QCOMPARE(WEXITSTATUS(status), 0);
     QCOMPARE(ReadFile(P("dst.mp3")), QByteArray("old bytes"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".tg")), QStringList());
+}
+
+namespace {
+
+// Runs `step` in a child process whose files may not grow past 100,000 bytes; returns the child's exit status.
+int UnderSizeLimit(const std::function<int()> &step)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        struct rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 100000;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(step());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+void TestFileOperations::interruptedCopyLeavesNoShortTarget()
+{
+    // A copy to a free name that fails half-way: the name never holds a part of the song.
+    QVERIFY(WriteFile(P("big.mp3"), QByteArray(400000, 'b')));
+    QCOMPARE(UnderSizeLimit([this] {
+                 ScriptedUi ui;
+                 return CopyOneFile(P("big.mp3"), P("copy.mp3"), true, ui) == Outcome::Failed ? 0 : 1;
+             }),
+             0);
+    QVERIFY(!QFile::exists(P("copy.mp3")));
+
+    // What a killed copy or write left behind goes with the next copy into that folder; a temporary file that its
+    // writer still holds (locked) stays, and so does a fresh one its writer may not have locked yet.
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-60);
+    for (const char *name : {".tgstale001", ".tgheld0001", ".tgfresh001", ".tgNOTOURS1"}) {
+        QVERIFY(WriteFile(P(name), "part"));
+        if (qstrcmp(name, ".tgfresh001") != 0) {
+            QFile file(P(name));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+    }
+    const int held = ::open(QFile::encodeName(P(".tgheld0001")).constData(), O_RDONLY);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    ScriptedUi ui;
+    QCOMPARE(CopyOneFile(P("src.mp3"), P("copy.mp3"), true, ui), Outcome::Done);
+    ::close(held);
+    QVERIFY(!QFile::exists(P(".tgstale001")));
+    QVERIFY(QFile::exists(P(".tgheld0001")));
+    QVERIFY(QFile::exists(P(".tgfresh001")));
+    QVERIFY(QFile::exists(P(".tgNOTOURS1")));
+}
+
+void TestFileOperations::linksAreActedOnThemselves()
+{
+    // A link in the list names a read-only file elsewhere: overwriting or deleting the link never makes that file
+    // writable or changes it.
+    QTemporaryDir elsewhere;
+    const QString kept = elsewhere.filePath(QStringLiteral("kept.mp3"));
+    QVERIFY(WriteFile(kept, "kept bytes"));
+    QVERIFY(QFile::setPermissions(kept, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(QFile::link(kept, P("link.mp3")));
+    QVERIFY(QFile::link(kept, P("link2.mp3")));
+    ScriptedUi ui;
+    ui.answers = {Answer::Yes};
+    QCOMPARE(CopyOneFile(P("src.mp3"), P("link.mp3"), true, ui), Outcome::Done);
+    QCOMPARE(ReadFile(P("link.mp3")), QByteArray("new bytes"));
+    QVERIFY(!QFileInfo(P("link.mp3")).isSymLink());
+    QCOMPARE(DeleteOneFile(P("link2.mp3"), true, ui), Outcome::Done);
+    QVERIFY(!QFileInfo::exists(P("link2.mp3")) && !QFileInfo(P("link2.mp3")).isSymLink());
+    QCOMPARE(ui.asked.size(), 1);   // the overwrite only: a link is not read-only
+    QCOMPARE(ReadFile(kept), QByteArray("kept bytes"));
+    QVERIFY(!QFileInfo(kept).permissions().testFlag(QFile::WriteOwner));
+    QVERIFY(QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner));
+}
+
+void TestFileOperations::errorsNameTheFileTheyConcern()
+{
+    ScriptedUi ui;
+    // A vanished source names the source, a missing target folder the target.
+    QCOMPARE(CopyOneFile(P("gone.mp3"), P("to.mp3"), true, ui), Outcome::Failed);
+    QCOMPARE(MoveOneFile(P("gone.mp3"), P("to.mp3"), true, ui), Outcome::Failed);
+    QCOMPARE(CopyOneFile(P("src.mp3"), P("nowhere/to.mp3"), true, ui), Outcome::Failed);
+    QCOMPARE(ui.errors.size(), 3);
+    QVERIFY2(ui.errors[0].startsWith(P("gone.mp3") + QLatin1Char(':')), qPrintable(ui.errors[0]));
+    QVERIFY2(ui.errors[1].startsWith(P("gone.mp3") + QLatin1Char(':')), qPrintable(ui.errors[1]));
+    QVERIFY2(ui.errors[2].startsWith(P("nowhere/to.mp3") + QLatin1Char(':')), qPrintable(ui.errors[2]));
+
+    // A full disk while a move copies to another file system names the target, and the source stays.
+    const QString shm = QStringLiteral("/dev/shm");
+    struct stat a{}, b{};
+    if (::stat(shm.toLocal8Bit().constData(), &a) != 0 || ::stat(QFile::encodeName(m_dir->path()).constData(), &b) != 0 ||
+        a.st_dev == b.st_dev || ::access("/dev/shm", W_OK) != 0)
+        QSKIP("no second file system to move across");
+    QTemporaryDir other(shm + QStringLiteral("/tg-XXXXXX"));
+    const QString source = other.filePath(QStringLiteral("big.mp3"));
+    QVERIFY(WriteFile(source, QByteArray(400000, 'b')));
+    const QString target = P("moved.mp3");
+    QCOMPARE(UnderSizeLimit([&] {
+                 ScriptedUi child;
+                 if (MoveOneFile(source, target, true, child) != Outcome::Failed || child.errors.size() != 1)
+                     return 1;
+                 return child.errors[0].startsWith(target + QLatin1Char(':')) ? 0 : 2;
+             }),
+             0);
+    QVERIFY(QFile::exists(source));
+    QVERIFY(!QFile::exists(target));
 }
 
 QTEST_GUILESS_MAIN(TestFileOperations)
