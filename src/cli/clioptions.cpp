@@ -1,5 +1,7 @@
 #include "cli/clioptions.h"
 
+#include <algorithm>
+
 CliArguments ParseCli(const QStringList &args, const QStringList &valued, const QStringList &flags)
 {
     CliArguments result;
@@ -46,27 +48,26 @@ CliArguments ParseCli(const QStringList &args, const QStringList &valued, const 
 
 QString EscapeField(const QString &text)
 {
+    // A tag may hold control characters (a terminal's escape codes among them): none reaches the terminal raw.
+    auto special = [](QChar c) {
+        return c == QLatin1Char('\\') || c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
+    };
     // Most fields hold nothing to escape: hand them back without copying.
-    bool plain = true;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
-            plain = false;
-            break;
-        }
-    }
-    if (plain)
+    if (std::none_of(text.begin(), text.end(), special))
         return text;
     QString out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 8);
     for (const QChar c : text) {
-        if (c == QLatin1Char('\\'))
+        if (!special(c))
+            out += c;
+        else if (c == QLatin1Char('\\'))
             out += QLatin1String("\\\\");
         else if (c == QLatin1Char('\t'))
             out += QLatin1String("\\t");
         else if (c == QLatin1Char('\n'))
             out += QLatin1String("\\n");
         else
-            out += c;
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
     }
     return out;
 }

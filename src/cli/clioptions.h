@@ -20,5 +20,6 @@ struct CliArguments
 // not; "--name=value" and "--name value" are both accepted, "--" ends the options.
 CliArguments ParseCli(const QStringList &args, const QStringList &valued, const QStringList &flags);
 
-// A field for one tab-separated output line: tab, newline and backslash written as \t, \n and \\.
+// A field for one tab-separated output line: tab, newline and backslash written as \t, \n and \\, every other
+// control character (C0, DEL and C1) as \xHH.
 QString EscapeField(const QString &text);

@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QSettings>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -55,7 +56,7 @@ const char kUsage[] =
     "         [-r] [-o FILE] FOLDER...\n"
     "                        list the folders as list does, sort by the group and\n"
     "                        write the report to FILE (replaced only when complete)\n"
-    "                        or to standard output\n"
+    "                        or to standard output (no -o, or -o -)\n"
     "  settings              print the stored preferences as Name=value lines\n"
     "\n"
     "Options:\n"
@@ -63,12 +64,17 @@ const char kUsage[] =
     "  --help                show this text\n"
     "  --version             show the version\n";
 
-// Output is UTF-8, except that file names that are not UTF-8 come out as the bytes they are on disk.
-void Print(FILE *stream, const QString &text)
+int g_outputError = 0;   // the first error writing standard output
+
+void Write(FILE *stream, const QByteArray &bytes)
 {
-    const QByteArray bytes = platform::EncodeName(text);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) && stream == stdout &&
+        g_outputError == 0)
+        g_outputError = errno ? errno : EIO;
 }
+
+// Output is UTF-8, except that file names that are not UTF-8 come out as the bytes they are on disk.
+void Print(FILE *stream, const QString &text) { Write(stream, platform::EncodeName(text)); }
 
 void Complain(const QString &text) { Print(stderr, QStringLiteral("tunegrove-cli: %1\n").arg(text)); }
 
@@ -144,6 +150,10 @@ int Set(const CliArguments &args)
         if (!text.isEmpty() && (!isNumber || number < 0 || number > 4096 || text.trimmed() != text))
             return UsageError(QStringLiteral("set: the track must be a number from 0 to 4096, or empty; not \"%1\"").arg(text));
     }
+
+    // The year field holds four characters, as the tag dialog allows.
+    if (args.values.value(QStringLiteral("year")).size() > 4)
+        return UsageError(QStringLiteral("set: the year is at most 4 characters; not \"%1\"").arg(args.values.value(QStringLiteral("year"))));
 
     int status = 0;
     for (const QString &file : args.operands) {
@@ -290,8 +300,8 @@ int Report(const CliArguments &args)
     writer.AddRows();
     writer.AddFooter();
     const QByteArray bytes = writer.Encode();
-    if (!args.values.contains(QStringLiteral("o"))) {
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    if (!args.values.contains(QStringLiteral("o")) || args.values.value(QStringLiteral("o")) == QLatin1String("-")) {
+        Write(stdout, bytes);
         return status;
     }
     const QString output = args.values.value(QStringLiteral("o"));
@@ -348,15 +358,30 @@ int Rename(const CliArguments &args)
     }
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("rename: no file given"));
+    // Unknown codes give nothing; say once which, so a typing slip does not go unseen.
+    const QStringList unknown = UnknownRenameCodes(pattern);
+    if (!unknown.isEmpty())
+        Complain(QStringLiteral("rename: unknown code%1 %2 in the pattern give%3 nothing")
+                     .arg(unknown.size() > 1 ? QStringLiteral("s") : QString(), unknown.join(QStringLiteral(", ")),
+                          unknown.size() > 1 ? QString() : QStringLiteral("s")));
     int status = 0;
     for (const QString &file : args.operands) {
         // The cells the list would show for the file.
         const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
-        const TrackRecord row = MakeTrackRecord(path);
+        TrackRecord row;
+        SplitFullPath(path, row);
         if (row[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) != 0) {
             Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
             continue;
         }
+        // A missing or unreadable file is a failure, not a file whose tag happens to be empty.
+        TagFile tag;
+        if (!tag.Open(path)) {
+            Complain(tag.ReadError());
+            status = kExitFailed;
+            continue;
+        }
+        FillTagCells(row, &tag);
         const QString name = ExpandRenamePattern(pattern, row, counter);
         if (name.isEmpty())
             continue;
@@ -387,6 +412,27 @@ int Settings(const CliArguments &args)
     for (const auto &[name, value] : settings.Values())
         Print(stdout, name + QLatin1Char('=') + value + QLatin1Char('\n'));
     return 0;
+}
+
+int Run(const CliArguments &args)
+{
+    if (args.command == QLatin1String("normalize"))
+        return Normalize(args);
+    if (args.command == QLatin1String("rename"))
+        return Rename(args);
+    if (args.command == QLatin1String("report"))
+        return Report(args);
+    if (args.command == QLatin1String("show"))
+        return Show(args);
+    if (args.command == QLatin1String("set"))
+        return Set(args);
+    if (args.command == QLatin1String("settings"))
+        return Settings(args);
+    if (args.command == QLatin1String("list"))
+        return List(args);
+    if (args.command.isEmpty())
+        return UsageError(QStringLiteral("no command given"));
+    return UsageError(QStringLiteral("unknown command \"%1\"").arg(args.command));
 }
 
 } // namespace
@@ -445,21 +491,13 @@ int main(int argc, char **argv)
     if (args.command != QLatin1String("rename") &&
         (args.values.contains(QStringLiteral("pattern")) || args.values.contains(QStringLiteral("counter"))))
         return UsageError(QStringLiteral("--pattern and --counter belong to the rename command"));
-    if (args.command == QLatin1String("normalize"))
-        return Normalize(args);
-    if (args.command == QLatin1String("rename"))
-        return Rename(args);
-    if (args.command == QLatin1String("report"))
-        return Report(args);
-    if (args.command == QLatin1String("show"))
-        return Show(args);
-    if (args.command == QLatin1String("set"))
-        return Set(args);
-    if (args.command == QLatin1String("settings"))
-        return Settings(args);
-    if (args.command == QLatin1String("list"))
-        return List(args);
-    if (args.command.isEmpty())
-        return UsageError(QStringLiteral("no command given"));
-    return UsageError(QStringLiteral("unknown command \"%1\"").arg(args.command));
+    const int status = Run(args);
+    // Output that never reached its file (a full disk behind a redirect, a closed pipe) is a failure.
+    if (std::fflush(stdout) != 0 && g_outputError == 0)
+        g_outputError = errno ? errno : EIO;
+    if (g_outputError != 0) {
+        Complain(QStringLiteral("standard output: %1").arg(platform::ErrorText(g_outputError)));
+        return kExitFailed;
+    }
+    return status;
 }

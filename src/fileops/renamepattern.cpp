@@ -4,6 +4,12 @@
 
 #include <QStringList>
 
+namespace {
+
+bool IsKnownCode(QChar code) { return QStringLiteral("ATBYGFK#$").contains(code.toUpper()); }
+
+} // namespace
+
 QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long long &counter)
 {
     QString name;
@@ -39,6 +45,19 @@ QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long
             c = QLatin1Char('_');
     }
     return name;
+}
+
+QStringList UnknownRenameCodes(const QString &pattern)
+{
+    QStringList unknown;
+    for (qsizetype i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] != QLatin1Char('$'))
+            continue;
+        const QString code = pattern.mid(++i, 1);
+        if (!IsKnownCode(code[0]) && !unknown.contains(QLatin1Char('$') + code))
+            unknown.append(QLatin1Char('$') + code);
+    }
+    return unknown;
 }
 
 QStringList DefaultRenamePatterns()

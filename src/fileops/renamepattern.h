@@ -10,6 +10,9 @@
 // is dropped. The characters \ : ? * / in the result become "_".
 QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long long &counter);
 
+// The codes of `pattern` that mean nothing ("$Q"), each once, in the order they first appear.
+QStringList UnknownRenameCodes(const QString &pattern);
+
 // The three patterns offered when no history is stored.
 QStringList DefaultRenamePatterns();
 

@@ -40,6 +40,9 @@ private Q_SLOTS:
     void renameFromTags();
     void reportToFileAndStdout();
     void listSaysWhatItCouldNotRead();
+    void outputThatFailsIsAFailure();
+    void reportFilesFollowLinksAndUmask();
+    void slipsAreNamed();
 
 private:
     QTemporaryDir m_dir;
@@ -274,6 +277,84 @@ void TestCli::listSaysWhatItCouldNotRead()
     QCOMPARE(out.count(QLatin1Char('\n')), 1);
     QVERIFY(out.startsWith(QStringLiteral("open\tmp3\t")));
     QCOMPARE(err, QStringLiteral("tunegrove-cli: %1/closed: Permission denied\n").arg(dir.path()));
+}
+
+void TestCli::outputThatFailsIsAFailure()
+{
+    using namespace testmp3;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.mp3"));
+    // A tag's control characters never reach the terminal raw.
+    QVERIFY(WriteFile(path, Tag(Frame("TIT2", Latin1Body(QStringLiteral("\x1b[2Jx\x07")))) + Audio(2)));
+    QVERIFY(Cli({QStringLiteral("show"), path}).out.contains(QLatin1String("\t\\x1b[2Jx\\x07\t")));
+    QVERIFY(Cli({QStringLiteral("list"), dir.path()}).out.contains(QLatin1String("\\x1b[2Jx\\x07")));
+
+    // Standard output on a full disk: every command that prints says so and fails.
+    for (const QStringList &args : {QStringList{QStringLiteral("show"), path}, QStringList{QStringLiteral("list"), dir.path()},
+                                    QStringList{QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("txt"), dir.path()}}) {
+        QProcess p;
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(QStringLiteral(CLI_PATH), args);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(p.readAllStandardError().contains("standard output: No space left on device"), qPrintable(args[0]));
+    }
+
+    // "-o -" is standard output, not a file named "-".
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(CLI_PATH), {QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("m3u"),
+                                       QStringLiteral("-o"), QStringLiteral("-"), dir.path()});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().startsWith("#EXTM3U"));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("-"))));
+}
+
+void TestCli::reportFilesFollowLinksAndUmask()
+{
+    QTemporaryDir dir;
+    QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("a.mp3")), testmp3::Audio(1)));
+    QTemporaryDir reports;
+    // Saved over a link: the file the link names gets the report, the link stays a link.
+    const QString real = reports.filePath(QStringLiteral("real.m3u"));
+    QVERIFY(testmp3::WriteFile(real, "old"));
+    QVERIFY(QFile::link(real, reports.filePath(QStringLiteral("link.m3u"))));
+    QCOMPARE(Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("m3u"), QStringLiteral("-o"),
+                  reports.filePath(QStringLiteral("link.m3u")), dir.path()}).status, 0);
+    QVERIFY(QFileInfo(reports.filePath(QStringLiteral("link.m3u"))).isSymLink());
+    QVERIFY(testmp3::ReadFile(real).startsWith("#EXTM3U"));
+    // A new report file gets what the umask allows.
+    const mode_t before = ::umask(027);
+    const int status = Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("txt"), QStringLiteral("-o"),
+                            reports.filePath(QStringLiteral("new.txt")), dir.path()}).status;
+    ::umask(before);
+    QCOMPARE(status, 0);
+    struct stat st{};
+    QCOMPARE(::stat(QFile::encodeName(reports.filePath(QStringLiteral("new.txt"))).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0640));
+}
+
+void TestCli::slipsAreNamed()
+{
+    using namespace testmp3;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.mp3"));
+    QVERIFY(WriteFile(path, Tag(Frame("TIT2", Latin1Body(QStringLiteral("Song")))) + Audio(2)));
+    // A missing file is a failure even when the pattern would give it no name.
+    Run r = Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$A"), dir.filePath(QStringLiteral("gone.mp3"))});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(QLatin1String("gone.mp3")), qPrintable(r.err));
+    // Unknown codes are named once; the known ones still work.
+    r = Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$Q$T$Q$z"), path});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.err.count(QLatin1String("$Q")), 1);
+    QVERIFY(r.err.contains(QLatin1String("$z")));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Song.mp3"))));
+    // A year longer than the field is a usage error, and nothing is written.
+    const QByteArray before = ReadFile(dir.filePath(QStringLiteral("Song.mp3")));
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--year"), QStringLiteral("19999"), dir.filePath(QStringLiteral("Song.mp3"))}).status, 2);
+    QCOMPARE(ReadFile(dir.filePath(QStringLiteral("Song.mp3"))), before);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
