@@ -11,7 +11,8 @@ shift || true
 build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libtag1-dev
                 libgl-dev zlib1g-dev xdg-utils)
 # poppler-utils: the printing tests read their PDF back with pdfinfo and pdftotext.
-test_packages=(python3-mutagen util-linux poppler-utils)
+# libxml2-utils: the report test checks its XML with xmllint.
+test_packages=(python3-mutagen util-linux poppler-utils libxml2-utils)
 
 packages=("${build_packages[@]}")
 [ "$mode" = test ] && packages+=("${test_packages[@]}")

@@ -61,6 +61,23 @@ QByteArray EncodeWithReferences(const QString &text, const QString &encoding)
     return out;
 }
 
+// A playlist holds one file a line: a name with a line break in it is written as a file:// URL with its bytes
+// percent-encoded, which players read as the same file.
+QString PlaylistEntry(const QString &path)
+{
+    if (!path.contains(QLatin1Char('\n')) && !path.contains(QLatin1Char('\r')))
+        return path;
+    return QLatin1String("file://") + QString::fromLatin1(platform::EncodeName(path).toPercentEncoding("/"));
+}
+
+// A text report's line breaks are its own: a name's line breaks show as \n and \r.
+QString EscapeLineBreaks(QString text)
+{
+    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    return text;
+}
+
 } // namespace
 
 ReportWriter::ReportWriter(const std::vector<TrackRecord> &rows, QList<int> selected)
@@ -94,8 +111,26 @@ QString ReportWriter::Escape(const QString &text, bool html)
 {
     QString out;
     out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        const char16_t code = c.unicode();
+        if (code >= 0xDC80 && code <= 0xDCFF) {
+            // A byte of a file name that is not UTF-8: shown as the character a Latin-1 reading gives.
+            out += QChar(char16_t(code - 0xDC00));
+            continue;
+        }
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out += c;
+            out += text[++i];
+            continue;
+        }
+        // Characters XML 1.0 cannot hold at all, not even as a reference: control characters, a lone surrogate,
+        // U+FFFE and U+FFFF.
+        if ((code < 0x20 && code != '\t' && code != '\n' && code != '\r') || c.isSurrogate() || code >= 0xFFFE) {
+            out += QChar(QChar::ReplacementCharacter);
+            continue;
+        }
+        switch (code) {
         case '"': out += QLatin1String("&quot;"); break;
         case '&': out += QLatin1String("&amp;"); break;
         case '<': out += QLatin1String("&lt;"); break;
@@ -234,14 +269,14 @@ void ReportWriter::AddRow(int index)
         break;
     }
     case M3u:
-        m_lines.append(ReportLine{RowFullPath(row) + QLatin1Char('\n'), ReportLine::Plain});
+        m_lines.append(ReportLine{PlaylistEntry(RowFullPath(row)) + QLatin1Char('\n'), ReportLine::Plain});
         return;   // a playlist has no groups
     default: {
         ReportLine heading{QString(), ReportLine::Plain};
         if (newGroup)
             heading = ReportLine{QLatin1String("\n\n===== ") + group + QLatin1String(" =====\n"), ReportLine::GroupHeading};
         m_lines.append(heading);
-        ReportLine file{row[Column::Filename] + QLatin1Char('.') + row[Column::Ext], ReportLine::Plain};
+        ReportLine file{EscapeLineBreaks(row[Column::Filename] + QLatin1Char('.') + row[Column::Ext]), ReportLine::Plain};
         if (tagged) {
             file.kind = ReportLine::Tagged;
             file.text += QLatin1String("      ") + TagText(row);

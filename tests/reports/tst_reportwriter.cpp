@@ -54,6 +54,8 @@ private Q_SLOTS:
     void groupsAndEmptyReports();
     void encodings();
     void atomicWrite();
+    void namesThatAreNotText();
+    void randomTextsGiveValidXml();
 };
 
 void TestReportWriter::workedExamples()
@@ -132,6 +134,74 @@ void TestReportWriter::atomicWrite()
     QCOMPARE(file.readAll(), QByteArray("second"));
     QVERIFY(platform::WriteFileAtomically(dir.filePath(QStringLiteral("gone/r.txt")), "x") != 0);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.txt")});
+}
+
+void TestReportWriter::namesThatAreNotText()
+{
+    // "Caf\xE9.mp3" on disk (not UTF-8) and a tag holding control characters.
+    std::vector<TrackRecord> rows{Row("", "mp3", "a\x01" "b\x1f", "", "", "", "", "", "")};
+    rows[0][Column::Filename] = QStringLiteral("Caf") + QChar(0xDCE9);
+    const QByteArray html = Build(rows, ReportWriter::Html, ReportWriter::ByPath, true);
+    QVERIFY(html.contains("Caf\xe9.mp3"));
+    QVERIFY(html.contains("a&#65533;b&#65533;"));
+    QVERIFY(!html.contains("&#56553;"));
+    const QByteArray xml = Build(rows, ReportWriter::Xml, ReportWriter::ByPath, true, {}, false, QStringLiteral("UTF-8"));
+    QVERIFY(xml.contains("Caf\xc3\xa9.mp3"));
+    // M3U and TXT keep the name's real bytes, so players find the file.
+    QVERIFY(Build(rows, ReportWriter::M3u, ReportWriter::ByPath, false).contains("/music/Caf\xe9.mp3"));
+
+    // A name with a line break: one playlist entry, a file:// URL of its bytes; shown escaped in a text report.
+    rows[0][Column::Filename] = QStringLiteral("two\nlines");
+    QCOMPARE(Build(rows, ReportWriter::M3u, ReportWriter::ByPath, false),
+             QByteArray("#EXTM3U\r\nfile:///music/two%0Alines.mp3\r\n"));
+    QVERIFY(QUrl(QStringLiteral("file:///music/two%0Alines.mp3")).toLocalFile() == QStringLiteral("/music/two\nlines.mp3"));
+    QVERIFY(Build(rows, ReportWriter::Txt, ReportWriter::ByPath, false).contains("two\\nlines.mp3\r\n"));
+}
+
+void TestReportWriter::randomTextsGiveValidXml()
+{
+    // Random names, folders and tags of every kind of character: each XML report must be well-formed.
+    const QString xmllint = QStandardPaths::findExecutable(QStringLiteral("xmllint"));
+    if (xmllint.isEmpty())
+        QSKIP("xmllint (libxml2-utils) is not installed");
+    QRandomGenerator random(20261209);
+    auto randomText = [&random] {
+        static const char32_t kPicks[] = {0x0, 0x1, 0x9, 0xA, 0xD, 0x1F, '&', '<', '>', '"', '\'', ';', '#', 'a', 'Z', 0x7F,
+                                          0x80, 0x9F, 0xE9, 0x416, 0x2605, 0xD800, 0xDC00, 0xDCE9, 0xFFFD, 0xFFFE, 0xFFFF,
+                                          0x1F3B5, 0x10FFFF};
+        QString text;
+        const int length = random.bounded(12);
+        for (int i = 0; i < length; ++i) {
+            const char32_t code = random.bounded(3) == 0 ? char32_t(random.bounded(0x110000))
+                                                         : kPicks[random.bounded(int(std::size(kPicks)))];
+            if (code > 0xFFFF)
+                text += QString::fromUcs4(&code, 1);
+            else
+                text += QChar(char16_t(code));
+        }
+        return text;
+    };
+    QTemporaryDir dir;
+    for (int round = 0; round < 40; ++round) {
+        std::vector<TrackRecord> rows;
+        for (int i = 0; i < 20; ++i) {
+            TrackRecord r;
+            for (QString &cell : r.cells)
+                cell = randomText();
+            r[Column::Ext] = i % 2 ? QStringLiteral("mp3") : randomText();
+            rows.push_back(r);
+        }
+        const QString encoding = round % 2 ? QStringLiteral("UTF-8") : QStringLiteral("Windows-1252");
+        const QString path = dir.filePath(QStringLiteral("r%1.xml").arg(round));
+        QCOMPARE(platform::WriteFileAtomically(path, Build(rows, ReportWriter::Xml, round % 4, true, {}, false, encoding)), 0);
+    }
+    QProcess lint;
+    QStringList files;
+    for (int round = 0; round < 40; ++round)
+        files << dir.filePath(QStringLiteral("r%1.xml").arg(round));
+    lint.start(xmllint, QStringList{QStringLiteral("--noout")} + files);
+    QVERIFY(lint.waitForFinished(60000));
+    QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().left(2000).constData());
 }
 
 QTEST_GUILESS_MAIN(TestReportWriter)
