@@ -57,7 +57,7 @@ QCollator MakeCollator()
         locale = QLocale(QLocale::English, QLocale::UnitedStates);
     QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(false);
+    collator.setNumericMode(true);   // "2/12" before "10/12", as file managers sort
     collator.setIgnorePunctuation(false);
     return collator;
 }

@@ -34,8 +34,8 @@ private:
 };
 
 // Compares texts the way the list sorts them: the system's language-aware order with case ignored, so "abc"
-// and "ABC" are equal and "Été" sorts with the E's; digits compare as text ("10" before "2"). Under the C or
-// POSIX locale a language-neutral order is used, not byte order.
+// and "ABC" are equal and "Été" sorts with the E's; runs of digits compare by value ("2/12" before "10/12"). Under
+// the C or POSIX locale a language-neutral order is used, not byte order.
 int CompareTexts(const QString &a, const QString &b);
 
 // Reorders `order` (indexes into `rows`) stably by one column.

@@ -8,6 +8,8 @@
 #include "defaultsettings.h"
 #include "testmp3.h"
 
+#include "library/tracksort.h"
+
 #include <QtTest>
 #include <QContextMenuEvent>
 #include <QScrollBar>
@@ -183,9 +185,7 @@ void TestRightView::stopWalkKeepsRowsAndSorts()
     // Sorted by name, then by extension: within one extension the names ascend.
     QStringList names = ColumnTexts(view.Model(), Column::Filename);
     QStringList sorted = names;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
-        return a.toCaseFolded() < b.toCaseFolded();
-    });
+    std::stable_sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) { return CompareTexts(a, b) < 0; });
     QCOMPARE(names, sorted);
 }
 
