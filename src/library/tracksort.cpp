@@ -36,6 +36,14 @@ std::vector<SortKeys::Pass> SortKeys::Click(int column, bool multi)
     return passes;
 }
 
+std::vector<SortKeys::Pass> SortKeys::Passes() const
+{
+    std::vector<Pass> passes;
+    for (auto it = m_keys.rbegin(); it != m_keys.rend(); ++it)
+        passes.push_back({*it, IsColumnSortAscending(*it)});
+    return passes;
+}
+
 void SortKeys::SetColumnSortAscending(int column, bool ascending)
 {
     const std::uint64_t bit = std::uint64_t(1) << (unsigned(column) % 32);

@@ -24,6 +24,9 @@ public:
     // Applies a header click and returns the sort passes to run, in order (least significant key first).
     std::vector<Pass> Click(int column, bool multi);
 
+    // The passes that sort by the keys as they stand, each in its current direction (nothing is reversed).
+    std::vector<Pass> Passes() const;
+
     void SetColumnSortAscending(int column, bool ascending);
     bool IsColumnSortAscending(int column) const;
     const std::vector<int> &Keys() const { return m_keys; }

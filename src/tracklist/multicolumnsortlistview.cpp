@@ -43,6 +43,15 @@ void CMultiColumnSortListView::SortColumn(int column, bool multi)
     m_header->SetSortImage(column, passes.front().ascending);
 }
 
+void CMultiColumnSortListView::SortByHeader()
+{
+    const std::vector<SortKeys::Pass> passes = m_keys.Passes();
+    if (passes.empty())
+        return;
+    if (TrackListModel *model = SortModel())
+        model->Sort(passes);
+}
+
 QModelIndex CMultiColumnSortListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
     // A row-oriented list: Home and End (with or without Ctrl) go to the first and last row in the same column.

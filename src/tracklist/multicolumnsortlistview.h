@@ -18,6 +18,9 @@ public:
     explicit CMultiColumnSortListView(QWidget *parent = nullptr);
 
     void SortColumn(int column, bool multi);
+    // Sorts the rows again by the header's keys as they stand (after new rows arrived), so the arrows tell the
+    // truth; nothing happens before the first sort.
+    void SortByHeader();
     void SetColumnSortAscending(int column, bool ascending) { m_keys.SetColumnSortAscending(column, ascending); }
     bool IsColumnSortAscending(int column) const { return m_keys.IsColumnSortAscending(column); }
     SortHeaderCtrl *Header() const { return m_header; }

@@ -203,7 +203,10 @@ void CRightView::RunComputerScan()
 
     CScanningDlg dialog([this] { return m_currentFolder; }, window());
     dialog.exec();   // ends only by Cancel, Esc or the close box
-    StopWalk();
+    // A scan that was still running is stopped (and sorted by name and extension); one that had ended was sorted
+    // by the header's keys then.
+    if (m_worker)
+        StopWalk();
 }
 
 void CRightView::StartWorker(WalkWorker *worker)
@@ -255,6 +258,9 @@ void CRightView::OnWorkerFinished()
             m_sortWhenFinished = false;
             m_state.stop.store(0);
             SortAfterStop();
+        } else {
+            // A listing that ran to its end: its rows take the order the header's arrows show.
+            SortByHeader();
         }
     }
 }
@@ -286,10 +292,11 @@ void CRightView::StopWalk()
 
 void CRightView::SortAfterStop()
 {
-    SetColumnSortAscending(0, false);
-    SetColumnSortAscending(1, false);
-    SortColumn(0, false);
-    SortColumn(1, false);
+    // By extension, then by name within each extension; both arrows show it.
+    SetColumnSortAscending(int(Column::Ext), false);
+    SetColumnSortAscending(int(Column::Filename), false);
+    SortColumn(int(Column::Ext), false);
+    SortColumn(int(Column::Filename), true);
 }
 
 bool CRightView::viewportEvent(QEvent *event)

@@ -55,6 +55,7 @@ private Q_SLOTS:
     void scanningDialogCaption();
     void dividerDragSavesLayout();
     void computerScanCancelStopsAndSorts();
+    void newListingTakesTheHeadersOrder();
 
 private:
     void WaitIdle(CRightView &view);
@@ -368,6 +369,33 @@ void TestRightView::computerScanCancelStopsAndSorts()
     QTRY_VERIFY_WITH_TIMEOUT(!view.IsWalking() && m_state.scanning.load() == 0, 20000);
     QCOMPARE(cleared.size(), 1);
     m_state.addListMode = 0;
+}
+
+void TestRightView::newListingTakesTheHeadersOrder()
+{
+    CRightView view(m_settings, m_state);
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    // Artist descending (two clicks), then Album as a further key, ascending.
+    view.SortColumn(int(Column::Artist), false);
+    view.SortColumn(int(Column::Artist), false);
+    view.SortColumn(int(Column::Album), true);
+    const QStringList before = ColumnTexts(view.Model(), Column::Artist);
+    QCOMPARE(view.Header()->SortImage(int(Column::Artist)), -1);
+    // A new listing arrives in folder order and is then put in the order the arrows show.
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    QCOMPARE(ColumnTexts(view.Model(), Column::Artist), before);
+    QCOMPARE(ColumnTexts(view.Model(), Column::Artist), (QStringList{"delta", "charlie", "Bravo", "Alpha"}));
+    QCOMPARE(view.Header()->SortImage(int(Column::Artist)), -1);
+
+    // A stopped listing is sorted by extension, then name, and both arrows say so.
+    view.StopWalk();
+    WaitIdle(view);
+    QCOMPARE(view.Header()->SortImage(int(Column::Ext)), 1);
+    QCOMPARE(view.Header()->SortImage(int(Column::Filename)), 1);
+    QCOMPARE(view.Header()->SortImage(int(Column::Artist)), 0);
+    QCOMPARE(ColumnTexts(view.Model(), Column::Filename), (QStringList{"t0", "t1", "t2", "t3"}));
 }
 
 QTEST_MAIN(TestRightView)
