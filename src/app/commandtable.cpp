@@ -57,6 +57,8 @@ bool CommandTable::Execute(int id)
 {
     if (!IsEnabled(id))
         return false;
+    if (m_before)
+        m_before();
     // Copy the action: a command may redefine the table while it runs.
     const std::function<void()> action = m_commands.value(id).action;
     action();

@@ -70,6 +70,8 @@ public:
     bool IsChecked(int id) const;
     // Runs the command if it is defined and enabled; returns whether it ran.
     bool Execute(int id);
+    // Runs before every command that runs (an open edit is committed before a command acts on the rows).
+    void SetBeforeEach(std::function<void()> before) { m_before = std::move(before); }
     QList<QAction *> Actions(int id) const;
 
 private:
@@ -81,4 +83,5 @@ private:
         QList<QPointer<QAction>> actions;
     };
     QHash<int, Command> m_commands;
+    std::function<void()> m_before;
 };

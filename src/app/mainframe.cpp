@@ -111,8 +111,8 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     connect(m_rightView, &CRightView::ContextMenuWanted, this, &CMainFrame::ShowContextMenu);
     connect(m_rightView, &CRightView::PlayWanted, this, [this] { m_commands.Execute(kCmdPlay); });
     connect(m_rightView, &CRightView::CellEdited, this,
-            [this](int row, int column, const QString &text, const QString &before) {
-                filecommands::CommitCellEdit(*m_rightView, row, column, text, before, this);
+            [this](const QString &path, int column, const QString &text, const QString &) {
+                filecommands::CommitCellEdit(*m_rightView, path, column, text, this);
             });
     // The tree takes no input while a listing fills the list.
     // The tree takes no input while a listing fills the list; the widget that had the focus gets it back after.
@@ -127,6 +127,8 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
         UpdateIdle();
     });
 
+    // A command acts on the rows as they are: an open in-place edit is committed first, as a click elsewhere would.
+    m_commands.SetBeforeEach([this] { m_rightView->EndEdit(); });
     DefineCommands();
     BuildMenus();
     BuildToolbar();

@@ -129,30 +129,27 @@ void CopyMoveRows(CRightView &view, const QString &folder, bool move, const std:
     });
 }
 
-void CommitCellEdit(CRightView &view, int row, int column, const QString &text, const QString &before,
-                    QWidget *parent)
+void CommitCellEdit(CRightView &view, const QString &path, int column, const QString &text, QWidget *parent)
 {
-    if (row < 0 || row >= view.Model()->rowCount())
+    TrackRecord record;
+    if (!SplitFullPath(path, record) || column < 0 || column >= kColumnCount)
         return;
+    const int row = view.Model()->RowOfFile(path);   // -1: the row left the list; the file still gets its edit
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const TrackRecord record = view.Model()->Row(row);
     QString failure;
     if (column == int(Column::Filename)) {
-        if (!text.isEmpty()) {
+        const QString newName = SafeFileName(text);   // the name stays in its folder
+        if (!newName.isEmpty() && newName != record[Column::Filename]) {
             const QString suffix = QLatin1Char('.') + record[Column::Ext];
-            const QString oldPath = record[Column::Path] + before + suffix;
-            const QString newName = RenameTarget(text);   // the name the file really gets
-            const int error = newName == before ? 0 : RenameFile(oldPath, record[Column::Path] + newName + suffix);
-            if (error == 0)
+            const int error = RenameFile(path, record[Column::Path] + newName + suffix);
+            if (error == 0 && row >= 0)
                 view.Model()->SetFilename(row, newName);
-            else
+            else if (error != 0)
                 failure = (IsAccessDenied(error) ? tr("Can`t Rename File!") + QStringLiteral("\n\n") : QString()) +
-                          QStringLiteral("%1: %2").arg(oldPath, platform::ErrorText(error));
+                          QStringLiteral("%1: %2").arg(path, platform::ErrorText(error));
         }
-    } else if (record[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0 &&
-               !view.Columns()[std::size_t(column)].readOnly) {
+    } else if (IsMp3Extension(record[Column::Ext]) && !view.Columns()[std::size_t(column)].readOnly) {
         TagFile tag;
-        const QString path = view.RowFullPath(row);
         if (!tag.Open(path)) {
             failure = tag.ReadError();
         } else {
@@ -167,7 +164,8 @@ void CommitCellEdit(CRightView &view, int row, int column, const QString &text, 
             }
             if (!tag.Write(&failure))
                 tag.Open(path);
-            view.FillTagCells(row, &tag);   // what the file holds now: 5000 as a track shows empty
+            if (row >= 0)
+                view.FillTagCells(row, &tag);   // what the file holds now: 5000 as a track shows empty
         }
     }
     QApplication::restoreOverrideCursor();
@@ -199,30 +197,39 @@ void RenameSelection(CRightView &view, QSettings &store, QWidget *parent)
 int RenameRows(CRightView &view, const QString &pattern, long long counter, QWidget *parent)
 {
     const QList<int> rows = view.SelectedRows();
+    QStringList failures;   // failures other than access denied, which is told at once
     int failed = 0;
     BatchProgress progress(parent, int(rows.size()));
     for (qsizetype i = 0; i < rows.size() && progress.Step(int(i)); ++i) {
         const int row = rows[i];
         const TrackRecord &record = view.Model()->Row(row);
-        if (record[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) != 0)
+        if (!IsMp3Extension(record[Column::Ext]))
             continue;
         const QString name = ExpandRenamePattern(pattern, record, counter);
         if (name.isEmpty())
             continue;
-        // The file is renamed from the name it has on disk (its extension may be "MP3"); the new one ends ".mp3".
+        // The file is renamed from the name it has on disk (its extension may be "MP3"); the new one ends ".mp3",
+        // and the row shows the name and extension the file really has then.
         const QString oldName = record[Column::Filename] + QLatin1Char('.') + record[Column::Ext];
-        const QString newName = name + QLatin1String(".mp3");
+        const QString newName = SafeFileName(name) + QLatin1String(".mp3");
         if (oldName == newName)
             continue;
-        const int error = RenameFile(view.RowFullPath(row), record[Column::Path] + newName);
+        const QString oldPath = view.RowFullPath(row);
+        const int error = RenameFile(oldPath, record[Column::Path] + newName);
         if (error == 0) {
-            view.Model()->SetFilename(row, name);
+            view.Model()->SetFilename(row, SafeFileName(name), QStringLiteral("mp3"));
             continue;
         }
         ++failed;
         if (IsAccessDenied(error))
             Prompter::Current().Tell(parent, tr("Can`t Rename File!"), QMessageBox::Warning);
+        else
+            failures.append(QStringLiteral("%1: %2").arg(oldPath, platform::ErrorText(error)));
     }
+    progress.Finish();
+    TellFailures(parent, QCoreApplication::translate("filecommands", "%n file(s) could not be renamed:", nullptr,
+                                                     int(failures.size())),
+                 failures);
     return failed;
 }
 

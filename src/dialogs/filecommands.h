@@ -25,10 +25,10 @@ void CopyMoveSelection(CRightView &view, AppSettings &settings, ScanState &state
 // Copies or moves the selected rows' files into `folder` (the part after the folder dialog).
 void CopyMoveRows(CRightView &view, const QString &folder, bool move, const std::function<void()> &refresh,
                   QWidget *parent);
-// Commits an in-place edit: the Filename cell renames the file (never over another), a tag cell of an MP3 row
-// writes that field. The cell then shows what the file holds; a failure is shown with the file and the reason.
-void CommitCellEdit(CRightView &view, int row, int column, const QString &text, const QString &before,
-                    QWidget *parent);
+// Commits an in-place edit to the file it was opened on: the Filename cell renames the file (never over another,
+// never out of its folder), a tag cell of an MP3 file writes that field. The file's row, wherever it is now, then
+// shows what the file holds; a failure is shown with the file and the reason.
+void CommitCellEdit(CRightView &view, const QString &path, int column, const QString &text, QWidget *parent);
 // Remove File(s): asks once, then deletes the selected rows' files (a read-only one is asked about) and their rows.
 void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWidget *parent);
 

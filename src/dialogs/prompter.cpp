@@ -1,5 +1,7 @@
 #include "dialogs/prompter.h"
 
+#include "dialogs/batchprogress.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -16,6 +18,7 @@ public:
     QMessageBox::StandardButton Ask(QWidget *parent, const QString &caption, const QString &text,
                                     QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) override
     {
+        const BatchProgress::QuestionScope question;
         QMessageBox box(icon, caption.isEmpty() ? QApplication::applicationName() : caption, text, buttons, parent);
         const int chosen = box.exec();
         return box.clickedButton() ? QMessageBox::StandardButton(chosen) : QMessageBox::NoButton;
@@ -24,6 +27,7 @@ public:
     int Choose(QWidget *parent, const QString &caption, const QString &text, const QString &detail,
                const QStringList &buttons) override
     {
+        const BatchProgress::QuestionScope question;
         QDialog dialog(parent);
         dialog.setWindowTitle(caption);
         auto *layout = new QVBoxLayout(&dialog);
@@ -48,6 +52,17 @@ public:
 Prompter *g_current = nullptr;
 
 } // namespace
+
+void TellFailures(QWidget *parent, const QString &heading, const QStringList &failures)
+{
+    constexpr int kFailuresListed = 15;
+    if (failures.isEmpty())
+        return;
+    QStringList shown = failures.mid(0, kFailuresListed);
+    if (failures.size() > kFailuresListed)
+        shown.append(QCoreApplication::translate("Prompter", "... and %1 more").arg(failures.size() - kFailuresListed));
+    Prompter::Current().Tell(parent, heading + QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')), QMessageBox::Warning);
+}
 
 void Prompter::Tell(QWidget *parent, const QString &text, QMessageBox::Icon icon)
 {

@@ -6,6 +6,10 @@
 
 class QWidget;
 
+// A batch's failures after it ended, in one message: `heading`, then the first fifteen, then how many more.
+// Nothing is shown for none.
+void TellFailures(QWidget *parent, const QString &heading, const QStringList &failures);
+
 // Every message box a command shows goes through here, so tests can read the questions and answer them.
 class Prompter
 {

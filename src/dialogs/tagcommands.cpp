@@ -15,19 +15,13 @@ namespace tagcommands {
 
 namespace {
 
-constexpr int kFailuresListed = 15;
-
-bool IsMp3(const QString &path) { return path.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive); }
-
 QString tr(const char *text) { return QCoreApplication::translate("tagcommands", text); }
 
 } // namespace
 
 bool CanEditTag(const CRightView &view)
 {
-    return view.AnySelectedRow([](const TrackRecord &row) {
-        return row[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
-    });
+    return view.AnySelectedRow([](const TrackRecord &row) { return IsMp3Extension(row[Column::Ext]); });
 }
 
 void EditTag(CRightView &view, QWidget *parent)
@@ -59,7 +53,7 @@ int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void
     for (qsizetype i = 0; i < rows.size() && progress.Step(int(i)); ++i) {
         const int row = rows[i];
         const QString path = view.RowFullPath(row);
-        if (!IsMp3(path))
+        if (!IsMp3Extension(view.Model()->Row(row)[Column::Ext]))
             continue;
         TagFile record;
         if (!record.Open(path)) {
@@ -81,16 +75,9 @@ int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void
 
 void ReportFailures(QWidget *parent, const QStringList &failures)
 {
-    if (failures.isEmpty())
-        return;
-    QStringList shown = failures.mid(0, kFailuresListed);
-    if (failures.size() > kFailuresListed)
-        shown.append(tr("... and %1 more").arg(failures.size() - kFailuresListed));
-    Prompter::Current().Tell(parent,
-                             QCoreApplication::translate("tagcommands", "%n file(s) could not be written:", nullptr,
-                                                         int(failures.size())) +
-                                 QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')),
-                             QMessageBox::Warning);
+    TellFailures(parent,
+                 QCoreApplication::translate("tagcommands", "%n file(s) could not be written:", nullptr, int(failures.size())),
+                 failures);
 }
 
 } // namespace tagcommands

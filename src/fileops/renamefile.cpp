@@ -15,6 +15,17 @@ QString RenameTarget(const QString &newPath)
     return target;
 }
 
+QString SafeFileName(const QString &name)
+{
+    QString safe = name;
+    for (QChar &c : safe) {
+        if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char(':') || c == QLatin1Char('/') ||
+            c == QLatin1Char('\\'))
+            c = QLatin1Char('_');
+    }
+    return safe;
+}
+
 int RenameFile(const QString &oldPath, const QString &newPath)
 {
     return platform::RenameNoReplace(oldPath, RenameTarget(newPath));

@@ -135,12 +135,24 @@ void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void TrackListModel::SetFilename(int row, const QString &name)
+void TrackListModel::SetFilename(int row, const QString &name, const QString &extension)
 {
     TrackRecord &record = m_rows[std::size_t(row)];
     m_listed.remove(platform::FileNameKey(::RowFullPath(record)));
     record[Column::Filename] = name;
+    if (!extension.isNull())
+        record[Column::Ext] = extension;
     m_listed.insert(platform::FileNameKey(::RowFullPath(record)));
-    const QModelIndex cell = index(row, int(Column::Filename));
-    Q_EMIT dataChanged(cell, cell);
+    Q_EMIT dataChanged(index(row, int(Column::Filename)), index(row, int(Column::Ext)));
+}
+
+int TrackListModel::RowOfFile(const QString &fullPath) const
+{
+    if (!m_listed.contains(platform::FileNameKey(fullPath)))
+        return -1;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (::RowFullPath(m_rows[i]) == fullPath)
+            return int(i);
+    }
+    return -1;
 }

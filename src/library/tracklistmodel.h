@@ -36,9 +36,11 @@ public:
     bool AddFile(const QString &fullPath);
     // Rewrites cells 3-9 of a row from a tag, or "Non" without one.
     void FillTagCells(int row, const TagFile *tag);
-    // Gives a row's file a new name (without extension) after it was renamed on disk; the index of listed files
-    // follows.
-    void SetFilename(int row, const QString &name);
+    // Gives a row's file a new name (without extension; and a new extension unless `extension` is null) after
+    // it was renamed on disk; the index of listed files follows.
+    void SetFilename(int row, const QString &name, const QString &extension = QString());
+    // The row of a file, or -1 when it is not listed.
+    int RowOfFile(const QString &fullPath) const;
     // Removes rows (any order); the row counter is not lowered.
     void RemoveRows(QList<int> rows);
 

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <set>
 #include <system_error>
 #include <thread>
 
@@ -131,20 +130,10 @@ bool IsTemporaryName(const char *name)
 
 // Removes the temporary files that an interrupted copy or tag write left in a folder. A temporary file is locked
 // by its writer for as long as it is written, so one whose lock can be taken has no writer any more; the age
-// test covers the moment between a writer creating its file and locking it. Each folder is tidied once per
-// process: a batch of writes in one folder must not read the folder again for every file.
+// test covers the moment between a writer creating its file and locking it. Reading the folder's names costs
+// little beside the flushed write that follows.
 void RemoveStaleTemporaries(int folder)
 {
-    struct stat self{};
-    if (::fstat(folder, &self) != 0)
-        return;
-    static std::mutex mutex;
-    static std::set<std::pair<dev_t, ino_t>> tidied;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!tidied.insert({self.st_dev, self.st_ino}).second)
-            return;
-    }
     const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (copy < 0)
         return;

@@ -1,8 +1,30 @@
 #include "tracklist/inplaceedit.h"
 
 #include <QKeyEvent>
+#include <QValidator>
 
 namespace {
+
+const QString kForbiddenInNames = QStringLiteral("*/:?\\");
+
+// Keeps the characters no file name may hold out of the Filename editor, however the text arrives.
+class FileNameValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString &input, int &pos) const override
+    {
+        for (qsizetype i = input.size() - 1; i >= 0; --i) {
+            if (kForbiddenInNames.contains(input[i])) {
+                input.remove(i, 1);
+                if (i < pos)
+                    --pos;
+            }
+        }
+        return Acceptable;
+    }
+};
 
 constexpr int kWidenMargin = 5;
 
@@ -27,9 +49,11 @@ bool IsNavigation(const QKeyEvent *key)
 
 } // namespace
 
-InPlaceEdit::InPlaceEdit(int row, int column, const QString &text, int maxRight, QWidget *parent)
-    : QLineEdit(text, parent), m_row(row), m_column(column), m_initial(text), m_maxRight(maxRight)
+InPlaceEdit::InPlaceEdit(int row, int column, const QString &path, const QString &text, int maxRight, QWidget *parent)
+    : QLineEdit(text, parent), m_row(row), m_column(column), m_path(path), m_initial(text), m_maxRight(maxRight)
 {
+    if (column == 0)
+        setValidator(new FileNameValidator(this));
     setFont(parent->font());
     setFrame(true);
     QPalette colours = palette();
@@ -41,6 +65,16 @@ InPlaceEdit::InPlaceEdit(int row, int column, const QString &text, int maxRight,
 
 bool InPlaceEdit::event(QEvent *event)
 {
+    // Esc, Enter and the navigation keys belong to the editor while it is open, not to the window's shortcuts
+    // (Esc would clear the list's selection and leave the edit open).
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+            IsNavigation(key)) {
+            event->accept();
+            return true;
+        }
+    }
     // Tab and Shift+Tab would move the focus through the window; here they move the editor.
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
@@ -65,11 +99,13 @@ void InPlaceEdit::keyPressEvent(QKeyEvent *event)
         Q_EMIT Done();
         return;
     }
-    if (IsNavigation(event) && !((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) && m_column == 0)) {
+    if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) && m_column == 0)
+        return;   // the Filename editor does not move between rows, and the list's selection stays on its row
+    if (IsNavigation(event)) {
         Q_EMIT Navigate(event->key(), event->modifiers());
         return;
     }
-    if (m_column == 0 && event->text().size() == 1 && QStringLiteral("*/:?\\").contains(event->text()))
+    if (m_column == 0 && event->text().size() == 1 && kForbiddenInNames.contains(event->text()))
         return;   // characters no file name may hold
     QLineEdit::keyPressEvent(event);
     Widen();
@@ -85,9 +121,20 @@ void InPlaceEdit::Widen()
 void InPlaceEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
+    End();
+}
+
+void InPlaceEdit::Commit()
+{
+    End();
+    hide();
+}
+
+void InPlaceEdit::End()
+{
     if (m_finished)
         return;
     m_finished = true;
-    Q_EMIT Finished(m_row, m_column, m_cancelled ? QString() : text(), m_cancelled, m_initial);
+    Q_EMIT Finished(m_path, m_column, m_cancelled ? QString() : text(), m_cancelled, m_initial);
     deleteLater();
 }

@@ -78,9 +78,36 @@ CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
             if (m_editor)
                 setFocus();
         });
+    // An edit belongs to its file: rows that move or go end it first.
+    connect(m_model, &QAbstractItemModel::layoutAboutToBeChanged, this, &CRightView::EndEditBeforeRowsChange);
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &CRightView::EndEditBeforeRowsChange);
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, &CRightView::EndEditBeforeRowsChange);
     SetGridLines(m_settings.grid);
     BuildExtensionSet();
     ApplyColumnLayout();
+}
+
+void CRightView::EndEdit()
+{
+    if (!m_editor)
+        return;
+    if (m_editor->hasFocus())
+        setFocus();   // the editor commits as it loses the focus
+    if (m_editor)
+        m_editor->Commit();
+}
+
+void CRightView::EndEditBeforeRowsChange()
+{
+    m_rowsChanging = true;
+    EndEdit();
+    m_rowsChanging = false;
+}
+
+bool CRightView::IsColumnShown(int column) const
+{
+    return m_columns[std::size_t(column)].visible && !horizontalHeader()->isSectionHidden(column) &&
+           horizontalHeader()->sectionSize(column) > 0;
 }
 
 CRightView::~CRightView() { StopAndWait(); }
@@ -444,15 +471,23 @@ InPlaceEdit *CRightView::EditCell(int row, int column)
     cell = visualRect(index);
     cell.setWidth(std::max(1, std::min(horizontalHeader()->sectionSize(column), client - cell.left())));
 
-    auto *editor = new InPlaceEdit(row, column, m_model->Row(row).cells[std::size_t(column)], client, viewport());
+    auto *editor = new InPlaceEdit(row, column, RowFullPath(row), m_model->Row(row).cells[std::size_t(column)], client,
+                                   viewport());
     editor->setGeometry(cell.adjusted(0, -1, 0, 1));
     connect(editor, &InPlaceEdit::Done, this, [this] { setFocus(); });
     connect(editor, &InPlaceEdit::Navigate, this, &CRightView::NavigateEditor);
     // Each editor carries its own starting text: the next editor may open before this one commits.
     connect(editor, &InPlaceEdit::Finished, this,
-            [this](int r, int c, const QString &text, bool cancelled, const QString &initial) {
-                if (!cancelled && r >= 0)
-                    Q_EMIT CellEdited(r, c, text, initial);
+            [this](const QString &path, int c, const QString &text, bool cancelled, const QString &initial) {
+                if (cancelled)
+                    return;
+                if (!m_rowsChanging) {
+                    Q_EMIT CellEdited(path, c, text, initial);
+                    return;
+                }
+                // Never write while the rows are half moved: the commit follows once they have settled.
+                QMetaObject::invokeMethod(this, [this, path, c, text, initial] { Q_EMIT CellEdited(path, c, text, initial); },
+                                          Qt::QueuedConnection);
             });
     m_editor = editor;
     editor->show();
@@ -468,10 +503,9 @@ void CRightView::NavigateEditor(int key, Qt::KeyboardModifiers modifiers)
     const int row = m_editor->Row();
     const int column = m_editor->Column();
     const int last = kColumnCount - 1;
-    auto editable = [this](int c) {
-        return !m_columns[std::size_t(c)].readOnly && !horizontalHeader()->isSectionHidden(c);
-    };
-    auto width = [this](int c) { return horizontalHeader()->isSectionHidden(c) ? 0 : horizontalHeader()->sectionSize(c); };
+    // Columns switched off in Options or dragged to nothing are never entered.
+    auto editable = [this](int c) { return !m_columns[std::size_t(c)].readOnly && IsColumnShown(c); };
+    auto width = [this](int c) { return IsColumnShown(c) ? horizontalHeader()->sectionSize(c) : 0; };
     const bool ctrl = modifiers.testFlag(Qt::ControlModifier);
     switch (key) {
     case Qt::Key_Tab:

@@ -68,15 +68,17 @@ public:
     // Opens the in-place editor over a cell (scrolled into view); returns it, or nullptr.
     InPlaceEdit *EditCell(int row, int column);
     InPlaceEdit *Editor() const { return m_editor; }
+    // Ends an open in-place edit with its text, as losing the focus does (before a command acts on the rows).
+    void EndEdit();
 
     QString CurrentFolder() const { return m_currentFolder; }
     int RowCounter() const;
     const std::array<ColumnDef, kColumnCount> &Columns() const { return m_columns; }
 
 Q_SIGNALS:
-    // An in-place edit ended with a text (not cancelled): the file commands commit it. `before` is the cell's
-    // text when that editor opened (for the Filename cell, the name the file is renamed from).
-    void CellEdited(int row, int column, const QString &text, const QString &before);
+    // An in-place edit of `path`'s row ended with a text (not cancelled): the file commands commit it to that
+    // file, wherever its row is now. `before` is the cell's text when that editor opened.
+    void CellEdited(const QString &path, int column, const QString &text, const QString &before);
     // Files dropped onto the list from elsewhere (not from this list): copy (Ctrl held) or move.
     void FilesDropped(const QList<QUrl> &urls, bool copy);
     // A double-click without Ctrl: play the selection.
@@ -108,6 +110,10 @@ private:
     void ReleaseWorker();
     void SortAfterStop();
     void NavigateEditor(int key, Qt::KeyboardModifiers modifiers);
+    // The rows are about to move or go: an open edit ends first, its commit following once they have.
+    void EndEditBeforeRowsChange();
+    // Whether a column shows on screen (switched on in Options and wider than nothing).
+    bool IsColumnShown(int column) const;
 
     AppSettings &m_settings;
     ScanState &m_state;
@@ -120,4 +126,5 @@ private:
     bool m_firstBatch = false;         // the next rows are the first of a walk
     QPointer<InPlaceEdit> m_editor;
     bool m_dragging = false;   // a drag started from this list is under way
+    bool m_rowsChanging = false;
 };

@@ -161,8 +161,8 @@ void TestFileCommands::inPlaceEditing()
     QVERIFY(WriteFile(Src("a.mp3"), Tag(Frame("TIT2", Latin1Body("Old"))) + Audio(1)));
     QVERIFY(WriteFile(Src("b.mp3"), Tag(Frame("TIT2", Latin1Body("Bee"))) + Audio(1)));
     m_view->FillTagCells(0, nullptr);
-    connect(m_view.get(), &CRightView::CellEdited, this, [this](int r, int c, const QString &t, const QString &before) {
-        filecommands::CommitCellEdit(*m_view, r, c, t, before, nullptr);
+    connect(m_view.get(), &CRightView::CellEdited, this, [this](const QString &path, int c, const QString &t, const QString &) {
+        filecommands::CommitCellEdit(*m_view, path, c, t, nullptr);
     });
     m_view->resize(900, 300);
     m_view->show();
