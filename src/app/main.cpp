@@ -1,4 +1,5 @@
 #include "settings/appsettings.h"
+#include "dialogs/prompter.h"
 #include "app/mainframe.h"
 #include "settings/startup.h"
 #include "platform/desktop.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@ int main(int argc, char **argv)
 
     QSettings store;
     store.setFallbacksEnabled(false);
+    const QString setAside = SetAsideUnreadableSettings(store);
     AppSettings &settings = AppSettings::Instance();
     settings.Load(store);
     DocumentsFolder::Current();   // computed once, before any window exists
@@ -49,6 +52,14 @@ int main(int argc, char **argv)
     QObject::connect(&frame, &CMainFrame::QuitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     frame.InitialUpdate();
     frame.ShowAtStart(mode == StartMode::Hidden);
+    if (!setAside.isEmpty()) {
+        QTimer::singleShot(0, &frame, [&frame, setAside] {
+            Prompter::Current().Tell(&frame,
+                                     QCoreApplication::translate("main", "The settings file could not be read whole. It was kept as\n%1\n"
+                                                                         "and the settings it held past the damage are back to their defaults.")
+                                         .arg(setAside));
+        });
+    }
     const int code = app.exec();
     // The window is gone and the settings are saved: end now. Tearing down Qt (the desktop's tray and session
     // connections, a listing still in slow I/O) can take seconds and would keep a finished program alive.

@@ -118,6 +118,10 @@ void TestMainFrame::offScreenWindowComesBack()
     QCOMPARE(PlaceOnScreen(QRect(-5, -5, 600, 400), screens, screens[0]), QRect(-5, -5, 600, 400));
     QCOMPARE(PlaceOnScreen(QRect(5000, 3000, 600, 400), screens, screens[0]), QRect(25, 60, 600, 400));
     QCOMPARE(PlaceOnScreen(QRect(5000, 3000, 4000, 400), screens, screens[0]), QRect(0, 0, 1920, 400));
+    // A size no screen holds, far over the edges: fitted to the screen it is mostly on, its corner on screen.
+    QCOMPARE(PlaceOnScreen(QRect(-6145, -6145, 32767, 32767), screens, screens[0]), QRect(0, 0, 1920, 1080));
+    QCOMPARE(PlaceOnScreen(QRect(1800, 500, 600, 900), screens, screens[0]), QRect(1920, 124, 600, 900));
+    QCOMPARE(PlaceOnScreen(QRect(100, -300, 600, 400), screens, screens[0]), QRect(100, 0, 600, 400));
 }
 
 void TestMainFrame::firstStartGeometry()

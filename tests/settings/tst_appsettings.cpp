@@ -1,5 +1,6 @@
 #include "settings/appsettings.h"
 #include "settings/documentsfolder.h"
+#include "settings/startup.h"
 
 #include <QtTest>
 
@@ -14,6 +15,7 @@ private Q_SLOTS:
     void emptyEncodingAndColumnLists();
     void roundTripInANewStore();
     void treePathUsesDocumentsName();
+    void unreadableFileIsSetAside();
 
 private:
     QString IniPath(const char *name) { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -139,6 +141,30 @@ void TestAppSettings::treePathUsesDocumentsName()
     QCOMPARE(DocumentsFolder::Current().ToFileSystem(QStringLiteral("Documents/Music")),
              QStringLiteral("/home/ann/Documents/Music"));
     QCOMPARE(DocumentsFolder::Current().ToFileSystem(QStringLiteral("/Documents/x")), QStringLiteral("/Documents/x"));
+}
+
+void TestAppSettings::unreadableFileIsSetAside()
+{
+    // A section header cut short: the store reads what it can and reports a format error.
+    const QByteArray damaged = "[Settings]\nGrid=1\n[Settings\nRemovable=1\n[General]\nTotalCount=1\nItem0=$A\n";
+    const QString path = IniPath("bad.ini");
+    WriteIni(path, damaged);
+    {
+        QSettings store(path, QSettings::IniFormat);
+        QCOMPARE(store.status(), QSettings::FormatError);
+        QCOMPARE(SetAsideUnreadableSettings(store), path + QStringLiteral(".bad"));
+        AppSettings s;
+        s.Load(store);
+        s.Save(store);   // what a normal exit does
+    }
+    QFile kept(path + QStringLiteral(".bad"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), damaged);   // the user's file, byte for byte
+    QSettings again(path, QSettings::IniFormat);
+    QCOMPARE(again.status(), QSettings::NoError);
+    QCOMPARE(SetAsideUnreadableSettings(again), QString());
+    // A good file is never set aside.
+    QVERIFY(!QFile::exists(IniPath("trip.ini.bad")));
 }
 
 QTEST_GUILESS_MAIN(TestAppSettings)
