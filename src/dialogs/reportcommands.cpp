@@ -53,18 +53,28 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(playlist));
         return;
     }
-    if (settings.useDefaultPlayer)
-        settings.pathToPlayer = platform::ProgramForFile(QFileInfo(playlist).fileName());
-    const bool haveProgram = !settings.pathToPlayer.isEmpty() &&
-                             (settings.useDefaultPlayer || QFileInfo(settings.pathToPlayer).isFile());
-    if (haveProgram) {
-        platform::StartProgram(settings.pathToPlayer, playlist);   // a failing start shows nothing
+    auto failedToStart = [&](const QString &what) {
+        Prompter::Current().Tell(parent, tr("The player could not be started:\n%1").arg(what));
+    };
+    if (!settings.useDefaultPlayer && !settings.pathToPlayer.isEmpty() && QFileInfo(settings.pathToPlayer).isFile()) {
+        if (!platform::StartProgram(settings.pathToPlayer, playlist))
+            failedToStart(settings.pathToPlayer);
         return;
+    }
+    // The desktop's program for playlists, asked once.
+    const QString exec = platform::ExecLineForFile(QFileInfo(playlist).fileName());
+    if (settings.useDefaultPlayer) {
+        settings.pathToPlayer = platform::ProgramOfExecLine(exec);
+        if (!settings.pathToPlayer.isEmpty()) {
+            // Its whole command line runs ("env VAR=1 player", "flatpak run ID %U", "player --enqueue %F").
+            if (!platform::StartCommand(platform::ExecArguments(exec, playlist)))
+                failedToStart(exec);
+            return;
+        }
     }
     // The desktop opens the playlist itself. It reports success even when nothing can open it, so nothing
     // associated counts as a failure too.
-    if (platform::ProgramForFile(QFileInfo(playlist).fileName()).isEmpty() ||
-        !platform::OpenWithDesktop(QUrl::fromLocalFile(playlist)))
+    if (platform::ProgramOfExecLine(exec).isEmpty() || !platform::OpenWithDesktop(QUrl::fromLocalFile(playlist)))
         Prompter::Current().Tell(parent, tr("Failed to found Default Player."));
 }
 

@@ -26,6 +26,9 @@ private Q_SLOTS:
     void configuredPlayerGetsThePlaylist();
     void desktopAssociationIsStoredAndUsed();
     void noPlayerAnywhere();
+    void execLinesSplitByTheDesktopRules_data();
+    void execLinesSplitByTheDesktopRules();
+    void wholeCommandLineRunsAndFailuresAreTold();
 
 private:
     QString WritePlayer(const QString &name);
@@ -114,6 +117,66 @@ void TestPlay::noPlayerAnywhere()
     reportcommands::Play(*m_view, m_settings, nullptr);
     QCOMPARE(m_settings.pathToPlayer, QString());
     QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Failed to found Default Player.")});
+}
+
+void TestPlay::execLinesSplitByTheDesktopRules_data()
+{
+    QTest::addColumn<QString>("exec");
+    QTest::addColumn<QStringList>("command");
+    const QString f = QStringLiteral("/run/u/temp.m3u");
+    QTest::newRow("env prefix") << "env A=1 player %U" << QStringList{"env", "A=1", "player", f};
+    QTest::newRow("flatpak") << "/usr/bin/flatpak run --branch=stable org.x.Player --file-forwarding org.x.Player @@u %U @@"
+                             << QStringList{"/usr/bin/flatpak", "run", "--branch=stable", "org.x.Player", "--file-forwarding",
+                                            "org.x.Player", "@@u", f, "@@"};
+    QTest::newRow("enqueue") << "player --enqueue %F" << QStringList{"player", "--enqueue", f};
+    QTest::newRow("quotes") << R"("/opt/My Player/run" --title "say \"hi\" \\ \$HOME" %f)"
+                            << QStringList{"/opt/My Player/run", "--title", R"(say "hi" \ $HOME)", f};
+    QTest::newRow("other codes dropped") << "player %i %c %k --x=%% %u" << QStringList{"player", "--x=%", f};
+    QTest::newRow("no file code") << "player --play" << QStringList{"player", "--play", f};
+    QTest::newRow("code inside a word") << "player --file=%f" << QStringList{"player", "--file=" + f};
+}
+
+void TestPlay::execLinesSplitByTheDesktopRules()
+{
+    QFETCH(QString, exec);
+    QFETCH(QStringList, command);
+    QCOMPARE(platform::ExecArguments(exec, QStringLiteral("/run/u/temp.m3u")), command);
+}
+
+void TestPlay::wholeCommandLineRunsAndFailuresAreTold()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+        QSKIP("xdg-mime (xdg-utils) is not installed");
+    // A player that notes every argument and the variable its desktop entry sets.
+    const QString player = m_dir.filePath(QStringLiteral("args player.sh"));
+    const QString log = m_dir.filePath(QStringLiteral("args.log"));
+    testmp3::WriteFile(player, QStringLiteral("#!/bin/sh\n{ echo \"$PLAYER_MODE\"; for a in \"$@\"; do echo \"[$a]\"; done; } > \"%1.tmp\"; "
+                                              "mv \"%1.tmp\" \"%1\"\n").arg(log).toUtf8());
+    ::chmod(QFile::encodeName(player).constData(), 0755);
+    const QString entry = m_dir.filePath(QStringLiteral("data/applications/argsplayer.desktop"));
+    testmp3::WriteFile(entry, QStringLiteral("[Desktop Entry]\nType=Application\nName=Args\nExec=env PLAYER_MODE=queue \"%1\" --enqueue %F\n")
+                                  .arg(player).toUtf8());
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("config/mimeapps.list")),
+                       "[Default Applications]\naudio/x-mpegurl=argsplayer.desktop\n");
+    m_settings.useDefaultPlayer = 1;
+    m_view->selectRow(0);
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 10000);
+    QCOMPARE(QString::fromUtf8(testmp3::ReadFile(log)),
+             QStringLiteral("queue\n[--enqueue]\n[%1]\n").arg(platform::PlaylistPath()));
+    QCOMPARE(m_settings.pathToPlayer, player);
+    QVERIFY(m_prompter.texts.isEmpty());
+
+    // A desktop entry whose program cannot be started (its interpreter is gone): the user is told.
+    const QString broken = m_dir.filePath(QStringLiteral("broken-player"));
+    testmp3::WriteFile(broken, "#!/nonexistent/interpreter\n");
+    ::chmod(QFile::encodeName(broken).constData(), 0755);
+    testmp3::WriteFile(entry, QStringLiteral("[Desktop Entry]\nType=Application\nName=Args\nExec=%1 %U\n").arg(broken).toUtf8());
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY2(m_prompter.texts[0].contains(QLatin1String("could not be started")), qPrintable(m_prompter.texts[0]));
+    QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
+    QFile::remove(entry);
 }
 
 QTEST_MAIN(TestPlay)
