@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -109,6 +110,8 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
         m_clipboard.Drop(*m_rightView, urls, copy, [this] { m_leftView->Tree()->Refresh(); }, this);
     });
     connect(m_rightView, &CRightView::ContextMenuWanted, this, &CMainFrame::ShowContextMenu);
+    // Files dragged out of the list are the user's new choice: an earlier Cut no longer waits to be pasted.
+    connect(m_rightView, &CRightView::DragStarted, this, [this] { m_clipboard.ForgetCut(); });
     connect(m_rightView, &CRightView::PlayWanted, this, [this] { m_commands.Execute(kCmdPlay); });
     connect(m_rightView, &CRightView::CellEdited, this,
             [this](const QString &path, int column, const QString &text, const QString &) {
@@ -251,22 +254,23 @@ QAction *CMainFrame::MenuEntry(QMenu *menu, int id, const QString &text) { retur
 
 void CMainFrame::BuildMenus()
 {
-    // The text after a tab is shown as the entry's key; the keys that act are the accelerators below.
+    // The text after a tab is shown as the entry's key; the keys that act are the accelerators below, and each
+    // entry names one of the keys that really run its command.
     QMenu *file = menuBar()->addMenu(tr("&File"));
     MenuEntry(file, kCmdSaveReport, tr("Save As (Create Report)..."));
     file->addSeparator();
-    MenuEntry(file, kCmdPrint, tr("&Print...\tCtrl+P"));
+    MenuEntry(file, kCmdPrint, tr("&Print..."));
     MenuEntry(file, kCmdPrintPreview, tr("Print Pre&view"));
     MenuEntry(file, kCmdPrintSetup, tr("P&rint Setup..."));
     file->addSeparator();
     MenuEntry(file, kCmdExit, tr("E&xit"));
 
     QMenu *edit = menuBar()->addMenu(tr("&Edit"));
-    MenuEntry(edit, kCmdEditTag, tr("E&dit Tag\tAlt+E"));
+    MenuEntry(edit, kCmdEditTag, tr("E&dit Tag\tCtrl+E"));
     edit->addSeparator();
-    MenuEntry(edit, kCmdRename, tr("Rename File(s) using tag"));
+    MenuEntry(edit, kCmdRename, tr("Rename File(s) using tag\tAlt+R"));
     edit->addSeparator();
-    MenuEntry(edit, kCmdRemoveFromList, tr("Remove from List\tAlt+R"));
+    MenuEntry(edit, kCmdRemoveFromList, tr("Remove from List"));
     edit->addSeparator();
     MenuEntry(edit, kCmdCopyTo, tr("Copy File(s) to"));
     MenuEntry(edit, kCmdMoveTo, tr("Move File(s) to"));
@@ -286,20 +290,20 @@ void CMainFrame::BuildMenus()
     MenuEntry(view, kCmdStatusBar, tr("&Status Bar"));
 
     QMenu *tools = menuBar()->addMenu(tr("Tools"));
-    MenuEntry(tools, kCmdOptions, tr("Options..."));
+    MenuEntry(tools, kCmdOptions, tr("Options...\tCtrl+O"));
     tools->addSeparator();
-    MenuEntry(tools, kCmdPlay, tr("Play selected files"));
+    MenuEntry(tools, kCmdPlay, tr("Play selected files\tCtrl+P"));
     tools->addSeparator();
     MenuEntry(tools, kCmdScanAll, tr("Scan All"));
-    MenuEntry(tools, kCmdStopScan, tr("Stop Scan\tCtrl+S "));
+    MenuEntry(tools, kCmdStopScan, tr("Stop Scan\tCtrl+S"));
     tools->addSeparator();
     MenuEntry(tools, kCmdNormalize, tr("Normalize Text in Tag"));
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
-    MenuEntry(help, kCmdAbout, tr("&About Program...\tF1"));
-    MenuEntry(help, kCmdHomepage, tr("Homepage"));
+    MenuEntry(help, kCmdAbout, tr("&About Program..."));
+    MenuEntry(help, kCmdHomepage, tr("Homepage\tCtrl+W"));
     help->addSeparator();
-    MenuEntry(help, kCmdHelp, tr("Help..."));
+    MenuEntry(help, kCmdHelp, tr("Help...\tF1"));
 
     for (QMenu *menu : {file, edit, view, tools, help})
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateIdle);
@@ -308,10 +312,10 @@ void CMainFrame::BuildMenus()
     m_contextMenu = new QMenu(this);
     QAction *play = MenuEntry(m_contextMenu, kCmdPlay, tr("Play File(s)\tCtrl+P"));
     m_contextMenu->addSeparator();
-    QAction *editTag = MenuEntry(m_contextMenu, kCmdEditTag, tr("E&dit Tag"));
+    QAction *editTag = MenuEntry(m_contextMenu, kCmdEditTag, tr("E&dit Tag\tCtrl+E"));
     MenuEntry(m_contextMenu, kCmdGropeEdit, tr("&Grope Edit (Tags)"));
     m_contextMenu->addSeparator();
-    MenuEntry(m_contextMenu, kCmdRename, tr("Rename File(s) Using Tag"));
+    MenuEntry(m_contextMenu, kCmdRename, tr("Rename File(s) Using Tag\tAlt+R"));
     m_contextMenu->addSeparator();
     MenuEntry(m_contextMenu, kCmdCopyTo, tr("Copy File(s) To"));
     MenuEntry(m_contextMenu, kCmdMoveTo, tr("Move File(s) To"));
@@ -339,6 +343,7 @@ void CMainFrame::BuildAccelerators()
         {QKeySequence(Qt::CTRL | Qt::Key_P), kCmdPlay},          {QKeySequence(Qt::ALT | Qt::Key_R), kCmdRename},
         {QKeySequence(Qt::CTRL | Qt::Key_S), kCmdStopScan},      {QKeySequence(Qt::CTRL | Qt::Key_V), kCmdPaste},
         {QKeySequence(Qt::Key_Delete), kCmdRemoveFiles},         {QKeySequence(Qt::Key_Escape), kCmdClearSelection},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), kCmdRemoveFiles},
         {QKeySequence(Qt::Key_F3), kCmdAddListMode},             {QKeySequence(Qt::Key_F5), kCmdRefresh},
         {QKeySequence(Qt::Key_F6), kCmdNextPane},                {QKeySequence(Qt::SHIFT | Qt::Key_F6), kCmdPrevPane},
         {QKeySequence(Qt::CTRL | Qt::Key_Insert), kCmdCopy},     {QKeySequence(Qt::SHIFT | Qt::Key_Insert), kCmdPaste},
@@ -431,6 +436,14 @@ void CMainFrame::BuildStatusBar()
 
 void CMainFrame::UpdateIdle()
 {
+    // A command's prompt stays only while its menu is open or the pointer is on the toolbar or the menu bar: a
+    // tooltip window can swallow the event that would have cleared it.
+    if (!m_prompt.isEmpty() && !QApplication::activePopupWidget()) {
+        const QWidget *under = QApplication::widgetAt(QCursor::pos());
+        if (!under || !(m_toolbar->isAncestorOf(under) || under == m_toolbar || menuBar()->isAncestorOf(under) ||
+                        under == menuBar()))
+            m_prompt.clear();
+    }
     m_commands.Update();
     UpdateStatusPanes();
 }

@@ -4,6 +4,7 @@
 #include "dialogs/folderdlg.h"
 #include "fileops/fileoperations.h"
 #include "platform/fileio.h"
+#include "platform/names.h"
 #include "dialogs/prompter.h"
 #include "dialogs/tag2filenamedlg.h"
 #include "fileops/renamefile.h"
@@ -251,7 +252,7 @@ void FileClipboard::Cut(const CRightView &view)
     m_cutSourceFolder = view.CurrentFolder();
     QMimeData *data = view.SelectedFilesData();
     for (const QUrl &url : data->urls())
-        m_pending.append(url.toLocalFile());
+        m_pending.append(platform::PathOfFileUrl(url));
     QGuiApplication::clipboard()->setMimeData(data);
     m_cutPending = true;
 }
@@ -276,19 +277,42 @@ QList<QUrl> FilesOf(const QMimeData *data)
     return urls;
 }
 
+// Whether a path's extension is one the list takes.
+bool IsAcceptedFile(const CRightView &view, const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot > slash && view.IsExtensionAccepted(path.mid(dot + 1));
+}
+
 } // namespace
 
-bool FileClipboard::CanPaste() { return !FilesOf(QGuiApplication::clipboard()->mimeData()).isEmpty(); }
+bool FileClipboard::CanPaste()
+{
+    // Asked by the enable rules ten times a second: the answer is kept from the clipboard's change signal, so a
+    // clipboard owner that does not answer can never freeze the window.
+    static int holdsFiles = -1;
+    if (holdsFiles < 0) {
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        auto update = [clipboard] {
+            const QMimeData *data = clipboard->mimeData();
+            holdsFiles = data && (data->hasUrls() || data->hasFormat(QStringLiteral("x-special/gnome-copied-files"))) ? 1 : 0;
+        };
+        QObject::connect(clipboard, &QClipboard::dataChanged, clipboard, update);
+        update();
+    }
+    return holdsFiles == 1;
+}
 
 void FileClipboard::Collect(const CRightView &view, const QList<QUrl> &urls, QWidget *parent)
 {
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
-        const QString path = url.toLocalFile();
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-        if (dot > slash && view.IsExtensionAccepted(path.mid(dot + 1)))
+        const QString path = platform::PathOfFileUrl(url);
+        // Only files: a folder or a FIFO named "x.mp3" is not a song.
+        platform::FileStatus status;
+        if (IsAcceptedFile(view, path) && platform::Stat(path, status) == 0 && status.regular)
             m_pending.append(path);
         else
             Prompter::Current().Tell(parent, tr("File %1 has wrong type. The command is ignored.").arg(path));
@@ -341,11 +365,6 @@ void FileClipboard::Process(CRightView &view, bool move, const std::function<voi
             progress.Finish();
             Prompter::Current().Tell(parent, tr("%1 copy to itself. Ignore").arg(path));
             return;
-        }
-        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-        if (dot <= slash || !view.IsExtensionAccepted(path.mid(dot + 1))) {
-            Prompter::Current().Tell(parent, tr("File %1 has wrong type. The command is ignored.").arg(path));
-            continue;
         }
         const QString target = prefix + path.mid(slash + 1);
         const Outcome outcome = move ? fileops::MoveOneFile(path, target, ask, ui) : fileops::CopyOneFile(path, target, ask, ui);

@@ -52,6 +52,8 @@ public:
     void Drop(CRightView &view, const QList<QUrl> &urls, bool copy, const std::function<void()> &refresh,
               QWidget *parent);
     static bool CanPaste();
+    // A pending Cut is dropped (files were dragged out of the list meanwhile).
+    void ForgetCut() { Clear(); }
 
 private:
     void Clear();

@@ -15,8 +15,6 @@ namespace tagcommands {
 
 namespace {
 
-QString tr(const char *text) { return QCoreApplication::translate("tagcommands", text); }
-
 } // namespace
 
 bool CanEditTag(const CRightView &view)

@@ -96,4 +96,17 @@ QByteArray EncodeName(QStringView name)
     return out;
 }
 
+QUrl FileUrl(const QString &path)
+{
+    return QUrl::fromEncoded("file://" + EncodeName(path).toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+QString PathOfFileUrl(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return QString();
+    // The encoded path keeps each byte as it was sent; decoding it as text would turn a Latin-1 byte into U+FFFD.
+    return DecodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
 } // namespace platform

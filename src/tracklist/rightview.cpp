@@ -2,6 +2,7 @@
 
 #include "settings/appsettings.h"
 #include "platform/drives.h"
+#include "platform/names.h"
 #include "tracklist/sortheaderctrl.h"
 #include "library/tracklistmodel.h"
 #include "settings/documentsfolder.h"
@@ -350,6 +351,10 @@ void CRightView::keyPressEvent(QKeyEvent *event)
         event->ignore();   // let Esc and Ctrl+S reach the window's commands
         return;
     }
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        Q_EMIT ContextMenuWanted(viewport()->mapToGlobal(QPoint(5, 5)));
+        return;
+    }
     if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
         const QList<int> rows = SelectedRows();
         if (!rows.isEmpty())
@@ -364,7 +369,7 @@ QMimeData *CRightView::SelectedFilesData() const
     QList<QUrl> urls;
     QByteArray marker("copy");
     for (const int row : SelectedRows()) {
-        const QUrl url = QUrl::fromLocalFile(RowFullPath(row));
+        const QUrl url = platform::FileUrl(RowFullPath(row));   // the name's real bytes, UTF-8 or not
         urls.append(url);
         marker += '\n' + url.toEncoded();
     }
@@ -389,6 +394,7 @@ void CRightView::startDrag(Qt::DropActions)
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(SelectedFilesData());
+    Q_EMIT DragStarted();
     m_dragging = true;
     const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
     m_dragging = false;

@@ -81,9 +81,12 @@ Q_SIGNALS:
     void CellEdited(const QString &path, int column, const QString &text, const QString &before);
     // Files dropped onto the list from elsewhere (not from this list): copy (Ctrl held) or move.
     void FilesDropped(const QList<QUrl> &urls, bool copy);
+    // A drag of the selected files out of the list begins.
+    void DragStarted();
     // A double-click without Ctrl: play the selection.
     void PlayWanted();
-    // The context menu, at a global position (5,5 into the list when opened from the keyboard).
+    // The context menu, at a global position (5,5 into the list when opened from the keyboard: the Menu key or
+    // Shift+F10).
     void ContextMenuWanted(const QPoint &globalPos);
     // A listing worker started or ended: the folder tree is disabled in between.
     void ListingStarted();

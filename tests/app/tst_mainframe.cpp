@@ -45,6 +45,7 @@ private Q_SLOTS:
     void firstStartShowsMusicUnderHome();
     void editTagOpensTheRightDialog();
     void contextMenu();
+    void menuKeysRunTheirCommands();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -267,6 +268,11 @@ void TestMainFrame::statusPanes()
     QStatusTipEvent leave{QString()};
     QApplication::sendEvent(frame.get(), &leave);
     QVERIFY(frame->PaneText(0).startsWith(QLatin1String("Current Path: ")));
+    // A prompt whose clearing event never came (a tooltip took it) goes once the pointer is off the toolbar.
+    QApplication::sendEvent(frame.get(), &hover);
+    QCursor::setPos(frame->RightView()->mapToGlobal(frame->RightView()->rect().center()));
+    frame->UpdateIdle();
+    QVERIFY(frame->PaneText(0).startsWith(QLatin1String("Current Path: ")));
 }
 
 void TestMainFrame::escRouting()
@@ -354,9 +360,9 @@ void TestMainFrame::menusAndToolbar()
         }
     }
     QCOMPARE(menus, (QStringList{"&File", "&Edit", "&View", "Tools", "&Help"}));
-    for (const char *text : {"Save As (Create Report)...", "&Print...\tCtrl+P", "E&dit Tag\tAlt+E",
-                             "Remove from List\tAlt+R", "&Remove File(s)\tShift+Del", "Add List Mode\tF3",
-                             "Stop Scan\tCtrl+S ", "Normalize Text in Tag", "&About Program...\tF1", "Help..."})
+    for (const char *text : {"Save As (Create Report)...", "&Print...", "E&dit Tag\tCtrl+E",
+                             "Remove from List", "&Remove File(s)\tShift+Del", "Add List Mode\tF3",
+                             "Stop Scan\tCtrl+S", "Normalize Text in Tag", "&About Program...", "Help...\tF1"})
         QVERIFY2(entries.contains(QString::fromLatin1(text)), text);
     QCOMPARE(entries.size(), 27);
 
@@ -478,8 +484,8 @@ void TestMainFrame::contextMenu()
     QStringList texts;
     for (QAction *a : menu->actions())
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(texts, (QStringList{"Play File(s)\tCtrl+P", "-", "E&dit Tag", "&Grope Edit (Tags)", "-",
-                                 "Rename File(s) Using Tag", "-", "Copy File(s) To", "Move File(s) To",
+    QCOMPARE(texts, (QStringList{"Play File(s)\tCtrl+P", "-", "E&dit Tag\tCtrl+E", "&Grope Edit (Tags)", "-",
+                                 "Rename File(s) Using Tag\tAlt+R", "-", "Copy File(s) To", "Move File(s) To",
                                  "&Remove File(s)\tShift+Del", "-", "Cut\tCtrl+X", "Copy\tCtrl+C", "Paste\tCtrl+V"}));
     Q_EMIT menu->aboutToShow();
     QVERIFY(!menu->actions()[3]->isEnabled());   // Grope Edit has no handler
@@ -487,6 +493,51 @@ void TestMainFrame::contextMenu()
     m_settings.dblClickEdit = 0;
     Q_EMIT menu->aboutToShow();
     QCOMPARE(menu->defaultAction(), menu->actions()[0]);
+
+    // Shift+F10 opens it from the keyboard, as the Menu key does, at the list's corner.
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+    frame->RightView()->setFocus();
+    QTest::keyClick(frame->RightView(), Qt::Key_F10, Qt::ShiftModifier);
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(menu->pos(), frame->RightView()->viewport()->mapToGlobal(QPoint(5, 5)));
+    menu->hide();
+}
+
+void TestMainFrame::menuKeysRunTheirCommands()
+{
+    // Every key a menu entry names is a key of the window that runs that entry's command (Select All's Ctrl+A
+    // runs the select-every-row command, which does the same while the list is idle).
+    auto frame = Make();
+    const QHash<int, int> sameEffect{{kCmdSelectAll, kCmdSelectAllRows}};
+    QList<QAction *> entries;
+    for (QAction *menu : frame->menuBar()->actions())
+        entries += menu->menu()->actions();
+    entries += frame->ContextMenu()->actions();
+    int named = 0;
+    for (QAction *entry : entries) {
+        const qsizetype tab = entry->text().indexOf(QLatin1Char('\t'));
+        if (tab < 0)
+            continue;
+        const QKeySequence key = QKeySequence::fromString(entry->text().mid(tab + 1), QKeySequence::PortableText);
+        QVERIFY2(!key.isEmpty(), qPrintable(entry->text()));
+        int id = -1;
+        for (const int candidate : {kCmdSaveReport, kCmdPrint, kCmdEditTag, kCmdRename, kCmdRemoveFromList, kCmdCopyTo,
+                                    kCmdMoveTo, kCmdRemoveFiles, kCmdAddListMode, kCmdCut, kCmdCopy, kCmdPaste,
+                                    kCmdSelectAll, kCmdRefresh, kCmdOptions, kCmdPlay, kCmdScanAll, kCmdStopScan,
+                                    kCmdNormalize, kCmdAbout, kCmdHomepage, kCmdHelp}) {
+            if (frame->Commands().Actions(candidate).contains(entry))
+                id = candidate;
+        }
+        QVERIFY2(id >= 0, qPrintable(entry->text()));
+        const QList<QAction *> runners = frame->Commands().Actions(sameEffect.value(id, id));
+        bool found = false;
+        for (QAction *accelerator : frame->actions())
+            found = found || (accelerator->shortcut() == key && runners.contains(accelerator));
+        QVERIFY2(found, qPrintable(entry->text()));
+        ++named;
+    }
+    QCOMPARE(named, 21);
 }
 
 QTEST_MAIN(TestMainFrame)
