@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPrinter>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kTop = 100;
@@ -97,8 +99,15 @@ void ReportPrinter::Print()
     QPainter painter(&m_printer);
     if (!painter.isActive())
         return;
-    for (int page = 0; page < m_pages; ++page) {
-        if (page > 0)
+    // The pages the print dialog asked for (counted from 1), else all of them.
+    int first = 0;
+    int last = m_pages - 1;
+    if (m_printer.printRange() == QPrinter::PageRange && m_printer.fromPage() > 0) {
+        first = std::min(m_printer.fromPage(), m_pages) - 1;
+        last = std::clamp(m_printer.toPage() > 0 ? m_printer.toPage() - 1 : last, first, m_pages - 1);
+    }
+    for (int page = first; page <= last; ++page) {
+        if (page > first)
             m_printer.newPage();
         Draw(painter, page);
     }

@@ -23,7 +23,8 @@ public:
     int Measure(const QList<ReportLine> &lines);
     // Draws the lines of one page (0-based), shifted onto the paper.
     void Draw(QPainter &painter, int page) const;
-    // Paints every page onto the printer (a PDF, the preview or paper).
+    // Paints the pages onto the printer (a PDF, the preview or paper): every page, or the range the print dialog
+    // set.
     void Print();
     int PageCount() const { return m_pages; }
     static QFont FontFor(int kind);
