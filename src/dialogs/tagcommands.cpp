@@ -28,6 +28,12 @@ void EditTag(CRightView &view, QWidget *parent)
     if (rows.isEmpty())
         return;
     if (rows.size() == 1) {
+        // A file that cannot be read (it vanished, say) gets no dialog: the user is told why, the row stays.
+        TagFile probe;
+        if (!probe.Open(view.RowFullPath(rows.front()))) {
+            Prompter::Current().Tell(parent, probe.ReadError(), QMessageBox::Warning);
+            return;
+        }
         CTagEditDlg dialog(view, rows.front(), parent);
         dialog.exec();
         return;

@@ -15,12 +15,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-bool IsMp3(const QString &path) { return path.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive); }
-
-} // namespace
-
 CTagEditDlg::CTagEditDlg(CRightView &view, int row, QWidget *parent)
     : QDialog(parent), m_view(view), m_row(row), m_track(new LimitedLineEdit(2, this)),
       m_artist(new LimitedLineEdit(100, this)), m_title(new LimitedLineEdit(100, this)),
@@ -114,10 +108,14 @@ QLineEdit *CTagEditDlg::CommentEdit() const { return m_comment; }
 void CTagEditDlg::LoadRow()
 {
     const QString path = m_view.RowFullPath(m_row);
-    m_record.Open(path);
-    SetEditable(IsMp3(path));
+    const bool readable = m_record.Open(path);
+    // A file that cannot be read (gone, no access) is shown empty and read-only, so nothing is ever written to
+    // it or to its row; the user is told why.
+    SetEditable(readable && IsMp3Extension(m_view.Model()->Row(m_row)[Column::Ext]));
     ShowRecord();
     m_path->setText(path);
+    if (!readable)
+        Prompter::Current().Tell(isVisible() ? this : parentWidget(), m_record.ReadError(), QMessageBox::Warning);
 }
 
 void CTagEditDlg::ShowRecord()
@@ -192,7 +190,10 @@ void CTagEditDlg::Update()
 void CTagEditDlg::Step(int delta)
 {
     const int last = m_view.Model()->rowCount() - 1;
-    TakeValues();   // a text over its limit is reported; the step goes on
+    // A changed text over its limit is reported and the dialog stays on its row, as Update does: it is never
+    // written, and the user's other edits are not thrown away.
+    if (m_changed && m_editable && !TakeValues())
+        return;
     if (m_changed && m_editable &&
         Prompter::Current().Ask(this, QString(), tr("Current tag was changed. Update?"),
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning) == QMessageBox::Yes)

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void nonMp3RowsAreReadOnly();
     void groupEditWritesOnlyTickedFields();
     void batchReportsFailuresOnce();
+    void vanishedFilesAndOverLongSteps();
 
 private:
     QString Path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -235,6 +236,42 @@ void TestTagDialogs::batchReportsFailuresOnce()
     m_view->clearSelection();
     m_view->selectRow(2);
     QVERIFY(!tagcommands::CanEditTag(*m_view));   // only a WAV selected
+}
+
+void TestTagDialogs::vanishedFilesAndOverLongSteps()
+{
+    // Edit Tag on a file that is gone: the reason is told, no dialog opens, the row keeps its cells.
+    const TrackRecord before = m_view->Model()->Row(0);
+    QVERIFY(QFile::rename(Path("a.mp3"), Path("gone.mp3")));
+    m_view->selectRow(0);
+    tagcommands::EditTag(*m_view, nullptr);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY2(m_prompter.texts[0].contains(Path("a.mp3")), qPrintable(m_prompter.texts[0]));
+    QCOMPARE(m_view->Model()->Row(0).cells, before.cells);
+
+    // Stepping onto it: told, shown read-only, and Update leaves the row and the file alone.
+    CTagEditDlg dialog(*m_view, 1);
+    m_prompter.texts.clear();
+    dialog.Prev();
+    QCOMPARE(dialog.Row(), 0);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY(dialog.TitleEdit()->isReadOnly());
+    dialog.Update();
+    QCOMPARE(m_view->Model()->Row(0).cells, before.cells);
+    QVERIFY(!QFile::exists(Path("a.mp3")));
+
+    // A changed text over its limit is refused on Next as on Update: nothing written, the dialog stays.
+    CTagEditDlg third(*m_view, 1);
+    third.TrackEdit()->setCursorPosition(0);
+    QTest::keyClick(third.TrackEdit(), Qt::Key_Delete);   // "/12": changed, still over 2 characters
+    m_prompter.texts.clear();
+    m_prompter.answers = {QMessageBox::Yes};
+    third.Next();
+    QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Please enter no more than 2 characters.")});
+    QCOMPARE(third.Row(), 1);
+    TagFile b;
+    QVERIFY(b.Open(Path("b.mp3")));
+    QCOMPARE(b.track, QStringLiteral("3/12"));
 }
 
 QTEST_MAIN(TestTagDialogs)
