@@ -96,6 +96,7 @@ void CRightView::EndEdit()
         setFocus();   // the editor commits as it loses the focus
     if (m_editor)
         m_editor->Commit();
+    m_editor = nullptr;   // it is gone from the screen and deleted at the next turn of the event loop
 }
 
 void CRightView::EndEditBeforeRowsChange()

@@ -8,6 +8,7 @@
 #include "settings/appsettings.h"
 #include "tags/tagfile.h"
 #include "tracklist/rightview.h"
+#include "platform/names.h"
 #include "tree/foldertreectrl.h"
 #include "fakeprompter.h"
 #include "defaultsettings.h"
@@ -20,6 +21,10 @@
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPushButton>
+#include <QProgressDialog>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -40,6 +45,11 @@ private Q_SLOTS:
     void folderDialogNeedsAFolder();
     void inPlaceEditing();
     void clipboardAndDrop();
+    void questionsStayAboveTheProgress();
+    void editsBelongToTheirFile();
+    void namesNeverLeaveTheirFolder();
+    void renameFromTagShowsTheRealName();
+    void urlsCarryTheNamesBytes();
 
 private:
     QString Src(const char *name) const { return m_src.filePath(QString::fromLatin1(name)); }
@@ -294,6 +304,196 @@ void TestFileCommands::clipboardAndDrop()
     clip.Drop(noFolder, {QUrl::fromLocalFile(Src("b.mp3"))}, true, {}, nullptr);
     QCOMPARE(m_prompter.texts.size(), 1);
     QVERIFY(QFile::exists(Src("b.mp3")));
+}
+
+void TestFileCommands::questionsStayAboveTheProgress()
+{
+    // The real message boxes, answered by clicking: each "File already exist" question stays the active modal
+    // window past the progress box's half-second delay, with the arrow cursor, and its Skip button is taken.
+    Prompter::SetCurrent(nullptr);
+    QWidget window;
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    int answered = 0;
+    QStringList faults;
+    QPointer<QWidget> seen;
+    QElapsedTimer since;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *progress = qobject_cast<QProgressDialog *>(modal)) {
+            faults << QStringLiteral("the progress box covers the question");
+            progress->cancel();
+            return;
+        }
+        QPushButton *skip = nullptr;
+        for (QPushButton *button : modal ? modal->findChildren<QPushButton *>() : QList<QPushButton *>())
+            skip = button->text() == QLatin1String("Skip") ? button : skip;
+        if (!skip)
+            return;
+        if (modal != seen) {
+            seen = modal;
+            since.start();
+            if (!QApplication::overrideCursor() || QApplication::overrideCursor()->shape() != Qt::ArrowCursor)
+                faults << QStringLiteral("no arrow cursor over the question");
+            return;
+        }
+        if (since.elapsed() < 800)
+            return;   // past the moment the progress box would have come up
+        QTest::mouseClick(skip, Qt::LeftButton);
+        ++answered;
+    });
+    poll.start(50);
+    SelectAll();
+    filecommands::CopyMoveRows(*m_view, m_dst.path(), false, {}, &window);
+    poll.stop();
+    Prompter::SetCurrent(&m_prompter);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('|'))));
+    QCOMPARE(answered, 3);
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
+        QCOMPARE(ReadFile(Dst(name)), QByteArray("old ") + name);   // every question answered Skip
+    for (QProgressDialog *progress : window.findChildren<QProgressDialog *>())
+        QVERIFY(!progress->isVisible());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestFileCommands::editsBelongToTheirFile()
+{
+    using namespace testmp3;
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
+        QVERIFY(WriteFile(Src(name), Tag(Frame("TIT2", Latin1Body(QString::fromLatin1(name)))) + Audio(1)));
+    connect(m_view.get(), &CRightView::CellEdited, this, [this](const QString &path, int c, const QString &t, const QString &) {
+        filecommands::CommitCellEdit(*m_view, path, c, t, nullptr);
+    });
+    m_view->resize(900, 300);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    auto title = [this](const char *name) {
+        TagFile tag;
+        return tag.Open(Src(name)) ? tag.title : QStringLiteral("?");
+    };
+
+    // An edit open on a.mp3's title while the rows are sorted the other way round: the text goes to a.mp3.
+    m_view->EditCell(0, int(Column::Title));
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("First"));
+    m_view->SortColumn(int(Column::Filename), false);
+    m_view->SortColumn(int(Column::Filename), false);   // descending: c, b, a
+    QVERIFY(!m_view->Editor());
+    QTRY_COMPARE(title("a.mp3"), QStringLiteral("First"));
+    QCOMPARE(title("c.mp3"), QStringLiteral("c.mp3"));
+    QCOMPARE(m_view->Model()->Row(2)[Column::Title], QStringLiteral("First"));
+
+    // Removed from the list while edited: the edit still reaches its own file, no other.
+    m_view->EditCell(1, int(Column::Title));   // b.mp3
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("Second"));
+    m_view->Model()->RemoveRows({1});
+    QTRY_COMPARE(title("b.mp3"), QStringLiteral("Second"));
+    QCOMPARE(title("c.mp3"), QStringLiteral("c.mp3"));
+
+    // Tab skips a column switched off in Options: Title -> Year when Artist is off.
+    std::array<bool, kColumnCount> visible;
+    visible.fill(true);
+    visible[std::size_t(Column::Artist)] = false;
+    m_view->ApplyColumnChoice(visible);
+    m_view->EditCell(0, int(Column::Title));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Tab);
+    QTRY_COMPARE(m_view->Editor()->Column(), int(Column::Year));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTRY_COMPARE(m_view->Editor()->Column(), int(Column::Title));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Escape);
+    QTRY_VERIFY(!m_view->Editor());
+
+    // In the Filename editor a pasted "sub/x" arrives filtered, and Up/Down leave the selection on its row.
+    m_view->selectRow(0);
+    m_view->EditCell(0, 0);
+    QGuiApplication::clipboard()->setText(QStringLiteral("sub/x:y"));
+    m_view->Editor()->selectAll();
+    QTest::keyClick(m_view->Editor(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(m_view->Editor()->text(), QStringLiteral("subxy"));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Down);
+    QTest::keyClick(m_view->Editor(), Qt::Key_Up);
+    QCOMPARE(m_view->SelectedRows(), QList<int>{0});
+    QTest::keyClick(m_view->Editor(), Qt::Key_Return);
+    QTRY_VERIFY(QFile::exists(Src("subxy.mp3")));
+    QVERIFY2(m_prompter.texts.isEmpty(), qPrintable(m_prompter.texts.join(QLatin1Char('|'))));
+}
+
+void TestFileCommands::namesNeverLeaveTheirFolder()
+{
+    // Whatever text reaches the Filename commit, the file stays in its folder.
+    QDir(m_src.path()).mkpath(QStringLiteral("deep/er"));
+    const QString inner = m_src.filePath(QStringLiteral("deep/er/x.mp3"));
+    QVERIFY(WriteFile(inner, "x"));
+    QVERIFY(m_view->AddFile(inner));
+    const int row = m_view->Model()->RowOfFile(inner);
+    QVERIFY(row >= 0);
+    filecommands::CommitCellEdit(*m_view, inner, 0, QStringLiteral("../../y"), nullptr);
+    filecommands::CommitCellEdit(*m_view, m_view->RowFullPath(row), 0, QStringLiteral("..\\z"), nullptr);
+    QCOMPARE(QDir(m_src.filePath(QStringLiteral("deep/er"))).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral(".._z.mp3")});
+    QCOMPARE(m_view->Model()->Row(row)[Column::Filename], QStringLiteral(".._z"));
+    QVERIFY(!QFile::exists(m_src.filePath(QStringLiteral("y.mp3"))));
+}
+
+void TestFileCommands::renameFromTagShowsTheRealName()
+{
+    using namespace testmp3;
+    const QString upper = m_src.filePath(QStringLiteral("Song.MP3"));
+    QVERIFY(WriteFile(upper, Tag(Frame("TIT2", Latin1Body("Tune")) + Frame("TPE1", Latin1Body("Ann"))) + Audio(1)));
+    QVERIFY(m_view->AddFile(upper));
+    const int row = m_view->Model()->RowOfFile(upper);
+    m_view->clearSelection();
+    m_view->selectRow(row);
+    QCOMPARE(filecommands::RenameRows(*m_view, QStringLiteral("$A - $T"), 0, nullptr), 0);
+    QCOMPARE(m_view->Model()->Row(row)[Column::Filename], QStringLiteral("Ann - Tune"));
+    QCOMPARE(m_view->Model()->Row(row)[Column::Ext], QStringLiteral("mp3"));
+    TagFile tag;   // the row names the file that is there: Edit Tag and Update find it
+    QVERIFY(tag.Open(m_view->RowFullPath(row)));
+    QCOMPARE(tag.title, QStringLiteral("Tune"));
+
+    // A name the file system refuses (too long) is named in one summary, not passed over in silence.
+    m_prompter.texts.clear();
+    QCOMPARE(filecommands::RenameRows(*m_view, QString(300, QLatin1Char('n')), 0, nullptr), 1);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY2(m_prompter.texts[0].contains(QLatin1String("could not be renamed")) &&
+                 m_prompter.texts[0].contains(QLatin1String("File name too long")),
+             qPrintable(m_prompter.texts[0]));
+}
+
+void TestFileCommands::urlsCarryTheNamesBytes()
+{
+    // A Latin-1 name: the clipboard's URL holds its real byte, and that URL pastes back to the same file.
+    const QByteArray native = QFile::encodeName(m_src.path()) + "/Caf\xe9.mp3";
+    const int fd = ::open(native.constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    const QString path = platform::DecodeName(native);
+    QVERIFY(m_view->AddFile(path));
+    m_view->clearSelection();
+    m_view->selectRow(m_view->Model()->RowOfFile(path));
+    filecommands::FileClipboard clip;
+    clip.Copy(*m_view);
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(data->urls().front().toEncoded().endsWith("/Caf%E9.mp3"));
+    QVERIFY(data->data(QStringLiteral("x-special/gnome-copied-files")).endsWith("/Caf%E9.mp3"));
+    CRightView other(m_settings, m_state);
+    other.ListFolder(m_dst.path());
+    QTRY_VERIFY_WITH_TIMEOUT(other.Model()->rowCount() == 3 && m_state.scanning.load() == 0, 10000);
+    clip.Paste(other, {}, nullptr);
+    QVERIFY2(m_prompter.texts.isEmpty(), qPrintable(m_prompter.texts.join(QLatin1Char('|'))));
+    struct stat st{};
+    QCOMPARE(::stat((QFile::encodeName(m_dst.path()) + "/Caf\xe9.mp3").constData(), &st), 0);
+    // QTemporaryDir cannot reach a name that is not UTF-8 to remove it.
+    ::unlink(native.constData());
+    ::unlink((QFile::encodeName(m_dst.path()) + "/Caf\xe9.mp3").constData());
+
+    // A folder or a FIFO named like a song is never dropped in.
+    QDir(m_src.path()).mkpath(QStringLiteral("album.mp3"));
+    QCOMPARE(::mkfifo(QFile::encodeName(Src("pipe.mp3")).constData(), 0644), 0);
+    clip.Drop(other, {QUrl::fromLocalFile(Src("album.mp3")), QUrl::fromLocalFile(Src("pipe.mp3"))}, true, {}, nullptr);
+    QCOMPARE(m_prompter.texts.size(), 2);
+    QVERIFY(!QFileInfo::exists(Dst("album.mp3")) && !QFileInfo::exists(Dst("pipe.mp3")));
 }
 
 QTEST_MAIN(TestFileCommands)
