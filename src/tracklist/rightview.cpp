@@ -21,6 +21,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QWheelEvent>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -276,6 +277,7 @@ void CRightView::ReleaseWorker()
     m_worker = nullptr;
     worker->disconnect(this);
     worker->deleteLater();
+    viewport()->update();   // an empty list shows its hint now
     Q_EMIT WalkFinished();
 }
 
@@ -326,6 +328,24 @@ void CRightView::SortAfterStop()
     SetColumnSortAscending(int(Column::Filename), false);
     SortColumn(int(Column::Ext), false);
     SortColumn(int(Column::Filename), true);
+}
+
+QString CRightView::EmptyHint() const
+{
+    if (m_model->rowCount() > 0 || m_state.scanning.load() || m_worker)
+        return QString();
+    return tr("No files here. Ctrl+click a folder to list its subfolders too.");
+}
+
+void CRightView::paintEvent(QPaintEvent *event)
+{
+    CMultiColumnSortListView::paintEvent(event);
+    const QString hint = EmptyHint();
+    if (hint.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(viewport()->rect().adjusted(8, 12, -8, -8), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, hint);
 }
 
 bool CRightView::viewportEvent(QEvent *event)

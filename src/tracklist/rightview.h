@@ -72,6 +72,8 @@ public:
     void EndEdit();
 
     QString CurrentFolder() const { return m_currentFolder; }
+    // The line painted in the list while it is empty and nothing is being listed; empty otherwise.
+    QString EmptyHint() const;
     int RowCounter() const;
     const std::array<ColumnDef, kColumnCount> &Columns() const { return m_columns; }
 
@@ -95,6 +97,7 @@ Q_SIGNALS:
 protected:
     TrackListModel *SortModel() const override { return m_model; }
     bool viewportEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;

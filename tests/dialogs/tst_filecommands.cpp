@@ -18,6 +18,8 @@
 
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPushButton>
@@ -163,6 +165,30 @@ void TestFileCommands::folderDialogNeedsAFolder()
     QVERIFY(dialog.Tree()->SelectPath(m_dst.path()) != nullptr);
     QVERIFY(ok->isEnabled());
     QCOMPARE(QDir::cleanPath(dialog.Folder()), m_dst.path());
+
+    // New Folder asks for a name (the real input dialog, answered by typing) and chooses the new folder.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    bool asked = false;
+    QTimer::singleShot(200, this, [&] {
+        auto *input = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        asked = input != nullptr;
+        if (!input)
+            return;
+        auto *edit = input->findChild<QLineEdit *>();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("Fresh"));
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QTest::mouseClick(dialog.NewFolderButton(), Qt::LeftButton);
+    QTRY_VERIFY(asked);
+    QVERIFY(QFileInfo(Dst("Fresh")).isDir());
+    QCOMPARE(QDir::cleanPath(dialog.Folder()), Dst("Fresh"));
+    // The next Copy/Move opens at the folder chosen last.
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    CFolderDlg next(m_settings, m_state);
+    QCOMPARE(QDir::cleanPath(next.Folder()), Dst("Fresh"));
 }
 
 void TestFileCommands::inPlaceEditing()

@@ -56,6 +56,7 @@ private Q_SLOTS:
     void dividerDragSavesLayout();
     void computerScanCancelStopsAndSorts();
     void newListingTakesTheHeadersOrder();
+    void emptyListSaysWhatToDo();
 
 private:
     void WaitIdle(CRightView &view);
@@ -396,6 +397,31 @@ void TestRightView::newListingTakesTheHeadersOrder()
     QCOMPARE(view.Header()->SortImage(int(Column::Filename)), 1);
     QCOMPARE(view.Header()->SortImage(int(Column::Artist)), 0);
     QCOMPARE(ColumnTexts(view.Model(), Column::Filename), (QStringList{"t0", "t1", "t2", "t3"}));
+}
+
+void TestRightView::emptyListSaysWhatToDo()
+{
+    // A folder holding only folders lists nothing: the list says how to see what is below.
+    CRightView view(m_settings, m_state);
+    view.resize(600, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.ListFolder(m_big);
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 0);
+    QCOMPARE(view.EmptyHint(), QStringLiteral("No files here. Ctrl+click a folder to list its subfolders too."));
+    const QImage shot = view.viewport()->grab().toImage();
+    const QColor background = shot.pixelColor(2, shot.height() - 2);
+    bool painted = false;
+    for (int y = 0; y < 40 && !painted; ++y) {
+        for (int x = 0; x < shot.width() && !painted; ++x)
+            painted = shot.pixelColor(x, y) != background;
+    }
+    QVERIFY(painted);
+    // With rows there is no hint.
+    view.ListFolder(m_dir.path());
+    WaitIdle(view);
+    QCOMPARE(view.EmptyHint(), QString());
 }
 
 QTEST_MAIN(TestRightView)
