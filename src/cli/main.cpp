@@ -292,13 +292,7 @@ int Report(const CliArguments &args)
     AppSettings settings;
     settings.Load(*store);
     ReportWriter writer(rows, {});
-    writer.format = format;
-    writer.groupChoice = group;
-    writer.includeTags = args.switches.contains(QStringLiteral("tags"));
-    writer.encoding = settings.encoding;
-    writer.AddHeader();
-    writer.AddRows();
-    writer.AddFooter();
+    writer.Build({format, group, args.switches.contains(QStringLiteral("tags")), false, settings.encoding});
     const QByteArray bytes = writer.Encode();
     if (!args.values.contains(QStringLiteral("o")) || args.values.value(QStringLiteral("o")) == QLatin1String("-")) {
         Write(stdout, bytes);
@@ -370,7 +364,7 @@ int Rename(const CliArguments &args)
         const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
         TrackRecord row;
         SplitFullPath(path, row);
-        if (row[Column::Ext].compare(QLatin1String("mp3"), Qt::CaseInsensitive) != 0) {
+        if (!IsMp3Extension(row[Column::Ext])) {
             Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
             continue;
         }

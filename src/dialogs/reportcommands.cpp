@@ -78,24 +78,28 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
         Prompter::Current().Tell(parent, tr("Failed to found Default Player."));
 }
 
+namespace {
+
+// Sorts the list by the report's group column, ascending, as a header click would (the user sees it afterwards),
+// then builds the report over the rows and the selection in that order.
+std::unique_ptr<ReportWriter> SortedReport(CRightView &view, const ReportChoice &choice)
+{
+    const int column = ReportWriter::GroupColumn(choice.group);
+    view.SetColumnSortAscending(column, false);
+    view.SortColumn(column, false);
+    auto writer = std::make_unique<ReportWriter>(view.Model()->Rows(), view.SelectedRows());
+    writer->Build(choice);
+    return writer;
+}
+
+} // namespace
+
 bool WriteReport(CRightView &view, const AppSettings &settings, int format, int group, bool tags, bool onlySelected,
                  const QString &path, QWidget *parent)
 {
-    // The list is sorted by the group column, ascending, as a header click would: visible afterwards.
     std::unique_ptr<WaitCursor> wait = std::make_unique<WaitCursor>();
-    const int column = ReportWriter::GroupColumn(group);
-    view.SetColumnSortAscending(column, false);
-    view.SortColumn(column, false);
-    ReportWriter writer(view.Model()->Rows(), view.SelectedRows());
-    writer.format = format;
-    writer.groupChoice = group;
-    writer.includeTags = tags;
-    writer.onlySelected = onlySelected;
-    writer.encoding = settings.encoding;
-    writer.AddHeader();
-    writer.AddRows();
-    writer.AddFooter();
-    const int error = platform::WriteFileAtomically(path, writer.Encode());
+    const int error = platform::WriteFileAtomically(
+        path, SortedReport(view, {format, group, tags, onlySelected, settings.encoding})->Encode());
     wait.reset();
     if (error != 0) {
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(path) + QStringLiteral("\n\n") +
@@ -115,19 +119,9 @@ QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWid
         options.SelectedBox()->setChecked(false);
     }
     const WaitCursor wait;
-    const int column = ReportWriter::GroupColumn(options.GroupChoice());
-    view.SetColumnSortAscending(column, false);
-    view.SortColumn(column, false);
-    ReportWriter writer(view.Model()->Rows(), view.SelectedRows());
-    writer.format = ReportWriter::Txt;
-    writer.groupChoice = options.GroupChoice();
-    writer.includeTags = options.IncludeTags();
-    writer.onlySelected = options.OnlySelected();
-    writer.encoding = settings.encoding;
-    writer.AddHeader();
-    writer.AddRows();
-    writer.AddFooter();
-    return writer.Lines();
+    return SortedReport(view, {ReportWriter::Txt, options.GroupChoice(), options.IncludeTags(), options.OnlySelected(),
+                               settings.encoding})
+        ->Lines();
 }
 
 void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)

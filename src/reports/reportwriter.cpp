@@ -15,8 +15,6 @@ const QString kTitle = QStringLiteral("List of Mp3 files");
 QString ProgramName() { return QString::fromLatin1(product::kProgramName); }
 QString HomePage() { return QString::fromLatin1(product::kHomePage); }
 
-bool IsMp3(const QString &ext) { return ext.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0; }
-
 // The text in `encoding`, each character the encoding cannot hold written as a numeric character reference.
 QByteArray EncodeWithReferences(const QString &text, const QString &encoding)
 {
@@ -188,6 +186,18 @@ QString ReportWriter::GroupValue(const TrackRecord &row) const
     return value;
 }
 
+void ReportWriter::Build(const ReportChoice &choice)
+{
+    format = choice.format;
+    groupChoice = choice.group;
+    includeTags = choice.tags;
+    onlySelected = choice.onlySelected;
+    encoding = choice.encoding;
+    AddHeader();
+    AddRows();
+    AddFooter();
+}
+
 void ReportWriter::AddHeader()
 {
     const QString label = GroupLabel(groupChoice);
@@ -239,7 +249,7 @@ void ReportWriter::AddRows()
 void ReportWriter::AddRow(int index)
 {
     const TrackRecord &row = m_rows[std::size_t(index)];
-    const bool tagged = includeTags && IsMp3(row[Column::Ext]);
+    const bool tagged = includeTags && IsMp3Extension(row[Column::Ext]);
     const QString group = GroupValue(row);
     const bool newGroup = group != m_previousGroup;
     switch (format) {

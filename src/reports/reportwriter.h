@@ -8,6 +8,17 @@
 
 #include <vector>
 
+// What a report is made of: its format, its grouping, whether it shows tags, whether only the selected rows, and
+// the encoding setting for HTML and XML.
+struct ReportChoice
+{
+    int format = 3;
+    int group = 0;
+    bool tags = false;
+    bool onlySelected = false;
+    QString encoding = QStringLiteral("Windows-1252");
+};
+
 // One line of a report: its text (with its line break, where the format has one) and its kind, which decides the
 // font it is printed in.
 struct ReportLine
@@ -39,6 +50,9 @@ public:
     // The column the rows are sorted by before the report is built (ascending, as a header click), or -1.
     static int GroupColumn(int groupChoice);
     static QString GroupLabel(int groupChoice);
+
+    // Takes the choices and builds the whole report: header, rows, footer.
+    void Build(const ReportChoice &choice);
 
     void AddHeader();
     void AddRows();

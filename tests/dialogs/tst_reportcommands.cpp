@@ -14,6 +14,8 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -100,10 +102,24 @@ void TestReportCommands::cancelChangesNothingAndOkSortsAndWrites()
     QCOMPARE(Artists(view), (QStringList{"Amy", "Moe", "Zed"}));
     QVERIFY(testmp3::ReadFile(path).contains("<h1>Amy</h1>"));
 
-    // A target that cannot be written: the Part's message with the path; an earlier report stays as it was.
+    // A target that cannot be written: the open-error message with the path.
     QVERIFY(!reportcommands::WriteReport(view, settings, 3, 0, false, false, dir.filePath(QStringLiteral("gone/r.txt")), nullptr));
     QCOMPARE(prompter.texts.size(), 1);
     QVERIFY(prompter.texts[0].startsWith(QStringLiteral("File %1 open error!").arg(dir.filePath(QStringLiteral("gone/r.txt")))));
+    // A save that fails half-way over an earlier report (files may not grow past 100 bytes for a moment) leaves
+    // that report as it was, and no temporary file beside it.
+    const QByteArray earlier = testmp3::ReadFile(path);
+    struct rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool savedOk = reportcommands::WriteReport(view, settings, 0, 1, true, false, path, nullptr);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    QVERIFY(!savedOk);
+    QVERIFY(prompter.texts.last().contains(QLatin1String("File too large")));
+    QCOMPARE(testmp3::ReadFile(path), earlier);
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".tg*")}, QDir::Files | QDir::Hidden), QStringList());
     Prompter::SetCurrent(nullptr);
 }
 
