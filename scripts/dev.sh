@@ -12,7 +12,10 @@ build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
                 libgl-dev zlib1g-dev xdg-utils)
 # poppler-utils: the printing tests read their PDF back with pdfinfo and pdftotext.
 # libxml2-utils: the report test checks its XML with xmllint.
-test_packages=(python3-mutagen util-linux poppler-utils libxml2-utils)
+# xvfb ... python3-pyatspi: the end-to-end scenarios run the program under Xvfb and openbox, press keys and click
+# with xdotool, and find its widgets through the accessibility bus (D-Bus and AT-SPI).
+test_packages=(python3-mutagen util-linux poppler-utils libxml2-utils
+               xvfb xauth openbox xdotool dbus-daemon at-spi2-core python3-pyatspi)
 
 packages=("${build_packages[@]}")
 [ "$mode" = test ] && packages+=("${test_packages[@]}")

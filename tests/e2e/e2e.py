@@ -1,0 +1,387 @@
+#!/usr/bin/python3
+"""End-to-end scenarios: the real tunegrove under an X server with a window manager, driven by real key presses
+and mouse clicks (xdotool), its widgets found the way an assistive tool finds them (AT-SPI), the results checked
+on disk (mutagen) and in the window titles.
+
+Run inside an X session with a D-Bus session bus, for example:
+    xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- /usr/bin/python3 tests/e2e/e2e.py build/src/tunegrove
+Exits 77 (skipped) with a message when the tools or an X server are missing.
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+SKIP = 77
+
+
+def skip(reason):
+    print(f"e2e: SKIPPED: {reason}")
+    sys.exit(SKIP)
+
+
+for tool in ("xdotool", "openbox"):
+    if not shutil.which(tool):
+        skip(f"{tool} is not installed")
+if not os.environ.get("DISPLAY"):
+    skip("no X server (DISPLAY is not set); run under xvfb-run")
+try:
+    import pyatspi  # noqa: E402
+    from mutagen.id3 import ID3, TIT2, TPE1  # noqa: E402
+except ImportError as error:
+    skip(f"a Python module is missing ({error}); install python3-pyatspi and python3-mutagen")
+
+APP = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/src/tunegrove")
+SHOTS = os.environ.get("E2E_SHOTS", "")   # a folder: a screenshot of each failure goes there
+
+
+# --- files ------------------------------------------------------------------------------------------------------
+
+def mpeg_audio(frames=20):
+    """Silent MPEG-1 Layer III frames, 128 kbit/s at 44.1 kHz: 417 bytes each."""
+    header = struct.pack(">I", 0xFFFB9064)
+    return (header + bytes(413)) * frames
+
+
+def make_mp3(path, title=None, artist=None, content=None):
+    with open(path, "wb") as out:
+        out.write(content if content is not None else mpeg_audio())
+    if title is not None or artist is not None:
+        tag = ID3()
+        if title is not None:
+            tag.add(TIT2(encoding=3, text=title))
+        if artist is not None:
+            tag.add(TPE1(encoding=3, text=artist))
+        tag.save(path, v2_version=3)
+
+
+def title_of(path):
+    frame = ID3(path).get("TIT2")
+    return str(frame.text[0]) if frame else None
+
+
+# --- input ------------------------------------------------------------------------------------------------------
+
+def xdo(*args):
+    subprocess.run(["xdotool", *[str(a) for a in args]], check=True)
+
+
+def key(*keys):
+    for k in keys:
+        xdo("key", "--clearmodifiers", k)
+        time.sleep(0.15)
+
+
+def type_text(text):
+    xdo("type", "--delay", "40", text)
+    time.sleep(0.2)
+
+
+def click_at(x, y, button=1, modifiers=None, double=False):
+    xdo("mousemove", x, y)   # (not --sync: it waits for a motion that never comes when the pointer is there already)
+    time.sleep(0.15)
+    if modifiers:
+        xdo("keydown", modifiers)
+    xdo("click", *(["--repeat", "2", "--delay", "80"] if double else []), button)
+    if modifiers:
+        xdo("keyup", modifiers)
+    time.sleep(0.3)
+
+
+def wait_for(predicate, what, timeout=10.0):
+    end = time.time() + timeout
+    while time.time() < end:
+        try:
+            value = predicate()
+        except Exception:   # the accessibility tree changes under our feet while windows come and go
+            value = None
+        if value:
+            return value
+        time.sleep(0.1)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def window_geometry(window):
+    """x, y, width, height of an X window."""
+    out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def window_titles():
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], capture_output=True, text=True)
+    titles = []
+    for wid in found.stdout.split():
+        name = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True, text=True).stdout.strip()
+        if name:
+            titles.append(name)
+    return titles
+
+
+# --- the program, seen through its accessibility tree ------------------------------------------------------------
+
+class App:
+    def __init__(self, home):
+        self.home = home
+        env = dict(os.environ)
+        env.update({
+            "HOME": home,
+            "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+            "XDG_DATA_HOME": os.path.join(home, ".local/share"),
+            "XDG_RUNTIME_DIR": os.path.join(home, "runtime"),
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "QT_ACCESSIBILITY": "1",
+        })
+        env.pop("QT_QPA_PLATFORM", None)   # a real X window, not the offscreen platform tests use
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+        self.log = open(os.path.join(home, "tunegrove.log"), "w")
+        self.process = subprocess.Popen([APP], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.root = wait_for(self._find_app, "the program's accessibility tree", 20)
+        self.frame = wait_for(lambda: self.find("frame", "Tunegrove"), "the main window")
+
+    def windows(self):
+        """The program's visible X windows."""
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid)],
+                               capture_output=True, text=True)
+        return set(found.stdout.split())
+
+    def _find_app(self):
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            # Match by process: the registry may still list a Tunegrove of an earlier scenario for a moment.
+            if app is not None and app.name == "Tunegrove" and app.get_process_id() == self.process.pid and app.childCount > 0:
+                return app
+        return None
+
+    def close(self):
+        # Called from a scenario's `finally`: when it failed, the screen is kept before the window goes.
+        if SHOTS and sys.exc_info()[0] is not None:
+            os.makedirs(SHOTS, exist_ok=True)
+            name = traceback.extract_stack()[-2].name
+            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, name + ".png")])
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+        self.log.close()
+
+    def find(self, role, name=None, within=None, showing=True):
+        """The first accessible of a role (and name) below `within`, breadth first."""
+        queue = [within or self.root]
+        while queue:
+            node = queue.pop(0)
+            if node is None:
+                continue
+            if node.getRoleName() == role and (name is None or node.name == name):
+                if not showing or node.getState().contains(pyatspi.STATE_SHOWING):
+                    return node
+            queue.extend(node.getChildAtIndex(i) for i in range(node.childCount))
+        return None
+
+    def wait(self, role, name=None, within=None, timeout=10.0):
+        return wait_for(lambda: self.find(role, name, within), f"{role} '{name}'", timeout)
+
+    @staticmethod
+    def centre(node):
+        e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        return e.x + e.width // 2, e.y + e.height // 2
+
+    def click(self, node, **kwargs):
+        click_at(*self.centre(node), **kwargs)
+
+    def table(self):
+        return self.find("table", within=self.frame)
+
+    def cell(self, row, column):
+        return self.table().queryTable().getAccessibleAt(row, column)
+
+    def rows(self):
+        return self.table().queryTable().nRows
+
+    def status(self, prefix):
+        label = wait_for(lambda: next((n for n in self._labels() if n.name.startswith(prefix)), None), prefix)
+        return label.name
+
+    def _labels(self):
+        bar = self.find("status bar", within=self.frame)
+        return [bar.getChildAtIndex(i) for i in range(bar.childCount)] + [
+            bar.getChildAtIndex(i).getChildAtIndex(j)
+            for i in range(bar.childCount) for j in range(bar.getChildAtIndex(i).childCount)]
+
+    def menu(self, menu, entry):
+        self.click(self.find("menu item", menu, within=self.frame))
+        item = self.wait("menu item", entry)
+        self.click(item)
+
+
+# --- scenarios ---------------------------------------------------------------------------------------------------
+
+def scenario_copy_skip(home):
+    """Copy into a folder where the file exists: the question is on top and answered Skip by a click."""
+    music = os.path.join(home, "Music")
+    target = os.path.join(home, "target")
+    os.makedirs(target)
+    make_mp3(os.path.join(music, "song.mp3"), title="New")
+    make_mp3(os.path.join(target, "song.mp3"), title="Old")
+    before = open(os.path.join(target, "song.mp3"), "rb").read()
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 1, "one row")
+        app.click(app.cell(0, 0))
+        app.menu("Edit", "Copy File(s) to")
+        dialog = app.wait("dialog", "Copy/Move")
+        app.click(app.wait("table cell", "Home", within=dialog))   # a folder tree's items are its cells
+        key("Right")   # opens the branch
+        app.click(app.wait("table cell", "target", within=dialog))
+        app.click(app.wait("push button", "OK", within=dialog))
+        question = app.wait("dialog", "File already exist")
+        time.sleep(1.0)   # longer than the progress box waits before it shows
+        assert "File already exist" in window_titles(), window_titles()
+        skip_button = app.wait("push button", "Skip", within=question)
+        app.click(skip_button)
+        wait_for(lambda: app.find("dialog", "File already exist") is None, "the question to close")
+        time.sleep(0.5)
+        assert open(os.path.join(target, "song.mp3"), "rb").read() == before, "the existing file was replaced"
+        assert not any(t.strip().endswith("of 1") for t in window_titles())
+    finally:
+        app.close()
+
+
+def scenario_edit_hide_enter(home):
+    """A title edited in place, then the row hidden, then Enter: only the edited file gets the text."""
+    music = os.path.join(home, "Music")
+    make_mp3(os.path.join(music, "a.mp3"), title="Alpha")
+    make_mp3(os.path.join(music, "b.mp3"), title="Bravo")
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 2, "two rows")
+        first = app.cell(0, 0).name
+        app.click(app.cell(0, 0))
+        key("F2", "Tab")   # the Title editor of the selected row
+        type_text("Edited")
+        app.click(app.find("push button", "Hide", within=app.frame))
+        wait_for(lambda: app.rows() == 1, "the row to leave the list")
+        key("Return")
+        time.sleep(0.8)
+        edited, other = ("a", "b") if first == "a" else ("b", "a")
+        assert title_of(os.path.join(music, f"{edited}.mp3")) == "Edited", title_of(os.path.join(music, f"{edited}.mp3"))
+        assert title_of(os.path.join(music, f"{other}.mp3")) in ("Alpha", "Bravo"), "the other file was written"
+    finally:
+        app.close()
+
+
+def scenario_escape_in_editor(home):
+    """Esc drops an in-place edit; a later click writes nothing."""
+    music = os.path.join(home, "Music")
+    make_mp3(os.path.join(music, "a.mp3"), title="Alpha")
+    make_mp3(os.path.join(music, "b.mp3"), title="Bravo")
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 2, "two rows")
+        app.click(app.cell(0, 0))
+        key("F2")
+        type_text("zzz")
+        key("Escape")
+        app.click(app.cell(1, 0))
+        time.sleep(0.5)
+        assert sorted(os.listdir(music)) == ["a.mp3", "b.mp3"], os.listdir(music)
+        assert app.status("Mp3`s selected") == "Mp3`s selected: 1", "Esc reached the window instead of the editor"
+    finally:
+        app.close()
+
+
+def scenario_rename_upper_case_mp3(home):
+    """Rename from tag of "x.MP3": the row names the new file, and Edit Tag opens on it."""
+    music = os.path.join(home, "Music")
+    make_mp3(os.path.join(music, "x.MP3"), title="Tune", artist="Ann")
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 1, "one row")
+        app.click(app.cell(0, 0))
+        key("alt+r")
+        dialog = app.wait("dialog", "Rename")
+        time.sleep(0.3)
+        key("Return")   # the first pattern: "$A - $T"
+        wait_for(lambda: os.path.exists(os.path.join(music, "Ann - Tune.mp3")), "the renamed file")
+        wait_for(lambda: app.cell(0, 1).name == "mp3", "the row's extension to follow the file")
+        assert app.cell(0, 0).name == "Ann - Tune"
+        del dialog
+        key("ctrl+e")
+        app.wait("dialog", "Tag  Information")
+        assert "Tag  Information" in window_titles(), window_titles()
+        key("Escape")
+        wait_for(lambda: app.find("dialog", "Tag  Information") is None, "Esc to close the tag dialog")
+    finally:
+        app.close()
+
+
+def scenario_shift_f10(home):
+    """Shift+F10 opens the list's context menu from the keyboard."""
+    music = os.path.join(home, "Music")
+    make_mp3(os.path.join(music, "a.mp3"), title="Alpha")
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 1, "one row")
+        app.click(app.cell(0, 0))
+        before = app.windows()
+        key("shift+F10")
+        # The menu is a window of its own (not in the accessibility tree): it opens at the list's top left corner.
+        menu = wait_for(lambda: next(iter(app.windows() - before), None), "a menu window")
+        x, y, _, _ = window_geometry(menu)
+        table = app.table().queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        assert table.x <= x <= table.x + 40 and table.y <= y <= table.y + 60, (x, y, table.x, table.y)
+        key("Escape")
+        wait_for(lambda: not (app.windows() - before), "the menu to close")
+    finally:
+        app.close()
+
+
+ONLY = os.environ.get("E2E_ONLY", "")   # run just the scenarios whose names contain this
+
+SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
+             scenario_shift_f10]
+
+
+def main():
+    if not os.access(APP, os.X_OK):
+        print(f"e2e: {APP} is not a program")
+        return 1
+    wm = subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    passed = failed = 0
+    try:
+        for scenario in SCENARIOS:
+            if ONLY and ONLY not in scenario.__name__:
+                continue
+            home = tempfile.mkdtemp(prefix="tg-e2e-")
+            os.makedirs(os.path.join(home, "Music"))
+            started = time.time()
+            try:
+                scenario(home)
+                passed += 1
+                print(f"PASS   : {scenario.__name__} ({time.time() - started:.1f} s)")
+            except Exception:
+                failed += 1
+                print(f"FAIL!  : {scenario.__name__}")
+                traceback.print_exc()
+                log = os.path.join(home, "tunegrove.log")
+                if os.path.exists(log):
+                    print(open(log).read()[-2000:])
+            finally:
+                shutil.rmtree(home, ignore_errors=True)
+    finally:
+        wm.terminate()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
