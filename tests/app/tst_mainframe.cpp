@@ -9,6 +9,7 @@
 #include "tree/leftview.h"
 #include "library/scanstate.h"
 #include "testmp3.h"
+#include "fakeprompter.h"
 
 #include <QtTest>
 #include <QAction>
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void editTagOpensTheRightDialog();
     void contextMenu();
     void menuKeysRunTheirCommands();
+    void dragOutForgetsACut();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -538,6 +540,28 @@ void TestMainFrame::menuKeysRunTheirCommands()
         ++named;
     }
     QCOMPARE(named, 21);
+}
+
+void TestMainFrame::dragOutForgetsACut()
+{
+    // Cut, then the files dragged out of the list: Paste no longer moves them. Pasting into the folder they are in
+    // is then a copy onto themselves, which is refused with a word (a pending Cut would do nothing at all).
+    auto frame = Make();
+    FakePrompter prompter;
+    Prompter::SetCurrent(&prompter);
+    frame->RightView()->ListFolder(m_dir.filePath(QStringLiteral("Documents/Music")));
+    QTRY_COMPARE_WITH_TIMEOUT(frame->RightView()->Model()->rowCount(), 2, 10000);
+    QTRY_VERIFY(frame->LeftView()->isEnabled() && m_state.scanning.load() == 0);
+    frame->RightView()->selectionModel()->select(frame->RightView()->Model()->index(0, 0),
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QVERIFY(frame->Commands().Execute(kCmdCut));
+    Q_EMIT frame->RightView()->DragStarted();
+    frame->UpdateIdle();
+    QVERIFY(frame->Commands().Execute(kCmdPaste));
+    Prompter::SetCurrent(nullptr);
+    QCOMPARE(prompter.texts.size(), 1);
+    QVERIFY2(prompter.texts[0].endsWith(QLatin1String("copy to itself. Ignore")), qPrintable(prompter.texts[0]));
+    QCOMPARE(QDir(m_dir.filePath(QStringLiteral("Documents/Music"))).entryList(QDir::Files).size(), 2);
 }
 
 QTEST_MAIN(TestMainFrame)

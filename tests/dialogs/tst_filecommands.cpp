@@ -271,6 +271,11 @@ void TestFileCommands::clipboardAndDrop()
     QCOMPARE(data->data(QStringLiteral("x-special/gnome-copied-files")),
              QByteArray("copy\n") + QUrl::fromLocalFile(Src("a.mp3")).toEncoded());
     QVERIFY(filecommands::FileClipboard::CanPaste());
+    // The answer follows the clipboard's changes: a text is nothing to paste.
+    QGuiApplication::clipboard()->setText(QStringLiteral("just words"));
+    QVERIFY(!filecommands::FileClipboard::CanPaste());
+    clip.Copy(*m_view);
+    QVERIFY(filecommands::FileClipboard::CanPaste());
 
     // Pasted into another folder's list: copied there (asking about the existing a.mp3: Overwrite) and listed.
     CRightView other(m_settings, m_state);

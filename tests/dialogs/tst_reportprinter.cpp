@@ -70,7 +70,7 @@ void TestReportPrinter::pagesAndText()
     ReportPrinter layout(printer);
     const int pages = layout.Prepare(Lines(rows));
     layout.Print();
-    QVERIFY(rows < 400 ? pages == 1 : pages > 3);
+    QVERIFY(rows < 400 ? pages == 1 : pages >= 4);
     QVERIFY(Tool(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression(QStringLiteral("Pages:\\s+%1\\n").arg(pages))));
     const QString text = Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     // ("files" may come back with an "fi" ligature)
@@ -84,6 +84,21 @@ void TestReportPrinter::pagesAndText()
     if (rows == 400) {
         QVERIFY(text.contains(QLatin1String("===== Rock =====")));
         QCOMPARE(text.count(QLatin1String(".mp3")), 400);   // every line once: none lost or doubled at a page edge
+        // Every page but the last is filled: their song lines differ by at most the group heading's room.
+        QList<int> perPage;
+        for (int page = 1; page <= pages; ++page)
+            perPage << Tool(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"),
+                                                          QString::number(page), pdf, QStringLiteral("-")})
+                           .count(QLatin1String(".mp3"));
+        const QList<int> full = perPage.mid(1, pages - 2);   // the first holds the heading, the last the rest
+        for (const int count : full)
+            QVERIFY2(count >= full.front() - 4 && count <= full.front() + 4, qPrintable(QStringLiteral("%1").arg(count)));
+        QVERIFY(perPage.last() >= 1 && perPage.last() <= full.front() + 4);
+        // The fonts by kind: bold headings, plain song lines.
+        const QString fonts = Tool(QStringLiteral("pdffonts"), {pdf});
+        QVERIFY2(fonts.contains(QLatin1String("Bold")), qPrintable(fonts));
+        QVERIFY2(fonts.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^\\S+\\s"))).size() >= 4,
+                 qPrintable(fonts));
     }
 }
 

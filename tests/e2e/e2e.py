@@ -186,6 +186,17 @@ class App:
             queue.extend(node.getChildAtIndex(i) for i in range(node.childCount))
         return None
 
+    def all_named(self, part):
+        """Every showing accessible whose name holds `part`."""
+        queue = [self.root]
+        while queue:
+            node = queue.pop(0)
+            if node is None:
+                continue
+            if part in (node.name or "") and node.getState().contains(pyatspi.STATE_SHOWING):
+                yield node
+            queue.extend(node.getChildAtIndex(i) for i in range(node.childCount))
+
     def wait(self, role, name=None, within=None, timeout=10.0):
         return wait_for(lambda: self.find(role, name, within), f"{role} '{name}'", timeout)
 
@@ -346,8 +357,36 @@ def scenario_shift_f10(home):
 
 ONLY = os.environ.get("E2E_ONLY", "")   # run just the scenarios whose names contain this
 
+def scenario_damaged_settings(home):
+    """A settings file that cannot be read whole, holding a window far larger than the screen: the window comes up
+    on the screen, the user is told the file was kept aside, and an OK click closes the message."""
+    conf_dir = os.path.join(home, ".config", "Kestrine")
+    os.makedirs(conf_dir)
+    damaged = b"[Settings]\nx=-6145\ny=-6145\ncx=32767\ncy=32767\n[Settings\nGrid=0\n"
+    with open(os.path.join(conf_dir, "Tunegrove.conf"), "wb") as out:
+        out.write(damaged)
+    app = App(home)
+    try:
+        message = wait_for(lambda: next(app.all_named("could not be read whole"), None),
+                           "the message about the settings file")
+        box = message.parent
+        while box is not None and box.getRoleName() not in ("dialog", "alert"):
+            box = box.parent
+        assert box is not None, "the message is in no dialog"
+        app.click(app.wait("push button", "OK", within=box))
+        wait_for(lambda: not list(app.all_named("could not be read whole")), "the message to close")
+        with open(os.path.join(conf_dir, "Tunegrove.conf.bad"), "rb") as kept:
+            assert kept.read() == damaged, "the damaged file was not kept as it was"
+        main = app.find("frame", "Tunegrove")
+        extents = main.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        assert 0 <= extents.x and 0 <= extents.y and extents.x + extents.width <= 1280 and \
+            extents.y + extents.height <= 800, (extents.x, extents.y, extents.width, extents.height)
+    finally:
+        app.close()
+
+
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
-             scenario_shift_f10]
+             scenario_shift_f10, scenario_damaged_settings]
 
 
 def main():
