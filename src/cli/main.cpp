@@ -410,20 +410,13 @@ int Settings(const CliArguments &args)
 
 int Run(const CliArguments &args)
 {
-    if (args.command == QLatin1String("normalize"))
-        return Normalize(args);
-    if (args.command == QLatin1String("rename"))
-        return Rename(args);
-    if (args.command == QLatin1String("report"))
-        return Report(args);
-    if (args.command == QLatin1String("show"))
-        return Show(args);
-    if (args.command == QLatin1String("set"))
-        return Set(args);
-    if (args.command == QLatin1String("settings"))
-        return Settings(args);
-    if (args.command == QLatin1String("list"))
-        return List(args);
+    static const std::pair<const char *, int (*)(const CliArguments &)> kCommands[] = {
+        {"normalize", Normalize}, {"rename", Rename}, {"report", Report}, {"show", Show},
+        {"set", Set},             {"settings", Settings}, {"list", List}};
+    for (const auto &[name, command] : kCommands) {
+        if (args.command == QLatin1String(name))
+            return command(args);
+    }
     if (args.command.isEmpty())
         return UsageError(QStringLiteral("no command given"));
     return UsageError(QStringLiteral("unknown command \"%1\"").arg(args.command));

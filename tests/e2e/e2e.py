@@ -235,6 +235,20 @@ class App:
 
 # --- scenarios ---------------------------------------------------------------------------------------------------
 
+def start_with(home, songs):
+    """Tunegrove started on ~/Music holding `songs` ({file name: (title, artist)}), once it lists them all."""
+    music = os.path.join(home, "Music")
+    for name, (title, artist) in songs.items():
+        make_mp3(os.path.join(music, name), title=title, artist=artist)
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == len(songs), f"{len(songs)} rows")
+    except Exception:
+        app.close()
+        raise
+    return music, app
+
+
 def scenario_copy_skip(home):
     """Copy into a folder where the file exists: the question is on top and answered Skip by a click."""
     music = os.path.join(home, "Music")
@@ -268,12 +282,8 @@ def scenario_copy_skip(home):
 
 def scenario_edit_hide_enter(home):
     """A title edited in place, then the row hidden, then Enter: only the edited file gets the text."""
-    music = os.path.join(home, "Music")
-    make_mp3(os.path.join(music, "a.mp3"), title="Alpha")
-    make_mp3(os.path.join(music, "b.mp3"), title="Bravo")
-    app = App(home)
+    music, app = start_with(home, {"a.mp3": ("Alpha", None), "b.mp3": ("Bravo", None)})
     try:
-        wait_for(lambda: app.rows() == 2, "two rows")
         first = app.cell(0, 0).name
         app.click(app.cell(0, 0))
         key("F2", "Tab")   # the Title editor of the selected row
@@ -291,12 +301,8 @@ def scenario_edit_hide_enter(home):
 
 def scenario_escape_in_editor(home):
     """Esc drops an in-place edit; a later click writes nothing."""
-    music = os.path.join(home, "Music")
-    make_mp3(os.path.join(music, "a.mp3"), title="Alpha")
-    make_mp3(os.path.join(music, "b.mp3"), title="Bravo")
-    app = App(home)
+    music, app = start_with(home, {"a.mp3": ("Alpha", None), "b.mp3": ("Bravo", None)})
     try:
-        wait_for(lambda: app.rows() == 2, "two rows")
         app.click(app.cell(0, 0))
         key("F2")
         type_text("zzz")
@@ -311,11 +317,8 @@ def scenario_escape_in_editor(home):
 
 def scenario_rename_upper_case_mp3(home):
     """Rename from tag of "x.MP3": the row names the new file, and Edit Tag opens on it."""
-    music = os.path.join(home, "Music")
-    make_mp3(os.path.join(music, "x.MP3"), title="Tune", artist="Ann")
-    app = App(home)
+    music, app = start_with(home, {"x.MP3": ("Tune", "Ann")})
     try:
-        wait_for(lambda: app.rows() == 1, "one row")
         app.click(app.cell(0, 0))
         key("alt+r")
         dialog = app.wait("dialog", "Rename")
@@ -336,11 +339,8 @@ def scenario_rename_upper_case_mp3(home):
 
 def scenario_shift_f10(home):
     """Shift+F10 opens the list's context menu from the keyboard."""
-    music = os.path.join(home, "Music")
-    make_mp3(os.path.join(music, "a.mp3"), title="Alpha")
-    app = App(home)
+    _, app = start_with(home, {"a.mp3": ("Alpha", None)})
     try:
-        wait_for(lambda: app.rows() == 1, "one row")
         app.click(app.cell(0, 0))
         before = app.windows()
         key("shift+F10")
