@@ -4,17 +4,6 @@
 
 #include <cerrno>
 
-QString RenameTarget(const QString &newPath)
-{
-    QString target = newPath;
-    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
-    for (qsizetype i = slash + 1; i < target.size(); ++i) {
-        if (target[i] == QLatin1Char('*') || target[i] == QLatin1Char('?') || target[i] == QLatin1Char(':'))
-            target[i] = QLatin1Char('_');
-    }
-    return target;
-}
-
 QString SafeFileName(const QString &name)
 {
     QString safe = name;
@@ -24,6 +13,12 @@ QString SafeFileName(const QString &name)
             c = QLatin1Char('_');
     }
     return safe;
+}
+
+QString RenameTarget(const QString &newPath)
+{
+    const qsizetype slash = newPath.lastIndexOf(QLatin1Char('/'));
+    return newPath.left(slash + 1) + SafeFileName(newPath.mid(slash + 1));
 }
 
 int RenameFile(const QString &oldPath, const QString &newPath)
