@@ -206,19 +206,19 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
         const TrackRecord &record = view.Model()->Row(row);
         if (!IsMp3Extension(record[Column::Ext]))
             continue;
-        const QString name = ExpandRenamePattern(pattern, record, counter);
+        const QString name = SafeFileName(ExpandRenamePattern(pattern, record, counter));
         if (name.isEmpty())
             continue;
         // The file is renamed from the name it has on disk (its extension may be "MP3"); the new one ends ".mp3",
         // and the row shows the name and extension the file really has then.
         const QString oldName = record[Column::Filename] + QLatin1Char('.') + record[Column::Ext];
-        const QString newName = SafeFileName(name) + QLatin1String(".mp3");
+        const QString newName = name + QLatin1String(".mp3");
         if (oldName == newName)
             continue;
         const QString oldPath = view.RowFullPath(row);
         const int error = RenameFile(oldPath, record[Column::Path] + newName);
         if (error == 0) {
-            view.Model()->SetFilename(row, SafeFileName(name), QStringLiteral("mp3"));
+            view.Model()->SetFilename(row, name, QStringLiteral("mp3"));
             continue;
         }
         ++failed;
