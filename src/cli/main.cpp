@@ -4,6 +4,8 @@
 #include "cli/clioptions.h"
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
+#include "journal/journal.h"
+#include "journal/undo.h"
 #include "platform/fileio.h"
 #include "reports/reportwriter.h"
 #include "platform/names.h"
@@ -58,6 +60,12 @@ const char kUsage[] =
     "                        write the report to FILE (replaced only when complete)\n"
     "                        or to standard output (no -o, or -o -)\n"
     "  settings              print the stored preferences as Name=value lines\n"
+    "  undo [ID]             take back the newest command not yet undone (or entry\n"
+    "                        ID): its tags and names byte for byte; a file changed\n"
+    "                        since is skipped and named (exit 1)\n"
+    "  undo --list           the journal, newest first: id, time, command, files,\n"
+    "                        done or undone\n"
+    "  redo                  do again what the newest undo took back\n"
     "\n"
     "Options:\n"
     "  --settings-file PATH  use this INI file instead of the user's settings\n"
@@ -100,6 +108,21 @@ std::unique_ptr<QSettings> OpenSettings(const CliArguments &args)
     store->setFallbacksEnabled(false);
     return store;
 }
+
+// Records the changes of a command in the undo journal for as long as it lives; says once when it cannot.
+class Journaled
+{
+public:
+    explicit Journaled(const QString &command)
+    {
+        if (!m_recorder.Begin(QStringLiteral("tunegrove-cli ") + command))
+            Complain(QStringLiteral("the undo journal cannot be written (%1); these changes cannot be undone")
+                         .arg(m_recorder.Error()));
+    }
+
+private:
+    journal::Recorder m_recorder;
+};
 
 int Show(const CliArguments &args)
 {
@@ -155,6 +178,7 @@ int Set(const CliArguments &args)
     if (args.values.value(QStringLiteral("year")).size() > 4)
         return UsageError(QStringLiteral("set: the year is at most 4 characters; not \"%1\"").arg(args.values.value(QStringLiteral("year"))));
 
+    const Journaled journaled(QStringLiteral("set"));
     int status = 0;
     for (const QString &file : args.operands) {
         // Only MP3 files get ID3 tags, as in the window.
@@ -316,6 +340,7 @@ int Normalize(const CliArguments &args)
     }
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("normalize: no file given"));
+    const Journaled journaled(QStringLiteral("normalize"));
     int status = 0;
     for (const QString &file : args.operands) {
         if (!file.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive)) {
@@ -352,6 +377,7 @@ int Rename(const CliArguments &args)
     }
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("rename: no file given"));
+    const Journaled journaled(QStringLiteral("rename"));
     // Unknown codes give nothing; say once which, so a typing slip does not go unseen.
     const QStringList unknown = UnknownRenameCodes(pattern);
     if (!unknown.isEmpty())
@@ -408,11 +434,69 @@ int Settings(const CliArguments &args)
     return 0;
 }
 
+// The outcome of an undo or redo: what was put back on standard output, each skipped file on stderr.
+int TellOutcome(const journal::Outcome &outcome, const char *verb)
+{
+    if (!outcome.found) {
+        Complain(QStringLiteral("%1: %2").arg(QLatin1String(verb), outcome.error));
+        return kExitFailed;
+    }
+    if (!outcome.journalError.isEmpty())
+        Complain(QStringLiteral("the undo journal cannot be written (%1); this %2 cannot be taken back")
+                     .arg(outcome.journalError, QLatin1String(verb)));
+    Print(stdout, QStringLiteral("%1 %2: %3 (%4 file(s) %5)\n")
+                      .arg(QLatin1String(verb))
+                      .arg(outcome.id)
+                      .arg(EscapeField(outcome.command))
+                      .arg(outcome.restored)
+                      .arg(qstrcmp(verb, "undo") == 0 ? QStringLiteral("put back") : QStringLiteral("changed again")));
+    for (const QString &skipped : outcome.skipped)
+        Complain(QStringLiteral("skipped %1").arg(skipped));
+    return outcome.skipped.isEmpty() ? 0 : kExitFailed;
+}
+
+int Undo(const CliArguments &args)
+{
+    if (args.switches.contains(QStringLiteral("list"))) {
+        if (!args.operands.isEmpty())
+            return UsageError(QStringLiteral("undo: give --list or an entry, not both"));
+        static const char *const kKinds[] = {"done", "undo", "redo"};
+        for (const journal::EntryInfo &entry : journal::ListEntries()) {
+            Print(stdout, QStringLiteral("%1\t%2\t%3%4\t%5\t%6\n")
+                              .arg(entry.id)
+                              .arg(entry.time.toString(Qt::ISODate))
+                              .arg(entry.kind == journal::Kind::Do ? QString() : QString::fromLatin1(kKinds[int(entry.kind)]) + QLatin1Char(' '))
+                              .arg(EscapeField(entry.command))
+                              .arg(entry.files)
+                              .arg(entry.undone ? QStringLiteral("undone") : QStringLiteral("done")));
+        }
+        return 0;
+    }
+    if (args.operands.size() > 1)
+        return UsageError(QStringLiteral("undo: one entry at a time"));
+    qint64 id = 0;
+    if (!args.operands.isEmpty()) {
+        bool ok = false;
+        id = args.operands.front().toLongLong(&ok);
+        if (!ok || id <= 0)
+            return UsageError(QStringLiteral("undo: \"%1\" is no entry number").arg(args.operands.front()));
+    }
+    return TellOutcome(journal::Undo(journal::DefaultFolder(), id), "undo");
+}
+
+int Redo(const CliArguments &args)
+{
+    if (!args.operands.isEmpty())
+        return UsageError(QStringLiteral("redo: unexpected argument %1").arg(args.operands.front()));
+    return TellOutcome(journal::Redo(), "redo");
+}
+
 int Run(const CliArguments &args)
 {
     static const std::pair<const char *, int (*)(const CliArguments &)> kCommands[] = {
         {"normalize", Normalize}, {"rename", Rename}, {"report", Report}, {"show", Show},
-        {"set", Set},             {"settings", Settings}, {"list", List}};
+        {"set", Set},             {"settings", Settings}, {"list", List}, {"undo", Undo},
+        {"redo", Redo}};
     for (const auto &[name, command] : kCommands) {
         if (args.command == QLatin1String(name))
             return command(args);
@@ -438,7 +522,7 @@ int main(int argc, char **argv)
                              QStringLiteral("text"), QStringLiteral("pattern"), QStringLiteral("counter"),
                              QStringLiteral("format"), QStringLiteral("group"), QStringLiteral("o")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r"),
-                            QStringLiteral("tags")};
+                            QStringLiteral("tags"), QStringLiteral("list")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -458,6 +542,8 @@ int main(int argc, char **argv)
     static const QStringList kFieldOptions{QStringLiteral("title"), QStringLiteral("artist"), QStringLiteral("album"),
                                            QStringLiteral("year"), QStringLiteral("track"), QStringLiteral("comment"),
                                            QStringLiteral("genre")};
+    if (args.command != QLatin1String("undo") && args.switches.contains(QStringLiteral("list")))
+        return UsageError(QStringLiteral("--list belongs to the undo command"));
     if (args.command != QLatin1String("list") && args.values.contains(QStringLiteral("sort")))
         return UsageError(QStringLiteral("--sort belongs to the list command"));
     if (args.command != QLatin1String("list") && args.command != QLatin1String("report") &&
@@ -478,6 +564,9 @@ int main(int argc, char **argv)
     if (args.command != QLatin1String("rename") &&
         (args.values.contains(QStringLiteral("pattern")) || args.values.contains(QStringLiteral("counter"))))
         return UsageError(QStringLiteral("--pattern and --counter belong to the rename command"));
+    // Tag writes a killed command left half done are finished before anything else reads or writes.
+    if (!args.command.isEmpty())
+        journal::Recover();
     const int status = Run(args);
     // Output that never reached its file (a full disk behind a redirect, a closed pipe) is a failure.
     if (std::fflush(stdout) != 0 && g_outputError == 0)

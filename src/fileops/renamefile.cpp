@@ -1,5 +1,6 @@
 #include "fileops/renamefile.h"
 
+#include "platform/changeobserver.h"
 #include "platform/fileio.h"
 
 #include <cerrno>
@@ -23,7 +24,16 @@ QString RenameTarget(const QString &newPath)
 
 int RenameFile(const QString &oldPath, const QString &newPath)
 {
-    return platform::RenameNoReplace(oldPath, RenameTarget(newPath));
+    const QString target = RenameTarget(newPath);
+    const int error = platform::RenameNoReplace(oldPath, target);
+    if (error == 0) {
+        if (platform::ChangeObserver *observer = platform::CurrentObserver()) {
+            platform::FileIdentity identity;
+            platform::Identify(target, identity);
+            observer->Renamed(oldPath, target, identity);
+        }
+    }
+    return error;
 }
 
 bool IsAccessDenied(int error) { return error == EACCES || error == EPERM || error == EROFS || error == EEXIST; }

@@ -499,6 +499,12 @@ int ClearReadOnly(const QString &path)
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
 }
 
+int SetModificationTime(const QString &path, const FileTime &modified)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(modified)};
+    return ::utimensat(AT_FDCWD, EncodeName(path).constData(), times, 0) == 0 ? 0 : errno;
+}
+
 bool SameFile(const QString &a, const QString &b)
 {
     FileStatus first, second;

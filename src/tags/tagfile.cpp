@@ -1,5 +1,6 @@
 #include "tags/tagfile.h"
 
+#include "platform/changeobserver.h"
 #include "platform/fileio.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
@@ -802,6 +803,31 @@ QString TagFile::WriteRefusal() const
 
 namespace {
 
+// Tells the thread's change observer (the undo journal) of a tag write: the old and new regions before it, the
+// outcome and the file's new identity after it.
+class Announcement
+{
+public:
+    Announcement(const QString &target, const RawTags &raw, const QByteArray &newHead, const QByteArray &newTail)
+        : m_observer(platform::CurrentObserver()), m_target(target)
+    {
+        if (m_observer)
+            m_observer->TagsChanging(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
+    }
+    void Done(bool ok) const
+    {
+        if (!m_observer)
+            return;
+        platform::FileIdentity after;
+        platform::Identify(m_target, after);
+        m_observer->TagsChanged(m_target, ok, after);
+    }
+
+private:
+    platform::ChangeObserver *m_observer;
+    QString m_target;
+};
+
 // Opens the file a write is about to change, locked against other Tunegrove writers, and reads its tags.
 // Returns an empty text, or the reason the file must not be written.
 QString OpenForUpdate(const QString &path, const QString &target, platform::ReadOnlyFile &file, RawTags &raw)
@@ -993,6 +1019,15 @@ bool TagFile::WriteChanged(QString *error)
     int status = 0;
     const bool fitsInPlace = tagSize == raw.v2End && (newV1.isEmpty() || !raw.v1.isEmpty()) &&
                              newV2.size() <= kMaxInPlaceWrite;
+    if (!fitsInPlace && raw.status.links > 1) {
+        return fail(tr("%1: the file has %2 hard links and its tag no longer fits in place; writing it would "
+                       "separate the links")
+                        .arg(path)
+                        .arg(raw.status.links));
+    }
+    // The journal has the old and the new tag bytes before the file changes (both tags are whole regions:
+    // the ID3v2 one from the start, the ID3v1 one to the end).
+    const Announcement announced(target, raw, newV2, newV1);
     if (fitsInPlace) {
         // ID3v2 first, each tag with one write: a killed process leaves each tag whole, old or new.
         std::vector<std::pair<std::int64_t, QByteArray>> pieces;
@@ -1001,14 +1036,10 @@ bool TagFile::WriteChanged(QString *error)
         if (!newV1.isEmpty() && newV1 != raw.v1)
             pieces.emplace_back(raw.v1Start, newV1);
         status = file.WriteInPlace(pieces);
-    } else if (raw.status.links > 1) {
-        return fail(tr("%1: the file has %2 hard links and its tag no longer fits in place; writing it would "
-                       "separate the links")
-                        .arg(path)
-                        .arg(raw.status.links));
     } else {
         status = file.Rewrite(newV2, raw.v2End, raw.v1Start, newV1, !raw.status.OwnerCanWrite());
     }
+    announced.Done(status == 0);
     if (status != 0)
         return fail(FailureText(path, status));
     if (changed & kTrack)
@@ -1032,7 +1063,9 @@ bool TagFile::RemoveAll(QString *error)
         return true;
     if (raw.status.links > 1)
         return fail(tr("%1: the file has %2 hard links; removing its tags would separate them").arg(path).arg(raw.status.links));
+    const Announcement announced(target, raw, QByteArray(), QByteArray());
     const int status = file.Rewrite(QByteArray(), raw.v2End, raw.v1Start, QByteArray(), !raw.status.OwnerCanWrite());
+    announced.Done(status == 0);
     if (status != 0)
         return fail(FailureText(path, status));
     m_opened = CurrentFields();

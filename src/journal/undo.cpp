@@ -1,0 +1,190 @@
+#include "journal/undo.h"
+
+#include "platform/fileio.h"
+
+#include <QCoreApplication>
+#include <QHash>
+
+#include <cerrno>
+
+namespace journal {
+
+namespace {
+
+QString tr(const char *text) { return QCoreApplication::translate("journal", text); }
+
+// A tag region rewritten in place with one write each is whole, old or new, if the process is killed; larger ones
+// go through a new file renamed over the old.
+constexpr qsizetype kMaxInPlace = qsizetype(64) << 10;
+
+// The identity each file was last given by a recorded change (renames under their new names).
+using Identities = QHash<QString, platform::FileIdentity>;
+
+// Whether a file is still as `change` left it: untouched since, or changed only by recorded changes that were
+// taken back since (then its tag bytes and size are those the change left, and nothing else touched it after).
+bool AsLeft(const Change &change, platform::ReadOnlyFile &file, const Identities &later)
+{
+    const platform::FileIdentity now = platform::IdentityOf(file.Status());
+    if (now == change.after)
+        return true;
+    const auto known = later.constFind(change.path);
+    if (known == later.constEnd() || *known != now || now.size != change.after.size)
+        return false;
+    QByteArray head, tail;
+    return file.ReadAt(0, change.newHead.size(), head) == 0 && head == change.newHead &&
+           file.ReadAt(now.size - change.newTail.size(), change.newTail.size(), tail) == 0 && tail == change.newTail;
+}
+
+// Puts one tag change back: the file must be as the change left it. Returns an empty text or why it was skipped.
+QString RestoreTags(const Change &change, Recorder &recorder, const Identities &later)
+{
+    platform::ReadOnlyFile file;
+    if (const int error = file.OpenForUpdate(change.path))
+        return platform::ErrorText(error);
+    if (!AsLeft(change, file, later))
+        return tr("changed since; left as it is");
+    const platform::FileIdentity current = platform::IdentityOf(file.Status());
+    const std::int64_t size = current.size;
+    recorder.TagsChanging(change.path, current, change.newHead, change.newTail, change.oldHead, change.oldTail);
+    int status = 0;
+    if (change.oldHead.size() == change.newHead.size() && change.oldTail.size() == change.newTail.size() &&
+        change.oldHead.size() <= kMaxInPlace) {
+        std::vector<std::pair<std::int64_t, QByteArray>> pieces;
+        if (!change.oldHead.isEmpty())
+            pieces.emplace_back(0, change.oldHead);
+        if (!change.oldTail.isEmpty())
+            pieces.emplace_back(size - change.oldTail.size(), change.oldTail);
+        status = file.WriteInPlace(pieces);
+    } else {
+        status = file.Rewrite(change.oldHead, change.newHead.size(), size - change.newTail.size(), change.oldTail,
+                              false);
+    }
+    // The file gets back the time it had, too: as far as anyone can tell, the change never happened.
+    if (status == 0)
+        platform::SetModificationTime(change.path, change.before.modified);
+    platform::FileIdentity after;
+    platform::Identify(change.path, after);
+    recorder.TagsChanged(change.path, status == 0, after);
+    return status == 0 ? QString() : platform::ErrorText(status);
+}
+
+QString RestoreName(const Change &change, Recorder &recorder)
+{
+    platform::FileIdentity now;
+    if (platform::Identify(change.newPath, now) != 0)
+        return tr("no longer there");
+    if (now.device != change.after.device || now.inode != change.after.inode)
+        return tr("another file has its name now; left as it is");
+    if (const int error = platform::RenameNoReplace(change.newPath, change.path))
+        return error == EEXIST ? tr("its old name is taken; left as it is") : platform::ErrorText(error);
+    recorder.Renamed(change.newPath, change.path, now);
+    return QString();
+}
+
+// Takes back every change of entry `id`, newest first, recorded as an entry of `kind`.
+Outcome Reverse(const QString &folder, qint64 id, Kind kind)
+{
+    Outcome outcome;
+    EntryInfo info;
+    QList<Change> changes;
+    if (!ReadEntry(folder, id, info, changes)) {
+        outcome.error = tr("entry %1 cannot be read").arg(id);
+        return outcome;
+    }
+    outcome.found = true;
+    outcome.id = id;
+    outcome.command = info.command;
+    outcome.kind = info.kind;
+    // What later entries (taken back since, or the file would not qualify) left each file as.
+    Identities later;
+    for (const EntryInfo &newer : ListEntries(folder)) {
+        if (newer.id <= id)
+            break;
+        EntryInfo unused;
+        QList<Change> their;
+        ReadEntry(folder, newer.id, unused, their);
+        for (auto change = their.crbegin(); change != their.crend(); ++change) {
+            if (change->done && !later.contains(change->type == Change::Type::Tag ? change->path : change->newPath))
+                later.insert(change->type == Change::Type::Tag ? change->path : change->newPath, change->after);
+        }
+    }
+    Recorder recorder(folder);
+    if (!recorder.Begin(info.command, kind, id))
+        outcome.journalError = recorder.Error();
+    for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
+        if (!it->done)
+            continue;
+        const QString why = it->type == Change::Type::Tag ? RestoreTags(*it, recorder, later) : RestoreName(*it, recorder);
+        const QString shown = it->type == Change::Type::Tag ? it->path : it->newPath;
+        if (why.isEmpty())
+            ++outcome.restored;
+        else
+            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, why));
+    }
+    recorder.End();
+    MarkUndone(folder, id, true);
+    return outcome;
+}
+
+} // namespace
+
+qint64 NextUndo(const QString &folder)
+{
+    for (const EntryInfo &entry : ListEntries(folder)) {
+        if (entry.kind != Kind::Undo && !entry.undone)
+            return entry.id;
+    }
+    return 0;
+}
+
+qint64 NextRedo(const QString &folder)
+{
+    // The newest undo still standing, unless a new command came after it.
+    for (const EntryInfo &entry : ListEntries(folder)) {
+        if (entry.kind == Kind::Do)
+            return 0;
+        if (entry.kind == Kind::Undo && !entry.undone)
+            return entry.id;
+    }
+    return 0;
+}
+
+Outcome Undo(const QString &folder, qint64 id)
+{
+    Recover(folder);
+    if (id == 0)
+        id = NextUndo(folder);
+    if (id == 0) {
+        Outcome nothing;
+        nothing.error = tr("nothing to undo");
+        return nothing;
+    }
+    EntryInfo info;
+    QList<Change> changes;
+    if (!ReadEntry(folder, id, info, changes)) {
+        Outcome missing;
+        missing.error = tr("there is no entry %1").arg(id);
+        return missing;
+    }
+    if (info.kind == Kind::Undo || info.undone) {
+        Outcome refused;
+        refused.error = info.undone ? tr("entry %1 is undone already").arg(id)
+                                    : tr("entry %1 is an undo; redo does it again").arg(id);
+        return refused;
+    }
+    return Reverse(folder, id, Kind::Undo);
+}
+
+Outcome Redo(const QString &folder)
+{
+    Recover(folder);
+    const qint64 id = NextRedo(folder);
+    if (id == 0) {
+        Outcome nothing;
+        nothing.error = tr("nothing to redo");
+        return nothing;
+    }
+    return Reverse(folder, id, Kind::Redo);
+}
+
+} // namespace journal

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "journal/journal.h"
+
+#include <QString>
+#include <QStringList>
+
+// Taking a command back (Undo) and doing it again (Redo) from the journal. Each is recorded as an entry of its
+// own, so an undo can itself be taken back. A file another program changed since (or that is gone) is skipped
+// and named; every other file is put back byte for byte, by the same safe writes the commands use.
+namespace journal {
+
+struct Outcome
+{
+    bool found = false;      // there was an entry to take back
+    qint64 id = 0;           // the entry taken back
+    QString command;
+    Kind kind = Kind::Do;    // of the entry taken back
+    int restored = 0;
+    QStringList skipped;     // "<file>: <why>"
+    QString journalError;    // the undo itself could not be journaled
+    QString error;           // why nothing was done (no such entry, ...)
+};
+
+// The entry Undo would take back now (0: none), and the one Redo would do again.
+qint64 NextUndo(const QString &folder = DefaultFolder());
+qint64 NextRedo(const QString &folder = DefaultFolder());
+
+// Takes back the newest command not yet undone, or entry `id`.
+Outcome Undo(const QString &folder = DefaultFolder(), qint64 id = 0);
+// Does again what the newest undo took back.
+Outcome Redo(const QString &folder = DefaultFolder());
+
+} // namespace journal

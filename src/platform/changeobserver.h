@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/fileio.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Every change Tunegrove makes to a file is announced here, before and after, so that a journal can record what
+// it needs to take the change back. The observer belongs to the thread that makes the changes (one command at a
+// time); without one, changes go unrecorded.
+namespace platform {
+
+// What a file is now: a later change by another program (or the file's disappearance) shows as a difference.
+struct FileIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;
+    FileTime modified;
+
+    bool operator==(const FileIdentity &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size && modified == other.modified;
+    }
+    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
+};
+
+FileIdentity IdentityOf(const FileStatus &status);
+// The identity of the file a path names (links followed); 0 or an errno.
+int Identify(const QString &path, FileIdentity &identity);
+
+class ChangeObserver
+{
+public:
+    virtual ~ChangeObserver() = default;
+    // The tag regions of `path` are about to be replaced: the ID3v2 region at the start and the tail from the
+    // ID3v1 tag on (either may be empty). Returns once the old and new bytes are recorded durably, so a write
+    // that is interrupted can be finished or taken back.
+    virtual void TagsChanging(const QString &path, const FileIdentity &before, const QByteArray &oldHead,
+                              const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) = 0;
+    // The write announced last is done (ok) or did not happen; `after` is the file as the write left it.
+    virtual void TagsChanged(const QString &path, bool ok, const FileIdentity &after) = 0;
+    // A file was renamed (never over another file).
+    virtual void Renamed(const QString &from, const QString &to, const FileIdentity &identity) = 0;
+};
+
+ChangeObserver *CurrentObserver();
+// Installs the observer of the calling thread (nullptr: none); returns the one it replaces.
+ChangeObserver *SetCurrentObserver(ChangeObserver *observer);
+
+} // namespace platform
