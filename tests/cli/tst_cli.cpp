@@ -30,6 +30,8 @@ class TestCli : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // This test's own undo journal: tests running beside it must not undo its commands, nor it theirs.
+    void initTestCase() { qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state")))); }
     void showPrintsEscapedFields();
     void setThenShow();
     void badInputGivesClearErrors();
@@ -43,6 +45,7 @@ private Q_SLOTS:
     void outputThatFailsIsAFailure();
     void reportFilesFollowLinksAndUmask();
     void slipsAreNamed();
+    void undoAndRedo();
 
 private:
     QTemporaryDir m_dir;
@@ -355,6 +358,58 @@ void TestCli::slipsAreNamed()
     const QByteArray before = ReadFile(dir.filePath(QStringLiteral("Song.mp3")));
     QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--year"), QStringLiteral("19999"), dir.filePath(QStringLiteral("Song.mp3"))}).status, 2);
     QCOMPARE(ReadFile(dir.filePath(QStringLiteral("Song.mp3"))), before);
+}
+
+void TestCli::undoAndRedo()
+{
+    using namespace testmp3;
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.mp3"));
+    const QByteArray original = Tag(Frame("TIT2", Latin1Body("the OLD one")) + Frame("TXXX", QByteArray("\0k\0v", 4))) + Audio(2);
+    QVERIFY(WriteFile(a, original));
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--artist"), QStringLiteral("Nina"), a}).status, 0);
+    QCOMPARE(Cli({QStringLiteral("normalize"), a}).status, 0);
+    const QByteArray tidied = ReadFile(a);
+    Run r = Cli({QStringLiteral("undo"), QStringLiteral("--list")});
+    QCOMPARE(r.status, 0);
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(lines.size() >= 2);
+    const QStringList newest = lines[0].split(QLatin1Char('\t'));
+    QCOMPARE(newest.size(), 5);
+    QCOMPARE(newest[2], QStringLiteral("tunegrove-cli normalize"));
+    QCOMPARE(newest[3], QStringLiteral("1"));
+    QCOMPARE(newest[4], QStringLiteral("done"));
+    // Undo twice: the file is as it was, byte for byte; then there is nothing left (exit 1, said).
+    r = Cli({QStringLiteral("undo")});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.out.startsWith(QLatin1String("undo ")));
+    QCOMPARE(Cli({QStringLiteral("undo"), lines[1].split(QLatin1Char('\t'))[0]}).status, 0);
+    QCOMPARE(ReadFile(a), original);
+    QCOMPARE(Cli({QStringLiteral("redo")}).status, 0);
+    QCOMPARE(Cli({QStringLiteral("redo")}).status, 0);
+    QCOMPARE(ReadFile(a), tidied);
+    r = Cli({QStringLiteral("redo")});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.err.contains(QLatin1String("nothing to redo")));
+    // A file changed since is skipped and named (exit 1).
+    QVERIFY(WriteFile(a, tidied + "x"));
+    r = Cli({QStringLiteral("undo")});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(a + QStringLiteral(": changed since")), qPrintable(r.err));
+    QCOMPARE(Cli({QStringLiteral("undo"), QStringLiteral("x")}).status, 2);
+    QCOMPARE(Cli({QStringLiteral("list"), QStringLiteral("--list"), dir.path()}).status, 2);
+
+    // A journal that cannot be written: the change is made and the user told it cannot be undone.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("blocked")), "a file where the folder would go"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("blocked")));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CLI_PATH), {QStringLiteral("set"), QStringLiteral("--title"), QStringLiteral("Still"), a});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardError().contains("cannot be undone"));
+    QVERIFY(ReadFile(a).contains("Still"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

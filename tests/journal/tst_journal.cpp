@@ -1,0 +1,331 @@
+// The undo journal: commands recorded, undone byte for byte and redone; files changed since are skipped; the
+// bounds; a journal that cannot be written; interrupted writes finished at the next start.
+
+#include "fileops/renamefile.h"
+#include "journal/journal.h"
+#include "journal/undo.h"
+#include "platform/fileio.h"
+#include "tags/normalize.h"
+#include "tags/tagfile.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+using namespace testmp3;
+
+namespace {
+
+// Files of every kind a tag write meets: cover art and TXXX (v2.3), v2.4, v1 only, untagged, and a tag over 64 KiB.
+QMap<QString, QByteArray> Corpus()
+{
+    const QByteArray cover = Frame("APIC", QByteArray("\0image/png\0\3\0", 13) + QByteArray(3000, '\x89'));
+    const QByteArray txxx = Frame("TXXX", QByteArray("\0key\0value", 10));
+    return {
+        {"cover.mp3", Tag(Frame("TIT2", Latin1Body("the BEST song")) + cover + txxx) + Audio(3, 1)},
+        {"v24.mp3", Tag(Frame("TIT2", Utf8Body(QStringLiteral("Été")), 4) + Frame("TPE1", Utf8Body("ann"), 4), 4) + Audio(3, 2)},
+        {"v1.mp3", Audio(3, 3) + V1("old title", "someone", "album", "1999", "", 3, 17)},
+        {"plain.mp3", Audio(3, 4)},
+        {"big.mp3", Tag(Frame("TIT2", Latin1Body("big")) + Frame("APIC", QByteArray("\0image/png\0\3\0", 13) +
+                                                                       QByteArray(90000, '\x42'))) + Audio(3, 5)},
+    };
+}
+
+struct Snapshot
+{
+    QByteArray bytes;
+    qint64 modified = 0;
+};
+
+Snapshot Take(const QString &path)
+{
+    return {ReadFile(path), QFileInfo(path).lastModified().toMSecsSinceEpoch()};
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void tagChangesUndoByteForByte();
+    void renamesUndoAndRedo();
+    void filesChangedSinceAreSkipped();
+    void undoOrderAndRedoStack();
+    void boundsDropTheOldest();
+    void unwritableJournalStillChanges();
+    void interruptedWriteIsFinished();
+    void killedBatchesLeaveOldOrNewTags();
+
+private:
+    QString P(const QString &name) const { return m_dir->filePath(name); }
+    QString Journal() const { return m_dir->filePath(QStringLiteral("state/undo")); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestJournal::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    const auto corpus = Corpus();
+    for (auto it = corpus.cbegin(); it != corpus.cend(); ++it)
+        QVERIFY(WriteFile(P(it.key()), it.value()));
+    // Times in the past, so a put-back time is told apart from "now".
+    for (const QString &name : corpus.keys()) {
+        QFile file(P(name));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2011, 3, 4), QTime(5, 6, 7)), QFileDevice::FileModificationTime));
+    }
+}
+
+void TestJournal::tagChangesUndoByteForByte()
+{
+    QMap<QString, Snapshot> before;
+    for (const QString &name : Corpus().keys())
+        before[name] = Take(P(name));
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Grope Edit")));
+        for (const QString &name : before.keys()) {
+            TagFile tag;
+            QVERIFY(tag.Open(P(name)));
+            tag.Normalize();
+            tag.album = QStringLiteral("A new album with a name long enough to make every tag grow a little");
+            QString error;
+            QVERIFY2(tag.Write(&error), qPrintable(error));
+        }
+        QCOMPARE(recorder.Changes(), 5);
+    }
+    for (const QString &name : before.keys())
+        QVERIFY(ReadFile(P(name)) != before[name].bytes);
+    const QList<journal::EntryInfo> entries = journal::ListEntries(Journal());
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries[0].command, QStringLiteral("Grope Edit"));
+    QCOMPARE(entries[0].files, 5);
+    QVERIFY(entries[0].bytes < 200000);   // tag bytes only, never audio
+
+    const journal::Outcome undone = journal::Undo(Journal());
+    QVERIFY(undone.found);
+    QCOMPARE(undone.restored, 5);
+    QCOMPARE(undone.skipped, QStringList());
+    for (const QString &name : before.keys()) {
+        QVERIFY2(ReadFile(P(name)) == before[name].bytes, qPrintable(name));
+        QCOMPARE(QFileInfo(P(name)).lastModified().toMSecsSinceEpoch(), before[name].modified);
+    }
+    QVERIFY(!journal::Undo(Journal()).found);   // nothing left to undo
+}
+
+void TestJournal::renamesUndoAndRedo()
+{
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Rename File(s) using tag")));
+        QCOMPARE(RenameFile(P("cover.mp3"), P("Ann - Song.mp3")), 0);
+        QCOMPARE(RenameFile(P("plain.mp3"), P("x?.mp3")), 0);   // the name the file really gets: "x_.mp3"
+    }
+    QVERIFY(QFile::exists(P("Ann - Song.mp3")) && QFile::exists(P("x_.mp3")));
+    QCOMPARE(journal::Undo(Journal()).restored, 2);
+    QVERIFY(QFile::exists(P("cover.mp3")) && QFile::exists(P("plain.mp3")));
+    QVERIFY(!QFile::exists(P("Ann - Song.mp3")) && !QFile::exists(P("x_.mp3")));
+    QCOMPARE(journal::Redo(Journal()).restored, 2);
+    QVERIFY(QFile::exists(P("Ann - Song.mp3")) && QFile::exists(P("x_.mp3")));
+    // A rename back never replaces a file that took the old name meanwhile.
+    QVERIFY(WriteFile(P("cover.mp3"), "someone else"));
+    const journal::Outcome outcome = journal::Undo(Journal());
+    QCOMPARE(outcome.restored, 1);
+    QCOMPARE(outcome.skipped.size(), 1);
+    QVERIFY2(outcome.skipped[0].startsWith(P("Ann - Song.mp3")), qPrintable(outcome.skipped[0]));
+    QCOMPARE(ReadFile(P("cover.mp3")), QByteArray("someone else"));
+}
+
+void TestJournal::filesChangedSinceAreSkipped()
+{
+    const QByteArray v24 = ReadFile(P("v24.mp3"));
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Normalize Text in Tag")));
+        for (const char *name : {"cover.mp3", "v24.mp3"}) {
+            TagFile tag;
+            QVERIFY(tag.Open(P(QString::fromLatin1(name))));
+            tag.Normalize();
+            QVERIFY(tag.Write());
+        }
+    }
+    // Another program touches cover.mp3 afterwards.
+    QByteArray changed = ReadFile(P("cover.mp3"));
+    changed[changed.size() - 1] = char(changed[changed.size() - 1] ^ 1);
+    QVERIFY(WriteFile(P("cover.mp3"), changed));
+    const journal::Outcome outcome = journal::Undo(Journal());
+    QCOMPARE(outcome.restored, 1);
+    QCOMPARE(outcome.skipped.size(), 1);
+    QVERIFY(outcome.skipped[0].startsWith(P("cover.mp3") + QStringLiteral(": changed since")));
+    QCOMPARE(ReadFile(P("cover.mp3")), changed);   // left as it is
+    QCOMPARE(ReadFile(P("v24.mp3")), v24);
+    // A file that is gone is named too.
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        TagFile tag;
+        QVERIFY(tag.Open(P("v1.mp3")));
+        tag.title = QStringLiteral("x");
+        QVERIFY(tag.Write());
+    }
+    QVERIFY(QFile::remove(P("v1.mp3")));
+    QCOMPARE(journal::Undo(Journal()).skipped.size(), 1);
+}
+
+void TestJournal::undoOrderAndRedoStack()
+{
+    // Two commands on one file: undo takes back the newest first, and the older one then still qualifies even
+    // though the file's inode changed when its tag grew.
+    const QByteArray original = ReadFile(P("v24.mp3"));
+    auto change = [this](const QString &command, const QString &title) {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(command));
+        TagFile tag;
+        QVERIFY(tag.Open(P("v24.mp3")));
+        tag.title = title;
+        QVERIFY(tag.Write());
+    };
+    change(QStringLiteral("first"), QString(500, QLatin1Char('a')));
+    const QByteArray afterFirst = ReadFile(P("v24.mp3"));
+    change(QStringLiteral("second"), QString(5000, QLatin1Char('b')));
+    QCOMPARE(journal::Undo(Journal()).command, QStringLiteral("second"));
+    QCOMPARE(ReadFile(P("v24.mp3")), afterFirst);
+    const journal::Outcome first = journal::Undo(Journal());
+    QCOMPARE(first.command, QStringLiteral("first"));
+    QCOMPARE(first.skipped, QStringList());
+    QCOMPARE(ReadFile(P("v24.mp3")), original);
+    // Redo walks forward again; a new command ends the redo chain.
+    QCOMPARE(journal::Redo(Journal()).command, QStringLiteral("first"));
+    QCOMPARE(ReadFile(P("v24.mp3")), afterFirst);
+    change(QStringLiteral("third"), QStringLiteral("c"));
+    QVERIFY(!journal::Redo(Journal()).found);
+    QCOMPARE(journal::Undo(Journal()).command, QStringLiteral("third"));
+    QCOMPARE(journal::Undo(Journal()).command, QStringLiteral("first"));   // the redone "first"
+    QCOMPARE(ReadFile(P("v24.mp3")), original);
+}
+
+void TestJournal::boundsDropTheOldest()
+{
+    for (int i = 0; i < 7; ++i) {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("rename %1").arg(i)));
+        QCOMPARE(RenameFile(P(i % 2 ? "b.mp3" : "plain.mp3"), P(i % 2 ? "plain.mp3" : "b.mp3")), 0);
+    }
+    journal::Trim(Journal(), 5);
+    const QList<journal::EntryInfo> entries = journal::ListEntries(Journal());
+    QCOMPARE(entries.size(), 5);
+    QCOMPARE(entries.front().command, QStringLiteral("rename 6"));
+    QCOMPARE(entries.back().command, QStringLiteral("rename 2"));
+    // A command that changed nothing leaves no entry.
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("nothing")));
+    }
+    QCOMPARE(journal::ListEntries(Journal()).size(), 5);
+}
+
+void TestJournal::unwritableJournalStillChanges()
+{
+    // The journal's place is taken by a file: the command works, and says it cannot be undone.
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("state")));
+    QVERIFY(WriteFile(Journal(), "not a folder"));
+    journal::Recorder recorder(Journal());
+    QVERIFY(!recorder.Begin(QStringLiteral("Edit Tag")));
+    QVERIFY(!recorder.Error().isEmpty());
+    TagFile tag;
+    QVERIFY(tag.Open(P("plain.mp3")));
+    tag.title = QStringLiteral("still written");
+    QVERIFY(tag.Write());
+    recorder.End();
+    QVERIFY(tag.Open(P("plain.mp3")));
+    QCOMPARE(tag.title, QStringLiteral("still written"));
+}
+
+void TestJournal::interruptedWriteIsFinished()
+{
+    // The journal holds a planned in-place write; the process died half-way through it (the first half of the
+    // new tag on disk). The next start finishes it.
+    const QByteArray before = ReadFile(P("cover.mp3"));
+    TagFile tag;
+    QVERIFY(tag.Open(P("cover.mp3")));
+    tag.title = QStringLiteral("short");
+    QByteArray after;
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        QVERIFY(tag.Write());
+        after = ReadFile(P("cover.mp3"));
+        QCOMPARE(after.size(), before.size());   // rewritten in place
+        recorder.End();
+    }
+    // Drop the "done" record (the last one) to stand for the crash, and put a torn tag on disk.
+    const QString entry = Journal() + QStringLiteral("/000000000001.tgj");
+    QByteArray records = ReadFile(entry);
+    const int doneLength = 4 + 1 + 16 + 4 + 1 + 8 * 5;
+    records.chop(doneLength);
+    QVERIFY(WriteFile(entry, records));
+    QByteArray torn = after.left(2048) + before.mid(2048);
+    QVERIFY(WriteFile(P("cover.mp3"), torn));
+    QCOMPARE(journal::Recover(Journal()), QStringList{P("cover.mp3")});
+    QCOMPARE(ReadFile(P("cover.mp3")), after);
+    // Settled now: a second start leaves it alone, and the change can be undone.
+    QCOMPARE(journal::Recover(Journal()), QStringList());
+    QCOMPARE(journal::Undo(Journal()).restored, 1);
+    QCOMPARE(ReadFile(P("cover.mp3")), before);
+}
+
+void TestJournal::killedBatchesLeaveOldOrNewTags()
+{
+    // tunegrove-cli normalize over files with 40 KiB covers, killed at random moments: after the next command
+    // every file holds its old tag or its new one, byte for byte.
+    const QString folder = P(QStringLiteral("batch"));
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray cover = Frame("APIC", QByteArray("\0image/png\0\3\0", 13) + QByteArray(40 * 1024, '\x55'));
+    QStringList files;
+    QMap<QString, QByteArray> old;
+    for (int i = 0; i < 60; ++i) {
+        const QString path = folder + QStringLiteral("/%1.mp3").arg(i, 3, 10, QLatin1Char('0'));
+        // Room to spare in the tag: the tidied one is written in place.
+        QVERIFY(WriteFile(path, Tag(Frame("TIT2", Latin1Body(QStringLiteral("the SONG number %1").arg(i))) + cover, 3, 512) +
+                                    Audio(2, i)));
+        files << path;
+        old[path] = ReadFile(path);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), P(QStringLiteral("state")));
+    QRandomGenerator random(1209);
+    for (int round = 0; round < 6; ++round) {
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("normalize")} + files);
+        QVERIFY(cli.waitForStarted());
+        QThread::msleep(5 + random.bounded(60));
+        ::kill(pid_t(cli.processId()), SIGKILL);
+        cli.waitForFinished();
+        // The next command of either program settles what the killed one left.
+        QProcess next;
+        next.setProcessEnvironment(env);
+        next.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo"), QStringLiteral("--list")});
+        QVERIFY(next.waitForFinished(30000));
+        for (const QString &path : files) {
+            const QByteArray now = ReadFile(path);
+            TagFile tag;
+            QVERIFY(tag.Open(path));
+            const bool isOld = now == old[path];
+            const QString number = QFileInfo(path).baseName();
+            const bool isNew = tag.title == NormalizeTagText(QStringLiteral("the SONG number %1").arg(number.toInt())) &&
+                               now.size() == old[path].size() && now.right(2 * 417) == old[path].right(2 * 417);
+            QVERIFY2(isOld || isNew, qPrintable(path));
+            if (isNew)
+                QVERIFY(now.contains(cover));   // the cover art whole
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
