@@ -62,6 +62,8 @@ bool CommandTable::Execute(int id)
     // Copy the action: a command may redefine the table while it runs.
     const std::function<void()> action = m_commands.value(id).action;
     action();
+    if (m_after)
+        m_after();
     Update();
     return true;
 }

@@ -42,6 +42,8 @@ enum CommandId : int {
     kCmdPrint = 57607,
     kCmdPrintPreview = 57609,
     kCmdSelectAll = 57642,
+    kCmdUndo = 57643,
+    kCmdRedo = 57644,
     kCmdAbout = 57664,
     kCmdNextPane = 57680,
     kCmdPrevPane = 57681,
@@ -72,6 +74,8 @@ public:
     bool Execute(int id);
     // Runs before every command that runs (an open edit is committed before a command acts on the rows).
     void SetBeforeEach(std::function<void()> before) { m_before = std::move(before); }
+    // Runs after every command that ran.
+    void SetAfterEach(std::function<void()> after) { m_after = std::move(after); }
     QList<QAction *> Actions(int id) const;
 
 private:
@@ -84,4 +88,5 @@ private:
     };
     QHash<int, Command> m_commands;
     std::function<void()> m_before;
+    std::function<void()> m_after;
 };

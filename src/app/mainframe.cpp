@@ -4,6 +4,9 @@
 #include "settings/documentsfolder.h"
 
 #include "app/aboutbox.h"
+#include "dialogs/undocommands.h"
+#include "journal/journal.h"
+#include "platform/statefolder.h"
 #include "dialogs/filecommands.h"
 #include "dialogs/optionsdlg.h"
 #include "dialogs/reportcommands.h"
@@ -24,6 +27,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -107,6 +111,7 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
 
     connect(m_leftView->Tree(), &CFolderTreeCtrl::FolderSelected, m_rightView, &CRightView::ListFolder);
     connect(m_rightView, &CRightView::FilesDropped, this, [this](const QList<QUrl> &urls, bool copy) {
+        const undocommands::Scope journaled(copy ? tr("Drop (copy)") : tr("Drop (move)"), this);
         m_clipboard.Drop(*m_rightView, urls, copy, [this] { m_leftView->Tree()->Refresh(); }, this);
     });
     connect(m_rightView, &CRightView::ContextMenuWanted, this, &CMainFrame::ShowContextMenu);
@@ -115,6 +120,7 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     connect(m_rightView, &CRightView::PlayWanted, this, [this] { m_commands.Execute(kCmdPlay); });
     connect(m_rightView, &CRightView::CellEdited, this,
             [this](const QString &path, int column, const QString &text, const QString &) {
+                const undocommands::Scope journaled(column == 0 ? tr("Rename in place") : tr("Edit in place"), this);
                 filecommands::CommitCellEdit(*m_rightView, path, column, text, this);
             });
     // The tree takes no input while a listing fills the list.
@@ -132,11 +138,19 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
 
     // A command acts on the rows as they are: an open in-place edit is committed first, as a click elsewhere would.
     m_commands.SetBeforeEach([this] { m_rightView->EndEdit(); });
+    // What Undo and Redo offer changes with every command here, and with the command line's: the journal's
+    // folder is watched.
+    m_commands.SetAfterEach([this] { RefreshUndoState(); });
     DefineCommands();
     BuildMenus();
     BuildToolbar();
     BuildStatusBar();
     BuildAccelerators();
+    platform::MakePrivateFolder(journal::DefaultFolder());
+    auto *watcher = new QFileSystemWatcher({journal::DefaultFolder()}, this);
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this, [this] { RefreshUndoState(); });
+    connect(m_rightView, &CRightView::CellEdited, this, [this] { RefreshUndoState(); }, Qt::QueuedConnection);
+    RefreshUndoState();
 
     m_tray = new CTrayIcon(this);
     m_commands.Bind(kCmdTrayOpen, m_tray->OpenAction());
@@ -189,12 +203,21 @@ void CMainFrame::DefineCommands()
     });
 
     // Commands whose work is not in the program yet: present, and greyed everywhere.
-    c.Define(kCmdEditTag, [this] { tagcommands::EditTag(*m_rightView, this); },
+    c.Define(kCmdEditTag, [this] {
+        const undocommands::Scope journaled(m_rightView->SelectedRows().size() > 1 ? tr("Grope Edit") : tr("Edit Tag"), this);
+        tagcommands::EditTag(*m_rightView, this);
+    },
              [this] { return tagcommands::CanEditTag(*m_rightView); });
-    c.Define(kCmdNormalize, [this] { tagcommands::NormalizeSelection(*m_rightView, this); },
+    c.Define(kCmdNormalize, [this] {
+        const undocommands::Scope journaled(tr("Normalize Text in Tag"), this);
+        tagcommands::NormalizeSelection(*m_rightView, this);
+    },
              [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); });
 
-    c.Define(kCmdRename, [this] { filecommands::RenameSelection(*m_rightView, m_store, this); },
+    c.Define(kCmdRename, [this] {
+        const undocommands::Scope journaled(tr("Rename File(s) using tag"), this);
+        filecommands::RenameSelection(*m_rightView, m_store, this);
+    },
              [this] { return tagcommands::CanEditTag(*m_rightView); });
 
     auto selectedIdle = [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); };
@@ -203,6 +226,7 @@ void CMainFrame::DefineCommands()
         filecommands::CopyMoveSelection(*m_rightView, m_settings, m_state, false, refresh, this);
     }, selectedIdle);
     c.Define(kCmdMoveTo, [this, refresh] {
+        const undocommands::Scope journaled(tr("Move File(s) to"), this);
         filecommands::CopyMoveSelection(*m_rightView, m_settings, m_state, true, refresh, this);
     }, selectedIdle);
     c.Define(kCmdRemoveFiles, [this, refresh] { filecommands::RemoveSelection(*m_rightView, refresh, this); },
@@ -210,12 +234,20 @@ void CMainFrame::DefineCommands()
     c.Define(kCmdRemoveFromList, [this] { m_rightView->Model()->RemoveRows(m_rightView->SelectedRows()); },
              selectedIdle);
     c.Define(kCmdSelectAllRows, [this] { m_rightView->selectAll(); });
+    // Undo and Redo over the journal; their entries name the command they act on.
+    c.Define(kCmdUndo, [this] { undocommands::Undo(*m_rightView, this); },
+             [this] { return m_state.scanning.load() == 0 && m_nextUndo.id != 0; });
+    c.Define(kCmdRedo, [this] { undocommands::Redo(*m_rightView, this); },
+             [this] { return m_state.scanning.load() == 0 && m_nextRedo.id != 0; });
     c.Define(kCmdSelectAll, [this] { m_rightView->selectAll(); },
              [this] { return m_state.scanning.load() == 0 && m_rightView->Model()->rowCount() > 0; });
 
     c.Define(kCmdCopy, [this] { m_clipboard.Copy(*m_rightView); }, selectedIdle);
     c.Define(kCmdCut, [this] { m_clipboard.Cut(*m_rightView); }, selectedIdle);
-    c.Define(kCmdPaste, [this, refresh] { m_clipboard.Paste(*m_rightView, refresh, this); },
+    c.Define(kCmdPaste, [this, refresh] {
+        const undocommands::Scope journaled(tr("Paste"), this);
+        m_clipboard.Paste(*m_rightView, refresh, this);
+    },
              [] { return filecommands::FileClipboard::CanPaste(); });
 
     c.Define(kCmdPlay, [this] { reportcommands::Play(*m_rightView, m_settings, this); },
@@ -266,6 +298,9 @@ void CMainFrame::BuildMenus()
     MenuEntry(file, kCmdExit, tr("E&xit"));
 
     QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    m_undoEntry = MenuEntry(edit, kCmdUndo, tr("&Undo\tCtrl+Z"));
+    m_redoEntry = MenuEntry(edit, kCmdRedo, tr("&Redo\tCtrl+Shift+Z"));
+    edit->addSeparator();
     MenuEntry(edit, kCmdEditTag, tr("E&dit Tag\tCtrl+E"));
     edit->addSeparator();
     MenuEntry(edit, kCmdRename, tr("Rename File(s) using tag\tAlt+R"));
@@ -349,6 +384,8 @@ void CMainFrame::BuildAccelerators()
         {QKeySequence(Qt::CTRL | Qt::Key_Insert), kCmdCopy},     {QKeySequence(Qt::SHIFT | Qt::Key_Insert), kCmdPaste},
         {QKeySequence(Qt::CTRL | Qt::Key_W), kCmdHomepage},      {QKeySequence(Qt::CTRL | Qt::Key_X), kCmdCut},
         {QKeySequence(Qt::Key_F1), kCmdHelp},
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), kCmdUndo},          {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), kCmdRedo},
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), kCmdRedo},
         {QKeySequence(Qt::CTRL | Qt::Key_M), kCmdGropeEdit},     {QKeySequence(Qt::CTRL | Qt::Key_R), kCmdRemoveTag},
         {QKeySequence(Qt::Key_F4), kCmdNoAction},
     };
@@ -432,6 +469,23 @@ void CMainFrame::BuildStatusBar()
     bar->addPermanentWidget(m_panes[3]);
     bar->addPermanentWidget(m_panes[4]);
     bar->addPermanentWidget(m_progress);
+}
+
+void CMainFrame::RefreshUndoState()
+{
+    m_nextUndo = undocommands::NextUndo();
+    m_nextRedo = undocommands::NextRedo();
+    // The entries name the command they take back; the prompt adds how many files it changed.
+    auto label = [](const QString &verb, const undocommands::Next &next, const char *key) {
+        return (next.id ? verb + QLatin1Char(' ') + next.command : verb) + QLatin1Char('\t') + QLatin1String(key);
+    };
+    m_undoEntry->setText(label(tr("&Undo"), m_nextUndo, "Ctrl+Z"));
+    m_redoEntry->setText(label(tr("&Redo"), m_nextRedo, "Ctrl+Shift+Z"));
+    m_undoEntry->setStatusTip(m_nextUndo.id ? tr("Undo %1 (%n file(s))", nullptr, m_nextUndo.files).arg(m_nextUndo.command)
+                                            : tr("Nothing to undo"));
+    m_redoEntry->setStatusTip(m_nextRedo.id ? tr("Redo %1 (%n file(s))", nullptr, m_nextRedo.files).arg(m_nextRedo.command)
+                                            : tr("Nothing to redo"));
+    m_commands.Update();
 }
 
 void CMainFrame::UpdateIdle()

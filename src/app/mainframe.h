@@ -2,6 +2,7 @@
 
 #include "app/commandtable.h"
 #include "dialogs/filecommands.h"
+#include "dialogs/undocommands.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -72,6 +73,8 @@ private:
     void BuildStatusBar();
     void BuildAccelerators();
     void UpdateStatusPanes();
+    // Reads what Undo and Redo would act on and names it in their menu entries.
+    void RefreshUndoState();
     void StopScan();
     void ShowContextMenu(const QPoint &globalPos);
     QPrinter &Printer();   // made on first use: finding the printers takes a moment
@@ -105,6 +108,10 @@ private:
     bool m_ctrlHeld = false;
     filecommands::FileClipboard m_clipboard;
     QMenu *m_contextMenu = nullptr;   // the list's context menu
+    QAction *m_undoEntry = nullptr;
+    QAction *m_redoEntry = nullptr;
+    undocommands::Next m_nextUndo;
+    undocommands::Next m_nextRedo;
     std::unique_ptr<QPrinter> m_printer;
     QString m_prompt;   // the command prompt shown in pane 0 while a menu entry or button is hovered
     bool m_listActive = true;   // the pane commands go to first: the list, or the tree

@@ -1,5 +1,6 @@
 #include "fileops/fileoperations.h"
 
+#include "platform/changeobserver.h"
 #include "platform/fileio.h"
 
 #include <cerrno>
@@ -25,8 +26,15 @@ Outcome Transfer(const QString &source, const QString &target, bool ask, FileOps
     };
     // The message names the file the failing call was about.
     auto report = [&](int error, Outcome success) {
-        if (error == 0)
+        if (error == 0) {
+            // A move is a change of name the journal can take back.
+            if (platform::ChangeObserver *observer = move ? platform::CurrentObserver() : nullptr) {
+                platform::FileIdentity identity;
+                platform::Identify(target, identity);
+                observer->Renamed(source, target, identity);
+            }
             return success;
+        }
         ui.ShowError(side == platform::FileSide::Source ? source : target, error);
         return Outcome::Failed;
     };

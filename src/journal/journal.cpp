@@ -98,9 +98,10 @@ int WriteAll(int fd, const QByteArray &bytes)
     return 0;
 }
 
-// Reads an entry file's records in order, each whole and checked; stops at the first that is not.
+// Reads an entry file's records in order, each whole and checked; stops at the first that is not. With
+// `headersOnly`, the planned tag writes (the large records) are passed over unread.
 template <typename Visit>
-void ReadRecords(QFile &file, Visit visit)
+void ReadRecords(QFile &file, bool headersOnly, Visit visit)
 {
     for (;;) {
         const QByteArray head = file.read(kFrameHeader);
@@ -111,6 +112,10 @@ void ReadRecords(QFile &file, Visit visit)
         const char type = head[4];
         if (qint64(length) > file.size() - file.pos())
             return;
+        if (headersOnly && type == kTagPlanned) {
+            file.seek(file.pos() + length);
+            continue;
+        }
         const QByteArray payload = file.read(length);
         if (payload.size() != qsizetype(length) || Digest(type, payload) != head.mid(5, 16))
             return;
@@ -135,7 +140,7 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
 {
     bool sawHeader = false;
     std::map<quint32, int> planned;   // sequence -> index in changes
-    ReadRecords(file, [&](char type, const QByteArray &payload) {
+    ReadRecords(file, changes == nullptr, [&](char type, const QByteArray &payload) {
         QDataStream in(payload);
         in.setVersion(QDataStream::Qt_6_4);
         switch (type) {
@@ -326,9 +331,14 @@ QList<EntryInfo> ListEntries(const QString &folder)
     QList<EntryInfo> entries;
     const QList<qint64> ids = EntryIds(folder);
     for (auto it = ids.crbegin(); it != ids.crend(); ++it) {
+        QFile file(EntryPath(folder, *it));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
         EntryInfo info;
-        QList<Change> changes;
-        if (ReadEntry(folder, *it, info, changes))
+        info.id = *it;
+        info.bytes = file.size();
+        info.undone = QFile::exists(EntryPath(folder, *it) + kUndoneSuffix);
+        if (ParseEntry(file, info, nullptr))
             entries.append(info);
     }
     return entries;

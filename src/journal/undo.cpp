@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QHash>
 
+#include <algorithm>
+
 #include <cerrno>
 
 namespace journal {
@@ -75,14 +77,16 @@ QString RestoreName(const Change &change, Recorder &recorder)
         return tr("no longer there");
     if (now.device != change.after.device || now.inode != change.after.inode)
         return tr("another file has its name now; left as it is");
-    if (const int error = platform::RenameNoReplace(change.newPath, change.path))
+    // Never over another file; across disks (a move) the file is copied back whole, then let go.
+    if (const int error = platform::MoveFileTo(change.newPath, change.path, false))
         return error == EEXIST ? tr("its old name is taken; left as it is") : platform::ErrorText(error);
+    platform::Identify(change.path, now);
     recorder.Renamed(change.newPath, change.path, now);
     return QString();
 }
 
 // Takes back every change of entry `id`, newest first, recorded as an entry of `kind`.
-Outcome Reverse(const QString &folder, qint64 id, Kind kind)
+Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &progress)
 {
     Outcome outcome;
     EntryInfo info;
@@ -111,15 +115,26 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind)
     Recorder recorder(folder);
     if (!recorder.Begin(info.command, kind, id))
         outcome.journalError = recorder.Error();
+    const int total = int(std::count_if(changes.cbegin(), changes.cend(), [](const Change &c) { return c.done; }));
+    int index = 0;
     for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
         if (!it->done)
             continue;
-        const QString why = it->type == Change::Type::Tag ? RestoreTags(*it, recorder, later) : RestoreName(*it, recorder);
-        const QString shown = it->type == Change::Type::Tag ? it->path : it->newPath;
-        if (why.isEmpty())
-            ++outcome.restored;
+        if (progress && !progress(index++, total)) {
+            outcome.cancelled = true;
+            break;
+        }
+        const bool tag = it->type == Change::Type::Tag;
+        const QString why = tag ? RestoreTags(*it, recorder, later) : RestoreName(*it, recorder);
+        if (!why.isEmpty()) {
+            outcome.skipped.append(QStringLiteral("%1: %2").arg(tag ? it->path : it->newPath, why));
+            continue;
+        }
+        ++outcome.restored;
+        if (tag)
+            outcome.retagged.append(it->path);
         else
-            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, why));
+            outcome.renamed.append({it->newPath, it->path});
     }
     recorder.End();
     MarkUndone(folder, id, true);
@@ -149,7 +164,7 @@ qint64 NextRedo(const QString &folder)
     return 0;
 }
 
-Outcome Undo(const QString &folder, qint64 id)
+Outcome Undo(const QString &folder, qint64 id, const Progress &progress)
 {
     Recover(folder);
     if (id == 0)
@@ -172,10 +187,10 @@ Outcome Undo(const QString &folder, qint64 id)
                                     : tr("entry %1 is an undo; redo does it again").arg(id);
         return refused;
     }
-    return Reverse(folder, id, Kind::Undo);
+    return Reverse(folder, id, Kind::Undo, progress);
 }
 
-Outcome Redo(const QString &folder)
+Outcome Redo(const QString &folder, const Progress &progress)
 {
     Recover(folder);
     const qint64 id = NextRedo(folder);
@@ -184,7 +199,7 @@ Outcome Redo(const QString &folder)
         nothing.error = tr("nothing to redo");
         return nothing;
     }
-    return Reverse(folder, id, Kind::Redo);
+    return Reverse(folder, id, Kind::Redo, progress);
 }
 
 } // namespace journal

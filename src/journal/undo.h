@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Taking a command back (Undo) and doing it again (Redo) from the journal. Each is recorded as an entry of its
 // own, so an undo can itself be taken back. A file another program changed since (or that is gone) is skipped
 // and named; every other file is put back byte for byte, by the same safe writes the commands use.
@@ -20,15 +22,21 @@ struct Outcome
     QStringList skipped;     // "<file>: <why>"
     QString journalError;    // the undo itself could not be journaled
     QString error;           // why nothing was done (no such entry, ...)
+    bool cancelled = false;  // stopped by the user; the files done stay done
+    QStringList retagged;                   // files whose tags were put back
+    QList<QPair<QString, QString>> renamed; // files given back a name: from, to
 };
+
+// Called before each file (0-based, of `total`); false stops the work there.
+using Progress = std::function<bool(int index, int total)>;
 
 // The entry Undo would take back now (0: none), and the one Redo would do again.
 qint64 NextUndo(const QString &folder = DefaultFolder());
 qint64 NextRedo(const QString &folder = DefaultFolder());
 
 // Takes back the newest command not yet undone, or entry `id`.
-Outcome Undo(const QString &folder = DefaultFolder(), qint64 id = 0);
+Outcome Undo(const QString &folder = DefaultFolder(), qint64 id = 0, const Progress &progress = {});
 // Does again what the newest undo took back.
-Outcome Redo(const QString &folder = DefaultFolder());
+Outcome Redo(const QString &folder = DefaultFolder(), const Progress &progress = {});
 
 } // namespace journal

@@ -48,6 +48,7 @@ private Q_SLOTS:
     void contextMenu();
     void menuKeysRunTheirCommands();
     void dragOutForgetsACut();
+    void undoAndRedoFromTheEditMenu();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -59,6 +60,7 @@ private:
 
 void TestMainFrame::initTestCase()
 {
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));   // this test's own journal
     InitGuiResources();
     QDir().mkpath(m_dir.filePath(QStringLiteral("Documents/Music")));
     testmp3::WriteFile(m_dir.filePath(QStringLiteral("Documents/Music/a.mp3")),
@@ -366,7 +368,7 @@ void TestMainFrame::menusAndToolbar()
                              "Remove from List", "&Remove File(s)\tShift+Del", "Add List Mode\tF3",
                              "Stop Scan\tCtrl+S", "Normalize Text in Tag", "&About Program...", "Help...\tF1"})
         QVERIFY2(entries.contains(QString::fromLatin1(text)), text);
-    QCOMPARE(entries.size(), 27);
+    QCOMPARE(entries.size(), 29);
 
     QStringList captions;
     for (QAction *a : frame->ToolBar()->actions()) {
@@ -524,7 +526,7 @@ void TestMainFrame::menuKeysRunTheirCommands()
         const QKeySequence key = QKeySequence::fromString(entry->text().mid(tab + 1), QKeySequence::PortableText);
         QVERIFY2(!key.isEmpty(), qPrintable(entry->text()));
         int id = -1;
-        for (const int candidate : {kCmdSaveReport, kCmdPrint, kCmdEditTag, kCmdRename, kCmdRemoveFromList, kCmdCopyTo,
+        for (const int candidate : {kCmdUndo, kCmdRedo, kCmdSaveReport, kCmdPrint, kCmdEditTag, kCmdRename, kCmdRemoveFromList, kCmdCopyTo,
                                     kCmdMoveTo, kCmdRemoveFiles, kCmdAddListMode, kCmdCut, kCmdCopy, kCmdPaste,
                                     kCmdSelectAll, kCmdRefresh, kCmdOptions, kCmdPlay, kCmdScanAll, kCmdStopScan,
                                     kCmdNormalize, kCmdAbout, kCmdHomepage, kCmdHelp}) {
@@ -539,7 +541,7 @@ void TestMainFrame::menuKeysRunTheirCommands()
         QVERIFY2(found, qPrintable(entry->text()));
         ++named;
     }
-    QCOMPARE(named, 21);
+    QCOMPARE(named, 23);
 }
 
 void TestMainFrame::dragOutForgetsACut()
@@ -562,6 +564,38 @@ void TestMainFrame::dragOutForgetsACut()
     QCOMPARE(prompter.texts.size(), 1);
     QVERIFY2(prompter.texts[0].endsWith(QLatin1String("copy to itself. Ignore")), qPrintable(prompter.texts[0]));
     QCOMPARE(QDir(m_dir.filePath(QStringLiteral("Documents/Music"))).entryList(QDir::Files).size(), 2);
+}
+
+void TestMainFrame::undoAndRedoFromTheEditMenu()
+{
+    // Normalize through the window, then Ctrl+Z: the file is as it was, the row shows it, and the menu names
+    // what Undo and Redo would do.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("loud.mp3"));
+    const QByteArray original = testmp3::Tag(testmp3::Frame("TIT2", testmp3::Latin1Body("the LOUD song"))) + testmp3::Audio(2);
+    QVERIFY(testmp3::WriteFile(path, original));
+    auto frame = Make();
+    FakePrompter prompter;
+    Prompter::SetCurrent(&prompter);
+    frame->RightView()->ListFolder(dir.path());
+    QTRY_VERIFY_WITH_TIMEOUT(frame->LeftView()->isEnabled() && m_state.scanning.load() == 0 &&
+                                 frame->RightView()->Model()->rowCount() == 1, 10000);
+    frame->RightView()->selectionModel()->select(frame->RightView()->Model()->index(0, 0),
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QVERIFY(frame->Commands().Execute(kCmdNormalize));
+    QCOMPARE(frame->RightView()->Model()->Row(0)[Column::Title], QStringLiteral("The Loud Song"));
+    const QAction *undo = frame->Commands().Actions(kCmdUndo).front();
+    QVERIFY(undo->isEnabled());
+    QCOMPARE(undo->text(), QStringLiteral("&Undo Normalize Text in Tag\tCtrl+Z"));
+    QVERIFY(frame->Commands().Execute(kCmdUndo));
+    QCOMPARE(testmp3::ReadFile(path), original);
+    QCOMPARE(frame->RightView()->Model()->Row(0)[Column::Title], QStringLiteral("the LOUD song"));
+    QVERIFY(!frame->Commands().IsEnabled(kCmdUndo) || undo->text() != QStringLiteral("&Undo Normalize Text in Tag\tCtrl+Z"));
+    QCOMPARE(frame->Commands().Actions(kCmdRedo).front()->text(), QStringLiteral("&Redo Normalize Text in Tag\tCtrl+Shift+Z"));
+    QVERIFY(frame->Commands().Execute(kCmdRedo));
+    QCOMPARE(frame->RightView()->Model()->Row(0)[Column::Title], QStringLiteral("The Loud Song"));
+    Prompter::SetCurrent(nullptr);
+    QVERIFY2(prompter.texts.isEmpty(), qPrintable(prompter.texts.join(QLatin1Char('|'))));
 }
 
 QTEST_MAIN(TestMainFrame)

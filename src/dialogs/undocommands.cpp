@@ -1,0 +1,116 @@
+#include "dialogs/undocommands.h"
+
+#include "dialogs/batchprogress.h"
+#include "dialogs/prompter.h"
+#include "journal/journal.h"
+#include "journal/undo.h"
+#include "library/tracklistmodel.h"
+#include "tags/tagfile.h"
+#include "tracklist/rightview.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+
+namespace undocommands {
+
+namespace {
+
+QString tr(const char *text) { return QCoreApplication::translate("undocommands", text); }
+
+Next Describe(qint64 id)
+{
+    Next next;
+    if (id == 0)
+        return next;
+    for (const journal::EntryInfo &entry : journal::ListEntries()) {
+        if (entry.id == id) {
+            next.id = id;
+            next.command = entry.command;
+            next.files = entry.files;
+        }
+    }
+    return next;
+}
+
+// The rows follow what the files hold now: tags read again, names given back (a file back in the listed folder
+// gets its row again, one that left it loses it).
+void RefreshRows(CRightView &view, const journal::Outcome &outcome)
+{
+    TrackListModel &model = *view.Model();
+    const QString folder = view.CurrentFolder().endsWith(QLatin1Char('/')) ? view.CurrentFolder()
+                                                                            : view.CurrentFolder() + QLatin1Char('/');
+    for (const auto &[from, to] : outcome.renamed) {
+        const int row = model.RowOfFile(from);
+        TrackRecord moved;
+        SplitFullPath(to, moved);
+        if (row >= 0 && model.Row(row)[Column::Path] == moved[Column::Path]) {
+            model.SetFilename(row, moved[Column::Filename], moved[Column::Ext]);
+            continue;
+        }
+        if (row >= 0)
+            model.RemoveRows({row});
+        if (moved[Column::Path] == folder)
+            view.AddFile(to);
+    }
+    for (const QString &path : outcome.retagged) {
+        const int row = model.RowOfFile(path);
+        if (row < 0)
+            continue;
+        TagFile tag;
+        tag.Open(path);
+        view.FillTagCells(row, &tag);
+    }
+}
+
+void Run(CRightView &view, QWidget *parent, bool redo)
+{
+    std::unique_ptr<BatchProgress> progress;
+    const journal::Progress step = [&](int index, int total) {
+        if (!progress)
+            progress = std::make_unique<BatchProgress>(parent, total);
+        return progress->Step(index);
+    };
+    const journal::Outcome outcome = redo ? journal::Redo(journal::DefaultFolder(), step)
+                                          : journal::Undo(journal::DefaultFolder(), 0, step);
+    if (progress)
+        progress->Finish();
+    if (!outcome.found) {
+        Prompter::Current().Tell(parent, outcome.error, QMessageBox::Information);
+        return;
+    }
+    RefreshRows(view, outcome);
+    if (!outcome.journalError.isEmpty())
+        Prompter::Current().Tell(parent, tr("The undo journal cannot be written (%1); this cannot be taken back.")
+                                             .arg(outcome.journalError));
+    TellFailures(parent,
+                 QCoreApplication::translate("undocommands", "%n file(s) were left as they are:", nullptr,
+                                             int(outcome.skipped.size())),
+                 outcome.skipped);
+}
+
+} // namespace
+
+Next NextUndo() { return Describe(journal::NextUndo()); }
+
+Next NextRedo() { return Describe(journal::NextRedo()); }
+
+void Undo(CRightView &view, QWidget *parent) { Run(view, parent, false); }
+
+void Redo(CRightView &view, QWidget *parent) { Run(view, parent, true); }
+
+struct Scope::Private
+{
+    journal::Recorder recorder;
+};
+
+Scope::Scope(const QString &command, QWidget *parent) : d(new Private)
+{
+    if (!d->recorder.Begin(command))
+        Prompter::Current().Tell(parent, tr("The undo journal cannot be written (%1); \"%2\" cannot be undone.")
+                                             .arg(d->recorder.Error(), command));
+}
+
+Scope::~Scope() { delete d; }
+
+} // namespace undocommands
