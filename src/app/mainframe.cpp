@@ -223,13 +223,17 @@ void CMainFrame::DefineCommands()
     auto selectedIdle = [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); };
     auto refresh = [this] { m_leftView->Tree()->Refresh(); };
     c.Define(kCmdCopyTo, [this, refresh] {
+        const undocommands::Scope journaled(tr("Copy File(s) to"), this);
         filecommands::CopyMoveSelection(*m_rightView, m_settings, m_state, false, refresh, this);
     }, selectedIdle);
     c.Define(kCmdMoveTo, [this, refresh] {
         const undocommands::Scope journaled(tr("Move File(s) to"), this);
         filecommands::CopyMoveSelection(*m_rightView, m_settings, m_state, true, refresh, this);
     }, selectedIdle);
-    c.Define(kCmdRemoveFiles, [this, refresh] { filecommands::RemoveSelection(*m_rightView, refresh, this); },
+    c.Define(kCmdRemoveFiles, [this, refresh] {
+        const undocommands::Scope journaled(tr("Remove File(s)"), this);
+        filecommands::RemoveSelection(*m_rightView, refresh, this);
+    },
              selectedIdle);
     c.Define(kCmdRemoveFromList, [this] { m_rightView->Model()->RemoveRows(m_rightView->SelectedRows()); },
              selectedIdle);

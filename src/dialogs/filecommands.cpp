@@ -5,6 +5,7 @@
 #include "fileops/fileoperations.h"
 #include "platform/fileio.h"
 #include "platform/names.h"
+#include "settings/appsettings.h"
 #include "dialogs/prompter.h"
 #include "dialogs/tag2filenamedlg.h"
 #include "fileops/renamefile.h"
@@ -33,7 +34,9 @@ using fileops::Outcome;
 class PromptUi : public fileops::FileOpsUi
 {
 public:
-    explicit PromptUi(QWidget *parent) : m_parent(parent) {}
+    PromptUi(QWidget *parent, const CRightView &view) : m_parent(parent), m_useTrash(view.Settings().useTrash != 0) {}
+
+    bool UseTrash() override { return m_useTrash; }
 
     Answer AskOverwrite(const QString &target) override
     {
@@ -65,6 +68,7 @@ private:
     }
 
     QWidget *m_parent;
+    bool m_useTrash;
 };
 
 // Works through the selection, the first selected row each time, until it is empty: `step` does one row's file
@@ -120,7 +124,7 @@ void CopyMoveSelection(CRightView &view, AppSettings &settings, ScanState &state
 void CopyMoveRows(CRightView &view, const QString &folder, bool move, const std::function<void()> &refresh,
                   QWidget *parent)
 {
-    PromptUi ui(parent);
+    PromptUi ui(parent, view);
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     ForEachSelected(view, move, refresh, parent, [&](int row, bool ask) {
         const TrackRecord &record = view.Model()->Row(row);
@@ -182,7 +186,7 @@ void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWi
     if (Prompter::Current().Ask(parent, QString(), tr("You try to delete files. Are you sure?"),
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) != QMessageBox::Yes)
         return;
-    PromptUi ui(parent);
+    PromptUi ui(parent, view);
     ForEachSelected(view, true, refresh, parent,
                     [&](int row, bool ask) { return fileops::DeleteOneFile(view.RowFullPath(row), ask, ui); });
 }
@@ -354,7 +358,7 @@ void FileClipboard::Process(CRightView &view, bool move, const std::function<voi
         return;
     }
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    PromptUi ui(parent);
+    PromptUi ui(parent, view);
     bool ask = true;
     BatchProgress progress(parent, int(m_pending.size()));
     for (qsizetype i = 0; i < m_pending.size() && progress.Step(int(i)); ++i) {

@@ -27,6 +27,7 @@ COptions1::COptions1(const AppSettings &settings, QWidget *parent) : QWidget(par
     cdrom = box(tr("Scan CD-ROMs"), settings.cdrom);
     removable = box(tr("Scan Removable Discs"), settings.removable);
     tray = box(tr("System Tray Icon"), settings.sysTrayIco == 1);
+    trash = box(tr("Move deleted and replaced files to the trash"), settings.useTrash);
     // With All Multimedia the single boxes show cleared.
     const bool allExt = settings.allExt != 0;
     all = box(tr("All Multimedia"), allExt);
@@ -56,6 +57,7 @@ COptions1::COptions1(const AppSettings &settings, QWidget *parent) : QWidget(par
     layout->addWidget(view);
     layout->addWidget(scan);
     layout->addWidget(extensions);
+    layout->addWidget(trash);
     layout->addStretch(1);
     connect(all, &QCheckBox::clicked, this, &COptions1::FollowAllMultimedia);
     FollowAllMultimedia();
@@ -157,6 +159,7 @@ void RunOptions(CRightView &view, AppSettings &settings, QSettings &store, const
         view.SetGridLines(settings.grid != 0);
     }
     settings.cdrom = general.cdrom->isChecked();
+    settings.useTrash = general.trash->isChecked();
     settings.removable = general.removable->isChecked();
     settings.aviExt = general.avi->isChecked();
     settings.allExt = general.all->isChecked();

@@ -53,6 +53,15 @@ void RefreshRows(CRightView &view, const journal::Outcome &outcome)
         if (moved[Column::Path] == folder)
             view.AddFile(to);
     }
+    for (const QString &path : outcome.removed) {
+        const int row = model.RowOfFile(path);
+        if (row >= 0)
+            model.RemoveRows({row});
+    }
+    for (const QString &path : outcome.added) {
+        if (path.left(path.lastIndexOf(QLatin1Char('/')) + 1) == folder)
+            view.AddFile(path);
+    }
     for (const QString &path : outcome.retagged) {
         const int row = model.RowOfFile(path);
         if (row < 0)

@@ -10,6 +10,27 @@ namespace fileops {
 namespace {
 
 // Copy or move, one shape: the attempt without replacing, the question on a conflict, the overwrite.
+// Makes room for an overwrite: with the trash on, the file in the way goes there (and can come back).
+// Returns 0 or an errno; `lost` is set when the file will be replaced for good.
+int ClearTheWay(const QString &target, FileOpsUi &ui, bool &lost)
+{
+    lost = false;
+    platform::FileStatus status;
+    if (platform::Stat(target, status) != 0)
+        return 0;   // nothing in the way
+    if (!ui.UseTrash()) {
+        lost = true;
+        return 0;
+    }
+    QString trashed;
+    if (const int error = platform::MoveToTrash(target, trashed))
+        return error;
+    if (platform::ChangeObserver *observer = platform::CurrentObserver())
+        observer->Trashed(target, trashed);
+    return 0;
+}
+
+// Copy or move, one shape: the attempt without replacing, the question on a conflict, the overwrite.
 Outcome Transfer(const QString &source, const QString &target, bool ask, FileOpsUi &ui, bool move)
 {
     // The same file under another name (a link, a path spelt differently) is "itself", and so is the same path.
@@ -18,25 +39,37 @@ Outcome Transfer(const QString &source, const QString &target, bool ask, FileOps
         return Outcome::Stop;
     }
     platform::FileSide side = platform::FileSide::Target;
+    bool lost = false;
     auto transfer = [&](bool overwrite) {
-        if (overwrite)
-            platform::ClearReadOnly(target);
+        if (overwrite) {
+            if (const int error = ClearTheWay(target, ui, lost))
+                return error;
+            if (!lost)
+                overwrite = false;   // the way is clear: nothing is replaced
+            else
+                platform::ClearReadOnly(target);
+        }
         return move ? platform::MoveFileTo(source, target, overwrite, &side)
                     : platform::CopyFileTo(source, target, overwrite, &side);
     };
     // The message names the file the failing call was about.
     auto report = [&](int error, Outcome success) {
-        if (error == 0) {
-            // A move is a change of name the journal can take back.
-            if (platform::ChangeObserver *observer = move ? platform::CurrentObserver() : nullptr) {
-                platform::FileIdentity identity;
-                platform::Identify(target, identity);
-                observer->Renamed(source, target, identity);
-            }
-            return success;
+        if (error != 0) {
+            ui.ShowError(side == platform::FileSide::Source ? source : target, error);
+            return Outcome::Failed;
         }
-        ui.ShowError(side == platform::FileSide::Source ? source : target, error);
-        return Outcome::Failed;
+        // The journal learns what can be taken back: the new name or the copy, and what was replaced for good.
+        if (platform::ChangeObserver *observer = platform::CurrentObserver()) {
+            platform::FileIdentity identity;
+            platform::Identify(target, identity);
+            if (lost)
+                observer->Lost(target);
+            if (move)
+                observer->Renamed(source, target, identity);
+            else
+                observer->Copied(source, target, identity);
+        }
+        return success;
     };
     if (!ask)
         return report(transfer(true), Outcome::Done);
@@ -70,10 +103,32 @@ Outcome MoveOneFile(const QString &source, const QString &target, bool ask, File
 
 Outcome DeleteOneFile(const QString &path, bool ask, FileOpsUi &ui)
 {
+    // With the trash on, a file goes there (read-only ones still asked about first); otherwise it is gone for good.
+    auto erase = [&]() -> int {
+        if (!ui.UseTrash()) {
+            const int error = platform::DeleteFile(path);
+            if (error == 0)
+                if (platform::ChangeObserver *observer = platform::CurrentObserver())
+                    observer->Lost(path);
+            return error;
+        }
+        platform::FileStatus status;
+        if (const int error = platform::Stat(path, status))
+            return error;
+        if (!status.OwnerCanWrite() && ask)
+            return EACCES;
+        QString trashed;
+        if (const int error = platform::MoveToTrash(path, trashed))
+            return error;
+        if (platform::ChangeObserver *observer = platform::CurrentObserver())
+            observer->Trashed(path, trashed);
+        return 0;
+    };
     auto remove = [&](bool clear, Outcome success) {
-        if (clear)
+        if (clear && !ui.UseTrash())
             platform::ClearReadOnly(path);
-        const int error = platform::DeleteFile(path);
+        ask = false;   // the user agreed
+        const int error = erase();
         if (error == 0)
             return success;
         ui.ShowError(path, error);
@@ -81,7 +136,7 @@ Outcome DeleteOneFile(const QString &path, bool ask, FileOpsUi &ui)
     };
     if (!ask)
         return remove(true, Outcome::Done);
-    const int error = platform::DeleteFile(path);
+    const int error = erase();
     if (error == 0)
         return Outcome::Done;
     if (error != EACCES && error != EPERM) {

@@ -30,6 +30,8 @@ public:
     virtual void CopyToItself() = 0;
     // A system error, with the file it concerns.
     virtual void ShowError(const QString &path, int error) = 0;
+    // Whether deleted and replaced files go to the desktop's trash instead of being gone for good.
+    virtual bool UseTrash() { return false; }
 };
 
 Outcome CopyOneFile(const QString &source, const QString &target, bool ask, FileOpsUi &ui);

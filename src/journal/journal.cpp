@@ -29,6 +29,9 @@ constexpr char kHeader = 'H';
 constexpr char kTagPlanned = 'T';
 constexpr char kTagSettled = 'D';
 constexpr char kRename = 'R';
+constexpr char kCopy = 'C';
+constexpr char kTrash = 'X';
+constexpr char kLost = 'L';
 const QString kSuffix = QStringLiteral(".tgj");
 const QString kUndoneSuffix = QStringLiteral(".undone");
 
@@ -200,6 +203,28 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
                 changes->append(change);
             break;
         }
+        case kCopy:
+        case kTrash:
+        case kLost: {
+            Change change;
+            change.type = type == kCopy ? Change::Type::Copy : type == kTrash ? Change::Type::Trash : Change::Type::Lost;
+            QByteArray a, b;
+            in >> a >> b >> change.present;
+            Get(in, change.after);
+            // A copy: source and new name; the trash: the file and its place there; a loss: the file.
+            if (type == kCopy) {
+                change.source = FromNative(a);
+                change.newPath = FromNative(b);
+            } else {
+                change.path = FromNative(a);
+                change.newPath = FromNative(b);
+            }
+            change.done = change.settled = true;
+            ++info.files;
+            if (changes)
+                changes->append(change);
+            break;
+        }
         default:
             break;
         }
@@ -306,6 +331,35 @@ void Recorder::Renamed(const QString &from, const QString &to, const platform::F
     if (Append(kRename, payload, false))
         ++m_changes;
 }
+
+void Recorder::Note(char type, const QString &a, const QString &b, bool flag, const platform::FileIdentity &identity)
+{
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << Native(a) << Native(b) << flag;
+    Put(out, identity);
+    if (Append(type, payload, false))
+        ++m_changes;
+}
+
+void Recorder::Copied(const QString &source, const QString &target, const platform::FileIdentity &identity)
+{
+    Note(kCopy, source, target, true, identity);
+}
+
+void Recorder::Uncopied(const QString &source, const QString &target) { Note(kCopy, source, target, false, {}); }
+
+void Recorder::Trashed(const QString &path, const QString &trashPath) { Note(kTrash, path, trashPath, true, {}); }
+
+void Recorder::Untrashed(const QString &path, const QString &trashPath)
+{
+    platform::FileIdentity identity;
+    platform::Identify(path, identity);
+    Note(kTrash, path, trashPath, false, identity);
+}
+
+void Recorder::Lost(const QString &path) { Note(kLost, path, QString(), false, {}); }
 
 void Recorder::End()
 {

@@ -17,10 +17,12 @@ enum class Kind { Do = 0, Undo = 1, Redo = 2 };
 // One change an entry holds.
 struct Change
 {
-    enum class Type { Tag, Rename };
+    enum class Type { Tag, Rename, Copy, Trash, Lost };
     Type type = Type::Tag;
-    QString path;            // the file (a tag change), or the old name (a rename)
-    QString newPath;         // a rename's new name
+    QString path;            // the file (a tag change, a trashed or lost file), or the old name (a rename)
+    QString newPath;         // a rename's new name, a copy's name, a trashed file's place in the trash
+    QString source;          // a copy's source
+    bool present = true;     // a copy that was made (false: taken away), a file put in the trash (false: out)
     platform::FileIdentity before;
     platform::FileIdentity after;   // the file as the change left it
     QByteArray oldHead, oldTail, newHead, newTail;
@@ -68,9 +70,16 @@ public:
                       const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) override;
     void TagsChanged(const QString &path, bool ok, const platform::FileIdentity &after) override;
     void Renamed(const QString &from, const QString &to, const platform::FileIdentity &identity) override;
+    void Copied(const QString &source, const QString &target, const platform::FileIdentity &identity) override;
+    void Trashed(const QString &path, const QString &trashPath) override;
+    void Lost(const QString &path) override;
+    // The other halves, made by undo: a copy taken away again, a file brought back from the trash.
+    void Uncopied(const QString &source, const QString &target);
+    void Untrashed(const QString &path, const QString &trashPath);
 
 private:
     bool Append(char type, const QByteArray &payload, bool durable);
+    void Note(char type, const QString &a, const QString &b, bool flag, const platform::FileIdentity &identity);
     void Fail(int error);
 
     QString m_folder;

@@ -85,6 +85,54 @@ QString RestoreName(const Change &change, Recorder &recorder)
     return QString();
 }
 
+// A copy is taken away again when it is still as it was made; one that was taken away is made again.
+QString RestoreCopy(const Change &change, Recorder &recorder, Outcome &outcome)
+{
+    if (change.present) {
+        platform::FileIdentity now;
+        if (platform::Identify(change.newPath, now) != 0)
+            return tr("no longer there");
+        if (now != change.after)
+            return tr("changed since; left as it is");
+        platform::ClearReadOnly(change.newPath);   // the copy is ours to take away, read-only or not
+        if (const int error = platform::DeleteFile(change.newPath))
+            return platform::ErrorText(error);
+        recorder.Uncopied(change.source, change.newPath);
+        outcome.removed.append(change.newPath);
+        return QString();
+    }
+    if (const int error = platform::CopyFileTo(change.source, change.newPath, false))
+        return error == EEXIST ? tr("its name is taken; left as it is") : platform::ErrorText(error);
+    platform::FileIdentity made;
+    platform::Identify(change.newPath, made);
+    recorder.Copied(change.source, change.newPath, made);
+    outcome.added.append(change.newPath);
+    return QString();
+}
+
+// A file put in the trash comes back out (never over a file that took its name); one brought out goes back in.
+QString RestoreTrash(const Change &change, Recorder &recorder, Outcome &outcome)
+{
+    if (change.present) {
+        if (const int error = platform::RestoreFromTrash(change.newPath, change.path))
+            return error == EEXIST ? tr("its name is taken; left in the trash") : platform::ErrorText(error);
+        recorder.Untrashed(change.path, change.newPath);
+        outcome.added.append(change.path);
+        return QString();
+    }
+    platform::FileIdentity now;
+    if (platform::Identify(change.path, now) != 0)
+        return tr("no longer there");
+    if (now != change.after)
+        return tr("changed since; left as it is");
+    QString trashed;
+    if (const int error = platform::MoveToTrash(change.path, trashed))
+        return platform::ErrorText(error);
+    recorder.Trashed(change.path, trashed);
+    outcome.removed.append(change.path);
+    return QString();
+}
+
 // Takes back every change of entry `id`, newest first, recorded as an entry of `kind`.
 Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &progress)
 {
@@ -124,17 +172,35 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
             outcome.cancelled = true;
             break;
         }
-        const bool tag = it->type == Change::Type::Tag;
-        const QString why = tag ? RestoreTags(*it, recorder, later) : RestoreName(*it, recorder);
-        if (!why.isEmpty()) {
-            outcome.skipped.append(QStringLiteral("%1: %2").arg(tag ? it->path : it->newPath, why));
-            continue;
+        QString why;
+        QString shown = it->path;
+        switch (it->type) {
+        case Change::Type::Tag:
+            why = RestoreTags(*it, recorder, later);
+            if (why.isEmpty())
+                outcome.retagged.append(it->path);
+            break;
+        case Change::Type::Rename:
+            shown = it->newPath;
+            why = RestoreName(*it, recorder);
+            if (why.isEmpty())
+                outcome.renamed.append({it->newPath, it->path});
+            break;
+        case Change::Type::Copy:
+            shown = it->newPath;
+            why = RestoreCopy(*it, recorder, outcome);
+            break;
+        case Change::Type::Trash:
+            why = RestoreTrash(*it, recorder, outcome);
+            break;
+        case Change::Type::Lost:
+            why = tr("deleted or replaced for good (the trash was off); it cannot come back");
+            break;
         }
-        ++outcome.restored;
-        if (tag)
-            outcome.retagged.append(it->path);
+        if (why.isEmpty())
+            ++outcome.restored;
         else
-            outcome.renamed.append({it->newPath, it->path});
+            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, why));
     }
     recorder.End();
     MarkUndone(folder, id, true);

@@ -25,6 +25,8 @@ struct Outcome
     bool cancelled = false;  // stopped by the user; the files done stay done
     QStringList retagged;                   // files whose tags were put back
     QList<QPair<QString, QString>> renamed; // files given back a name: from, to
+    QStringList added;                      // files that are there again (a copy made again, out of the trash)
+    QStringList removed;                    // files that are gone again (a copy taken away, back in the trash)
 };
 
 // Called before each file (0-based, of `total`); false stops the work there.

@@ -40,8 +40,14 @@ public:
                               const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) = 0;
     // The write announced last is done (ok) or did not happen; `after` is the file as the write left it.
     virtual void TagsChanged(const QString &path, bool ok, const FileIdentity &after) = 0;
-    // A file was renamed (never over another file).
+    // A file was renamed or moved (never over another file).
     virtual void Renamed(const QString &from, const QString &to, const FileIdentity &identity) = 0;
+    // A file was copied to a new name.
+    virtual void Copied(const QString &source, const QString &target, const FileIdentity &identity) = 0;
+    // A file went to the desktop's trash, where it now is `trashPath`.
+    virtual void Trashed(const QString &path, const QString &trashPath) = 0;
+    // A file was deleted or replaced for good (the trash was not used).
+    virtual void Lost(const QString &path) = 0;
 };
 
 ChangeObserver *CurrentObserver();

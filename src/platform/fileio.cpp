@@ -2,6 +2,7 @@
 
 #include "platform/names.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -497,6 +498,27 @@ int ClearReadOnly(const QString &path)
     if (::lstat(native.constData(), &st) != 0 || S_ISLNK(st.st_mode) || (st.st_mode & S_IWUSR) != 0)
         return 0;   // nothing there, a link, or writable already: nothing to clear
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
+}
+
+int MoveToTrash(const QString &path, QString &trashPath)
+{
+    struct stat st{};
+    if (::lstat(EncodeName(path).constData(), &st) != 0)
+        return errno;
+    return QFile::moveToTrash(path, &trashPath) ? 0 : EACCES;
+}
+
+int RestoreFromTrash(const QString &trashPath, const QString &path)
+{
+    if (const int error = MoveFileTo(trashPath, path, false))
+        return error;
+    // The freedesktop trash keeps "<trash>/info/<name>.trashinfo" beside "<trash>/files/<name>".
+    const qsizetype slash = trashPath.lastIndexOf(QLatin1Char('/'));
+    const QString files = trashPath.left(slash);
+    if (files.endsWith(QLatin1String("/files")))
+        ::unlink(EncodeName(files.left(files.size() - 5) + QStringLiteral("info/") + trashPath.mid(slash + 1) +
+                            QStringLiteral(".trashinfo")).constData());
+    return 0;
 }
 
 int SetModificationTime(const QString &path, const FileTime &modified)

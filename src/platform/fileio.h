@@ -81,6 +81,11 @@ int DeleteFile(const QString &path);
 // Sets the owner write bit of a file that exists; the other bits and the times stay. A symbolic link is left
 // alone, and so is the file it names.
 int ClearReadOnly(const QString &path);
+// Moves a file to the desktop's trash; `trashPath` is where it is then. 0 or an errno.
+int MoveToTrash(const QString &path, QString &trashPath);
+// Brings a file back from the trash to `path` (never over another file) and drops its trash record.
+int RestoreFromTrash(const QString &trashPath, const QString &path);
+
 // Sets a file's modification time (the access time stays); 0 or an errno.
 int SetModificationTime(const QString &path, const FileTime &modified);
 // Whether two paths name the same file (device and inode); false when either does not exist.

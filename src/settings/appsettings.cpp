@@ -72,6 +72,7 @@ void AppSettings::Load(QSettings &store)
     pathToPlayer = text("PathToPlayer");
     treePathStored = store.contains(QStringLiteral("TreePath"));
     treePath = text("TreePath");
+    useTrash = Flag(number("UseTrash", 0));
     columnWidths = text("ColumnWidths");
     columnVisible = text("ColumnVisible");
     if (columnVisible.isEmpty())
@@ -109,6 +110,7 @@ void AppSettings::Save(QSettings &store) const
     put("ColumnWidths", columnWidths);
     put("ColumnVisible", columnVisible);
     put("Encoding", encoding);
+    put("UseTrash", Flag(useTrash));
     store.endGroup();
 }
 
@@ -144,5 +146,6 @@ QList<QPair<QString, QString>> AppSettings::Values() const
         {QStringLiteral("cy"), n(cy)},
         {QStringLiteral("MaxWindow"), n(maxWindow)},
         {QStringLiteral("TreePath"), treePath},
+        {QStringLiteral("UseTrash"), n(useTrash)},
     };
 }

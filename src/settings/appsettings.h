@@ -32,6 +32,7 @@ public:
     int cy = 0;
     int maxWindow = 0;
     QString treePath;           // the last folder listed, in tree form
+    int useTrash = 0;           // flag: deleted and replaced files go to the desktop's trash (and can be undone)
 
     static constexpr const char *kSection = "Settings";
 

@@ -72,6 +72,7 @@ public:
     void EndEdit();
 
     QString CurrentFolder() const { return m_currentFolder; }
+    const AppSettings &Settings() const { return m_settings; }
     // The line painted in the list while it is empty and nothing is being listed; empty otherwise.
     QString EmptyHint() const;
     int RowCounter() const;

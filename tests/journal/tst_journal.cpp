@@ -1,6 +1,7 @@
 // The undo journal: commands recorded, undone byte for byte and redone; files changed since are skipped; the
 // bounds; a journal that cannot be written; interrupted writes finished at the next start.
 
+#include "fileops/fileoperations.h"
 #include "fileops/renamefile.h"
 #include "journal/journal.h"
 #include "journal/undo.h"
@@ -60,6 +61,7 @@ private Q_SLOTS:
     void unwritableJournalStillChanges();
     void interruptedWriteIsFinished();
     void killedBatchesLeaveOldOrNewTags();
+    void fileOperationsComeBack();
 
 private:
     QString P(const QString &name) const { return m_dir->filePath(name); }
@@ -325,6 +327,71 @@ void TestJournal::killedBatchesLeaveOldOrNewTags()
                 QVERIFY(now.contains(cover));   // the cover art whole
         }
     }
+}
+
+namespace {
+
+// Answers every question Yes; the trash as the test says.
+class YesUi : public fileops::FileOpsUi
+{
+public:
+    bool trash = false;
+    QStringList errors;
+    fileops::Answer AskOverwrite(const QString &) override { return fileops::Answer::Yes; }
+    fileops::Answer AskDeleteReadOnly(const QString &) override { return fileops::Answer::Yes; }
+    void CopyToItself() override {}
+    void ShowError(const QString &path, int error) override { errors << path + QLatin1Char(' ') + platform::ErrorText(error); }
+    bool UseTrash() override { return trash; }
+};
+
+} // namespace
+
+void TestJournal::fileOperationsComeBack()
+{
+    qputenv("XDG_DATA_HOME", QFile::encodeName(P(QStringLiteral("data"))));   // the trash lives there
+    QVERIFY(QDir().mkpath(P(QStringLiteral("data"))));
+    QVERIFY(QDir().mkpath(P(QStringLiteral("dst"))));
+    const QByteArray cover = ReadFile(P("cover.mp3"));
+    const QByteArray plain = ReadFile(P("plain.mp3"));
+    const QByteArray v1 = ReadFile(P("v1.mp3"));
+    QVERIFY(WriteFile(P("dst/v1.mp3"), "the old target"));
+    YesUi ui;
+    auto command = [&](const QString &name, const std::function<void()> &work) {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(name));
+        work();
+    };
+    // A copy, a move, and a copy over a file with the trash on: undo takes each back.
+    command(QStringLiteral("copy"), [&] { QCOMPARE(fileops::CopyOneFile(P("cover.mp3"), P("dst/cover.mp3"), true, ui), fileops::Outcome::Done); });
+    command(QStringLiteral("move"), [&] { QCOMPARE(fileops::MoveOneFile(P("plain.mp3"), P("dst/plain.mp3"), true, ui), fileops::Outcome::Done); });
+    ui.trash = true;
+    command(QStringLiteral("overwrite"), [&] { QCOMPARE(fileops::CopyOneFile(P("v1.mp3"), P("dst/v1.mp3"), true, ui), fileops::Outcome::Done); });
+    QCOMPARE(ReadFile(P("dst/v1.mp3")), v1);
+    QCOMPARE(journal::Undo(Journal()).restored, 2);   // the copy away, the old target back from the trash
+    QCOMPARE(ReadFile(P("dst/v1.mp3")), QByteArray("the old target"));
+    QCOMPARE(journal::Undo(Journal()).restored, 1);
+    QVERIFY(!QFile::exists(P("dst/plain.mp3")));
+    QCOMPARE(ReadFile(P("plain.mp3")), plain);
+    QCOMPARE(journal::Undo(Journal()).restored, 1);
+    QVERIFY(!QFile::exists(P("dst/cover.mp3")));
+    QCOMPARE(ReadFile(P("cover.mp3")), cover);
+    // Redo makes the copy again.
+    QCOMPARE(journal::Redo(Journal()).restored, 1);
+    QCOMPARE(ReadFile(P("dst/cover.mp3")), cover);
+
+    // A delete with the trash on comes back; without it, it is named as gone for good.
+    command(QStringLiteral("delete"), [&] { QCOMPARE(fileops::DeleteOneFile(P("cover.mp3"), true, ui), fileops::Outcome::Done); });
+    QVERIFY(!QFile::exists(P("cover.mp3")));
+    QCOMPARE(journal::Undo(Journal()).restored, 1);
+    QCOMPARE(ReadFile(P("cover.mp3")), cover);
+    QCOMPARE(QDir(P(QStringLiteral("data/Trash/info"))).entryList(QDir::Files), QStringList());
+    ui.trash = false;
+    command(QStringLiteral("delete for good"), [&] { QCOMPARE(fileops::DeleteOneFile(P("big.mp3"), true, ui), fileops::Outcome::Done); });
+    const journal::Outcome gone = journal::Undo(Journal());
+    QCOMPARE(gone.restored, 0);
+    QCOMPARE(gone.skipped.size(), 1);
+    QVERIFY2(gone.skipped[0].contains(QLatin1String("for good")), qPrintable(gone.skipped[0]));
+    QCOMPARE(ui.errors, QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
