@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -124,6 +125,22 @@ private:
     journal::Recorder m_recorder;
 };
 
+// Writes the changed tags in groups (one journal flush a group); each failure named. Returns 0 or kExitFailed.
+int WriteTags(std::vector<TagFile> &tags)
+{
+    QList<TagFile *> files;
+    for (TagFile &tag : tags)
+        files.append(&tag);
+    int status = 0;
+    TagFile::WriteAll(files, [&](TagFile &, bool ok, const QString &error) {
+        if (!ok) {
+            Complain(error);
+            status = kExitFailed;
+        }
+    });
+    return status;
+}
+
 int Show(const CliArguments &args)
 {
     if (args.operands.isEmpty())
@@ -180,6 +197,7 @@ int Set(const CliArguments &args)
 
     const Journaled journaled(QStringLiteral("set"));
     int status = 0;
+    std::vector<TagFile> changed;
     for (const QString &file : args.operands) {
         // Only MP3 files get ID3 tags, as in the window.
         if (!file.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)) {
@@ -206,13 +224,9 @@ int Set(const CliArguments &args)
             tag.SetTrack(args.values.value(QStringLiteral("track")));
         if (genre != -2)
             tag.genre = genre;
-        QString error;
-        if (!tag.Write(&error)) {
-            Complain(error);
-            status = kExitFailed;
-        }
+        changed.push_back(std::move(tag));
     }
-    return status;
+    return WriteTags(changed) == 0 ? status : kExitFailed;
 }
 
 void PrintRows(const std::vector<TrackRecord> &rows)
@@ -342,6 +356,7 @@ int Normalize(const CliArguments &args)
         return UsageError(QStringLiteral("normalize: no file given"));
     const Journaled journaled(QStringLiteral("normalize"));
     int status = 0;
+    std::vector<TagFile> changed;
     for (const QString &file : args.operands) {
         if (!file.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive)) {
             Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
@@ -354,13 +369,9 @@ int Normalize(const CliArguments &args)
             continue;
         }
         tag.Normalize();
-        QString error;
-        if (!tag.Write(&error)) {
-            Complain(error);
-            status = kExitFailed;
-        }
+        changed.push_back(std::move(tag));
     }
-    return status;
+    return WriteTags(changed) == 0 ? status : kExitFailed;
 }
 
 int Rename(const CliArguments &args)

@@ -11,6 +11,9 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
+#include <vector>
+
 namespace tagcommands {
 
 namespace {
@@ -54,23 +57,40 @@ int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void
     const QList<int> rows = view.SelectedRows();
     QStringList failures;
     BatchProgress progress(parent, int(rows.size()));
-    for (qsizetype i = 0; i < rows.size() && progress.Step(int(i)); ++i) {
-        const int row = rows[i];
-        const QString path = view.RowFullPath(row);
-        if (!IsMp3Extension(view.Model()->Row(row)[Column::Ext]))
-            continue;
-        TagFile record;
-        if (!record.Open(path)) {
-            failures.append(record.ReadError());   // an unreadable file is never written
-            continue;
+    // The files go in groups: each group's changes are made, then written with one journal flush.
+    constexpr qsizetype kGroup = 64;
+    bool cancelled = false;
+    for (qsizetype start = 0; start < rows.size() && !cancelled; start += kGroup) {
+        std::vector<TagFile> records;
+        QList<int> recordRows;
+        for (qsizetype i = start; i < std::min(rows.size(), start + kGroup); ++i) {
+            if (!progress.Step(int(i))) {
+                cancelled = true;
+                break;
+            }
+            const int row = rows[i];
+            if (!IsMp3Extension(view.Model()->Row(row)[Column::Ext]))
+                continue;
+            TagFile record;
+            if (!record.Open(view.RowFullPath(row))) {
+                failures.append(record.ReadError());   // an unreadable file is never written
+                continue;
+            }
+            change(record);
+            records.push_back(std::move(record));
+            recordRows.append(row);
         }
-        change(record);
-        QString error;
-        if (!record.Write(&error)) {
-            failures.append(error);
-            record.Open(path);   // the row shows what the file really holds
-        }
-        view.FillTagCells(row, &record);
+        QList<TagFile *> files;
+        for (TagFile &record : records)
+            files.append(&record);
+        qsizetype next = 0;
+        TagFile::WriteAll(files, [&](TagFile &record, bool ok, const QString &error) {
+            if (!ok) {
+                failures.append(error);
+                record.Open(record.path);   // the row shows what the file really holds
+            }
+            view.FillTagCells(recordRows[next++], &record);
+        });
     }
     progress.Finish();
     ReportFailures(parent, failures);

@@ -298,8 +298,8 @@ bool Recorder::Append(char type, const QByteArray &payload, bool durable)
     return true;
 }
 
-void Recorder::TagsChanging(const QString &path, const platform::FileIdentity &before, const QByteArray &oldHead,
-                            const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
+quint64 Recorder::TagsChanging(const QString &path, const platform::FileIdentity &before, const QByteArray &oldHead,
+                               const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
 {
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
@@ -307,15 +307,25 @@ void Recorder::TagsChanging(const QString &path, const platform::FileIdentity &b
     out << quint32(++m_sequence) << Native(path);
     Put(out, before);
     out << oldHead << oldTail << newHead << newTail;
-    Append(kTagPlanned, payload, true);   // durable before the file changes
+    if (Append(kTagPlanned, payload, false))
+        m_unsynced = true;
+    return m_sequence;
 }
 
-void Recorder::TagsChanged(const QString &, bool ok, const platform::FileIdentity &after)
+void Recorder::MakeDurable()
+{
+    // One flush for every file announced since the last: the writer touches none of them before this.
+    if (m_fd >= 0 && m_unsynced && ::fdatasync(m_fd) != 0)
+        Fail(errno);
+    m_unsynced = false;
+}
+
+void Recorder::TagsChanged(quint64 change, bool ok, const platform::FileIdentity &after)
 {
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
-    out << quint32(m_sequence) << ok;
+    out << quint32(change) << ok;
     Put(out, after);
     if (Append(kTagSettled, payload, false) && ok)
         ++m_changes;

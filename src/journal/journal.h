@@ -66,9 +66,10 @@ public:
     // Why the journal could not be written (empty when it could); said once per command.
     QString Error() const { return m_error; }
 
-    void TagsChanging(const QString &path, const platform::FileIdentity &before, const QByteArray &oldHead,
-                      const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) override;
-    void TagsChanged(const QString &path, bool ok, const platform::FileIdentity &after) override;
+    quint64 TagsChanging(const QString &path, const platform::FileIdentity &before, const QByteArray &oldHead,
+                         const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) override;
+    void MakeDurable() override;
+    void TagsChanged(quint64 change, bool ok, const platform::FileIdentity &after) override;
     void Renamed(const QString &from, const QString &to, const platform::FileIdentity &identity) override;
     void Copied(const QString &source, const QString &target, const platform::FileIdentity &identity) override;
     void Trashed(const QString &path, const QString &trashPath) override;
@@ -87,6 +88,7 @@ private:
     qint64 m_id = 0;
     int m_fd = -1;
     quint32 m_sequence = 0;
+    bool m_unsynced = false;   // records written since the last flush
     int m_changes = 0;
     QString m_error;
     platform::ChangeObserver *m_previous = nullptr;

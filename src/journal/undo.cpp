@@ -47,7 +47,9 @@ QString RestoreTags(const Change &change, Recorder &recorder, const Identities &
         return tr("changed since; left as it is");
     const platform::FileIdentity current = platform::IdentityOf(file.Status());
     const std::int64_t size = current.size;
-    recorder.TagsChanging(change.path, current, change.newHead, change.newTail, change.oldHead, change.oldTail);
+    const quint64 token =
+        recorder.TagsChanging(change.path, current, change.newHead, change.newTail, change.oldHead, change.oldTail);
+    recorder.MakeDurable();
     int status = 0;
     if (change.oldHead.size() == change.newHead.size() && change.oldTail.size() == change.newTail.size() &&
         change.oldHead.size() <= kMaxInPlace) {
@@ -66,7 +68,7 @@ QString RestoreTags(const Change &change, Recorder &recorder, const Identities &
         platform::SetModificationTime(change.path, change.before.modified);
     platform::FileIdentity after;
     platform::Identify(change.path, after);
-    recorder.TagsChanged(change.path, status == 0, after);
+    recorder.TagsChanged(token, status == 0, after);
     return status == 0 ? QString() : platform::ErrorText(status);
 }
 

@@ -33,13 +33,15 @@ class ChangeObserver
 {
 public:
     virtual ~ChangeObserver() = default;
-    // The tag regions of `path` are about to be replaced: the ID3v2 region at the start and the tail from the
-    // ID3v1 tag on (either may be empty). Returns once the old and new bytes are recorded durably, so a write
-    // that is interrupted can be finished or taken back.
-    virtual void TagsChanging(const QString &path, const FileIdentity &before, const QByteArray &oldHead,
-                              const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) = 0;
-    // The write announced last is done (ok) or did not happen; `after` is the file as the write left it.
-    virtual void TagsChanged(const QString &path, bool ok, const FileIdentity &after) = 0;
+    // The tag regions of `path` will be replaced: the ID3v2 region at the start and the tail from the ID3v1 tag
+    // on (either may be empty). Returns a number for TagsChanged. The record is durable only after MakeDurable,
+    // which the writer calls before it touches any file it announced (once for a whole group of files).
+    virtual quint64 TagsChanging(const QString &path, const FileIdentity &before, const QByteArray &oldHead,
+                                 const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) = 0;
+    // Everything announced so far is on the disk: an interrupted write can be finished or taken back.
+    virtual void MakeDurable() = 0;
+    // Announced write `change` is done (ok) or did not happen; `after` is the file as the write left it.
+    virtual void TagsChanged(quint64 change, bool ok, const FileIdentity &after) = 0;
     // A file was renamed or moved (never over another file).
     virtual void Renamed(const QString &from, const QString &to, const FileIdentity &identity) = 0;
     // A file was copied to a new name.

@@ -686,8 +686,9 @@ long long TagFile::LeadingNumber(const QString &text)
     return negative ? -value : value;
 }
 
-bool TagFile::Open(const QString &fullPath)
+bool TagFile::Open(const QString &pathToOpen)
 {
+    const QString fullPath = pathToOpen;   // a copy: the caller may pass this object's own `path`
     *this = TagFile();
     path = fullPath;
     try {
@@ -776,21 +777,76 @@ bool Fail(QString *error, const QString &reason)
 
 } // namespace
 
-bool TagFile::Write(QString *error)
+bool TagFile::PrepareWrite(QString *error)
 {
+    m_pending.reset();
     try {
         return WriteChanged(error);
     } catch (const std::bad_alloc &) {
+        m_pending.reset();
         return Fail(error, tr("%1: not enough memory to write the tags; the file was not changed").arg(path));
     }
 }
 
+namespace {
+
+void MakeJournalDurable()
+{
+    if (platform::ChangeObserver *observer = platform::CurrentObserver())
+        observer->MakeDurable();
+}
+
+} // namespace
+
+bool TagFile::Write(QString *error)
+{
+    if (!PrepareWrite(error))
+        return false;
+    if (m_pending)
+        MakeJournalDurable();
+    return CommitWrite(error);
+}
+
 bool TagFile::RemoveTags(QString *error)
 {
+    m_pending.reset();
     try {
-        return RemoveAll(error);
+        if (!RemoveAll(error))
+            return false;
     } catch (const std::bad_alloc &) {
+        m_pending.reset();
         return Fail(error, tr("%1: not enough memory to remove the tags; the file was not changed").arg(path));
+    }
+    if (m_pending)
+        MakeJournalDurable();
+    return CommitWrite(error);
+}
+
+void TagFile::WriteAll(const QList<TagFile *> &files,
+                       const std::function<void(TagFile &file, bool ok, const QString &error)> &done)
+{
+    // Groups small enough to hold their files open and locked, large enough that the journal's flush is rare.
+    constexpr qsizetype kGroup = 64;
+    for (qsizetype start = 0; start < files.size(); start += kGroup) {
+        const QList<TagFile *> group = files.mid(start, kGroup);
+        QList<QString> failures(group.size());
+        bool anyPrepared = false;
+        for (qsizetype i = 0; i < group.size(); ++i) {
+            if (!group[i]->PrepareWrite(&failures[i]) && failures[i].isEmpty())
+                failures[i] = tr("%1: the tag could not be written").arg(group[i]->path);
+            anyPrepared = anyPrepared || group[i]->m_pending;
+        }
+        if (anyPrepared)
+            MakeJournalDurable();
+        for (qsizetype i = 0; i < group.size(); ++i) {
+            if (!failures[i].isEmpty()) {
+                done(*group[i], false, failures[i]);
+                continue;
+            }
+            QString error;
+            const bool ok = group[i]->CommitWrite(&error);
+            done(*group[i], ok, error);
+        }
     }
 }
 
@@ -808,11 +864,12 @@ namespace {
 class Announcement
 {
 public:
-    Announcement(const QString &target, const RawTags &raw, const QByteArray &newHead, const QByteArray &newTail)
-        : m_observer(platform::CurrentObserver()), m_target(target)
+    void Announce(const QString &target, const RawTags &raw, const QByteArray &newHead, const QByteArray &newTail)
     {
+        m_observer = platform::CurrentObserver();
+        m_target = target;
         if (m_observer)
-            m_observer->TagsChanging(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
+            m_token = m_observer->TagsChanging(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
     }
     void Done(bool ok) const
     {
@@ -820,12 +877,13 @@ public:
             return;
         platform::FileIdentity after;
         platform::Identify(m_target, after);
-        m_observer->TagsChanged(m_target, ok, after);
+        m_observer->TagsChanged(m_token, ok, after);
     }
 
 private:
-    platform::ChangeObserver *m_observer;
+    platform::ChangeObserver *m_observer = nullptr;
     QString m_target;
+    quint64 m_token = 0;
 };
 
 // Opens the file a write is about to change, locked against other Tunegrove writers, and reads its tags.
@@ -852,6 +910,19 @@ QString OpenForUpdate(const QString &path, const QString &target, platform::Read
 
 } // namespace
 
+// A write that is checked, locked and announced, waiting to be made.
+struct TagFile::Pending
+{
+    platform::ReadOnlyFile file;
+    RawTags raw;
+    QByteArray newV2;
+    QByteArray newV1;
+    bool inPlace = false;
+    bool trackChanged = false;
+    QString track;
+    Announcement announced;
+};
+
 bool TagFile::WriteChanged(QString *error)
 {
     auto fail = [&](const QString &reason) { return Fail(error, reason); };
@@ -875,8 +946,9 @@ bool TagFile::WriteChanged(QString *error)
     // Work on the file a symbolic link names, so the link stays a link. The file stays open and locked from
     // this reading to the end of the write, and the write copies from this same open file.
     const QString target = platform::ResolveLinks(path);
-    platform::ReadOnlyFile file;
-    RawTags raw;
+    const auto pending = std::make_shared<Pending>();
+    platform::ReadOnlyFile &file = pending->file;
+    RawTags &raw = pending->raw;
     const QString refusal = OpenForUpdate(path, target, file, raw);
     if (!refusal.isEmpty())
         return fail(refusal);
@@ -1016,7 +1088,6 @@ bool TagFile::WriteChanged(QString *error)
             return fail(tr("%1: the tag cannot be rewritten faithfully (%2); the file was not changed").arg(path, mismatch));
     }
 
-    int status = 0;
     const bool fitsInPlace = tagSize == raw.v2End && (newV1.isEmpty() || !raw.v1.isEmpty()) &&
                              newV2.size() <= kMaxInPlaceWrite;
     if (!fitsInPlace && raw.status.links > 1) {
@@ -1025,25 +1096,43 @@ bool TagFile::WriteChanged(QString *error)
                         .arg(path)
                         .arg(raw.status.links));
     }
-    // The journal has the old and the new tag bytes before the file changes (both tags are whole regions:
-    // the ID3v2 one from the start, the ID3v1 one to the end).
-    const Announcement announced(target, raw, newV2, newV1);
-    if (fitsInPlace) {
+    // The journal is told of the old and the new tag bytes (both whole regions: the ID3v2 one from the start, the
+    // ID3v1 one to the end); the file changes in CommitWrite, once the journal is durable.
+    pending->announced.Announce(target, raw, newV2, newV1);
+    pending->newV2 = newV2;
+    pending->newV1 = newV1;
+    pending->inPlace = fitsInPlace;
+    pending->trackChanged = (changed & kTrack) != 0;
+    pending->track = trackNumber > 0 ? QString::number(trackNumber) : QString();
+    m_pending = pending;
+    return true;
+}
+
+bool TagFile::CommitWrite(QString *error)
+{
+    if (!m_pending)
+        return true;   // nothing was changed
+    const std::shared_ptr<Pending> pending = std::move(m_pending);
+    m_pending.reset();
+    const RawTags &raw = pending->raw;
+    int status = 0;
+    if (pending->inPlace) {
         // ID3v2 first, each tag with one write: a killed process leaves each tag whole, old or new.
         std::vector<std::pair<std::int64_t, QByteArray>> pieces;
-        if (newV2 != raw.v2)
-            pieces.emplace_back(0, newV2);
-        if (!newV1.isEmpty() && newV1 != raw.v1)
-            pieces.emplace_back(raw.v1Start, newV1);
-        status = file.WriteInPlace(pieces);
+        if (pending->newV2 != raw.v2)
+            pieces.emplace_back(0, pending->newV2);
+        if (!pending->newV1.isEmpty() && pending->newV1 != raw.v1)
+            pieces.emplace_back(raw.v1Start, pending->newV1);
+        status = pending->file.WriteInPlace(pieces);
     } else {
-        status = file.Rewrite(newV2, raw.v2End, raw.v1Start, newV1, !raw.status.OwnerCanWrite());
+        status = pending->file.Rewrite(pending->newV2, raw.v2End, raw.v1Start, pending->newV1,
+                                       !raw.status.OwnerCanWrite());
     }
-    announced.Done(status == 0);
+    pending->announced.Done(status == 0);
     if (status != 0)
-        return fail(FailureText(path, status));
-    if (changed & kTrack)
-        track = trackNumber > 0 ? QString::number(trackNumber) : QString();
+        return Fail(error, FailureText(path, status));
+    if (pending->trackChanged)
+        track = pending->track;
     m_opened = CurrentFields();
     return true;
 }
@@ -1054,20 +1143,16 @@ bool TagFile::RemoveAll(QString *error)
     if (const QString refusal = WriteRefusal(); !refusal.isEmpty())
         return fail(refusal);
     const QString target = platform::ResolveLinks(path);
-    platform::ReadOnlyFile file;
-    RawTags raw;
-    const QString refusal = OpenForUpdate(path, target, file, raw);
+    const auto pending = std::make_shared<Pending>();
+    const QString refusal = OpenForUpdate(path, target, pending->file, pending->raw);
     if (!refusal.isEmpty())
         return fail(refusal);
+    const RawTags &raw = pending->raw;
     if (raw.v2.isEmpty() && raw.v1.isEmpty())
         return true;
     if (raw.status.links > 1)
         return fail(tr("%1: the file has %2 hard links; removing its tags would separate them").arg(path).arg(raw.status.links));
-    const Announcement announced(target, raw, QByteArray(), QByteArray());
-    const int status = file.Rewrite(QByteArray(), raw.v2End, raw.v1Start, QByteArray(), !raw.status.OwnerCanWrite());
-    announced.Done(status == 0);
-    if (status != 0)
-        return fail(FailureText(path, status));
-    m_opened = CurrentFields();
+    pending->announced.Announce(target, raw, QByteArray(), QByteArray());
+    m_pending = pending;   // written by CommitWrite: the new file holds the audio alone
     return true;
 }

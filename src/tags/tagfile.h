@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 // The ID3 fields of one music file: read with Open, changed by the caller, written back with Write.
 // A short-lived value: make one per file and operation. Objects share nothing, so reading on a worker thread
@@ -26,6 +30,15 @@ public:
     bool Open(const QString &fullPath);
     // Writes the changed fields. On failure returns false with a reason in `error`; the file is unchanged.
     bool Write(QString *error = nullptr);
+    // Write in two steps, so a batch makes the undo journal durable once for many files: PrepareWrite reads,
+    // checks and locks the file and announces the change; CommitWrite writes it. Write does both, with the
+    // journal made durable between.
+    bool PrepareWrite(QString *error = nullptr);
+    bool CommitWrite(QString *error = nullptr);
+    // Writes many files in groups: each group prepared, the journal made durable once, then written. `done` is
+    // told of each file in order, with the reason when it failed.
+    static void WriteAll(const QList<TagFile *> &files,
+                         const std::function<void(TagFile &file, bool ok, const QString &error)> &done);
     // Removes the ID3v1 and ID3v2 tags; the audio stays as it is.
     bool RemoveTags(QString *error = nullptr);
 
@@ -54,6 +67,9 @@ private:
     bool WriteChanged(QString *error);
     bool RemoveAll(QString *error);
     QString WriteRefusal() const;   // why this file must not be written, or empty
+
+    struct Pending;
+    std::shared_ptr<Pending> m_pending;   // a prepared write (shared so that the object stays copyable)
 
     Fields m_opened;
     bool m_readable = false;
