@@ -355,6 +355,37 @@ def scenario_shift_f10(home):
         app.close()
 
 
+def scenario_undo_redo_keys(home):
+    """An in-place edit taken back with Ctrl+Z and done again with Ctrl+Shift+Z; an undo over a file changed
+    since names it in a message, answered by a click."""
+    music, app = start_with(home, {"a.mp3": ("Alpha", "Ann")})
+    path = os.path.join(music, "a.mp3")
+    before = open(path, "rb").read()
+    try:
+        app.click(app.cell(0, 0))
+        key("F2", "Tab")
+        type_text("Edited")
+        key("Return")
+        wait_for(lambda: title_of(path) == "Edited", "the edit on disk")
+        key("ctrl+z")
+        wait_for(lambda: open(path, "rb").read() == before, "the file as it was, byte for byte")
+        wait_for(lambda: app.cell(0, 3).name == "Alpha", "the row to show the old title")
+        key("ctrl+shift+z")
+        wait_for(lambda: title_of(path) == "Edited", "the edit done again")
+        with open(path, "ab") as out:   # another program changes the file
+            out.write(b"\0")
+        key("ctrl+z")
+        message = wait_for(lambda: next(app.all_named("left as they are"), None), "the message naming the file")
+        box = message.parent
+        while box is not None and box.getRoleName() not in ("dialog", "alert"):
+            box = box.parent
+        app.click(app.wait("push button", "OK", within=box))
+        wait_for(lambda: not list(app.all_named("left as they are")), "the message to close")
+        assert title_of(path) == "Edited", "a file changed since was undone"
+    finally:
+        app.close()
+
+
 ONLY = os.environ.get("E2E_ONLY", "")   # run just the scenarios whose names contain this
 
 def scenario_damaged_settings(home):
@@ -386,7 +417,7 @@ def scenario_damaged_settings(home):
 
 
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
-             scenario_shift_f10, scenario_damaged_settings]
+             scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys]
 
 
 def main():
