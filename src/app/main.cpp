@@ -1,5 +1,6 @@
 #include "settings/appsettings.h"
 #include "dialogs/prompter.h"
+#include "journal/journal.h"
 #include "app/mainframe.h"
 #include "settings/startup.h"
 #include "platform/desktop.h"
@@ -30,6 +31,8 @@ int main(int argc, char **argv)
     AppSettings &settings = AppSettings::Instance();
     settings.Load(store);
     DocumentsFolder::Current();   // computed once, before any window exists
+    // Tag writes a killed run (of this program or the command line) left half done are finished first.
+    journal::Recover();
 
     const bool trayAvailable = platform::TrayAvailable();
     const StartMode mode = DecideStartMode(QCoreApplication::arguments().join(QLatin1Char(' ')), settings.sysTrayIco,

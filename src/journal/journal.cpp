@@ -472,7 +472,8 @@ QStringList Recover(const QString &folder)
             ++sequence;
             if (change.settled)
                 continue;
-            // The write was announced and its outcome never recorded.
+            // The write was announced and its outcome never recorded; its temporary file, if any, goes too.
+            platform::RemoveStaleTemporariesIn(change.path.left(change.path.lastIndexOf(QLatin1Char('/'))));
             platform::ReadOnlyFile file;
             bool ok = false;
             if (file.OpenForUpdate(change.path) == 0) {

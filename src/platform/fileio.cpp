@@ -500,6 +500,15 @@ int ClearReadOnly(const QString &path)
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
 }
 
+void RemoveStaleTemporariesIn(const QString &folder)
+{
+    const int fd = OpenPath(EncodeName(folder), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return;
+    RemoveStaleTemporaries(fd);
+    ::close(fd);
+}
+
 int MoveToTrash(const QString &path, QString &trashPath)
 {
     struct stat st{};

@@ -81,6 +81,9 @@ int DeleteFile(const QString &path);
 // Sets the owner write bit of a file that exists; the other bits and the times stay. A symbolic link is left
 // alone, and so is the file it names.
 int ClearReadOnly(const QString &path);
+// Removes the temporary files interrupted copies and tag writes left in a folder (those no writer holds).
+void RemoveStaleTemporariesIn(const QString &folder);
+
 // Moves a file to the desktop's trash; `trashPath` is where it is then. 0 or an errno.
 int MoveToTrash(const QString &path, QString &trashPath);
 // Brings a file back from the trash to `path` (never over another file) and drops its trash record.

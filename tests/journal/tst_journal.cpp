@@ -283,14 +283,14 @@ void TestJournal::interruptedWriteIsFinished()
 
 void TestJournal::killedBatchesLeaveOldOrNewTags()
 {
-    // tunegrove-cli normalize over files with 40 KiB covers, killed at random moments: after the next command
-    // every file holds its old tag or its new one, byte for byte.
+    // tunegrove-cli normalize over 400 files with 40 KiB covers, killed at random moments: after the next command
+    // every file holds its old tag or its new one, byte for byte, and undo then puts back those it did.
     const QString folder = P(QStringLiteral("batch"));
     QVERIFY(QDir().mkpath(folder));
     const QByteArray cover = Frame("APIC", QByteArray("\0image/png\0\3\0", 13) + QByteArray(40 * 1024, '\x55'));
     QStringList files;
     QMap<QString, QByteArray> old;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 400; ++i) {
         const QString path = folder + QStringLiteral("/%1.mp3").arg(i, 3, 10, QLatin1Char('0'));
         // Room to spare in the tag: the tidied one is written in place.
         QVERIFY(WriteFile(path, Tag(Frame("TIT2", Latin1Body(QStringLiteral("the SONG number %1").arg(i))) + cover, 3, 512) +
@@ -301,12 +301,12 @@ void TestJournal::killedBatchesLeaveOldOrNewTags()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_STATE_HOME"), P(QStringLiteral("state")));
     QRandomGenerator random(1209);
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 8; ++round) {
         QProcess cli;
         cli.setProcessEnvironment(env);
         cli.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("normalize")} + files);
         QVERIFY(cli.waitForStarted());
-        QThread::msleep(5 + random.bounded(60));
+        QThread::msleep(20 + random.bounded(300));   // from before the first file to well into the batch
         ::kill(pid_t(cli.processId()), SIGKILL);
         cli.waitForFinished();
         // The next command of either program settles what the killed one left.
@@ -326,6 +326,13 @@ void TestJournal::killedBatchesLeaveOldOrNewTags()
             if (isNew)
                 QVERIFY(now.contains(cover));   // the cover art whole
         }
+        // The killed command's entry takes back the files it did: all are as they were.
+        QProcess undo;
+        undo.setProcessEnvironment(env);
+        undo.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo")});
+        QVERIFY(undo.waitForFinished(60000));
+        for (const QString &path : files)
+            QVERIFY2(ReadFile(path) == old[path], qPrintable(path));
     }
 }
 
