@@ -12,6 +12,17 @@ namespace {
 // Copy or move, one shape: the attempt without replacing, the question on a conflict, the overwrite.
 // Makes room for an overwrite: with the trash on, the file in the way goes there (and can come back).
 // Returns 0 or an errno; `lost` is set when the file will be replaced for good.
+// Puts a file in the desktop's trash and tells the journal where it went; 0 or an errno.
+int Trash(const QString &path)
+{
+    QString trashed;
+    if (const int error = platform::MoveToTrash(path, trashed))
+        return error;
+    if (platform::ChangeObserver *observer = platform::CurrentObserver())
+        observer->Trashed(path, trashed);
+    return 0;
+}
+
 int ClearTheWay(const QString &target, FileOpsUi &ui, bool &lost)
 {
     lost = false;
@@ -22,12 +33,7 @@ int ClearTheWay(const QString &target, FileOpsUi &ui, bool &lost)
         lost = true;
         return 0;
     }
-    QString trashed;
-    if (const int error = platform::MoveToTrash(target, trashed))
-        return error;
-    if (platform::ChangeObserver *observer = platform::CurrentObserver())
-        observer->Trashed(target, trashed);
-    return 0;
+    return Trash(target);
 }
 
 // Copy or move, one shape: the attempt without replacing, the question on a conflict, the overwrite.
@@ -117,12 +123,7 @@ Outcome DeleteOneFile(const QString &path, bool ask, FileOpsUi &ui)
             return error;
         if (!status.OwnerCanWrite() && ask)
             return EACCES;
-        QString trashed;
-        if (const int error = platform::MoveToTrash(path, trashed))
-            return error;
-        if (platform::ChangeObserver *observer = platform::CurrentObserver())
-            observer->Trashed(path, trashed);
-        return 0;
+        return Trash(path);
     };
     auto remove = [&](bool clear, Outcome success) {
         if (clear && !ui.UseTrash())
