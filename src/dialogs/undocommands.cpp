@@ -96,6 +96,12 @@ void Run(CRightView &view, QWidget *parent, bool redo)
                  QCoreApplication::translate("undocommands", "%n file(s) were left as they are:", nullptr,
                                              int(outcome.skipped.size())),
                  outcome.skipped);
+    if (outcome.cancelled)
+        Prompter::Current().Tell(parent,
+                                 QCoreApplication::translate("undocommands",
+                                                             "Stopped: %n file(s) were not reached and stay as they are.",
+                                                             nullptr, outcome.notReached),
+                                 QMessageBox::Information);
 }
 
 } // namespace

@@ -170,10 +170,12 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
     for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
         if (!it->done)
             continue;
-        if (progress && !progress(index++, total)) {
+        if (progress && !progress(index, total)) {
             outcome.cancelled = true;
+            outcome.notReached = total - index;
             break;
         }
+        ++index;
         QString why;
         QString shown = it->path;
         switch (it->type) {

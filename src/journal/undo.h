@@ -23,6 +23,7 @@ struct Outcome
     QString journalError;    // the undo itself could not be journaled
     QString error;           // why nothing was done (no such entry, ...)
     bool cancelled = false;  // stopped by the user; the files done stay done
+    int notReached = 0;      // files a cancelled run did not come to
     QStringList retagged;                   // files whose tags were put back
     QList<QPair<QString, QString>> renamed; // files given back a name: from, to
     QStringList added;                      // files that are there again (a copy made again, out of the trash)
