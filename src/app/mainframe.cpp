@@ -509,6 +509,9 @@ void CMainFrame::UpdateIdle()
 void CMainFrame::UpdateStatusPanes()
 {
     m_panes[0]->setText(m_prompt.isEmpty() ? tr("Current Path: %1").arg(m_rightView->CurrentFolder()) : m_prompt);
+    // A Ctrl released while a dialog held the input never reached us: ask the keyboard while it reads as held.
+    if (m_ctrlHeld && !QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier))
+        m_ctrlHeld = false;
     const int ctrl = m_ctrlHeld ? 1 : 0;
     if (ctrl != m_shownCtrl) {
         m_shownCtrl = ctrl;
