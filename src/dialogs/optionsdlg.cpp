@@ -36,6 +36,7 @@ COptions1::COptions1(const AppSettings &settings, QWidget *parent) : QWidget(par
     mid = box(tr("mid"), !allExt && settings.midExt);
     avi = box(tr("avi"), !allExt && settings.aviExt);
     mpg = box(tr("mpg"), !allExt && settings.mpgExt);
+    other = box(tr("Other audio (FLAC, Ogg, Opus, M4A)"), settings.otherAudio);
 
     auto *view = new QGroupBox(tr("View Options"), this);
     auto *viewLayout = new QVBoxLayout(view);
@@ -53,6 +54,7 @@ COptions1::COptions1(const AppSettings &settings, QWidget *parent) : QWidget(par
     extLayout->addWidget(avi, 1, 0);
     extLayout->addWidget(mpg, 1, 1);
     extLayout->addWidget(all, 2, 0, 1, 3);
+    extLayout->addWidget(other, 3, 0, 1, 3);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(view);
     layout->addWidget(scan);
@@ -147,7 +149,8 @@ void RunOptions(CRightView &view, AppSettings &settings, QSettings &store, const
 
     COptions1 &general = *sheet.general;
     const bool anyExtension = general.all->isChecked() || general.mp3->isChecked() || general.wav->isChecked() ||
-                              general.mid->isChecked() || general.avi->isChecked() || general.mpg->isChecked();
+                              general.mid->isChecked() || general.avi->isChecked() || general.mpg->isChecked() ||
+                              general.other->isChecked();
     if (!anyExtension) {
         Prompter::Current().Ask(parent, QString(),
                                 QObject::tr("Options warning: At least one file extension must be set. Mp3 is assumed."),
@@ -160,6 +163,7 @@ void RunOptions(CRightView &view, AppSettings &settings, QSettings &store, const
     }
     settings.cdrom = general.cdrom->isChecked();
     settings.useTrash = general.trash->isChecked();
+    settings.otherAudio = general.other->isChecked();
     settings.removable = general.removable->isChecked();
     settings.aviExt = general.avi->isChecked();
     settings.allExt = general.all->isChecked();

@@ -22,7 +22,7 @@ class COptions1 : public QWidget
     Q_OBJECT
 public:
     explicit COptions1(const AppSettings &settings, QWidget *parent = nullptr);
-    QCheckBox *grid, *cdrom, *removable, *avi, *all, *mid, *mp3, *mpg, *wav, *tray, *trash;
+    QCheckBox *grid, *cdrom, *removable, *avi, *all, *mid, *mp3, *mpg, *wav, *tray, *trash, *other;
 
 private:
     void FollowAllMultimedia();

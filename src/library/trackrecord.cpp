@@ -1,6 +1,7 @@
 #include "library/trackrecord.h"
 
 #include "settings/appsettings.h"
+#include "tags/otheraudio.h"
 #include "tags/tagfile.h"
 
 #include <QStringList>
@@ -77,7 +78,7 @@ namespace {
 
 void FillFromFile(TrackRecord &record, const QString &fullPath)
 {
-    if (IsMp3Extension(record[Column::Ext])) {
+    if (IsMp3Extension(record[Column::Ext]) || otheraudio::IsOtherAudioExtension(record[Column::Ext])) {
         TagFile tag;
         tag.Open(fullPath);
         FillTagCells(record, &tag);

@@ -73,6 +73,7 @@ void AppSettings::Load(QSettings &store)
     treePathStored = store.contains(QStringLiteral("TreePath"));
     treePath = text("TreePath");
     useTrash = Flag(number("UseTrash", 0));
+    otherAudio = Flag(number("OtherAudio", 0));
     columnWidths = text("ColumnWidths");
     columnVisible = text("ColumnVisible");
     if (columnVisible.isEmpty())
@@ -111,6 +112,7 @@ void AppSettings::Save(QSettings &store) const
     put("ColumnVisible", columnVisible);
     put("Encoding", encoding);
     put("UseTrash", Flag(useTrash));
+    put("OtherAudio", Flag(otherAudio));
     store.endGroup();
 }
 
@@ -147,5 +149,6 @@ QList<QPair<QString, QString>> AppSettings::Values() const
         {QStringLiteral("MaxWindow"), n(maxWindow)},
         {QStringLiteral("TreePath"), treePath},
         {QStringLiteral("UseTrash"), n(useTrash)},
+        {QStringLiteral("OtherAudio"), n(otherAudio)},
     };
 }

@@ -32,7 +32,8 @@ public:
     int cy = 0;
     int maxWindow = 0;
     QString treePath;           // the last folder listed, in tree form
-    int useTrash = 0;           // flag: deleted and replaced files go to the desktop's trash (and can be undone)
+    int useTrash = 0;
+    int otherAudio = 0;         // flag: FLAC, Ogg Vorbis, Opus and M4A files are listed, with their tags           // flag: deleted and replaced files go to the desktop's trash (and can be undone)
 
     static constexpr const char *kSection = "Settings";
 

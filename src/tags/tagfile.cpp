@@ -2,8 +2,10 @@
 
 #include "platform/changeobserver.h"
 #include "platform/fileio.h"
+#include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
+#include "tags/otheraudio.h"
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
@@ -92,6 +94,8 @@ QByteArray Synchsafe(quint32 value)
 constexpr qint64 kMaxTagSize = qint64(64) << 20;
 // A tag rewritten in place is written with one call of at most this size, so a killed process leaves it whole.
 constexpr qint64 kMaxInPlaceWrite = qint64(64) << 10;
+// How much of a file's start is read at once: the ID3v2 header, or another format's signature.
+constexpr qint64 kStartBytes = 64;
 
 // The tags of one file as raw bytes, located the way every ID3 reader does: ID3v2 at the start, ID3v1 in the
 // last 128 bytes.
@@ -101,6 +105,8 @@ struct RawTags
     qint64 v2End = 0;         // offset of the first byte after the ID3v2 tag (0: no tag)
     bool v2RunsPastEnd = false;
     bool v2TooLarge = false;  // the header announces more than kMaxTagSize: not read, never written
+    QByteArray start;         // the file's first bytes (up to kStartBytes)
+    QByteArray afterTag;      // the four bytes after the ID3v2 tag
     QByteArray v1;            // the 128-byte ID3v1 tag, or empty
     qint64 v1Start = 0;       // offset of the ID3v1 tag, or the file size when there is none
     platform::FileStatus status;
@@ -111,10 +117,11 @@ int ReadRawTags(const platform::ReadOnlyFile &file, RawTags &raw)
 {
     raw.status = file.Status();
     const qint64 size = raw.status.size;
-    QByteArray header;
-    if (const int error = file.ReadAt(0, kHeaderSize, header))
+    // The first bytes hold the ID3v2 header, or tell another format (FLAC, Ogg, MP4) by its signature.
+    QByteArray &header = raw.start;
+    if (const int error = file.ReadAt(0, kStartBytes, header))
         return error;
-    if (header.size() == kHeaderSize && header.startsWith("ID3") && uchar(header[3]) >= 2 && uchar(header[3]) <= 4 &&
+    if (header.size() >= kHeaderSize && header.startsWith("ID3") && uchar(header[3]) >= 2 && uchar(header[3]) <= 4 &&
         uchar(header[4]) != 0xFF && (uchar(header[6]) | uchar(header[7]) | uchar(header[8]) | uchar(header[9])) < 0x80) {
         const bool footer = uchar(header[3]) == 4 && (uchar(header[5]) & 0x10);
         const qint64 declared = kHeaderSize + SynchsafeAt(header, 6) + (footer ? kHeaderSize : 0);
@@ -124,8 +131,11 @@ int ReadRawTags(const platform::ReadOnlyFile &file, RawTags &raw)
             raw.v2TooLarge = true;
             return 0;
         }
-        if (const int error = file.ReadAt(0, raw.v2End, raw.v2))
+        // With the four bytes after it, which tell a FLAC stream behind the tag.
+        if (const int error = file.ReadAt(0, raw.v2End + 4, raw.v2))
             return error;
+        raw.afterTag = raw.v2.mid(raw.v2End);
+        raw.v2.truncate(raw.v2End);
     }
     raw.v1Start = size;
     if (size - kV1Size >= raw.v2End) {
@@ -706,6 +716,26 @@ bool TagFile::Open(const QString &pathToOpen)
             m_writeRefusal = tr("%1: the ID3v2 tag announces more than 64 MiB; it is not read and never written")
                                  .arg(fullPath);
             m_readError = m_writeRefusal;
+            return true;
+        }
+        // FLAC, Ogg and MP4 files carry tags of their own: their fields are read from those. A damaged file of
+        // such a kind shows what ID3 tags it holds, as any other file does.
+        const otheraudio::Format format = otheraudio::Detect(raw.start, raw.afterTag);
+        otheraudio::Fields other;
+        QString why;
+        if (format != otheraudio::Format::None &&
+            otheraudio::Read(platform::EncodeName(fullPath), format, other, why)) {
+            sizeText = QString::number(raw.status.size / 1024);
+            title = other.title;
+            artist = other.artist;
+            album = other.album;
+            year = other.year;
+            track = other.track;
+            comment = other.comment;
+            // A genre is text there: one the table knows shows as its number, any other as it is written.
+            genre = GenreTable::NumberOf(other.genre);
+            m_genreText = genre < 0 ? other.genre : QString();
+            m_opened = CurrentFields();
             return true;
         }
         if (raw.v2.isEmpty() && raw.v1.isEmpty())

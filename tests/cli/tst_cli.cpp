@@ -137,12 +137,13 @@ void TestCli::settingsInTableOrder()
     const Run r = Cli({QStringLiteral("settings"), QStringLiteral("--settings-file"), ini});
     QCOMPARE(r.status, 0);
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 24);
+    QCOMPARE(lines.size(), 25);
     QCOMPARE(lines.first(), QStringLiteral("Cdrom=1"));
     QCOMPARE(lines.at(1), QStringLiteral("Grid=0"));
     QCOMPARE(lines.at(8), QStringLiteral("Encoding=Windows-1252"));
     QCOMPARE(lines.at(22), QStringLiteral("TreePath=/media/x"));
-    QCOMPARE(lines.last(), QStringLiteral("UseTrash=0"));   // off until the user chooses the trash
+    QCOMPARE(lines.at(23), QStringLiteral("UseTrash=0"));   // off until the user chooses the trash
+    QCOMPARE(lines.last(), QStringLiteral("OtherAudio=0"));
 }
 
 void TestCli::latin1NamesAreReachable()
