@@ -17,6 +17,7 @@
 #include "library/scanstate.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -199,9 +200,9 @@ int Set(const CliArguments &args)
     int status = 0;
     std::vector<TagFile> changed;
     for (const QString &file : args.operands) {
-        // Only MP3 files get ID3 tags, as in the window.
-        if (!file.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)) {
-            Complain(QStringLiteral("%1: not an MP3 file name; left as it is").arg(file));
+        // Only MP3, FLAC, Ogg, Opus and M4A files get tags, as in the window.
+        if (!IsTaggableExtension(QFileInfo(file).suffix())) {
+            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file name; left as it is").arg(file));
             status = kExitFailed;
             continue;
         }
@@ -358,8 +359,8 @@ int Normalize(const CliArguments &args)
     int status = 0;
     std::vector<TagFile> changed;
     for (const QString &file : args.operands) {
-        if (!file.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive)) {
-            Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
+        if (!IsTaggableExtension(QFileInfo(file).suffix())) {
+            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file; skipped").arg(file));
             continue;
         }
         TagFile tag;
@@ -401,8 +402,8 @@ int Rename(const CliArguments &args)
         const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
         TrackRecord row;
         SplitFullPath(path, row);
-        if (!IsMp3Extension(row[Column::Ext])) {
-            Complain(QStringLiteral("%1: not an MP3 file; skipped").arg(file));
+        if (!IsTaggableExtension(row[Column::Ext])) {
+            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file; skipped").arg(file));
             continue;
         }
         // A missing or unreadable file is a failure, not a file whose tag happens to be empty.
@@ -417,7 +418,7 @@ int Rename(const CliArguments &args)
         if (name.isEmpty())
             continue;
         const QString oldName = row[Column::Filename] + QLatin1String(".") + row[Column::Ext];
-        const QString newName = name + QLatin1String(".mp3");
+        const QString newName = name + QLatin1Char('.') + (IsMp3Extension(row[Column::Ext]) ? QStringLiteral("mp3") : row[Column::Ext]);
         if (oldName == newName)
             continue;
         const QString target = row[Column::Path] + newName;

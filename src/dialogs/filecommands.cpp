@@ -153,7 +153,7 @@ void CommitCellEdit(CRightView &view, const QString &path, int column, const QSt
                 failure = (IsAccessDenied(error) ? tr("Can`t Rename File!") + QStringLiteral("\n\n") : QString()) +
                           QStringLiteral("%1: %2").arg(path, platform::ErrorText(error));
         }
-    } else if (IsMp3Extension(record[Column::Ext]) && !view.Columns()[std::size_t(column)].readOnly) {
+    } else if (IsTaggableExtension(record[Column::Ext]) && !view.Columns()[std::size_t(column)].readOnly) {
         TagFile tag;
         if (!tag.Open(path)) {
             failure = tag.ReadError();
@@ -208,21 +208,22 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
     for (qsizetype i = 0; i < rows.size() && progress.Step(int(i)); ++i) {
         const int row = rows[i];
         const TrackRecord &record = view.Model()->Row(row);
-        if (!IsMp3Extension(record[Column::Ext]))
+        if (!IsTaggableExtension(record[Column::Ext]))
             continue;
         const QString name = SafeFileName(ExpandRenamePattern(pattern, record, counter));
         if (name.isEmpty())
             continue;
-        // The file is renamed from the name it has on disk (its extension may be "MP3"); the new one ends ".mp3",
-        // and the row shows the name and extension the file really has then.
+        // The file is renamed from the name it has on disk (its extension may be "MP3"); an MP3 file's new name
+        // ends ".mp3", any other keeps its own extension, and the row shows the name and extension it has then.
         const QString oldName = record[Column::Filename] + QLatin1Char('.') + record[Column::Ext];
-        const QString newName = name + QLatin1String(".mp3");
+        const QString extension = IsMp3Extension(record[Column::Ext]) ? QStringLiteral("mp3") : record[Column::Ext];
+        const QString newName = name + QLatin1Char('.') + extension;
         if (oldName == newName)
             continue;
         const QString oldPath = view.RowFullPath(row);
         const int error = RenameFile(oldPath, record[Column::Path] + newName);
         if (error == 0) {
-            view.Model()->SetFilename(row, name, QStringLiteral("mp3"));
+            view.Model()->SetFilename(row, name, extension);
             continue;
         }
         ++failed;

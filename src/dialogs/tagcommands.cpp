@@ -22,7 +22,7 @@ namespace {
 
 bool CanEditTag(const CRightView &view)
 {
-    return view.AnySelectedRow([](const TrackRecord &row) { return IsMp3Extension(row[Column::Ext]); });
+    return view.AnySelectedRow([](const TrackRecord &row) { return IsTaggableExtension(row[Column::Ext]); });
 }
 
 void EditTag(CRightView &view, QWidget *parent)
@@ -69,7 +69,7 @@ int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void
                 break;
             }
             const int row = rows[i];
-            if (!IsMp3Extension(view.Model()->Row(row)[Column::Ext]))
+            if (!IsTaggableExtension(view.Model()->Row(row)[Column::Ext]))
                 continue;
             TagFile record;
             if (!record.Open(view.RowFullPath(row))) {

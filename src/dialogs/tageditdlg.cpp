@@ -111,7 +111,7 @@ void CTagEditDlg::LoadRow()
     const bool readable = m_record.Open(path);
     // A file that cannot be read (gone, no access) is shown empty and read-only, so nothing is ever written to
     // it or to its row; the user is told why.
-    SetEditable(readable && IsMp3Extension(m_view.Model()->Row(m_row)[Column::Ext]));
+    SetEditable(readable && IsTaggableExtension(m_view.Model()->Row(m_row)[Column::Ext]));
     ShowRecord();
     m_path->setText(path);
     if (!readable)

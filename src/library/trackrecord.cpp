@@ -74,11 +74,13 @@ void FillTagCells(TrackRecord &record, const TagFile *tag)
 
 bool IsMp3Extension(const QString &ext) { return ext.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0; }
 
+bool IsTaggableExtension(const QString &ext) { return IsMp3Extension(ext) || otheraudio::IsOtherAudioExtension(ext); }
+
 namespace {
 
 void FillFromFile(TrackRecord &record, const QString &fullPath)
 {
-    if (IsMp3Extension(record[Column::Ext]) || otheraudio::IsOtherAudioExtension(record[Column::Ext])) {
+    if (IsTaggableExtension(record[Column::Ext])) {
         TagFile tag;
         tag.Open(fullPath);
         FillTagCells(record, &tag);

@@ -52,6 +52,8 @@ TrackRecord MakeTrackRecord(const QString &fullPath);
 TrackRecord MakeTrackRecord(const QString &folder, const QString &name);
 
 bool IsMp3Extension(const QString &ext);
+// Whether files of this extension have tags Tunegrove reads and writes: MP3, FLAC, Ogg, Opus and M4A.
+bool IsTaggableExtension(const QString &ext);
 
 // The i-th entry of a "120,35,0," list; missing or empty entries read as 0.
 int ColumnListEntry(const QString &list, int index);

@@ -680,6 +680,60 @@ int ReadOnlyFile::WriteInPlace(const std::vector<std::pair<std::int64_t, QByteAr
     return result;
 }
 
+ReadOnlyFile::WorkingCopy::~WorkingCopy()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlinkat(m_folder, m_name.constData(), 0);
+    }
+    if (m_folder >= 0)
+        ::close(m_folder);
+}
+
+int ReadOnlyFile::CopyToWorkingCopy(WorkingCopy &copy) const
+{
+    IgnoreFileSizeSignal();
+    const SplitPath parts = Split(m_native);
+    copy.m_folder = OpenPath(parts.folder, O_RDONLY | O_DIRECTORY);
+    if (copy.m_folder < 0)
+        return errno;
+    copy.m_fd = CreateTemporary(copy.m_folder, copy.m_name);
+    if (copy.m_fd < 0)
+        return errno;
+    copy.m_path = DecodeName(parts.folder + '/' + copy.m_name);
+    FileSide side = FileSide::Source;
+    return CopyContents(m_fd, copy.m_fd, side);
+}
+
+int ReadOnlyFile::ReplaceWith(WorkingCopy &copy) const
+{
+    if (copy.m_fd < 0)
+        return EBADF;
+    int result = 0;
+    if (::fchown(copy.m_fd, uid_t(m_status.owner), gid_t(m_status.group)) != 0) {
+        struct stat mine{};
+        if (::fstat(copy.m_fd, &mine) != 0 || mine.st_uid != uid_t(m_status.owner))
+            result = EPERM;
+        else
+            ::fchown(copy.m_fd, uid_t(-1), gid_t(m_status.group));
+    }
+    if (result == 0 && ::fchmod(copy.m_fd, mode_t(m_status.mode)) != 0)
+        result = errno;
+    if (result == 0 && ::fsync(copy.m_fd) != 0)
+        result = errno;
+    if (result == 0)
+        result = CheckUnchanged();
+    const SplitPath parts = Split(m_native);
+    if (result == 0 && ::renameat(copy.m_folder, copy.m_name.constData(), copy.m_folder, parts.name.constData()) != 0)
+        result = errno;
+    if (result != 0)
+        return result;   // the destructor removes the copy
+    ::fsync(copy.m_folder);
+    ::close(copy.m_fd);
+    copy.m_fd = -1;
+    return 0;
+}
+
 int ReadOnlyFile::Rewrite(const QByteArray &head, std::int64_t from, std::int64_t to, const QByteArray &tail,
                           bool keepTimes) const
 {

@@ -130,6 +130,29 @@ public:
     int Rewrite(const QByteArray &head, std::int64_t from, std::int64_t to, const QByteArray &tail,
                 bool keepTimes) const;
 
+    // A working copy of the whole file under a temporary name in its folder, for a library that edits files by
+    // name. It stays locked (no sweep of stale temporary files takes it) and is removed unless ReplaceWith put it
+    // in the file's place: owner, group and mode kept, flushed, renamed over the path only while the file is
+    // still unchanged.
+    class WorkingCopy
+    {
+    public:
+        WorkingCopy() = default;
+        ~WorkingCopy();
+        WorkingCopy(const WorkingCopy &) = delete;
+        WorkingCopy &operator=(const WorkingCopy &) = delete;
+        QString Path() const { return m_path; }
+
+    private:
+        friend class ReadOnlyFile;
+        int m_fd = -1;
+        int m_folder = -1;
+        QByteArray m_name;
+        QString m_path;
+    };
+    int CopyToWorkingCopy(WorkingCopy &copy) const;
+    int ReplaceWith(WorkingCopy &copy) const;
+
 private:
     int OpenAs(const QString &path, bool forUpdate);
     void Close();

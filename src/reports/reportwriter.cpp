@@ -249,7 +249,7 @@ void ReportWriter::AddRows()
 void ReportWriter::AddRow(int index)
 {
     const TrackRecord &row = m_rows[std::size_t(index)];
-    const bool tagged = includeTags && IsMp3Extension(row[Column::Ext]);
+    const bool tagged = includeTags && IsTaggableExtension(row[Column::Ext]);
     const QString group = GroupValue(row);
     const bool newGroup = group != m_previousGroup;
     switch (format) {

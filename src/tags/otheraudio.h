@@ -17,6 +17,9 @@ QString Name(Format format);
 
 // Whether a file name extension is one of these formats' ("flac", "ogg", "oga", "opus", "m4a"; any case).
 bool IsOtherAudioExtension(const QString &extension);
+// Whether a file of this name may hold this format: what the name says and what the bytes hold must agree
+// before a file is written (".ogg" and ".oga" hold Vorbis or Opus).
+bool NameFits(const QString &extension, Format format);
 
 struct Fields
 {
@@ -25,5 +28,15 @@ struct Fields
 
 // Reads the fields of a file of a known format; false with a reason when TagLib cannot read it as that format.
 bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &error);
+
+// Which fields a write changes.
+enum FieldBit : unsigned { kTitle = 1, kArtist = 2, kAlbum = 4, kYear = 8, kTrack = 16, kComment = 32, kGenre = 64 };
+
+// Writes the changed fields (an empty one removes the field) into `copy`, a copy of `original`, and then checks
+// the copy as it will be read: every field as expected, every other field and picture as in the original, the
+// audio the same (FLAC frames and MP4 media data byte for byte, Ogg audio packets packet for packet). Returns an
+// empty text, or why the copy must not replace the original.
+QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
+                      unsigned changed);
 
 } // namespace otheraudio

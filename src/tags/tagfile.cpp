@@ -7,6 +7,8 @@
 #include "tags/normalize.h"
 #include "tags/otheraudio.h"
 
+#include <QFile>
+
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
@@ -735,6 +737,7 @@ bool TagFile::Open(const QString &pathToOpen)
             // A genre is text there: one the table knows shows as its number, any other as it is written.
             genre = GenreTable::NumberOf(other.genre);
             m_genreText = genre < 0 ? other.genre : QString();
+            m_otherFormat = int(format);
             m_opened = CurrentFields();
             return true;
         }
@@ -896,10 +899,15 @@ class Announcement
 public:
     void Announce(const QString &target, const RawTags &raw, const QByteArray &newHead, const QByteArray &newTail)
     {
+        Announce(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
+    }
+    void Announce(const QString &target, const platform::FileIdentity &before, const QByteArray &oldHead,
+                  const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
+    {
         m_observer = platform::CurrentObserver();
         m_target = target;
         if (m_observer)
-            m_token = m_observer->TagsChanging(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
+            m_token = m_observer->TagsChanging(target, before, oldHead, oldTail, newHead, newTail);
     }
     void Done(bool ok) const
     {
@@ -944,6 +952,8 @@ QString OpenForUpdate(const QString &path, const QString &target, platform::Read
 struct TagFile::Pending
 {
     platform::ReadOnlyFile file;
+    platform::ReadOnlyFile::WorkingCopy copy;   // FLAC, Ogg, MP4: the edited copy that replaces the file
+    bool replace = false;
     RawTags raw;
     QByteArray newV2;
     QByteArray newV1;
@@ -970,6 +980,8 @@ bool TagFile::WriteChanged(QString *error)
     if (now.genre != m_opened.genre) changed |= kGenre;
     if (changed == 0)
         return true;
+    if (m_otherFormat != 0)
+        return WriteOtherFormat(changed, error);
     if (IsEmpty())
         return RemoveAll(error);
 
@@ -1138,6 +1150,81 @@ bool TagFile::WriteChanged(QString *error)
     return true;
 }
 
+bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
+{
+    auto fail = [&](const QString &reason) { return Fail(error, reason); };
+    const auto format = otheraudio::Format(m_otherFormat);
+    const QString target = platform::ResolveLinks(path);
+    const auto pending = std::make_shared<Pending>();
+    platform::ReadOnlyFile &file = pending->file;
+    RawTags &raw = pending->raw;
+    int status = file.OpenForUpdate(target);
+    if (status == 0)
+        status = ReadRawTags(file, raw);
+    if (status != 0)
+        return fail(FailureText(path, status));
+    // Judged by the bytes now, not by the name or by what Open saw.
+    const otheraudio::Format now = otheraudio::Detect(raw.start, raw.afterTag);
+    if (now != format)
+        return fail(tr("%1: the file no longer holds %2 audio; it was not changed").arg(path, otheraudio::Name(format)));
+    if (!otheraudio::NameFits(path.mid(path.lastIndexOf(QLatin1Char('.')) + 1), format))
+        return fail(tr("%1: the file holds %2 audio, not what its name says; it was not changed")
+                        .arg(path, otheraudio::Name(format)));
+    if (raw.status.links > 1)
+        return fail(tr("%1: the file has %2 hard links; writing it would separate them").arg(path).arg(raw.status.links));
+    if ((status = file.CopyToWorkingCopy(pending->copy)) != 0)
+        return fail(FailureText(path, status));
+
+    unsigned bits = 0;
+    if (changed & kTitle) bits |= otheraudio::kTitle;
+    if (changed & kArtist) bits |= otheraudio::kArtist;
+    if (changed & kAlbum) bits |= otheraudio::kAlbum;
+    if (changed & kYear) bits |= otheraudio::kYear;
+    if (changed & kTrack) bits |= otheraudio::kTrack;
+    if (changed & kComment) bits |= otheraudio::kComment;
+    if (changed & kGenre) bits |= otheraudio::kGenre;
+    const long long trackNumber = LeadingNumber(track);
+    const otheraudio::Fields fields{title, artist, album, year,
+                                    trackNumber > 0 && trackNumber <= 4096 ? QString::number(trackNumber) : QString(),
+                                    comment, genre >= 0 ? GenreTable::NameOf(genre) : (genre == m_opened.genre ? m_genreText : QString())};
+    const QString problem = otheraudio::WriteAndCheck(platform::EncodeName(target), platform::EncodeName(pending->copy.Path()),
+                                                      format, fields, bits);
+    if (!problem.isEmpty())
+        return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
+
+    // The journal gets the bytes that differ: everything before the audio they share at the end, or everything
+    // after what they share at the start, whichever is the tag's part. Never the audio.
+    QByteArray a;
+    QFile after(pending->copy.Path());
+    if (file.ReadAt(0, raw.status.size, a) != 0 || !after.open(QIODevice::ReadOnly))
+        return fail(tr("%1: the written copy cannot be read back; the file was not changed").arg(path));
+    const QByteArray b = after.readAll();
+    qsizetype prefix = 0;
+    const qsizetype shortest = std::min(a.size(), b.size());
+    while (prefix < shortest && a[prefix] == b[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < shortest - prefix && a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
+        ++suffix;
+    QByteArray oldHead, newHead, oldTail, newTail;
+    if (a.size() - suffix <= kMaxTagSize) {
+        oldHead = a.left(a.size() - suffix);
+        newHead = b.left(b.size() - suffix);
+    } else if (a.size() - prefix <= kMaxTagSize) {
+        oldTail = a.mid(prefix);
+        newTail = b.mid(prefix);
+    } else {
+        return fail(tr("%1: the write would move the audio, which the undo journal does not hold; the file was not "
+                       "changed").arg(path));
+    }
+    pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, oldTail, newHead, newTail);
+    pending->replace = true;
+    pending->trackChanged = (changed & kTrack) != 0;
+    pending->track = fields.track;
+    m_pending = pending;
+    return true;
+}
+
 bool TagFile::CommitWrite(QString *error)
 {
     if (!m_pending)
@@ -1146,7 +1233,9 @@ bool TagFile::CommitWrite(QString *error)
     m_pending.reset();
     const RawTags &raw = pending->raw;
     int status = 0;
-    if (pending->inPlace) {
+    if (pending->replace) {
+        status = pending->file.ReplaceWith(pending->copy);
+    } else if (pending->inPlace) {
         // ID3v2 first, each tag with one write: a killed process leaves each tag whole, old or new.
         std::vector<std::pair<std::int64_t, QByteArray>> pieces;
         if (pending->newV2 != raw.v2)

@@ -65,6 +65,7 @@ private:
     };
     Fields CurrentFields() const;
     bool WriteChanged(QString *error);
+    bool WriteOtherFormat(unsigned changed, QString *error);
     bool RemoveAll(QString *error);
     QString WriteRefusal() const;   // why this file must not be written, or empty
 
@@ -72,6 +73,7 @@ private:
     std::shared_ptr<Pending> m_pending;   // a prepared write (shared so that the object stays copyable)
 
     Fields m_opened;
+    int m_otherFormat = 0;   // otheraudio::Format of a FLAC, Ogg or MP4 file (0: MPEG audio or anything else)
     bool m_readable = false;
     QString m_readError;
     QString m_writeRefusal;

@@ -475,7 +475,7 @@ void CRightView::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     }
     clearSelection();
-    const bool mp3 = IsMp3Extension(m_model->Row(index.row())[Column::Ext]);
+    const bool mp3 = IsTaggableExtension(m_model->Row(index.row())[Column::Ext]);
     if (mp3 && !m_columns[std::size_t(index.column())].readOnly)
         EditCell(index.row(), index.column());
 }
