@@ -3,11 +3,17 @@
 // failed write that changed the file, or audio that moved. Not part of the test run; run it for minutes:
 //   build/bench/tunegrove-fuzz-write SECONDS [SEED_FILE...]
 // It prints its counts at the end and exits 1 when it found anything (the offending input is kept).
+//   build/bench/tunegrove-fuzz-write --other SECONDS
+// does the same for FLAC, Ogg Vorbis, Opus and (with ffmpeg) M4A files it makes with the encoders and tags with
+// mutagen, and also checks that the decoded audio of every written file is what the input decoded to.
 
 #include "tags/genretable.h"
 #include "tags/tagfile.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -80,29 +86,110 @@ QString Diff(const Fields &a, const Fields &b)
 
 void OnAlarm(int) { std::_Exit(3); }
 
+// What a program prints; empty when it fails (a decoder that cannot decode its input).
+QByteArray Output(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return QByteArray();
+    return p.readAllStandardOutput();
+}
+
+// The MD5 of a file's decoded audio, by the format's reference decoder.
+QByteArray Decoded(const QString &path, const QString &ext)
+{
+    QByteArray pcm;
+    if (ext == QLatin1String("flac"))
+        pcm = Output(QStringLiteral("flac"), {QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("-c"), path});
+    else if (ext == QLatin1String("ogg"))
+        pcm = Output(QStringLiteral("oggdec"), {QStringLiteral("-Q"), QStringLiteral("-o"), QStringLiteral("-"), path});
+    else if (ext == QLatin1String("opus"))
+        pcm = Output(QStringLiteral("opusdec"), {QStringLiteral("--quiet"), path, QStringLiteral("-")});
+    else
+        return Output(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), path,
+                                                 QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")});
+    return pcm.isEmpty() ? QByteArray() : QCryptographicHash::hash(pcm, QCryptographicHash::Md5);
+}
+
+// Seed files of the other formats, tagged by another tool with a picture and a field Tunegrove does not show.
+QMap<QString, QByteArray> OtherSeeds(const QString &folder)
+{
+    QMap<QString, QByteArray> seeds;
+    QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import math, struct, sys, wave
+w = wave.open(sys.argv[1] + "/tone.wav", "wb"); w.setnchannels(1); w.setsampwidth(2); w.setframerate(44100)
+w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(i * 0.05))) for i in range(11025))); w.close()
+)"), folder});
+    const QString wav = folder + QStringLiteral("/tone.wav");
+    QProcess::execute(QStringLiteral("flac"), {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), folder + QStringLiteral("/s.flac"), wav});
+    QProcess::execute(QStringLiteral("oggenc"), {QStringLiteral("-Q"), QStringLiteral("-o"), folder + QStringLiteral("/s.ogg"), wav});
+    QProcess::execute(QStringLiteral("opusenc"), {QStringLiteral("--quiet"), wav, folder + QStringLiteral("/s.opus")});
+    if (!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+        QProcess::execute(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-y"), QStringLiteral("-i"), wav,
+                                                     QStringLiteral("-c:a"), QStringLiteral("aac"), folder + QStringLiteral("/s.m4a")});
+    QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys, os, mutagen
+from mutagen.flac import Picture
+d = sys.argv[1]
+for name in ("s.flac", "s.ogg", "s.opus", "s.m4a"):
+    path = os.path.join(d, name)
+    if not os.path.exists(path):
+        continue
+    f = mutagen.File(path)
+    if name.endswith(".m4a"):
+        from mutagen.mp4 import MP4Cover
+        f["©nam"] = "Seed title"; f["©ART"] = "Seed artist"; f["----:com.example:extra"] = [b"kept"]
+        f["covr"] = [MP4Cover(bytes([0x89]) + b"PNG" + bytes(300), imageformat=MP4Cover.FORMAT_PNG)]
+    else:
+        f["title"] = "Seed title"; f["artist"] = "Seed artist"; f["extra"] = "kept"
+        if name.endswith(".flac"):
+            p = Picture(); p.type = 3; p.mime = "image/png"; p.data = bytes([0x89]) + b"PNG" + bytes(300); f.add_picture(p)
+    f.save()
+)"), folder});
+    for (const char *ext : {"flac", "ogg", "opus", "m4a"}) {
+        const QByteArray bytes = ReadAll(folder + QStringLiteral("/s.") + QLatin1String(ext));
+        if (!bytes.isEmpty())
+            seeds.insert(QLatin1String(ext), bytes);
+    }
+    return seeds;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     GenreTable::Build();
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const bool other = argc > 1 && qstrcmp(argv[1], "--other") == 0;
+    const int first = other ? 2 : 1;
+    const int seconds = argc > first ? std::atoi(argv[first]) : 60;
+    QTemporaryDir dir;
     QList<QByteArray> seeds;
-    for (int i = 2; i < argc; ++i)
-        seeds.append(ReadAll(QString::fromLocal8Bit(argv[i])));
-    const QString dataDir = QStringLiteral(TEST_DATA_DIR);
-    for (const QString &sub : {QStringLiteral("/malformed"), QStringLiteral("/write-integrity")}) {
-        for (const QString &name : QDir(dataDir + sub).entryList(QDir::Files))
-            seeds.append(ReadAll(dataDir + sub + QLatin1Char('/') + name));
+    QStringList extensions;   // of each seed
+    if (other) {
+        const QMap<QString, QByteArray> made = OtherSeeds(dir.path());
+        for (auto it = made.cbegin(); it != made.cend(); ++it) {
+            seeds.append(it.value());
+            extensions.append(it.key());
+        }
+    } else {
+        for (int i = first + 1; i < argc; ++i)
+            seeds.append(ReadAll(QString::fromLocal8Bit(argv[i])));
+        const QString dataDir = QStringLiteral(TEST_DATA_DIR);
+        for (const QString &sub : {QStringLiteral("/malformed"), QStringLiteral("/write-integrity")}) {
+            for (const QString &name : QDir(dataDir + sub).entryList(QDir::Files))
+                seeds.append(ReadAll(dataDir + sub + QLatin1Char('/') + name));
+        }
+        seeds.removeAll(QByteArray());
+        while (extensions.size() < seeds.size())
+            extensions.append(QStringLiteral("mp3"));
     }
-    seeds.removeAll(QByteArray());
     if (seeds.isEmpty()) {
         std::fprintf(stderr, "no seed files\n");
         return 2;
     }
-
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("fuzz.mp3"));
+    long audioChecks = 0;
     QRandomGenerator rng(quint32(::getpid()) ^ quint32(QDateTime::currentMSecsSinceEpoch()));
     std::signal(SIGALRM, OnAlarm);
     QMap<QString, long> reasons;
@@ -111,7 +198,9 @@ int main(int argc, char **argv)
     clock.start();
     while (clock.elapsed() < qint64(seconds) * 1000) {
         ++rounds;
-        const QByteArray input = Mutate(seeds[qsizetype(rng.bounded(quint32(seeds.size())))], rng);
+        const qsizetype seed = qsizetype(rng.bounded(quint32(seeds.size())));
+        const QString path = dir.filePath(QStringLiteral("fuzz.") + extensions[seed]);
+        const QByteArray input = Mutate(seeds[seed], rng);
         WriteAll(path, input);
         ::alarm(10);
         TagFile tag;
@@ -148,17 +237,33 @@ int main(int argc, char **argv)
                 fault = QStringLiteral("written file cannot be read");
             else if (!Diff(expected, Of(again)).isEmpty())
                 fault = QStringLiteral("reads back wrong: ") + Diff(expected, Of(again));
+            if (fault.isEmpty() && other) {
+                // The audio as a player hears it: what the input decoded to.
+                ::alarm(0);
+                const QString original = dir.filePath(QStringLiteral("input.") + extensions[seed]);
+                WriteAll(original, input);
+                // Only an input a player could decode says what the audio is.
+                const QByteArray heard = Decoded(original, extensions[seed]);
+                if (!heard.isEmpty()) {
+                    ++audioChecks;
+                    if (Decoded(path, extensions[seed]) != heard)
+                        fault = QStringLiteral("decoded audio changed");
+                }
+            }
         }
         ::alarm(0);
         if (!fault.isEmpty()) {
             ++failures;
-            const QString keep = QStringLiteral("fuzz-failure-%1.mp3").arg(failures);
+            const QString keep = QStringLiteral("fuzz-failure-%1.%2").arg(failures).arg(extensions[seed]);
             WriteAll(keep, input);
             std::fprintf(stderr, "%s: %s\n", qPrintable(keep), qPrintable(fault));
         }
     }
     std::printf("rounds %ld, opened %ld, written %ld, refused %ld, failures %ld in %d s\n", rounds, opened, written,
                 refused, failures, seconds);
+    if (other)
+        std::printf("  decoded audio compared after %ld writes of decodable inputs (seeds: %s)\n", audioChecks,
+                    qPrintable(extensions.join(QLatin1Char(' '))));
     for (auto it = reasons.cbegin(); it != reasons.cend(); ++it)
         std::printf("  refused %ld: %s\n", it.value(), qPrintable(it.key()));
     return failures ? 1 : 0;

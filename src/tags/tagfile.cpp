@@ -982,6 +982,9 @@ bool TagFile::WriteChanged(QString *error)
         return true;
     if (m_otherFormat != 0)
         return WriteOtherFormat(changed, error);
+    // A file named as FLAC, Ogg or MP4 audio that does not hold it whole is not MPEG audio either: no ID3 tag.
+    if (const QString ext = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1); otheraudio::IsOtherAudioExtension(ext))
+        return fail(tr("%1: the file does not hold readable %2 audio; it was not changed").arg(path, ext.toUpper()));
     if (IsEmpty())
         return RemoveAll(error);
 
