@@ -14,10 +14,10 @@ build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 # libxml2-utils: the report test checks its XML with xmllint.
 # xvfb ... python3-pyatspi: the end-to-end scenarios run the program under Xvfb and openbox, press keys and click
 # with xdotool, and find its widgets through the accessibility bus (D-Bus and AT-SPI).
-# flac, vorbis-tools, opus-tools: the encoders that make FLAC, Ogg Vorbis and Opus files for the tag tests.
+# flac, vorbis-tools, opus-tools, ffmpeg: the encoders and decoders of the FLAC, Ogg Vorbis, Opus and M4A tag tests.
 test_packages=(python3-mutagen util-linux poppler-utils libxml2-utils
                xvfb xauth openbox xdotool dbus-daemon at-spi2-core python3-pyatspi
-               flac vorbis-tools opus-tools)
+               flac vorbis-tools opus-tools ffmpeg)
 
 packages=("${build_packages[@]}")
 [ "$mode" = test ] && packages+=("${test_packages[@]}")

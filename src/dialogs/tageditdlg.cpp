@@ -3,6 +3,7 @@
 #include "dialogs/genrebox.h"
 #include "dialogs/limitedit.h"
 #include "dialogs/prompter.h"
+#include "tags/otheraudio.h"
 #include "library/tracklistmodel.h"
 #include "tracklist/rightview.h"
 
@@ -128,6 +129,8 @@ void CTagEditDlg::ShowRecord()
     m_size->setText(m_record.sizeText);
     m_track->setText(m_record.track);
     SelectGenre(m_genre, m_record.genre);
+    if (m_record.genre < 0 && !m_record.GenreName().isEmpty())
+        m_genre->setEditText(m_record.GenreName());   // a genre the table lacks, as the file spells it
     m_changed = false;
 }
 
@@ -169,7 +172,11 @@ void CTagEditDlg::WriteBack()
     m_record.title = m_title->text();
     m_record.year = m_year->text();
     m_record.SetTrack(m_track->text());
-    m_record.genre = SelectedGenre(m_genre);
+    // FLAC, Ogg and MP4 genres are text: whatever is typed is taken; an MP3 genre is an entry of the table.
+    if (otheraudio::IsOtherAudioExtension(m_view.Model()->Row(m_row)[Column::Ext]))
+        m_record.SetGenreText(m_genre->currentText());
+    else
+        m_record.genre = SelectedGenre(m_genre);
     QString error;
     if (!m_record.Write(&error)) {
         Prompter::Current().Tell(this, error, QMessageBox::Warning);

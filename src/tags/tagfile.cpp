@@ -768,7 +768,7 @@ bool TagFile::Open(const QString &pathToOpen)
 
 TagFile::Fields TagFile::CurrentFields() const
 {
-    return Fields{album, artist, comment, title, year, track, genre};
+    return Fields{album, artist, comment, title, year, track, genre, m_genreText};
 }
 
 bool TagFile::IsEmpty() const
@@ -789,6 +789,12 @@ void TagFile::Normalize()
     artist = NormalizeTagText(artist);
     title = NormalizeTagText(title);
     comment = NormalizeTagText(comment);
+}
+
+void TagFile::SetGenreText(const QString &text)
+{
+    genre = GenreTable::NumberOf(text.trimmed());
+    m_genreText = genre < 0 ? text.trimmed() : QString();
 }
 
 QString TagFile::GenreName() const
@@ -977,7 +983,7 @@ bool TagFile::WriteChanged(QString *error)
     if (now.year != m_opened.year) changed |= kYear;
     if (now.track != m_opened.track) changed |= kTrack;
     if (now.comment != m_opened.comment) changed |= kComment;
-    if (now.genre != m_opened.genre) changed |= kGenre;
+    if (now.genre != m_opened.genre || now.genreText != m_opened.genreText) changed |= kGenre;
     if (changed == 0)
         return true;
     if (m_otherFormat != 0)
@@ -1189,7 +1195,7 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     const long long trackNumber = LeadingNumber(track);
     const otheraudio::Fields fields{title, artist, album, year,
                                     trackNumber > 0 && trackNumber <= 4096 ? QString::number(trackNumber) : QString(),
-                                    comment, genre >= 0 ? GenreTable::NameOf(genre) : (genre == m_opened.genre ? m_genreText : QString())};
+                                    comment, genre >= 0 ? GenreTable::NameOf(genre) : m_genreText};
     const QString problem = otheraudio::WriteAndCheck(platform::EncodeName(target), platform::EncodeName(pending->copy.Path()),
                                                       format, fields, bits);
     if (!problem.isEmpty())

@@ -50,6 +50,9 @@ public:
     void SetTrack(const QString &text);
     // The genre's name in the table; for a genre the table lacks ("J-Pop"), the frame's own text.
     QString GenreName() const;
+    // Sets the genre by its text: a name of the table becomes its number, any other text is kept as it is (FLAC,
+    // Ogg and MP4 genres are text).
+    void SetGenreText(const QString &text);
 
     bool IsReadable() const { return m_readable; }
     QString ReadError() const { return m_readError; }
@@ -62,6 +65,7 @@ private:
     {
         QString album, artist, comment, title, year, track;
         int genre = -1;
+        QString genreText;
     };
     Fields CurrentFields() const;
     bool WriteChanged(QString *error);

@@ -1,6 +1,8 @@
 // FLAC, Ogg Vorbis and Opus files (made at run time by the reference encoders, tagged by mutagen): their format
 // judged by content, their fields read, and the list's cells with the "other audio" setting on and off.
 
+#include "journal/journal.h"
+#include "journal/undo.h"
 #include "library/extensionset.h"
 #include "library/trackrecord.h"
 #include "settings/appsettings.h"
@@ -20,6 +22,11 @@ private Q_SLOTS:
     void fieldsRead_data();
     void fieldsRead();
     void listingFollowsTheSetting();
+    void writesKeepEverythingElse_data();
+    void writesKeepEverythingElse();
+    void refusalsChangeNothing();
+    void writesAreUndone();
+    void genresAreText();
 
 private:
     QString P(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -70,6 +77,9 @@ void TestOtherAudio::initTestCase()
     QVERIFY(Run(QStringLiteral("oggenc"), {QStringLiteral("-Q"), QStringLiteral("-o"), P("b.ogg"), P("tone.wav")}));
     QVERIFY(Run(QStringLiteral("opusenc"), {QStringLiteral("--quiet"), P("tone.wav"), P("c.opus")}));
     QVERIFY(QFile::copy(P("a.flac"), P("flac-named.ogg")));
+    if (!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+        QVERIFY(Run(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), P("tone.wav"),
+                                               QStringLiteral("-c:a"), QStringLiteral("aac"), P("d.m4a")}));
     // Tags written by another tool, with a picture and a field Tunegrove does not show.
     const QString script = QStringLiteral(R"(
 import sys
@@ -83,6 +93,13 @@ f.update({"title": "Flac ★ Title", "artist": "Ann", "album": "Alpha", "date": 
 p = Picture(); p.type = 3; p.mime = "image/png"; p.data = b"\x89PNG" + bytes(2000); f.add_picture(p); f.save()
 o = OggVorbis(d + "/b.ogg"); o.update({"title": "Ogg Title", "genre": "J-Pop", "date": "2001"}); o.save()
 o = OggOpus(d + "/c.opus"); o.update({"title": "Opus Title", "artist": "Zed", "comment": "hi"}); o.save()
+import os
+if os.path.exists(d + "/d.m4a"):
+    from mutagen.mp4 import MP4, MP4Cover
+    m = MP4(d + "/d.m4a")
+    m["\xa9nam"] = "M4A Title"; m["\xa9ART"] = "Amy"; m["trkn"] = [(2, 9)]; m["----:com.example:extra"] = [b"kept"]
+    m["covr"] = [MP4Cover(b"PNGDATA" * 50, imageformat=MP4Cover.FORMAT_PNG)]
+    m.save()
 )");
     QVERIFY(Run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, m_dir.path()}));
 }
@@ -150,6 +167,161 @@ void TestOtherAudio::listingFollowsTheSetting()
     QCOMPARE(flac[Column::Title], QStringLiteral("Flac ★ Title"));
     QCOMPARE(flac[Column::Genre], QStringLiteral("Jazz"));
     QCOMPARE(MakeTrackRecord(P("tone.wav"))[Column::Title], QStringLiteral("Non"));
+}
+
+namespace {
+
+// What another tool sees of a file beside the seven fields: its other fields and its pictures.
+QString Elsewhere(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys, mutagen
+f = mutagen.File(sys.argv[1])
+keys = sorted(k for k in f.keys() if k.lower() in ("custom", "----:com.example:extra", "covr"))
+pictures = [len(p.data) for p in getattr(f, "pictures", [])]
+print(keys, [str(f[k])[:40] for k in keys], pictures)
+)"), path});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The MD5 of the decoded audio, by the format's reference decoder.
+QByteArray Decoded(const QString &path)
+{
+    QProcess p;
+    const QString ext = QFileInfo(path).suffix();
+    if (ext == QLatin1String("flac"))
+        p.start(QStringLiteral("flac"), {QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("-c"), path});
+    else if (ext == QLatin1String("ogg"))
+        p.start(QStringLiteral("oggdec"), {QStringLiteral("-Q"), QStringLiteral("-o"), QStringLiteral("-"), path});
+    else if (ext == QLatin1String("opus"))
+        p.start(QStringLiteral("opusdec"), {QStringLiteral("--quiet"), path, QStringLiteral("-")});
+    else
+        p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), path,
+                                           QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")});
+    p.waitForFinished(60000);
+    return QCryptographicHash::hash(p.readAllStandardOutput(), QCryptographicHash::Md5);
+}
+
+} // namespace
+
+void TestOtherAudio::writesKeepEverythingElse_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("flac") << "a.flac";
+    QTest::newRow("vorbis") << "b.ogg";
+    QTest::newRow("opus") << "c.opus";
+    QTest::newRow("m4a") << "d.m4a";
+}
+
+void TestOtherAudio::writesKeepEverythingElse()
+{
+    QFETCH(QString, file);
+    const QString path = m_dir.filePath(file);
+    if (!QFile::exists(path))
+        QSKIP("ffmpeg (which makes the M4A file) is not installed");
+    const QString copy = m_dir.filePath(QStringLiteral("w-") + file);
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(path, copy));
+    const QString elsewhere = Elsewhere(copy);
+    const QByteArray audio = Decoded(copy);
+    QVERIFY(!audio.isEmpty());
+    // A write that changes nothing changes no byte.
+    TagFile tag;
+    QVERIFY(tag.Open(copy));
+    const QByteArray untouched = testmp3::ReadFile(copy);
+    QVERIFY(tag.Write());
+    QCOMPARE(testmp3::ReadFile(copy), untouched);
+    // Every field, in any script; the file's other fields, its pictures and its audio stay.
+    tag.title = QStringLiteral("Титул ★ 題名");
+    tag.artist = QStringLiteral("Ärtist");
+    tag.album = QStringLiteral("Album");
+    tag.year = QStringLiteral("2024");
+    tag.SetTrack(QStringLiteral("11"));
+    tag.comment = QStringLiteral("a comment");
+    tag.genre = GenreTable::NumberOf(QStringLiteral("Rock"));
+    QString error;
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    TagFile again;
+    QVERIFY(again.Open(copy));
+    // (An MP4 track keeps its total: "11/9".)
+    QCOMPARE((QStringList{again.title, again.artist, again.album, again.year, again.track.section(QLatin1Char('/'), 0, 0),
+                          again.comment, again.GenreName()}),
+             (QStringList{"Титул ★ 題名", "Ärtist", "Album", "2024", "11", "a comment", "Rock"}));
+    QCOMPARE(Elsewhere(copy), elsewhere);
+    QCOMPARE(Decoded(copy), audio);
+    // Clearing a field removes it.
+    again.comment.clear();
+    QVERIFY(again.Write());
+    QVERIFY(again.Open(copy));
+    QCOMPARE(again.comment, QString());
+    QCOMPARE(again.title, QStringLiteral("Титул ★ 題名"));
+}
+
+void TestOtherAudio::refusalsChangeNothing()
+{
+    // A FLAC file named .ogg: read by its content, but never written under a name that says something else.
+    const QByteArray before = testmp3::ReadFile(P("flac-named.ogg"));
+    TagFile tag;
+    QVERIFY(tag.Open(P("flac-named.ogg")));
+    tag.title = QStringLiteral("x");
+    QString error;
+    QVERIFY(!tag.Write(&error));
+    QVERIFY2(error.contains(QLatin1String("FLAC")), qPrintable(error));
+    QCOMPARE(testmp3::ReadFile(P("flac-named.ogg")), before);
+    // Neither is a file named .opus that holds no Opus audio.
+    QVERIFY(testmp3::WriteFile(P("nothing.opus"), QByteArray(400, 'z')));
+    QVERIFY(tag.Open(P("nothing.opus")));
+    tag.title = QStringLiteral("x");
+    QVERIFY(!tag.Write(&error));
+    QCOMPARE(testmp3::ReadFile(P("nothing.opus")), QByteArray(400, 'z'));
+}
+
+void TestOtherAudio::writesAreUndone()
+{
+    const QString copy = P("undo.flac");
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(P("a.flac"), copy));
+    const QByteArray before = testmp3::ReadFile(copy);
+    const QString journalFolder = m_dir.filePath(QStringLiteral("journal"));
+    {
+        journal::Recorder recorder(journalFolder);
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        TagFile tag;
+        QVERIFY(tag.Open(copy));
+        tag.album = QString(3000, QLatin1Char('x'));   // the metadata grows
+        QVERIFY(tag.Write());
+    }
+    QVERIFY(testmp3::ReadFile(copy) != before);
+    const QList<journal::EntryInfo> entries = journal::ListEntries(journalFolder);
+    QCOMPARE(entries.size(), 1);
+    QVERIFY(entries[0].bytes < 30000);   // the metadata, not the audio
+    QCOMPARE(journal::Undo(journalFolder).restored, 1);
+    QCOMPARE(testmp3::ReadFile(copy), before);
+}
+
+void TestOtherAudio::genresAreText()
+{
+    // b.ogg's genre "J-Pop" is no entry of the table: it survives a write of another field, and any text is taken.
+    const QString copy = P("genre.ogg");
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(P("b.ogg"), copy));
+    TagFile tag;
+    QVERIFY(tag.Open(copy));
+    QCOMPARE(tag.GenreName(), QStringLiteral("J-Pop"));
+    tag.title = QStringLiteral("Changed");
+    QVERIFY(tag.Write());
+    QVERIFY(tag.Open(copy));
+    QCOMPARE(tag.GenreName(), QStringLiteral("J-Pop"));
+    tag.SetGenreText(QStringLiteral("Shoegaze"));
+    QVERIFY(tag.Write());
+    QVERIFY(tag.Open(copy));
+    QCOMPARE(tag.GenreName(), QStringLiteral("Shoegaze"));
+    tag.SetGenreText(QStringLiteral("jazz"));   // a name of the table, in any case, is that genre
+    QVERIFY(tag.Write());
+    QVERIFY(tag.Open(copy));
+    QCOMPARE(tag.GenreName(), QStringLiteral("Jazz"));
 }
 
 QTEST_GUILESS_MAIN(TestOtherAudio)
