@@ -386,6 +386,52 @@ def scenario_undo_redo_keys(home):
         app.close()
 
 
+def scenario_flac_in_the_tag_dialog(home):
+    """With other audio on, a FLAC file lists with its tags, and the real tag dialog edits it: the new title is in
+    the file, its picture and other fields stay, and Ctrl+Z takes it back byte for byte."""
+    if not shutil.which("flac"):
+        raise AssertionError("flac (the encoder) is not installed")
+    music = os.path.join(home, "Music")
+    wav = os.path.join(home, "tone.wav")
+    with open(wav, "wb") as out:
+        samples = b"".join(struct.pack("<h", (i * 37) % 2000 - 1000) for i in range(8000))
+        out.write(b"RIFF" + struct.pack("<I", 36 + len(samples)) + b"WAVEfmt " +
+                  struct.pack("<IHHIIHH", 16, 1, 1, 44100, 88200, 2, 16) + b"data" + struct.pack("<I", len(samples)) + samples)
+    path = os.path.join(music, "song.flac")
+    subprocess.run(["flac", "-s", "-o", path, wav], check=True)
+    from mutagen.flac import FLAC, Picture
+    tagged = FLAC(path)
+    tagged["title"] = "Old Title"
+    tagged["custom"] = "kept"
+    picture = Picture()
+    picture.type, picture.mime, picture.data = 3, "image/png", b"PNG" * 100
+    tagged.add_picture(picture)
+    tagged.save()
+    before = open(path, "rb").read()
+    os.makedirs(os.path.join(home, ".config", "Kestrine"))
+    with open(os.path.join(home, ".config", "Kestrine", "Tunegrove.conf"), "w") as conf:
+        conf.write("[Settings]\nOtherAudio=1\n")
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 1 and app.cell(0, 3).name == "Old Title", "the FLAC row with its title")
+        app.click(app.cell(0, 0))
+        key("ctrl+e")
+        dialog = app.wait("dialog", "Tag  Information")
+        title = app.wait("text", "Title", within=dialog)
+        app.click(title)
+        key("ctrl+a")
+        type_text("New Title")
+        key("Return")
+        wait_for(lambda: app.find("dialog", "Tag  Information") is None, "the dialog to close")
+        wait_for(lambda: str(FLAC(path).get("title", [""])[0]) == "New Title", "the title in the file")
+        after = FLAC(path)
+        assert after["custom"] == ["kept"] and len(after.pictures) == 1, "other fields or the picture were lost"
+        key("ctrl+z")
+        wait_for(lambda: open(path, "rb").read() == before, "the file as it was, byte for byte")
+    finally:
+        app.close()
+
+
 ONLY = os.environ.get("E2E_ONLY", "")   # run just the scenarios whose names contain this
 
 def scenario_damaged_settings(home):
@@ -417,7 +463,7 @@ def scenario_damaged_settings(home):
 
 
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
-             scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys]
+             scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog]
 
 
 def main():
