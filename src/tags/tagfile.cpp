@@ -734,9 +734,7 @@ bool TagFile::Open(const QString &pathToOpen)
             year = other.year;
             track = other.track;
             comment = other.comment;
-            // A genre is text there: one the table knows shows as its number, any other as it is written.
-            genre = GenreTable::NumberOf(other.genre);
-            m_genreText = genre < 0 ? other.genre : QString();
+            SetGenreText(other.genre);   // text there: a name of the table shows as its number
             m_otherFormat = int(format);
             m_opened = CurrentFields();
             return true;
