@@ -23,6 +23,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -84,7 +85,23 @@ QString Diff(const Fields &a, const Fields &b)
     return out;
 }
 
-void OnAlarm(int) { std::_Exit(3); }
+// The input of the round in hand, kept when it hangs.
+QByteArray g_input;
+QByteArray g_hangName("fuzz-hang.bin");
+
+void OnAlarm(int)
+{
+    const int fd = ::open(g_hangName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        if (::write(fd, g_input.constData(), size_t(g_input.size())) < 0) {
+        }
+        ::close(fd);
+    }
+    static const char kSaid[] = "a round hung for 10 s; its input is kept as fuzz-hang.*\n";
+    if (::write(2, kSaid, sizeof kSaid - 1) < 0) {
+    }
+    std::_Exit(3);
+}
 
 // What a program prints; empty when it fails (a decoder that cannot decode its input).
 QByteArray Output(const QString &program, const QStringList &args)
@@ -108,7 +125,8 @@ QByteArray Decoded(const QString &path, const QString &ext)
         pcm = Output(QStringLiteral("opusdec"), {QStringLiteral("--quiet"), path, QStringLiteral("-")});
     else
         return Output(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), path,
-                                                 QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")});
+                                                 QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-f"),
+                                                 QStringLiteral("md5"), QStringLiteral("-")});
     return pcm.isEmpty() ? QByteArray() : QCryptographicHash::hash(pcm, QCryptographicHash::Md5);
 }
 
@@ -202,6 +220,8 @@ int main(int argc, char **argv)
         const QString path = dir.filePath(QStringLiteral("fuzz.") + extensions[seed]);
         const QByteArray input = Mutate(seeds[seed], rng);
         WriteAll(path, input);
+        g_input = input;
+        g_hangName = (QStringLiteral("fuzz-hang.") + extensions[seed]).toLatin1();
         ::alarm(10);
         TagFile tag;
         if (!tag.Open(path)) {

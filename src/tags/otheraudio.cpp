@@ -93,8 +93,10 @@ QStringList KeptData(TagLib::File &file, Format format)
     } else if (format == Format::Mp4) {
         TagLib::MP4::Tag *tag = static_cast<TagLib::MP4::File &>(file).tag();
         if (tag && tag->contains("covr")) {
-            for (const TagLib::MP4::CoverArt &art : tag->item("covr").toCoverArtList())
+            for (const TagLib::MP4::CoverArt &art : tag->item("covr").toCoverArtList()) {
                 picture(art.data());
+                kept << QStringLiteral("picture format %1").arg(int(art.format()));
+            }
         }
     }
     return kept;

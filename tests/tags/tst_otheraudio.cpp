@@ -199,7 +199,8 @@ QByteArray Decoded(const QString &path)
         p.start(QStringLiteral("opusdec"), {QStringLiteral("--quiet"), path, QStringLiteral("-")});
     else
         p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("quiet"), QStringLiteral("-i"), path,
-                                           QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")});
+                                           QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-f"),
+                                                 QStringLiteral("md5"), QStringLiteral("-")});
     p.waitForFinished(60000);
     return QCryptographicHash::hash(p.readAllStandardOutput(), QCryptographicHash::Md5);
 }
