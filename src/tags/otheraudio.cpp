@@ -163,6 +163,52 @@ QList<QByteArray> Audio(const QByteArray &bytes, Format format)
     return audio;
 }
 
+quint64 BigEndian(const QByteArray &b, qsizetype at, int bytes)
+{
+    quint64 value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = (value << 8) | uchar(b[at + i]);
+    return value;
+}
+
+// Whether the boxes of an MP4 file between `from` and `to` hold together: each box within its parent, and each
+// chunk offset table (stco, co64) no longer than its box says. TagLib rewrites those tables when the tags grow and
+// loops for ages over one whose entry count is damaged.
+bool Mp4BoxesHold(const QByteArray &bytes, qsizetype from, qsizetype to, int depth = 0)
+{
+    static const QList<QByteArray> kContainers{"moov", "trak", "mdia", "minf", "stbl", "moof", "traf", "udta", "edts"};
+    if (depth > 16)
+        return false;
+    for (qsizetype at = from; at + 8 <= to;) {
+        quint64 size = BigEndian(bytes, at, 4);
+        qsizetype header = 8;
+        if (size == 1) {
+            if (at + 16 > to)
+                return false;
+            size = BigEndian(bytes, at + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = quint64(to - at);
+        }
+        if (size < quint64(header) || size > quint64(to - at))
+            return false;
+        const QByteArray type = bytes.mid(at + 4, 4);
+        const qsizetype payload = at + header;
+        const qsizetype end = at + qsizetype(size);
+        if (type == "stco" || type == "co64") {
+            if (payload + 8 > end)
+                return false;
+            const quint64 count = BigEndian(bytes, payload + 4, 4);
+            if (quint64(payload + 8) + count * (type == "stco" ? 4 : 8) > quint64(end))
+                return false;
+        } else if (kContainers.contains(type) && !Mp4BoxesHold(bytes, payload, end, depth + 1)) {
+            return false;
+        }
+        at = end;
+    }
+    return true;
+}
+
 QByteArray ReadAll(const QByteArray &path)
 {
     QFile file(platform::DecodeName(path));
@@ -174,6 +220,11 @@ QByteArray ReadAll(const QByteArray &path)
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                       unsigned changed)
 {
+    if (format == Format::Mp4) {
+        const QByteArray bytes = ReadAll(original);
+        if (!Mp4BoxesHold(bytes, 0, bytes.size()))
+            return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
+    }
     const std::unique_ptr<TagLib::File> before = OpenAs(original, format);
     std::unique_ptr<TagLib::File> file = OpenAs(copy, format);
     if (!before || !before->isValid() || !file || !file->isValid())

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void refusalsChangeNothing();
     void writesAreUndone();
     void genresAreText();
+    void damagedMp4IsRefusedAtOnce();
 
 private:
     QString P(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -323,6 +324,27 @@ void TestOtherAudio::genresAreText()
     QVERIFY(tag.Write());
     QVERIFY(tag.Open(copy));
     QCOMPARE(tag.GenreName(), QStringLiteral("Jazz"));
+}
+
+void TestOtherAudio::damagedMp4IsRefusedAtOnce()
+{
+    // A fuzzed M4A whose chunk offset table claims more entries than its box holds: TagLib would loop for ages
+    // rewriting it. The write is refused at once and the file left as it was.
+    const QString path = P("damaged.m4a");
+    QFile::remove(path);
+    QVERIFY(QFile::copy(QStringLiteral(TEST_DATA_DIR "/other/stco-count-past-box.m4a"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = testmp3::ReadFile(path);
+    TagFile tag;
+    QVERIFY(tag.Open(path));
+    tag.title = QStringLiteral("x");
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    QVERIFY(!tag.Write(&error));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY2(error.contains(QLatin1String("MP4 boxes are damaged")), qPrintable(error));
+    QCOMPARE(testmp3::ReadFile(path), before);
 }
 
 QTEST_GUILESS_MAIN(TestOtherAudio)
