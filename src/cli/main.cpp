@@ -142,6 +142,25 @@ int WriteTags(std::vector<TagFile> &tags)
     return status;
 }
 
+// Opens a file whose tags the command may change: MP3, FLAC, Ogg, Opus or M4A, as in the window. Another name is
+// named on stderr (and fails the command when `strict`); a file that cannot be read fails it.
+bool OpenTaggable(const QString &file, TagFile &tag, int &status, bool strict)
+{
+    if (!IsTaggableExtension(QFileInfo(file).suffix())) {
+        Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file; %2")
+                     .arg(file, strict ? QStringLiteral("left as it is") : QStringLiteral("skipped")));
+        if (strict)
+            status = kExitFailed;
+        return false;
+    }
+    if (!tag.Open(file)) {
+        Complain(tag.ReadError());
+        status = kExitFailed;
+        return false;
+    }
+    return true;
+}
+
 int Show(const CliArguments &args)
 {
     if (args.operands.isEmpty())
@@ -200,18 +219,9 @@ int Set(const CliArguments &args)
     int status = 0;
     std::vector<TagFile> changed;
     for (const QString &file : args.operands) {
-        // Only MP3, FLAC, Ogg, Opus and M4A files get tags, as in the window.
-        if (!IsTaggableExtension(QFileInfo(file).suffix())) {
-            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file name; left as it is").arg(file));
-            status = kExitFailed;
-            continue;
-        }
         TagFile tag;
-        if (!tag.Open(file)) {
-            Complain(tag.ReadError());
-            status = kExitFailed;
+        if (!OpenTaggable(file, tag, status, true))
             continue;
-        }
         auto take = [&](const char *name, QString &field) {
             if (args.values.contains(QLatin1String(name)))
                 field = args.values.value(QLatin1String(name));
@@ -359,16 +369,9 @@ int Normalize(const CliArguments &args)
     int status = 0;
     std::vector<TagFile> changed;
     for (const QString &file : args.operands) {
-        if (!IsTaggableExtension(QFileInfo(file).suffix())) {
-            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file; skipped").arg(file));
-            continue;
-        }
         TagFile tag;
-        if (!tag.Open(file)) {
-            Complain(tag.ReadError());
-            status = kExitFailed;
+        if (!OpenTaggable(file, tag, status, false))
             continue;
-        }
         tag.Normalize();
         changed.push_back(std::move(tag));
     }

@@ -1,5 +1,7 @@
 #include "fileops/renamepattern.h"
 
+#include "fileops/renamefile.h"
+
 #include "tags/tagfile.h"
 
 #include <QStringList>
@@ -39,12 +41,7 @@ QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long
         default: break;   // an unknown code gives nothing
         }
     }
-    for (QChar &c : name) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c == QLatin1Char('?') || c == QLatin1Char('*') ||
-            c == QLatin1Char('/'))
-            c = QLatin1Char('_');
-    }
-    return name;
+    return SafeFileName(name);
 }
 
 QStringList UnknownRenameCodes(const QString &pattern)

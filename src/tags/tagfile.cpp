@@ -728,12 +728,7 @@ bool TagFile::Open(const QString &pathToOpen)
         if (format != otheraudio::Format::None &&
             otheraudio::Read(platform::EncodeName(fullPath), format, other, why)) {
             sizeText = QString::number(raw.status.size / 1024);
-            title = other.title;
-            artist = other.artist;
-            album = other.album;
-            year = other.year;
-            track = other.track;
-            comment = other.comment;
+            TakeTextFields(other);
             SetGenreText(other.genre);   // text there: a name of the table shows as its number
             m_otherFormat = int(format);
             m_opened = CurrentFields();
@@ -746,12 +741,7 @@ bool TagFile::Open(const QString &pathToOpen)
         CanonicalTag canonical;
         const std::unique_ptr<TagView> view = ReadCanonical(raw.v2, raw.v1, canonical);
         const ShownFields f = ReadFields(*view, raw.v1);
-        title = f.title;
-        artist = f.artist;
-        album = f.album;
-        year = f.year;
-        track = f.track;
-        comment = f.comment;
+        TakeTextFields(f);
         genre = f.genre;
         m_genreText = f.genreText;
     } catch (const std::bad_alloc &) {

@@ -68,6 +68,16 @@ private:
         QString genreText;
     };
     Fields CurrentFields() const;
+    // The six text fields from whatever reading holds them under the same names.
+    template <typename Read> void TakeTextFields(const Read &f)
+    {
+        title = f.title;
+        artist = f.artist;
+        album = f.album;
+        year = f.year;
+        track = f.track;
+        comment = f.comment;
+    }
     bool WriteChanged(QString *error);
     bool WriteOtherFormat(unsigned changed, QString *error);
     bool RemoveAll(QString *error);
