@@ -41,6 +41,7 @@ enum CommandId : int {
     kCmdPrintSetup = 57606,
     kCmdPrint = 57607,
     kCmdPrintPreview = 57609,
+    kCmdFind = 57636,           // Ctrl+F: the filter box above the list
     kCmdSelectAll = 57642,
     kCmdUndo = 57643,
     kCmdRedo = 57644,

@@ -18,6 +18,7 @@
 #include "platform/desktop.h"
 #include "res/artwork.h"
 #include "tags/genretable.h"
+#include "tracklist/filterbox.h"
 #include "tracklist/rightview.h"
 #include "tree/foldertreectrl.h"
 #include "tree/leftview.h"
@@ -37,6 +38,7 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QVBoxLayout>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -99,9 +101,17 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
         m_settings.leftViewWidth = kLeftViewMinimum;
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_leftView = new CLeftView(m_settings, m_state, m_splitter);
-    m_rightView = new CRightView(m_settings, m_state, m_splitter);
+    // The right pane: the filter box over the list.
+    auto *listPane = new QWidget(m_splitter);
+    m_filterBox = new CFilterBox(listPane);
+    m_rightView = new CRightView(m_settings, m_state, listPane);
+    auto *listLayout = new QVBoxLayout(listPane);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    listLayout->addWidget(m_filterBox);
+    listLayout->addWidget(m_rightView, 1);
     m_splitter->addWidget(m_leftView);
-    m_splitter->addWidget(m_rightView);
+    m_splitter->addWidget(listPane);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setChildrenCollapsible(false);
@@ -110,6 +120,8 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     m_rightView->setFocus();   // the list is the active pane at start-up
 
     connect(m_leftView->Tree(), &CFolderTreeCtrl::FolderSelected, m_rightView, &CRightView::ListFolder);
+    connect(m_filterBox, &CFilterBox::FilterChanged, m_rightView, &CRightView::SetFilter);
+    connect(m_filterBox, &CFilterBox::Leave, m_rightView, [this] { m_rightView->setFocus(Qt::OtherFocusReason); });
     connect(m_rightView, &CRightView::FilesDropped, this, [this](const QList<QUrl> &urls, bool copy) {
         const undocommands::Scope journaled(copy ? tr("Drop (copy)") : tr("Drop (move)"), this);
         m_clipboard.Drop(*m_rightView, urls, copy, [this] { m_leftView->Tree()->Refresh(); }, this);
@@ -243,6 +255,7 @@ void CMainFrame::DefineCommands()
              [this] { return m_state.scanning.load() == 0 && m_nextUndo.id != 0; });
     c.Define(kCmdRedo, [this] { undocommands::Redo(*m_rightView, this); },
              [this] { return m_state.scanning.load() == 0 && m_nextRedo.id != 0; });
+    c.Define(kCmdFind, [this] { m_filterBox->Focus(); });
     c.Define(kCmdSelectAll, [this] { m_rightView->selectAll(); },
              [this] { return m_state.scanning.load() == 0 && m_rightView->Model()->rowCount() > 0; });
 
@@ -322,6 +335,7 @@ void CMainFrame::BuildMenus()
     MenuEntry(edit, kCmdPaste, tr("&Paste\tCtrl+V"));
     edit->addSeparator();
     MenuEntry(edit, kCmdSelectAll, tr("Select All\tCtrl+A"));
+    MenuEntry(edit, kCmdFind, tr("&Filter List\tCtrl+F"));
 
     QMenu *view = menuBar()->addMenu(tr("&View"));
     MenuEntry(view, kCmdRefresh, tr("Refresh\tF5"));
@@ -391,7 +405,7 @@ void CMainFrame::BuildAccelerators()
         {QKeySequence(Qt::CTRL | Qt::Key_Z), kCmdUndo},          {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), kCmdRedo},
         {QKeySequence(Qt::CTRL | Qt::Key_Y), kCmdRedo},
         {QKeySequence(Qt::CTRL | Qt::Key_M), kCmdGropeEdit},     {QKeySequence(Qt::CTRL | Qt::Key_R), kCmdRemoveTag},
-        {QKeySequence(Qt::Key_F4), kCmdNoAction},
+        {QKeySequence(Qt::Key_F4), kCmdNoAction},              {QKeySequence(Qt::CTRL | Qt::Key_F), kCmdFind},
     };
     for (const Key &key : keys) {
         auto *action = new QAction(this);
@@ -524,7 +538,10 @@ void CMainFrame::UpdateStatusPanes()
         m_panes[2]->setText(tr("AddList: ") + (addList ? tr("Yes") : tr("No")));
         m_addListIcon->setPixmap(artwork::AddListIcon(addList));
     }
-    m_panes[3]->setText(tr("Mp3: %1").arg(m_rightView->RowCounter()));
+    if (m_rightView->Model()->IsFiltered())
+        m_panes[3]->setText(tr("Mp3: %1 of %2").arg(m_rightView->Model()->rowCount()).arg(m_rightView->RowCounter()));
+    else
+        m_panes[3]->setText(tr("Mp3: %1").arg(m_rightView->RowCounter()));
     const int tick = m_state.progressTick.load();
     if (tick < 0) {
         m_progress->hide();

@@ -14,6 +14,7 @@ class QPrinter;
 class AppSettings;
 class CLeftView;
 class CTrayIcon;
+class CFilterBox;
 class CRightView;
 class QLabel;
 class QProgressBar;
@@ -45,6 +46,7 @@ public:
 
     CLeftView *LeftView() const { return m_leftView; }
     CRightView *RightView() const { return m_rightView; }
+    CFilterBox *FilterBox() const { return m_filterBox; }
     CommandTable &Commands() { return m_commands; }
     QSplitter *Splitter() const { return m_splitter; }
     QToolBar *ToolBar() const { return m_toolbar; }
@@ -97,6 +99,7 @@ private:
     CLeftView *m_leftView;
     QPointer<QWidget> m_focusBeforeListing;   // where the focus was when a listing disabled the tree
     CRightView *m_rightView;
+    CFilterBox *m_filterBox;
     QToolBar *m_toolbar = nullptr;
     CTrayIcon *m_tray = nullptr;
     QProgressBar *m_progress = nullptr;

@@ -8,6 +8,7 @@
 #include "journal/undo.h"
 #include "platform/fileio.h"
 #include "reports/reportwriter.h"
+#include "library/trackfilter.h"
 #include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
@@ -42,12 +43,17 @@ const char kUsage[] =
     "  set [FIELDS] FILE...  change tag fields; FIELDS are --title T, --artist A,\n"
     "                        --album B, --year Y, --track K, --comment C and\n"
     "                        --genre NAME|NUMBER|none; only names ending in .mp3\n"
-    "  list [-r] [--sort COL[,COL...]] FOLDER...\n"
+    "  list [-r] [--sort COL[,COL...]] [--filter EXPR] FOLDER...\n"
     "                        print the rows that listing the folders gives, one per\n"
     "                        line, the ten cells tab-separated; -r walks subfolders;\n"
     "                        --sort clicks the named column headers in turn (a name\n"
     "                        or number 0-9; a leading + is a Ctrl+click); a folder\n"
     "                        that cannot be read is named on stderr (exit 1)\n"
+    "                        --filter keeps the rows every term of EXPR matches:\n"
+    "                        word (any column), field:word, field: (empty),\n"
+    "                        \"a phrase\", -term (leave out), field:A..B (numbers);\n"
+    "                        fields: filename ext path title artist year album\n"
+    "                        track comment genre; case and accents are ignored\n"
     "  normalize FILE...     tidy the album, artist, title and comment of each MP3\n"
     "                        file: blanks trimmed and thinned, each word capitalised\n"
     "  normalize --text TEXT print what the tidying makes of TEXT\n"
@@ -57,10 +63,11 @@ const char kUsage[] =
     "                        $# counter (from N, 0-999999, across the files), $$ $;\n"
     "                        prints old<TAB>new; never replaces an existing file\n"
     "  report --format html|xml|m3u|txt [--group path|artist|genre|year] [--tags]\n"
-    "         [-r] [-o FILE] FOLDER...\n"
-    "                        list the folders as list does, sort by the group and\n"
-    "                        write the report to FILE (replaced only when complete)\n"
-    "                        or to standard output (no -o, or -o -)\n"
+    "         [-r] [--filter EXPR] [-o FILE] FOLDER...\n"
+    "                        list the folders as list does (--filter as there),\n"
+    "                        sort by the group and write the report to FILE\n"
+    "                        (replaced only when complete) or to standard output\n"
+    "                        (no -o, or -o -)\n"
     "  settings              print the stored preferences as Name=value lines\n"
     "  undo [ID]             take back the newest command not yet undone (or entry\n"
     "                        ID): its tags and names byte for byte; a file changed\n"
@@ -258,9 +265,20 @@ void PrintRows(const std::vector<TrackRecord> &rows)
     Print(stdout, out);
 }
 
-// The rows listing the folders gives (several folders: one list, no file twice), as `list` prints them.
-// Returns 0, or kExitFailed when a folder could not be read (each is named on stderr).
-int CollectRows(const CliArguments &args, std::vector<TrackRecord> &rows)
+// The --filter expression of list and report; false (with the usage error told) when it does not parse.
+bool ReadFilter(const CliArguments &args, TrackFilter &filter)
+{
+    QString error;
+    if (filter.Parse(args.values.value(QStringLiteral("filter")), &error))
+        return true;
+    UsageError(QStringLiteral("%1: --filter: %2").arg(args.command, error));
+    return false;
+}
+
+// The rows listing the folders gives (several folders: one list, no file twice), as `list` prints them, less
+// those the filter leaves out. Returns 0, or kExitFailed when a folder could not be read (each is named on
+// stderr).
+int CollectRows(const CliArguments &args, const TrackFilter &filter, std::vector<TrackRecord> &rows)
 {
     const std::unique_ptr<QSettings> store = OpenSettings(args);
     AppSettings settings;
@@ -269,7 +287,10 @@ int CollectRows(const CliArguments &args, std::vector<TrackRecord> &rows)
     extensions.Build(settings);
 
     ScanState state;
-    FolderWalker walker(state, extensions, [&](TrackRecord &&row) { rows.push_back(std::move(row)); });
+    FolderWalker walker(state, extensions, [&](TrackRecord &&row) {
+        if (filter.Matches(row))
+            rows.push_back(std::move(row));
+    });
     int status = 0;
     walker.SetErrorSink([&](const QString &folder, int error) {
         Complain(QStringLiteral("%1: %2").arg(folder, platform::ErrorText(error)));
@@ -308,8 +329,11 @@ int List(const CliArguments &args)
             clicks.emplace_back(column, multi);
         }
     }
+    TrackFilter filter;
+    if (!ReadFilter(args, filter))
+        return kExitUsage;
     std::vector<TrackRecord> rows;
-    const int status = CollectRows(args, rows);
+    const int status = CollectRows(args, filter, rows);
     SortKeys keys;
     for (const auto &[column, multi] : clicks)
         ApplySortPasses(rows, keys.Click(column, multi));
@@ -330,8 +354,11 @@ int Report(const CliArguments &args)
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("report: no folder given"));
 
+    TrackFilter filter;
+    if (!ReadFilter(args, filter))
+        return kExitUsage;
     std::vector<TrackRecord> rows;
-    int status = CollectRows(args, rows);
+    int status = CollectRows(args, filter, rows);
     // The list is sorted by the group column, ascending, as a header click sorts it.
     SortKeys keys;
     keys.SetColumnSortAscending(ReportWriter::GroupColumn(group), false);
@@ -535,7 +562,8 @@ int main(int argc, char **argv)
                              QStringLiteral("album"), QStringLiteral("year"), QStringLiteral("track"),
                              QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort"),
                              QStringLiteral("text"), QStringLiteral("pattern"), QStringLiteral("counter"),
-                             QStringLiteral("format"), QStringLiteral("group"), QStringLiteral("o")};
+                             QStringLiteral("format"), QStringLiteral("group"), QStringLiteral("o"),
+                             QStringLiteral("filter")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r"),
                             QStringLiteral("tags"), QStringLiteral("list")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
@@ -564,6 +592,9 @@ int main(int argc, char **argv)
     if (args.command != QLatin1String("list") && args.command != QLatin1String("report") &&
         args.switches.contains(QStringLiteral("r")))
         return UsageError(QStringLiteral("-r belongs to the list and report commands"));
+    if (args.command != QLatin1String("list") && args.command != QLatin1String("report") &&
+        args.values.contains(QStringLiteral("filter")))
+        return UsageError(QStringLiteral("--filter belongs to the list and report commands"));
     if (args.command != QLatin1String("report") &&
         (args.values.contains(QStringLiteral("format")) || args.values.contains(QStringLiteral("group")) ||
          args.values.contains(QStringLiteral("o")) || args.switches.contains(QStringLiteral("tags"))))

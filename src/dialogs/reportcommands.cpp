@@ -46,7 +46,15 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
     const QList<int> rows = view.SelectedRows();
     if (rows.isEmpty())
         return;
-    ReportWriter writer(view.Model()->Rows(), rows);
+    // The playlist holds the selected rows alone: no need to copy the whole list for it.
+    std::vector<TrackRecord> selected;
+    selected.reserve(std::size_t(rows.size()));
+    QList<int> all;
+    for (const int row : rows) {
+        all.append(int(selected.size()));
+        selected.push_back(view.Model()->Row(row));
+    }
+    ReportWriter writer(selected, all);
     const QString playlist = platform::PlaylistPath();
     if (writer.WritePlaylist(playlist) != 0) {
         // A player started now would play an old playlist: stop here.
@@ -81,16 +89,24 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
 namespace {
 
 // Sorts the list by the report's group column, ascending, as a header click would (the user sees it afterwards),
-// then builds the report over the rows and the selection in that order.
-std::unique_ptr<ReportWriter> SortedReport(CRightView &view, const ReportChoice &choice)
+// then builds the report over the rows and the selection in that order. Under a filter the report holds the
+// rows the filter shows.
+struct SortedReport
 {
-    const int column = ReportWriter::GroupColumn(choice.group);
-    view.SetColumnSortAscending(column, false);
-    view.SortColumn(column, false);
-    auto writer = std::make_unique<ReportWriter>(view.Model()->Rows(), view.SelectedRows());
-    writer->Build(choice);
-    return writer;
-}
+    SortedReport(CRightView &view, const ReportChoice &choice)
+    {
+        const int column = ReportWriter::GroupColumn(choice.group);
+        view.SetColumnSortAscending(column, false);
+        view.SortColumn(column, false);
+        rows = view.Model()->ShownRows();
+        writer = std::make_unique<ReportWriter>(rows, view.SelectedRows());
+        writer->Build(choice);
+    }
+    ReportWriter *operator->() const { return writer.get(); }
+
+    std::vector<TrackRecord> rows;
+    std::unique_ptr<ReportWriter> writer;
+};
 
 } // namespace
 

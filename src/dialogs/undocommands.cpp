@@ -40,35 +40,31 @@ void RefreshRows(CRightView &view, const journal::Outcome &outcome)
     TrackListModel &model = *view.Model();
     const QString folder = view.CurrentFolder().endsWith(QLatin1Char('/')) ? view.CurrentFolder()
                                                                             : view.CurrentFolder() + QLatin1Char('/');
+    // By file, not by row: the filter may hide the rows of the files undone.
     for (const auto &[from, to] : outcome.renamed) {
-        const int row = model.RowOfFile(from);
         TrackRecord moved;
         SplitFullPath(to, moved);
-        if (row >= 0 && model.Row(row)[Column::Path] == moved[Column::Path]) {
-            model.SetFilename(row, moved[Column::Filename], moved[Column::Ext]);
+        TrackRecord old;
+        SplitFullPath(from, old);
+        if (old[Column::Path] == moved[Column::Path] &&
+            model.SetFilenameOfFile(from, moved[Column::Filename], moved[Column::Ext]))
             continue;
-        }
-        if (row >= 0)
-            model.RemoveRows({row});
+        model.RemoveFile(from);
         if (moved[Column::Path] == folder)
             view.AddFile(to);
     }
-    for (const QString &path : outcome.removed) {
-        const int row = model.RowOfFile(path);
-        if (row >= 0)
-            model.RemoveRows({row});
-    }
+    for (const QString &path : outcome.removed)
+        model.RemoveFile(path);
     for (const QString &path : outcome.added) {
         if (path.left(path.lastIndexOf(QLatin1Char('/')) + 1) == folder)
             view.AddFile(path);
     }
     for (const QString &path : outcome.retagged) {
-        const int row = model.RowOfFile(path);
-        if (row < 0)
+        if (!model.IsListed(path))
             continue;
         TagFile tag;
         tag.Open(path);
-        view.FillTagCells(row, &tag);
+        model.FillTagCellsOfFile(path, &tag);
     }
 }
 

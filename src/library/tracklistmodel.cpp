@@ -19,16 +19,21 @@ TrackListModel::TrackListModel(QObject *parent) : QAbstractTableModel(parent), m
     m_listed.reserve(qsizetype(kReservedRows));
 }
 
-int TrackListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
+int TrackListModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return int(m_filtered ? m_shown.size() : m_rows.size());
+}
 
 int TrackListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
 QVariant TrackListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(m_rows.size()))
+    if (!index.isValid() || index.row() >= rowCount())
         return QVariant();
     if (role == Qt::DisplayRole || role == Qt::EditRole || role == Qt::ToolTipRole)
-        return m_rows[std::size_t(index.row())].cells[std::size_t(index.column())];
+        return m_rows[Source(index.row())].cells[std::size_t(index.column())];
     return QVariant();
 }
 
@@ -52,6 +57,8 @@ void TrackListModel::Clear()
     m_listed = QSet<QByteArray>();
     m_listed.reserve(qsizetype(kReservedRows));
     m_rowCounter = 0;
+    m_shown.clear();
+    std::vector<FoldedRecord>().swap(m_folded);
     endResetModel();
 }
 
@@ -68,12 +75,30 @@ int TrackListModel::AppendRows(std::vector<TrackRecord> &&rows)
     }
     if (fresh.empty())
         return 0;
-    const int first = int(m_rows.size());
-    beginInsertRows(QModelIndex(), first, first + int(fresh.size()) - 1);
-    std::move(fresh.begin(), fresh.end(), std::back_inserter(m_rows));
-    m_rowCounter += int(fresh.size());
-    endInsertRows();
-    return int(fresh.size());
+    const int added = int(fresh.size());
+    m_rowCounter += added;
+    if (!m_filtered) {
+        const int first = int(m_rows.size());
+        beginInsertRows(QModelIndex(), first, first + added - 1);
+        std::move(fresh.begin(), fresh.end(), std::back_inserter(m_rows));
+        endInsertRows();
+        return added;
+    }
+    // Under a filter the new rows join the list hidden, and the matching ones are then shown at its end.
+    std::vector<int> matching;
+    for (TrackRecord &row : fresh) {
+        m_folded.push_back(FoldRecord(row));
+        if (m_filter.Matches(row, m_folded.back()))
+            matching.push_back(int(m_rows.size()));
+        m_rows.push_back(std::move(row));
+    }
+    if (!matching.empty()) {
+        const int first = int(m_shown.size());
+        beginInsertRows(QModelIndex(), first, first + int(matching.size()) - 1);
+        m_shown.insert(m_shown.end(), matching.begin(), matching.end());
+        endInsertRows();
+    }
+    return added;
 }
 
 bool TrackListModel::AddFile(const QString &fullPath)
@@ -90,24 +115,68 @@ bool TrackListModel::AddFile(const QString &fullPath)
 
 void TrackListModel::FillTagCells(int row, const TagFile *tag)
 {
-    if (row < 0 || row >= int(m_rows.size()))
+    if (row < 0 || row >= rowCount())
         return;
-    ::FillTagCells(m_rows[std::size_t(row)], tag);
+    ::FillTagCells(m_rows[Source(row)], tag);
+    Refold(Source(row));
     Q_EMIT dataChanged(index(row, int(Column::Title)), index(row, int(Column::Genre)));
+}
+
+void TrackListModel::Refold(std::size_t source)
+{
+    if (m_filtered)
+        m_folded[source] = FoldRecord(m_rows[source]);
 }
 
 void TrackListModel::RemoveRows(QList<int> rows)
 {
-    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    for (const int row : rows) {
-        if (row < 0 || row >= int(m_rows.size()))
-            continue;
-        beginRemoveRows(QModelIndex(), row, row);
-        m_listed.remove(platform::FileNameKey(::RowFullPath(m_rows[std::size_t(row)])));
-        m_rows.erase(m_rows.begin() + row);
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int row) { return row < 0 || row >= rowCount(); }),
+               rows.end());
+    // One removal per run of neighbouring rows, from the last run back, so each costs one pass over the list.
+    for (qsizetype end = rows.size(); end > 0;) {
+        qsizetype begin = end - 1;
+        while (begin > 0 && rows[begin - 1] == rows[begin] - 1)
+            --begin;
+        std::vector<int> sources;
+        sources.reserve(std::size_t(end - begin));
+        for (qsizetype i = begin; i < end; ++i)
+            sources.push_back(int(Source(rows[i])));
+        beginRemoveRows(QModelIndex(), rows[begin], rows[end - 1]);
+        if (m_filtered)
+            m_shown.erase(m_shown.begin() + rows[begin], m_shown.begin() + rows[end - 1] + 1);
+        EraseSources(sources);
         endRemoveRows();
+        end = begin;
     }
+}
+
+void TrackListModel::EraseSources(const std::vector<int> &sources)
+{
+    for (const int source : sources)
+        m_listed.remove(platform::FileNameKey(::RowFullPath(m_rows[std::size_t(source)])));
+    // Shown rows after the removed ones move up by as many places as were removed before them.
+    if (m_filtered) {
+        for (int &shown : m_shown)
+            shown -= int(std::lower_bound(sources.begin(), sources.end(), shown) - sources.begin());
+    }
+    auto eraseFrom = [&](auto &vector) {
+        if (vector.empty())
+            return;
+        std::size_t to = std::size_t(sources.front());
+        std::size_t next = 0;
+        for (std::size_t from = to; from < vector.size(); ++from) {
+            if (next < sources.size() && std::size_t(sources[next]) == from) {
+                ++next;
+                continue;
+            }
+            vector[to++] = std::move(vector[from]);
+        }
+        vector.resize(to);
+    };
+    eraseFrom(m_rows);
+    eraseFrom(m_folded);
 }
 
 void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
@@ -125,28 +194,43 @@ void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
     for (const int from : order)
         sorted.push_back(std::move(m_rows[std::size_t(from)]));
     m_rows.swap(sorted);
+    std::vector<int> oldShown;
+    if (m_filtered) {
+        std::vector<FoldedRecord> folded;
+        folded.reserve(m_folded.size());
+        for (const int from : order)
+            folded.push_back(std::move(m_folded[std::size_t(from)]));
+        m_folded.swap(folded);
+        oldShown = m_shown;
+        for (int &shown : m_shown)
+            shown = newPosition[std::size_t(shown)];
+        std::sort(m_shown.begin(), m_shown.end());
+    }
 
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());
-    for (const QModelIndex &idx : before)
-        after.append(index(newPosition[std::size_t(idx.row())], idx.column()));
+    for (const QModelIndex &idx : before) {
+        const int source = m_filtered ? oldShown[std::size_t(idx.row())] : idx.row();
+        after.append(index(RowOfSource(newPosition[std::size_t(source)]), idx.column()));
+    }
     changePersistentIndexList(before, after);
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void TrackListModel::SetFilename(int row, const QString &name, const QString &extension)
 {
-    TrackRecord &record = m_rows[std::size_t(row)];
+    TrackRecord &record = m_rows[Source(row)];
     m_listed.remove(platform::FileNameKey(::RowFullPath(record)));
     record[Column::Filename] = name;
     if (!extension.isNull())
         record[Column::Ext] = extension;
     m_listed.insert(platform::FileNameKey(::RowFullPath(record)));
+    Refold(Source(row));
     Q_EMIT dataChanged(index(row, int(Column::Filename)), index(row, int(Column::Ext)));
 }
 
-int TrackListModel::RowOfFile(const QString &fullPath) const
+int TrackListModel::SourceOfFile(const QString &fullPath) const
 {
     if (!m_listed.contains(platform::FileNameKey(fullPath)))
         return -1;
@@ -155,4 +239,100 @@ int TrackListModel::RowOfFile(const QString &fullPath) const
             return int(i);
     }
     return -1;
+}
+
+bool TrackListModel::IsListed(const QString &fullPath) const { return m_listed.contains(platform::FileNameKey(fullPath)); }
+
+int TrackListModel::RowOfSource(int source) const
+{
+    if (!m_filtered)
+        return source;
+    const auto at = std::lower_bound(m_shown.begin(), m_shown.end(), source);
+    return at != m_shown.end() && *at == source ? int(at - m_shown.begin()) : -1;
+}
+
+int TrackListModel::RowOfFile(const QString &fullPath) const
+{
+    const int source = SourceOfFile(fullPath);
+    return source < 0 ? -1 : RowOfSource(source);
+}
+
+bool TrackListModel::FillTagCellsOfFile(const QString &fullPath, const TagFile *tag)
+{
+    const int source = SourceOfFile(fullPath);
+    if (source < 0)
+        return false;
+    if (const int row = RowOfSource(source); row >= 0) {
+        FillTagCells(row, tag);
+    } else {
+        ::FillTagCells(m_rows[std::size_t(source)], tag);
+        Refold(std::size_t(source));
+    }
+    return true;
+}
+
+bool TrackListModel::SetFilenameOfFile(const QString &fullPath, const QString &name, const QString &extension)
+{
+    const int source = SourceOfFile(fullPath);
+    if (source < 0)
+        return false;
+    if (const int row = RowOfSource(source); row >= 0) {
+        SetFilename(row, name, extension);
+        return true;
+    }
+    TrackRecord &record = m_rows[std::size_t(source)];
+    m_listed.remove(platform::FileNameKey(fullPath));
+    record[Column::Filename] = name;
+    if (!extension.isNull())
+        record[Column::Ext] = extension;
+    m_listed.insert(platform::FileNameKey(::RowFullPath(record)));
+    Refold(std::size_t(source));
+    return true;
+}
+
+bool TrackListModel::RemoveFile(const QString &fullPath)
+{
+    const int source = SourceOfFile(fullPath);
+    if (source < 0)
+        return false;
+    if (const int row = RowOfSource(source); row >= 0)
+        RemoveRows({row});
+    else
+        EraseSources({source});
+    return true;
+}
+
+std::vector<TrackRecord> TrackListModel::ShownRows() const
+{
+    if (!m_filtered)
+        return m_rows;
+    std::vector<TrackRecord> rows;
+    rows.reserve(m_shown.size());
+    for (const int source : m_shown)
+        rows.push_back(m_rows[std::size_t(source)]);
+    return rows;
+}
+
+void TrackListModel::SetFilter(const TrackFilter &filter)
+{
+    beginResetModel();
+    m_filter = filter;
+    m_filtered = !filter.IsEmpty();
+    m_shown.clear();
+    if (!m_filtered) {
+        std::vector<FoldedRecord>().swap(m_folded);
+    } else {
+        // The folded texts are made once, when a filter first applies, and kept up to date while one does.
+        if (m_folded.size() != m_rows.size()) {
+            m_folded.clear();
+            m_folded.reserve(m_rows.size());
+            for (const TrackRecord &row : m_rows)
+                m_folded.push_back(FoldRecord(row));
+        }
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            if (m_filter.Matches(m_rows[i], m_folded[i]))
+                m_shown.push_back(int(i));
+        }
+    }
+    endResetModel();
 }

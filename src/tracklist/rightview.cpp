@@ -334,7 +334,49 @@ QString CRightView::EmptyHint() const
 {
     if (m_model->rowCount() > 0 || m_state.scanning.load() || m_worker)
         return QString();
+    if (m_model->TotalRows() > 0)
+        return tr("No file matches the filter. Esc in the filter box shows them all.");
     return tr("No files here. Ctrl+click a folder to list its subfolders too.");
+}
+
+void CRightView::SetFilter(const TrackFilter &filter)
+{
+    std::vector<int> selected;
+    for (const int row : SelectedRows())
+        selected.push_back(m_model->SourceRow(row));
+    const QModelIndex current = currentIndex();
+    const int currentSource = current.isValid() ? m_model->SourceRow(current.row()) : -1;
+    const int currentColumn = current.isValid() ? current.column() : 0;
+
+    m_model->SetFilter(filter);
+
+    // The selection again, as runs of neighbouring rows (one range per run, not per row).
+    QItemSelection selection;
+    int runFirst = -1, runLast = -1;
+    auto closeRun = [&] {
+        if (runFirst >= 0)
+            selection.select(m_model->index(runFirst, 0), m_model->index(runLast, kColumnCount - 1));
+    };
+    for (const int source : selected) {
+        const int row = m_model->RowOfSource(source);
+        if (row < 0)
+            continue;
+        if (row != runLast + 1 || runFirst < 0) {
+            closeRun();
+            runFirst = row;
+        }
+        runLast = row;
+    }
+    closeRun();
+    if (!selection.isEmpty())
+        selectionModel()->select(selection, QItemSelectionModel::Select);
+    const int currentRow = currentSource >= 0 ? m_model->RowOfSource(currentSource) : -1;
+    if (currentRow >= 0) {
+        const QModelIndex index = m_model->index(currentRow, currentColumn);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        scrollTo(index);
+    }
+    viewport()->update();
 }
 
 void CRightView::paintEvent(QPaintEvent *event)

@@ -16,6 +16,7 @@ class AppSettings;
 class QMimeData;
 
 class TagFile;
+class TrackFilter;
 class TrackListModel;
 class WalkWorker;
 struct ScanState;
@@ -70,6 +71,10 @@ public:
     InPlaceEdit *Editor() const { return m_editor; }
     // Ends an open in-place edit with its text, as losing the focus does (before a command acts on the rows).
     void EndEdit();
+
+    // Shows only the rows the filter matches (all rows for an empty one). Selected rows that stay shown stay
+    // selected, and the current row stays current and in view; hidden rows are never selected.
+    void SetFilter(const TrackFilter &filter);
 
     QString CurrentFolder() const { return m_currentFolder; }
     const AppSettings &Settings() const { return m_settings; }

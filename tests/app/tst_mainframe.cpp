@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QLineEdit>
+#include "tracklist/filterbox.h"
 
 class TestMainFrame : public QObject
 {
@@ -49,6 +51,7 @@ private Q_SLOTS:
     void menuKeysRunTheirCommands();
     void dragOutForgetsACut();
     void undoAndRedoFromTheEditMenu();
+    void filterBoxNarrowsTheList();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -368,7 +371,7 @@ void TestMainFrame::menusAndToolbar()
                              "Remove from List", "&Remove File(s)\tShift+Del", "Add List Mode\tF3",
                              "Stop Scan\tCtrl+S", "Normalize Text in Tag", "&About Program...", "Help...\tF1"})
         QVERIFY2(entries.contains(QString::fromLatin1(text)), text);
-    QCOMPARE(entries.size(), 29);
+    QCOMPARE(entries.size(), 30);
 
     QStringList captions;
     for (QAction *a : frame->ToolBar()->actions()) {
@@ -529,7 +532,7 @@ void TestMainFrame::menuKeysRunTheirCommands()
         for (const int candidate : {kCmdUndo, kCmdRedo, kCmdSaveReport, kCmdPrint, kCmdEditTag, kCmdRename, kCmdRemoveFromList, kCmdCopyTo,
                                     kCmdMoveTo, kCmdRemoveFiles, kCmdAddListMode, kCmdCut, kCmdCopy, kCmdPaste,
                                     kCmdSelectAll, kCmdRefresh, kCmdOptions, kCmdPlay, kCmdScanAll, kCmdStopScan,
-                                    kCmdNormalize, kCmdAbout, kCmdHomepage, kCmdHelp}) {
+                                    kCmdNormalize, kCmdAbout, kCmdHomepage, kCmdHelp, kCmdFind}) {
             if (frame->Commands().Actions(candidate).contains(entry))
                 id = candidate;
         }
@@ -541,7 +544,7 @@ void TestMainFrame::menuKeysRunTheirCommands()
         QVERIFY2(found, qPrintable(entry->text()));
         ++named;
     }
-    QCOMPARE(named, 23);
+    QCOMPARE(named, 24);
 }
 
 void TestMainFrame::dragOutForgetsACut()
@@ -600,3 +603,84 @@ void TestMainFrame::undoAndRedoFromTheEditMenu()
 
 QTEST_MAIN(TestMainFrame)
 #include "tst_mainframe.moc"
+
+void TestMainFrame::filterBoxNarrowsTheList()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("Documents/Filter"));
+    QDir().mkpath(folder);
+    const QStringList titles{QStringLiteral("Zoé"), QStringLiteral("Rock"), QStringLiteral("Zoe Live"),
+                             QStringLiteral("Other")};
+    for (int i = 0; i < titles.size(); ++i)
+        testmp3::WriteFile(QStringLiteral("%1/%2.mp3").arg(folder).arg(i),
+                           testmp3::Tag(testmp3::Frame("TIT2", testmp3::Utf16Body(titles[i]))) + testmp3::Audio(1));
+    FakePrompter prompter;
+    Prompter::SetCurrent(&prompter);
+    const auto restore = qScopeGuard([] { Prompter::SetCurrent(nullptr); });
+    auto frame = Make();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    CRightView *view = frame->RightView();
+    QLineEdit *box = frame->FilterBox()->Edit();
+    view->ListFolder(folder);
+    QTRY_VERIFY_WITH_TIMEOUT(view->Model()->rowCount() == 4 && m_state.scanning.load() == 0, 10000);
+    QTRY_VERIFY(frame->LeftView()->isEnabled());
+
+    // Ctrl+F reaches the box from the list; typed keys narrow the list at once.
+    view->setFocus();
+    view->selectAll();
+    QTest::keyClick(frame->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(box->hasFocus());
+    QTest::keyClicks(box, QStringLiteral("zoe"));
+    QTRY_COMPARE(view->Model()->rowCount(), 2);
+    QCOMPARE(view->SelectedRows().size(), 2);   // the selected rows still shown stay selected
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(3), QStringLiteral("Mp3: 2 of 4"));
+
+    // Keys the window takes for commands edit the box while it has the focus: Delete removes a character, not
+    // the selected files; Ctrl+A selects the box's text, not the rows.
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Home);
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Delete);
+    QCOMPARE(box->text(), QStringLiteral("oe"));
+    QVERIFY(prompter.texts.isEmpty());
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
+    QTest::keyClick(frame->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(box->selectedText(), QStringLiteral("oe"));
+    QTest::keyClicks(box, QStringLiteral("live"));
+    QTRY_COMPARE(view->Model()->rowCount(), 1);
+
+    // A text that does not parse says why and keeps the rows of the last one.
+    QTest::keyClicks(box, QStringLiteral(" \"x"));
+    QTRY_VERIFY(!frame->FilterBox()->ErrorText().isEmpty());
+    QCOMPARE(view->Model()->rowCount(), 1);
+    box->setText(QStringLiteral("-live"));
+    QTRY_COMPARE(view->Model()->rowCount(), 3);
+    QVERIFY(frame->FilterBox()->ErrorText().isEmpty());
+
+    // Select All and Remove from List reach the shown rows only.
+    view->setFocus();
+    QTest::keyClick(frame->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(view->SelectedRows().size(), 3);
+    frame->Commands().Execute(kCmdRemoveFromList);
+    QCOMPARE(view->Model()->rowCount(), 0);
+    QCOMPARE(view->Model()->TotalRows(), 1);
+    QVERIFY(view->EmptyHint().contains(QLatin1String("filter")));
+
+    // A listing under the filter shows only the rows that match as they arrive.
+    view->ListFolder(folder);
+    QTRY_VERIFY_WITH_TIMEOUT(m_state.scanning.load() == 0 && frame->LeftView()->isEnabled(), 10000);
+    QCOMPARE(view->Model()->rowCount(), 3);
+    QCOMPARE(view->Model()->TotalRows(), 4);
+
+    // Esc empties the box, shows every row and gives the focus back to the list.
+    box->setFocus();
+    QTRY_VERIFY(box->hasFocus());
+    view->selectionModel()->clear();
+    view->selectRow(0);
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Escape);
+    QCOMPARE(box->text(), QString());
+    QCOMPARE(view->Model()->rowCount(), 4);
+    QTRY_VERIFY(view->hasFocus());
+    QCOMPARE(view->SelectedRows().size(), 1);   // the window's Esc (clear the selection) did not run
+    frame->UpdateIdle();
+    QCOMPARE(frame->PaneText(3), QStringLiteral("Mp3: 4"));
+}

@@ -26,7 +26,7 @@ namespace {
 QStringList Artists(const CRightView &view)
 {
     QStringList out;
-    for (const TrackRecord &r : view.Model()->Rows())
+    for (const TrackRecord &r : view.Model()->AllRows())
         out << r[Column::Artist];
     return out;
 }

@@ -20,7 +20,7 @@ namespace {
 QStringList ColumnTexts(const TrackListModel *model, Column c)
 {
     QStringList out;
-    for (const auto &r : model->Rows())
+    for (const auto &r : model->AllRows())
         out << r[c];
     return out;
 }
@@ -255,7 +255,7 @@ void TestRightView::newListingStopsTheRunningOne()
     view.ListFolder(m_dir.path());
     WaitIdle(view);
     QCOMPARE(view.Model()->rowCount(), 4);
-    for (const auto &r : view.Model()->Rows())
+    for (const auto &r : view.Model()->AllRows())
         QCOMPARE(r[Column::Path], m_dir.path() + QLatin1Char('/'));
 }
 

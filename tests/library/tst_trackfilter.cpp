@@ -1,0 +1,267 @@
+#include "library/trackfilter.h"
+#include "library/tracklistmodel.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+TrackRecord Row(const QString &path, const QStringList &tags)
+{
+    TrackRecord r;
+    SplitFullPath(path, r);
+    for (int c = int(Column::Title); c <= int(Column::Genre); ++c)
+        r.cells[std::size_t(c)] = tags.value(c - int(Column::Title));
+    return r;
+}
+
+// Five rows with what filters meet in real lists: accents, Cyrillic, blank and "Non" cells, "2/12" tracks.
+std::vector<TrackRecord> Rows()
+{
+    const QString non = QStringLiteral("Non");
+    return {
+        Row(QStringLiteral("/m/Paris/01 Zoé.mp3"), {"Café", "Zoé Léger", "1995", "Paris Album", "1", "", "Pop"}),
+        Row(QStringLiteral("/m/ru/02 b.mp3"), {"Winter", "ЖАННА", "2003", "", "2/12", "", "Rock"}),
+        Row(QStringLiteral("/m/jazz/03 c.mp3"),
+            {"Live at home", "Nina Simone", "1969", "Live", "3", "live at the hall", "Jazz"}),
+        Row(QStringLiteral("/m/other/track 12.ogg"), {"Other", "Nobody", "", "  ", "12", "at home", ""}),
+        Row(QStringLiteral("/m/Paris/notes.txt"), {non, non, non, non, non, non, non}),
+    };
+}
+
+// The rows a model shows, by their number in Rows() (the file name's first digit, 4 for notes.txt).
+QString Shown(const TrackListModel &model)
+{
+    QStringList out;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QString name = model.Row(row)[Column::Filename];
+        out << (name == QLatin1String("notes") ? QStringLiteral("4") : QString::number(name.left(2).toInt() - 1));
+        if (name.startsWith(QLatin1String("track")))
+            out.last() = QStringLiteral("3");
+    }
+    return out.join(QLatin1Char(','));
+}
+
+TrackFilter Filter(const QString &text)
+{
+    TrackFilter filter;
+    [&] { QVERIFY(filter.Parse(text)); }();
+    return filter;
+}
+
+} // namespace
+
+class TestTrackFilter : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void language_data();
+    void language();
+    void badExpressions();
+    void folding();
+
+    void hiddenRowsStayInTheList();
+    void rowsArrivingUnderAFilter();
+    void sortingOrdersEveryRow();
+    void removingShownRows();
+    void hiddenRowsFollowTheirFiles();
+};
+
+void TestTrackFilter::language_data()
+{
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<QString>("rows");
+    QTest::newRow("empty") << "" << "0,1,2,3,4";
+    QTest::newRow("blanks only") << "   " << "0,1,2,3,4";
+    QTest::newRow("accent ignored") << "zoe" << "0";
+    QTest::newRow("case ignored") << "ZOE LEGER" << "0";   // two terms
+    QTest::newRow("accent in the term") << "Zoé" << "0";
+    QTest::newRow("cyrillic lower finds upper") << "жанна" << "1";
+    QTest::newRow("cyrillic mixed case") << "Жанна" << "1";
+    QTest::newRow("two terms, both must match") << "live jazz" << "2";
+    QTest::newRow("phrase") << "\"live at\"" << "2";
+    QTest::newRow("phrase in two rows") << "\"at home\"" << "2,3";
+    QTest::newRow("phrase in one field") << "title:\"at home\"" << "2";
+    QTest::newRow("no match across cells") << "\"home live\"" << "";
+    QTest::newRow("exclusion") << "-live" << "0,1,3,4";
+    QTest::newRow("excluded field") << "live -comment:hall" << "";
+    QTest::newRow("excluded phrase") << "-\"at home\"" << "0,1,4";
+    QTest::newRow("empty field, blanks count as empty") << "album:" << "1,3";
+    QTest::newRow("Non is not empty") << "title:non" << "4";
+    QTest::newRow("not empty") << "-album:" << "0,2,4";
+    QTest::newRow("quoted empty is empty") << "year:\"\"" << "3";
+    QTest::newRow("range") << "year:1990..2005" << "0,1";
+    QTest::newRow("range backwards") << "year:2005..1990" << "0,1";
+    QTest::newRow("range on a leading number") << "track:2..12" << "1,2,3";
+    QTest::newRow("range bounds are inclusive") << "track:4..12" << "3";
+    QTest::newRow("range reads Non as 0, never an empty cell") << "year:0..0" << "4";
+    QTest::newRow("negative range") << "track:-5..1" << "0,4";
+    QTest::newRow("not a range: letters") << "track:x..y" << "";
+    QTest::newRow("not a range: quoted") << "year:\"1990..2005\"" << "";
+    QTest::newRow("field name any case") << "Artist:nina" << "2";
+    QTest::newRow("track field of Track #") << "track:12" << "1,3";
+    QTest::newRow("path field") << "path:paris" << "0,4";
+    QTest::newRow("plain term looks in the path too") << "paris" << "0,4";
+    QTest::newRow("ext field") << "ext:mp3" << "0,1,2";
+    QTest::newRow("field limits the term") << "title:zoe" << "";
+    QTest::newRow("unknown field word is a plain term") << "foo:bar" << "";
+    QTest::newRow("colon in a plain term") << "ock:" << "";
+    QTest::newRow("colon first") << ":live" << "";
+    QTest::newRow("a lone minus is a character") << "- zoe" << "";
+    QTest::newRow("quoted field word is text") << "\"artist:nina\"" << "";
+    QTest::newRow("every term must match") << "genre:rock genre:pop" << "";
+}
+
+void TestTrackFilter::language()
+{
+    QFETCH(QString, expression);
+    QFETCH(QString, rows);
+    TrackFilter filter;
+    QString error;
+    QVERIFY2(filter.Parse(expression, &error), qPrintable(error));
+    QStringList matched;
+    const std::vector<TrackRecord> all = Rows();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (filter.Matches(all[i]))
+            matched << QString::number(i);
+    }
+    QCOMPARE(matched.join(QLatin1Char(',')), rows);
+}
+
+void TestTrackFilter::badExpressions()
+{
+    TrackFilter filter;
+    QVERIFY(filter.Parse(QStringLiteral("zoe")));
+    QString error;
+    QVERIFY(!filter.Parse(QStringLiteral("zoe \"live at"), &error));
+    QCOMPARE(error, QStringLiteral("The quote at character 5 is not closed."));
+    QVERIFY(!filter.Parse(QStringLiteral("artist:\"nina"), &error));
+    QVERIFY(error.contains(QLatin1String("character 8")));
+    // A failed parse leaves the filter as it was.
+    QVERIFY(filter.Matches(Rows()[0]));
+    QVERIFY(!filter.Matches(Rows()[1]));
+}
+
+void TestTrackFilter::folding()
+{
+    QCOMPARE(FoldForSearch(u"Zoé ÉTÉ"), QStringLiteral("zoe ete"));
+    QCOMPARE(FoldForSearch(u"ЖАННА Ёлка"), QStringLiteral("жанна елка"));
+    QCOMPARE(FoldForSearch(u"ﬁne Ⅳ"), QStringLiteral("fine iv"));   // compatibility forms
+    QCOMPARE(FoldForSearch(u"Plain ASCII 42"), QStringLiteral("plain ascii 42"));
+    const FoldedRecord folded = FoldRecord(Rows()[0]);
+    QCOMPARE(folded.Cell(int(Column::Artist)).toString(), QStringLiteral("zoe leger"));
+    QCOMPARE(folded.Cell(int(Column::Comment)).toString(), QString());
+    QCOMPARE(folded.Cell(int(Column::Genre)).toString(), QStringLiteral("pop"));
+    QCOMPARE(TrackFilter::FieldName(int(Column::Track)), QStringLiteral("track"));
+    QCOMPARE(TrackFilter::FieldColumn(u"GENRE"), int(Column::Genre));
+    QCOMPARE(TrackFilter::FieldColumn(u"track #"), -1);
+}
+
+void TestTrackFilter::hiddenRowsStayInTheList()
+{
+    TrackListModel model;
+    model.AppendRows(Rows());
+    model.SetFilter(Filter(QStringLiteral("paris")));
+    QVERIFY(model.IsFiltered());
+    QCOMPARE(Shown(model), QStringLiteral("0,4"));
+    QCOMPARE(model.TotalRows(), 5);
+    QCOMPARE(model.RowCounter(), 5);
+    QCOMPARE(model.ShownRows().size(), std::size_t(2));
+    QCOMPARE(model.RowOfFile(QStringLiteral("/m/ru/02 b.mp3")), -1);   // hidden
+    QVERIFY(model.IsListed(QStringLiteral("/m/ru/02 b.mp3")));
+    QCOMPARE(model.RowOfFile(QStringLiteral("/m/Paris/notes.txt")), 1);
+    QCOMPARE(model.data(model.index(1, int(Column::Ext))).toString(), QStringLiteral("txt"));
+    // A hidden file is still listed: adding it again adds nothing.
+    QVERIFY(!model.AddFile(QStringLiteral("/m/ru/02 b.mp3")));
+    model.SetFilter(TrackFilter());
+    QVERIFY(!model.IsFiltered());
+    QCOMPARE(Shown(model), QStringLiteral("0,1,2,3,4"));
+}
+
+void TestTrackFilter::rowsArrivingUnderAFilter()
+{
+    TrackListModel model;
+    model.SetFilter(Filter(QStringLiteral("-album:")));
+    std::vector<TrackRecord> all = Rows();
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.AppendRows({all[0], all[1]});
+    model.AppendRows({all[3]});   // nothing shown: no signal
+    model.AppendRows({all[2], all[4]});
+    QCOMPARE(inserted.size(), 2);
+    QCOMPARE(inserted[1][1].toInt(), 1);
+    QCOMPARE(inserted[1][2].toInt(), 2);
+    QCOMPARE(Shown(model), QStringLiteral("0,2,4"));
+    QCOMPARE(model.RowCounter(), 5);
+    model.Clear();   // a new listing keeps the filter
+    QVERIFY(model.IsFiltered());
+    model.AppendRows(Rows());
+    QCOMPARE(Shown(model), QStringLiteral("0,2,4"));
+}
+
+void TestTrackFilter::sortingOrdersEveryRow()
+{
+    TrackListModel model;
+    model.AppendRows(Rows());
+    model.SetFilter(Filter(QStringLiteral("-zoe")));
+    const QPersistentModelIndex nobody = model.index(2, 0);   // row 3 of the list
+    QCOMPARE(model.Row(nobody.row())[Column::Artist], QStringLiteral("Nobody"));
+    model.Sort({{int(Column::Title), false}});   // descending: Winter, Other, Non, Live at home (Café hidden)
+    QCOMPARE(Shown(model), QStringLiteral("1,3,4,2"));
+    QCOMPARE(nobody.row(), 1);
+    model.SetFilter(TrackFilter());
+    QCOMPARE(Shown(model), QStringLiteral("1,3,4,2,0"));
+}
+
+void TestTrackFilter::removingShownRows()
+{
+    TrackListModel model;
+    model.AppendRows(Rows());
+    model.SetFilter(Filter(QStringLiteral("-paris")));
+    QCOMPARE(Shown(model), QStringLiteral("1,2,3"));
+    const QPersistentModelIndex last = model.index(2, 0);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    model.RemoveRows({1, 0});
+    QCOMPARE(removed.size(), 1);   // one run of neighbouring rows: one removal
+    QCOMPARE(Shown(model), QStringLiteral("3"));
+    QCOMPARE(last.row(), 0);
+    QVERIFY(!model.IsListed(QStringLiteral("/m/ru/02 b.mp3")));
+    QCOMPARE(model.RowCounter(), 5);
+    model.SetFilter(TrackFilter());
+    QCOMPARE(Shown(model), QStringLiteral("0,3,4"));
+    // Unfiltered, scattered rows: one removal per run.
+    model.AppendRows(Rows());
+    QCOMPARE(Shown(model), QStringLiteral("0,3,4,1,2"));
+    removed.clear();
+    model.RemoveRows({4, 0, 3, 4});
+    QCOMPARE(removed.size(), 2);
+    QCOMPARE(Shown(model), QStringLiteral("3,4"));
+}
+
+void TestTrackFilter::hiddenRowsFollowTheirFiles()
+{
+    TrackListModel model;
+    model.AppendRows(Rows());
+    model.SetFilter(Filter(QStringLiteral("ext:mp3")));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    // The .ogg and .txt rows are hidden; changes to their files still reach them, unseen.
+    QVERIFY(model.SetFilenameOfFile(QStringLiteral("/m/other/track 12.ogg"), QStringLiteral("renamed"), QString()));
+    QVERIFY(model.IsListed(QStringLiteral("/m/other/renamed.ogg")));
+    QVERIFY(!model.IsListed(QStringLiteral("/m/other/track 12.ogg")));
+    QVERIFY(model.FillTagCellsOfFile(QStringLiteral("/m/other/renamed.ogg"), nullptr));
+    QVERIFY(model.RemoveFile(QStringLiteral("/m/Paris/notes.txt")));
+    QVERIFY(!model.RemoveFile(QStringLiteral("/m/Paris/notes.txt")));
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(Shown(model), QStringLiteral("0,1,2"));
+    // A shown row that no longer matches stays shown until the filter is set again; the filter then sees what
+    // the row holds now, not what it held when it was folded.
+    QVERIFY(model.SetFilenameOfFile(QStringLiteral("/m/ru/02 b.mp3"), QStringLiteral("02 b"), QStringLiteral("ogg")));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(Shown(model), QStringLiteral("0,1,2"));
+    model.SetFilter(Filter(QStringLiteral("ext:ogg")));
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.Row(1)[Column::Filename], QStringLiteral("renamed"));
+    QCOMPARE(model.Row(1)[Column::Title], QStringLiteral("Non"));   // the tag cells of a file without a tag
+}
+
+QTEST_GUILESS_MAIN(TestTrackFilter)
+#include "tst_trackfilter.moc"
