@@ -8,10 +8,13 @@
 #include "library/tracksort.h"
 #include "library/folderwalker.h"
 #include "library/scanstate.h"
+#include "library/trackfilter.h"
+#include "tracklist/filterbox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -167,6 +170,80 @@ int Gui(const QString &folder)
     return 0;
 }
 
+// What a keystroke in the filter box costs over `rows` rows shown in a real list view: from the text changing to
+// the view painted, with every `step`-th row selected (1: Select All; the selection is carried over on every key,
+// and scattered rows cost the most). One row in ten has accented or Cyrillic text. The first key also folds
+// every row's text, so it is reported apart.
+int Filter(int rows, int step)
+{
+    InitGuiResources();
+    AppSettings settings = Defaults();
+    ScanState &state = ScanState::Instance();
+    CRightView view(settings, state);
+    CFilterBox box;
+    QObject::connect(&box, &CFilterBox::FilterChanged, &view, &CRightView::SetFilter);
+    view.resize(1000, 700);
+    view.show();
+    std::mt19937 random(7);
+    const QStringList artists{QStringLiteral("Nina Simone"), QStringLiteral("Zoé Léger"), QStringLiteral("ЖАННА"),
+                              QStringLiteral("Miles Davis"), QStringLiteral("Björk"), QStringLiteral("The Band")};
+    auto word = [&](int length) {
+        QString w;
+        for (int i = 0; i < length; ++i)
+            w += QChar('a' + int(random() % 26));
+        return w;
+    };
+    std::vector<TrackRecord> base(static_cast<std::size_t>(rows));
+    for (std::size_t i = 0; i < base.size(); ++i) {
+        TrackRecord &r = base[i];
+        r[Column::Filename] = QStringLiteral("%1 %2").arg(i % 20 + 1, 2, 10, QLatin1Char('0')).arg(word(12));
+        r[Column::Ext] = QStringLiteral("mp3");
+        r[Column::Path] = QStringLiteral("/music/%1/%2/").arg(word(8), word(6));
+        r[Column::Title] = word(4) + QLatin1Char(' ') + word(9) + (i % 10 == 0 ? QStringLiteral(" café") : QString());
+        r[Column::Artist] = i % 10 == 0 ? artists[int(random() % 6)] : word(5) + QLatin1Char(' ') + word(7);
+        r[Column::Year] = i % 7 == 0 ? QString() : QString::number(1960 + random() % 60);
+        r[Column::Album] = i % 9 == 0 ? QString() : word(10);
+        r[Column::Track] = QString::number(1 + random() % 15);
+        r[Column::Comment] = i % 3 == 0 ? word(20) : QString();
+        r[Column::Genre] = QStringLiteral("Rock");
+    }
+    view.Model()->AppendRows(std::move(base));
+    if (step == 1) {
+        view.selectAll();
+    } else {
+        QItemSelection selection;
+        for (int row = 0; row < rows; row += step)
+            selection.select(view.Model()->index(row, 0), view.Model()->index(row, kColumnCount - 1));
+        view.selectionModel()->select(selection, QItemSelectionModel::Select);
+    }
+    QApplication::processEvents();
+
+    auto keystroke = [&](const QString &text) {
+        QElapsedTimer t;
+        t.start();
+        box.Edit()->setText(text);
+        QApplication::sendPostedEvents();
+        QApplication::processEvents();
+        view.viewport()->repaint();
+        return double(t.nsecsElapsed()) / 1e6;
+    };
+    std::printf("filter_rows %d\nfilter_selected %d\n", rows, int(view.SelectedRows().size()));
+    std::printf("filter_first_key_ms %.1f\n", keystroke(QStringLiteral("n")));
+    const QStringList typed{QStringLiteral("ni"), QStringLiteral("nin"), QStringLiteral("nina"),
+                            QStringLiteral("nina "), QStringLiteral("nina s"), QStringLiteral("nina"),
+                            QStringLiteral("n"), QString(), QStringLiteral("z"), QStringLiteral("zo"),
+                            QStringLiteral("zoe"), QString(), QStringLiteral("album:"),
+                            QStringLiteral("album: year:1990..1999"), QStringLiteral("album: year:1990..1999 -cafe"),
+                            QStringLiteral("ж"), QStringLiteral("жа"), QString(), QStringLiteral("e"),
+                            QStringLiteral("-e"), QString()};
+    std::vector<double> times;
+    for (const QString &text : typed)
+        times.push_back(keystroke(text));
+    std::printf("filter_key_median_ms %.1f\nfilter_key_max_ms %.1f\n", Median(times),
+                *std::max_element(times.begin(), times.end()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -179,6 +256,8 @@ int main(int argc, char **argv)
         return Memory(args[2]);
     if (args.size() >= 3 && args[1] == QLatin1String("gui"))
         return Gui(args[2]);
-    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER\n");
+    if (args.size() >= 3 && args[1] == QLatin1String("filter"))
+        return Filter(args[2].toInt(), args.size() >= 4 ? std::max(1, args[3].toInt()) : 1);
+    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER | filter ROWS [STEP]\n");
     return 2;
 }

@@ -546,7 +546,7 @@ void CMainFrame::UpdateStatusPanes()
     if (tick < 0) {
         m_progress->hide();
         m_panes[4]->show();
-        const int selected = m_rightView->selectionModel() ? int(m_rightView->selectionModel()->selectedRows().size()) : 0;
+        const int selected = int(m_rightView->SelectedRows().size());
         m_panes[4]->setText(tr("Mp3`s selected: %1").arg(selected));
     } else {
         m_panes[4]->hide();

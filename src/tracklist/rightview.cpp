@@ -198,11 +198,23 @@ bool CRightView::AnySelectedRow(const std::function<bool(const TrackRecord &)> &
 QList<int> CRightView::SelectedRows() const
 {
     QList<int> rows;
-    if (selectionModel()) {
-        for (const QModelIndex &index : selectionModel()->selectedRows())
-            rows.append(index.row());
+    if (!selectionModel())
+        return rows;
+    // Read from the ranges: QItemSelectionModel::selectedRows tests every row against every range, which takes
+    // minutes for tens of thousands of scattered rows. Rows are selected whole, so a range spans every column.
+    const QItemSelection selection = selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        if (range.left() != 0 || range.right() != m_model->columnCount() - 1) {
+            rows.clear();
+            for (const QModelIndex &index : selectionModel()->selectedRows())
+                rows.append(index.row());
+            break;
+        }
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.append(row);
     }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

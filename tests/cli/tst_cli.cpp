@@ -46,6 +46,7 @@ private Q_SLOTS:
     void reportFilesFollowLinksAndUmask();
     void slipsAreNamed();
     void undoAndRedo();
+    void filterKeepsMatchingRows();
 
 private:
     QTemporaryDir m_dir;
@@ -416,3 +417,51 @@ void TestCli::undoAndRedo()
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"
+
+void TestCli::filterKeepsMatchingRows()
+{
+    using namespace testmp3;
+    QTemporaryDir dir;
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("1.mp3")),
+                      Tag(Frame("TPE1", Utf16Body(QStringLiteral("Zoé"))) + Frame("TYER", Latin1Body("1995"))) + Audio(1)));
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("2.mp3")),
+                      Tag(Frame("TPE1", Latin1Body("Amy")) + Frame("TALB", Latin1Body("Live"))) + Audio(1)));
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("3.mp3")), Tag(Frame("TPE1", Latin1Body("Zoe"))) + Audio(1)));
+    auto names = [](const Run &r) {
+        QStringList out;
+        for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            out << line.section(QLatin1Char('\t'), 0, 0);
+        out.sort();
+        return out.join(QLatin1Char(' '));
+    };
+    auto list = [&](const QString &expression) {
+        return Cli({QStringLiteral("list"), QStringLiteral("--filter"), expression, dir.path()});
+    };
+    QCOMPARE(names(list(QStringLiteral("zoe"))), QStringLiteral("1 3"));
+    QCOMPARE(names(list(QStringLiteral("zoe -year:"))), QStringLiteral("1"));
+    QCOMPARE(names(list(QStringLiteral("album:"))), QStringLiteral("1 3"));
+    QCOMPARE(names(list(QStringLiteral("year:1990..1999"))), QStringLiteral("1"));
+    QCOMPARE(list(QStringLiteral("nothing-matches")).out, QString());
+    QCOMPARE(list(QStringLiteral("nothing-matches")).status, 0);
+    // The rows are the same as without a filter, cell for cell.
+    const QStringList all = Cli({QStringLiteral("list"), dir.path()}).out.split(QLatin1Char('\n'));
+    for (const QString &line : list(QStringLiteral("album:live")).out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY(all.contains(line));
+
+    // A report holds the matching rows only, grouped after filtering.
+    const Run report = Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("m3u"),
+                            QStringLiteral("--group"), QStringLiteral("artist"), QStringLiteral("--filter"),
+                            QStringLiteral("artist:zo"), dir.path()});
+    QCOMPARE(report.status, 0);
+    QCOMPARE(report.out, QStringLiteral("#EXTM3U\r\n%1\r\n%2\r\n").arg(dir.filePath(QStringLiteral("3.mp3")),
+                                                                          dir.filePath(QStringLiteral("1.mp3"))));   // Zoe, Zoé
+
+    // A bad expression is a usage error that says why, before any folder is read.
+    Run bad = list(QStringLiteral("artist:\"nina"));
+    QCOMPARE(bad.status, 2);
+    QVERIFY2(bad.err.contains(QLatin1String("not closed")), qPrintable(bad.err));
+    QCOMPARE(bad.out, QString());
+    bad = Cli({QStringLiteral("show"), QStringLiteral("--filter"), QStringLiteral("x"), dir.filePath(QStringLiteral("1.mp3"))});
+    QCOMPARE(bad.status, 2);
+    QVERIFY(bad.err.contains(QLatin1String("--filter belongs to the list and report commands")));
+}

@@ -12,6 +12,8 @@
 #include "defaultsettings.h"
 #include "testmp3.h"
 
+#include "library/trackfilter.h"
+
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -120,6 +122,20 @@ void TestReportCommands::cancelChangesNothingAndOkSortsAndWrites()
     QVERIFY(prompter.texts.last().contains(QLatin1String("File too large")));
     QCOMPARE(testmp3::ReadFile(path), earlier);
     QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".tg*")}, QDir::Files | QDir::Hidden), QStringList());
+
+    // Under a filter the report holds the rows shown, the selection counted among them; the sort still orders
+    // every row.
+    TrackFilter filter;
+    QVERIFY(filter.Parse(QStringLiteral("-amy")));
+    view.SetFilter(filter);
+    view.selectRow(1);   // Zed
+    const QString shown = dir.filePath(QStringLiteral("shown.m3u"));
+    QVERIFY(reportcommands::WriteReport(view, settings, 2, 0, false, false, shown, nullptr));
+    const QString zed = dir.filePath(QStringLiteral("0.mp3")), moe = dir.filePath(QStringLiteral("2.mp3"));
+    QCOMPARE(QString::fromUtf8(testmp3::ReadFile(shown)), QStringLiteral("#EXTM3U\r\n%1\r\n%2\r\n").arg(moe, zed));
+    QVERIFY(reportcommands::WriteReport(view, settings, 2, 0, false, true, shown, nullptr));
+    QCOMPARE(QString::fromUtf8(testmp3::ReadFile(shown)), QStringLiteral("#EXTM3U\r\n%1\r\n").arg(zed));
+    QCOMPARE(view.Model()->TotalRows(), 3);
     Prompter::SetCurrent(nullptr);
 }
 

@@ -462,8 +462,37 @@ def scenario_damaged_settings(home):
         app.close()
 
 
+def scenario_filter_box(home):
+    """Ctrl+F and typing narrow the list; Ctrl+A and Delete in the box edit its text and delete no file; Esc
+    shows every row again and the list has the focus (Ctrl+A then selects its rows)."""
+    music, app = start_with(home, {"1.mp3": ("Zoé", "Ann"), "2.mp3": ("Rock", "Bob"), "3.mp3": ("Other", "Zoe")})
+    try:
+        app.click(app.cell(0, 0))
+        key("ctrl+f")
+        type_text("zoe")
+        wait_for(lambda: app.rows() == 2, "two rows for zoe")
+        assert app.status("Mp3: ") == "Mp3: 2 of 3", app.status("Mp3: ")
+        type_text(" artist:z")
+        wait_for(lambda: app.rows() == 1, "the row whose artist is zoe")
+        if SHOTS:
+            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "filter_box.png")], check=False)
+        key("ctrl+a", "Delete")
+        wait_for(lambda: app.rows() == 3, "every row once the box is empty")
+        assert sorted(os.listdir(music)) == ["1.mp3", "2.mp3", "3.mp3"], os.listdir(music)
+        assert not list(app.all_named("Remove")), "a question about removing files opened"
+        type_text("rock")
+        wait_for(lambda: app.rows() == 1, "the rock row")
+        key("Escape")
+        wait_for(lambda: app.rows() == 3, "every row after Esc")
+        key("ctrl+a")
+        wait_for(lambda: app.status("Mp3`s selected") == "Mp3`s selected: 3", "the rows selected from the list")
+    finally:
+        app.close()
+
+
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
-             scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog]
+             scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog,
+             scenario_filter_box]
 
 
 def main():
