@@ -168,6 +168,27 @@ bool OpenTaggable(const QString &file, TagFile &tag, int &status, bool strict)
     return true;
 }
 
+// Opens the files a group at a time, changes each tag and writes the group (so a long list never holds more
+// than a group of opened tags). Returns 0, or kExitFailed when a file could not be read or written.
+int ChangeTags(const QStringList &paths, bool strict, const std::function<void(TagFile &)> &change)
+{
+    constexpr qsizetype kGroup = 64;
+    int status = 0;
+    for (qsizetype start = 0; start < paths.size(); start += kGroup) {
+        std::vector<TagFile> changed;
+        for (const QString &file : paths.mid(start, kGroup)) {
+            TagFile tag;
+            if (!OpenTaggable(file, tag, status, strict))
+                continue;
+            change(tag);
+            changed.push_back(std::move(tag));
+        }
+        if (WriteTags(changed) != 0)
+            status = kExitFailed;
+    }
+    return status;
+}
+
 int Show(const CliArguments &args)
 {
     if (args.operands.isEmpty())
@@ -223,12 +244,7 @@ int Set(const CliArguments &args)
         return UsageError(QStringLiteral("set: the year is at most 4 characters; not \"%1\"").arg(args.values.value(QStringLiteral("year"))));
 
     const Journaled journaled(QStringLiteral("set"));
-    int status = 0;
-    std::vector<TagFile> changed;
-    for (const QString &file : args.operands) {
-        TagFile tag;
-        if (!OpenTaggable(file, tag, status, true))
-            continue;
+    return ChangeTags(args.operands, true, [&](TagFile &tag) {
         auto take = [&](const char *name, QString &field) {
             if (args.values.contains(QLatin1String(name)))
                 field = args.values.value(QLatin1String(name));
@@ -242,9 +258,7 @@ int Set(const CliArguments &args)
             tag.SetTrack(args.values.value(QStringLiteral("track")));
         if (genre != -2)
             tag.genre = genre;
-        changed.push_back(std::move(tag));
-    }
-    return WriteTags(changed) == 0 ? status : kExitFailed;
+    });
 }
 
 void PrintRows(const std::vector<TrackRecord> &rows)
@@ -393,16 +407,7 @@ int Normalize(const CliArguments &args)
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("normalize: no file given"));
     const Journaled journaled(QStringLiteral("normalize"));
-    int status = 0;
-    std::vector<TagFile> changed;
-    for (const QString &file : args.operands) {
-        TagFile tag;
-        if (!OpenTaggable(file, tag, status, false))
-            continue;
-        tag.Normalize();
-        changed.push_back(std::move(tag));
-    }
-    return WriteTags(changed) == 0 ? status : kExitFailed;
+    return ChangeTags(args.operands, false, [](TagFile &tag) { tag.Normalize(); });
 }
 
 int Rename(const CliArguments &args)

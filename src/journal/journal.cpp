@@ -302,6 +302,8 @@ quint64 Recorder::TagsChanging(const QString &path, const platform::FileIdentity
                                const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
 {
     QByteArray payload;
+    // Room for the whole record at once: growing it step by step reallocates the tag bytes again and again.
+    payload.reserve(oldHead.size() + oldTail.size() + newHead.size() + newTail.size() + 4 * path.size() + 256);
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
     out << quint32(++m_sequence) << Native(path);

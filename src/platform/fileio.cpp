@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <atomic>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -664,8 +665,8 @@ int ReadOnlyFile::WriteInPlace(const std::vector<std::pair<std::int64_t, QByteAr
         // One write call per piece: a killed process leaves each piece old or new, not half of each.
         for (std::size_t i = 0; result == 0 && i < pieces.size(); ++i)
             result = WriteAllAt(fd, pieces[i].second.constData(), pieces[i].second.size(), pieces[i].first);
-        if (result == 0 && ::fsync(fd) != 0)
-            result = errno;
+        if (result == 0)
+            result = FlushWritten(fd);
         if (wasReadOnly) {
             // Put back the mode and the old times, so a protected file still looks untouched.
             ::fchmod(fd, mode_t(m_status.mode));
@@ -728,7 +729,7 @@ int ReadOnlyFile::ReplaceWith(WorkingCopy &copy) const
         result = errno;
     if (result != 0)
         return result;   // the destructor removes the copy
-    ::fsync(copy.m_folder);
+    FlushFolder(copy.m_folder);
     ::close(copy.m_fd);
     copy.m_fd = -1;
     return 0;
@@ -814,9 +815,89 @@ int ReadOnlyFile::Rewrite(const QByteArray &head, std::int64_t from, std::int64_
     if (result != 0)
         ::unlinkat(folder, temporary.constData(), 0);
     else
-        ::fsync(folder);   // makes the rename durable; some file systems cannot, and it has happened anyway
+        FlushFolder(folder);   // makes the rename durable; some file systems cannot, and it has happened anyway
     ::close(folder);
     return result;
+}
+
+namespace {
+
+thread_local FlushBatch *t_batch = nullptr;
+std::atomic<int (*)(int)> g_flushForTests{nullptr};
+
+int FlushFileSystem(int fd)
+{
+    if (int (*hook)(int) = g_flushForTests.load())
+        return hook(fd);
+#ifdef __linux__
+    return ::syncfs(fd) == 0 ? 0 : errno;
+#else
+    ::sync();
+    return 0;
+#endif
+}
+
+} // namespace
+
+FlushBatch::FlushBatch() : m_outer(t_batch)
+{
+    if (!m_outer)
+        t_batch = this;
+}
+
+FlushBatch::~FlushBatch()
+{
+    Finish();
+    if (!m_outer)
+        t_batch = nullptr;
+}
+
+FlushBatch *FlushBatch::Current() { return t_batch; }
+
+void FlushBatch::SetFlushForTests(int (*flush)(int fd)) { g_flushForTests.store(flush); }
+
+void FlushBatch::Enlist(int fd)
+{
+    struct stat st{};
+    if (::fstat(fd, &st) != 0)
+        return;
+    for (const auto &[device, descriptor] : m_systems) {
+        if (device == std::uint64_t(st.st_dev))
+            return;
+    }
+    const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept >= 0)
+        m_systems.emplace_back(std::uint64_t(st.st_dev), kept);
+}
+
+int FlushBatch::Finish()
+{
+    int result = 0;
+    for (const auto &[device, descriptor] : m_systems) {
+        const int error = FlushFileSystem(descriptor);
+        if (result == 0)
+            result = error;
+        ::close(descriptor);
+    }
+    m_systems.clear();
+    return result;
+}
+
+int FlushWritten(int fd)
+{
+    if (FlushBatch *batch = FlushBatch::Current()) {
+        batch->Enlist(fd);
+        return 0;
+    }
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+void FlushFolder(int folder)
+{
+    if (FlushBatch *batch = FlushBatch::Current())
+        batch->Enlist(folder);
+    else
+        ::fsync(folder);
 }
 
 } // namespace platform

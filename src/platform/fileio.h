@@ -94,6 +94,43 @@ int SetModificationTime(const QString &path, const FileTime &modified);
 // Whether two paths name the same file (device and inode); false when either does not exist.
 bool SameFile(const QString &a, const QString &b);
 
+// Durability for a batch of tag writes. While a FlushBatch lives on a thread, the in-place writes and the
+// renames of copies made on that thread skip their own flush (fsync of each file, of each folder) and Finish
+// makes them durable at once: one syncfs per file system written to. A new file's bytes are still flushed before
+// it is renamed over the old one, batch or not, so a rename never exposes bytes that are not on disk. A batch
+// ended without Finish is flushed by its destructor, its result lost; batches do not nest (an inner one adds to
+// the outer).
+class FlushBatch
+{
+public:
+    FlushBatch();
+    ~FlushBatch();
+    FlushBatch(const FlushBatch &) = delete;
+    FlushBatch &operator=(const FlushBatch &) = delete;
+
+    // Flushes every file system written to since the batch began (or since the last Finish); 0 or the first
+    // error (a write-back error since the writes reaches us here: EIO, ENOSPC).
+    int Finish();
+
+    // The batch running on this thread, or nullptr.
+    static FlushBatch *Current();
+    // Makes the file system of `fd` part of the batch (kept open from before its writes, so their errors are
+    // reported to it).
+    void Enlist(int fd);
+
+    // Tests: a function run instead of syncfs (nullptr: syncfs again).
+    static void SetFlushForTests(int (*flush)(int fd));
+
+private:
+    std::vector<std::pair<std::uint64_t, int>> m_systems;   // device, an open descriptor on it
+    FlushBatch *m_outer = nullptr;
+};
+
+// The flush of one written file: fsync now, or its file system's turn at the end of the running batch.
+int FlushWritten(int fd);
+// The same for a folder whose entries changed (a rename); a failure is not reported (some file systems cannot).
+void FlushFolder(int folder);
+
 // A regular file opened for reading at given offsets; for an update it is also locked against other Tunegrove
 // processes and written through the same open file it was measured from.
 class ReadOnlyFile

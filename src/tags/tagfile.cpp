@@ -96,6 +96,8 @@ QByteArray Synchsafe(quint32 value)
 constexpr qint64 kMaxTagSize = qint64(64) << 20;
 // A tag rewritten in place is written with one call of at most this size, so a killed process leaves it whole.
 constexpr qint64 kMaxInPlaceWrite = qint64(64) << 10;
+// Tags up to this size keep Open's parse for the write.
+constexpr qint64 kMaxKeptParse = qint64(16) << 10;
 // How much of a file's start is read at once: the ID3v2 header, or another format's signature.
 constexpr qint64 kStartBytes = 64;
 
@@ -539,6 +541,42 @@ qsizetype ShownRawComment(const QList<RawFrame> &frames, int major, const TagLib
     return comments.front();
 }
 
+// The frame ids a field lives in.
+QList<QByteArray> FieldIds(unsigned field)
+{
+    switch (field) {
+    case kTitle: return {"TIT2"};
+    case kArtist: return {"TPE1"};
+    case kAlbum: return {"TALB"};
+    case kYear: return {"TYER", "TDRC"};
+    case kTrack: return {"TRCK"};
+    case kGenre: return {"TCON"};
+    default: return {};
+    }
+}
+
+// The frames a reader sees, as bytes, except those of the changed fields; with `skipShownComment`, also the
+// shown COMM frame. The frames come from the canonical split, which ReadCanonical has matched one for one with
+// the reader's frames, and the reader parses the same bytes alike: equal bytes are equal frames, so a write's
+// kept frames are compared without rendering each one again.
+QList<QByteArray> KeptRawFrames(const QList<RawFrame> &frames, int major, const TagLib::ID3v2::Tag *parsed,
+                                unsigned changed, bool skipShownComment)
+{
+    QList<QByteArray> skipped;
+    for (unsigned field = 1; field < kAllFields; field <<= 1) {
+        if (changed & field)
+            skipped += FieldIds(field);
+    }
+    const qsizetype shown = skipShownComment ? ShownRawComment(frames, major, parsed) : -1;
+    QList<QByteArray> kept;
+    kept.reserve(frames.size());
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        if (i != shown && !skipped.contains(frames[i].id))
+            kept.append(frames[i].bytes);
+    }
+    return kept;
+}
+
 QString Latin1Only(const QString &text)
 {
     QString out = text;
@@ -600,52 +638,6 @@ ShownFields ReadFields(TagView &view, const QByteArray &rawV1)
     return f;
 }
 
-// What a frame holds, independent of its header: the same bytes mean the same frame, content and encoding.
-QByteArray FrameContent(const TagLib::ID3v2::Frame *frame)
-{
-    return FromBytes(frame->frameID()) + '\0' + FromBytes(frame->render()).mid(kHeaderSize);
-}
-
-// The frame ids a field lives in.
-QList<QByteArray> FieldIds(unsigned field)
-{
-    switch (field) {
-    case kTitle: return {"TIT2"};
-    case kArtist: return {"TPE1"};
-    case kAlbum: return {"TALB"};
-    case kYear: return {"TYER", "TDRC"};
-    case kTrack: return {"TRCK"};
-    case kGenre: return {"TCON"};
-    default: return {};
-    }
-}
-
-// Every frame a reader sees except those of the changed fields; with `skipShownComment`, also the shown COMM frame.
-QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComment)
-{
-    QList<QByteArray> kept;
-    TagLib::ID3v2::Tag *v2 = view.V2();
-    if (!v2)
-        return kept;
-    QList<QByteArray> skipped;
-    for (unsigned field = 1; field < kAllFields; field <<= 1) {
-        if (changed & field)
-            skipped += FieldIds(field);
-    }
-    const TagLib::ID3v2::Frame *shownComment = nullptr;
-    if (skipShownComment) {
-        const int shown = ShownCommentIndex(*v2);
-        if (shown >= 0)
-            shownComment = v2->frameList("COMM")[uint(shown)];
-    }
-    for (const TagLib::ID3v2::Frame *frame : v2->frameList()) {
-        if (frame == shownComment || skipped.contains(FromBytes(frame->frameID())))
-            continue;
-        kept.append(FrameContent(frame));
-    }
-    return kept;
-}
-
 int CountFrames(TagView &view, const QList<QByteArray> &ids)
 {
     int count = 0;
@@ -681,6 +673,16 @@ void PutFrame(QList<RawFrame> &frames, std::initializer_list<const char *> ids, 
 }
 
 } // namespace
+
+// The parse of a tag (Open's), with the bytes it was made from.
+struct TagFile::Parsed
+{
+    QByteArray v2;
+    QByteArray v1;
+    CanonicalTag canonical;
+    std::unique_ptr<TagView> view;
+    ShownFields fields;
+};
 
 long long TagFile::LeadingNumber(const QString &text)
 {
@@ -738,12 +740,20 @@ bool TagFile::Open(const QString &pathToOpen)
             return true;
 
         sizeText = QString::number(raw.status.size / 1024);
-        CanonicalTag canonical;
-        const std::unique_ptr<TagView> view = ReadCanonical(raw.v2, raw.v1, canonical);
-        const ShownFields f = ReadFields(*view, raw.v1);
+        auto parsed = std::make_shared<Parsed>();
+        parsed->view = ReadCanonical(raw.v2, raw.v1, parsed->canonical);
+        const ShownFields f = ReadFields(*parsed->view, raw.v1);
         TakeTextFields(f);
         genre = f.genre;
         m_genreText = f.genreText;
+        // Kept for the write, which then parses only the new tag; big tags (pictures) are parsed again instead
+        // of being held by every opened file.
+        if (raw.v2.size() + raw.v1.size() <= kMaxKeptParse) {
+            parsed->v2 = raw.v2;
+            parsed->v1 = raw.v1;
+            parsed->fields = f;
+            m_parsed = std::move(parsed);
+        }
     } catch (const std::bad_alloc &) {
         *this = TagFile();
         path = fullPath;
@@ -852,7 +862,9 @@ bool TagFile::RemoveTags(QString *error)
 void TagFile::WriteAll(const QList<TagFile *> &files,
                        const std::function<void(TagFile &file, bool ok, const QString &error)> &done)
 {
-    // Groups small enough to hold their files open and locked, large enough that the journal's flush is rare.
+    // Groups small enough to hold their files open and locked, large enough that the journal's flush and the
+    // files' own flush are rare: each group's journal entry is made durable before its files change, and the
+    // files are made durable together (one syncfs) before any of them is reported written.
     constexpr qsizetype kGroup = 64;
     for (qsizetype start = 0; start < files.size(); start += kGroup) {
         const QList<TagFile *> group = files.mid(start, kGroup);
@@ -865,14 +877,20 @@ void TagFile::WriteAll(const QList<TagFile *> &files,
         }
         if (anyPrepared)
             MakeJournalDurable();
+        std::vector<bool> written(std::size_t(group.size()), false);
+        platform::FlushBatch flush;
         for (qsizetype i = 0; i < group.size(); ++i) {
-            if (!failures[i].isEmpty()) {
-                done(*group[i], false, failures[i]);
+            if (failures[i].isEmpty())
+                written[std::size_t(i)] = group[i]->CommitWrite(&failures[i]);
+        }
+        const int flushError = flush.Finish();
+        for (qsizetype i = 0; i < group.size(); ++i) {
+            if (written[std::size_t(i)] && flushError != 0) {
+                done(*group[i], false,
+                     tr("%1: the new tag may not have reached the disk: %2").arg(group[i]->path, platform::ErrorText(flushError)));
                 continue;
             }
-            QString error;
-            const bool ok = group[i]->CommitWrite(&error);
-            done(*group[i], ok, error);
+            done(*group[i], written[std::size_t(i)], failures[i]);
         }
     }
 }
@@ -992,16 +1010,29 @@ bool TagFile::WriteChanged(QString *error)
     if (!refusal.isEmpty())
         return fail(refusal);
 
-    // One reading decides what the write keeps: the same canonical tag Open reads.
+    // One reading decides what the write keeps: the same canonical tag Open reads. When the file holds the
+    // very bytes Open parsed (read again now, under the lock), that parse is it; it is used once, since the
+    // write below changes its ID3v1 part.
     CanonicalTag tag;
-    const std::unique_ptr<TagView> beforeView = ReadCanonical(raw.v2, raw.v1, tag);
+    std::unique_ptr<TagView> beforeView;
+    ShownFields old;
+    if (const std::shared_ptr<Parsed> parsed = std::exchange(m_parsed, nullptr);
+        parsed && parsed.use_count() == 1 && parsed->v2 == raw.v2 && parsed->v1 == raw.v1) {
+        tag = std::move(parsed->canonical);
+        beforeView = std::move(parsed->view);
+        old = parsed->fields;
+    } else {
+        beforeView = ReadCanonical(raw.v2, raw.v1, tag);
+        old = ReadFields(*beforeView, raw.v1);
+    }
     TagView &before = *beforeView;
-    const ShownFields old = ReadFields(before, raw.v1);
     if (tag.major == 0) {
         tag.major = 3;
         changed = kAllFields;   // a new tag carries every field
     }
     const int major = tag.major;
+    // What the write must keep byte for byte: every frame the reader sees but those of the changed fields.
+    const QList<QByteArray> keptBefore = KeptRawFrames(tag.frames, major, before.V2(), changed, changed & kComment);
 
     // A changed track is written as its bare number; one that is not a track number removes the frame.
     long long trackNumber = 0;
@@ -1120,8 +1151,8 @@ bool TagFile::WriteChanged(QString *error)
             if ((changed & field) && !ids.isEmpty() && CountFrames(after, ids) != (written(field) ? 1 : 0))
                 mismatch = tr("a %1 frame the reader skips would stay behind").arg(QString::fromLatin1(ids.front()));
         }
-        if (mismatch.isEmpty() && KeptFrames(before, changed, changed & kComment) !=
-                                      KeptFrames(after, changed, (changed & kComment) && !comment.isEmpty()))
+        if (mismatch.isEmpty() &&
+            keptBefore != KeptRawFrames(reread.frames, major, after.V2(), changed, (changed & kComment) && !comment.isEmpty()))
             mismatch = tr("frames that were not changed would not survive");
         if (!mismatch.isEmpty())
             return fail(tr("%1: the tag cannot be rewritten faithfully (%2); the file was not changed").arg(path, mismatch));

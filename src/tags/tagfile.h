@@ -85,6 +85,8 @@ private:
 
     struct Pending;
     std::shared_ptr<Pending> m_pending;   // a prepared write (shared so that the object stays copyable)
+    struct Parsed;
+    std::shared_ptr<Parsed> m_parsed;     // what Open parsed, for a write that finds the same tag bytes
 
     Fields m_opened;
     int m_otherFormat = 0;   // otheraudio::Format of a FLAC, Ogg or MP4 file (0: MPEG audio or anything else)

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Batch tag writes side by side: `tunegrove-cli set --album` and `tunegrove-cli normalize` over N tagged MP3 files
+against mutagen doing the same change in one Python process, alternating runs on fresh copies of the same files;
+every file is checked afterwards. The undo journal is on (its own folder), as a user has it.
+
+Usage: /usr/bin/python3 bench/write_bench.py [--files N] [--runs R] [--cli PATH] [--dir DIR]
+Needs python3-mutagen (Debian). The files are made in DIR (default: a temporary folder on the same file system as
+/tmp); the medians and the ratios tunegrove / mutagen are printed.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+FRAME = struct.pack(">I", 0xFFFB9064) + bytes(413)
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+MUTAGEN_SET = r"""
+import sys
+from mutagen.id3 import ID3, TALB
+for path in sys.argv[2:]:
+    tag = ID3(path)
+    tag.setall("TALB", [TALB(encoding=3, text=sys.argv[1])])
+    tag.save(path, v2_version=3)
+"""
+
+MUTAGEN_NORMALIZE = r"""
+import sys
+from mutagen.id3 import ID3
+def tidy(text):
+    return " ".join(word[:1].upper() + word[1:].lower() for word in text.split())
+for path in sys.argv[1:]:
+    tag = ID3(path)
+    changed = False
+    for key in ("TALB", "TPE1", "TIT2"):
+        frame = tag.get(key)
+        if frame is not None:
+            new = [tidy(str(t)) for t in frame.text]
+            if new != [str(t) for t in frame.text]:
+                frame.text = new
+                changed = True
+    for frame in tag.getall("COMM"):
+        new = [tidy(str(t)) for t in frame.text]
+        if new != [str(t) for t in frame.text]:
+            frame.text = new
+            changed = True
+    if changed:
+        tag.save(path, v2_version=3)
+"""
+
+
+def text_frame(fid, text):
+    body = b"\x01" + "\ufeff".encode("utf-16-le") + text.encode("utf-16-le") if not text.isascii() else b"\x00" + text.encode()
+    return fid + struct.pack(">I", len(body)) + b"\x00\x00" + body
+
+
+def tagged(i):
+    frames = (text_frame(b"TIT2", f"the SONG  number {i}") + text_frame(b"TPE1", f"some ARTIST {i % 50}") +
+              text_frame(b"TALB", f"an album {i % 300}") + text_frame(b"TYER", str(1960 + i % 60)) +
+              text_frame(b"TRCK", str(i % 20 + 1)) + text_frame(b"TCON", "(17)"))
+    comm = b"\x00eng\x00" + f"ripped  from CD {i}".encode()
+    frames += b"COMM" + struct.pack(">I", len(comm)) + b"\x00\x00" + comm
+    padding = 1024
+    size = len(frames) + padding
+    synchsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
+    return b"ID3\x03\x00\x00" + synchsafe + frames + bytes(padding) + FRAME * 24
+
+
+def make(folder, count):
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    files = []
+    for i in range(count):
+        path = os.path.join(folder, f"{i:05d}.mp3")
+        with open(path, "wb") as out:
+            out.write(tagged(i))
+        files.append(path)
+    os.sync()
+    return files
+
+
+def check_album(files, album):
+    from mutagen.id3 import ID3
+    bad = [p for p in files if str(ID3(p)["TALB"].text[0]) != album]
+    if bad:
+        sys.exit(f"{len(bad)} files without the new album, e.g. {bad[0]}")
+
+
+def check_normalized(files):
+    from mutagen.id3 import ID3
+    for p in files:
+        tag = ID3(p)
+        title = str(tag["TIT2"].text[0])
+        if not title.startswith("The Song Number"):
+            sys.exit(f"{p}: title {title!r} not tidied")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--files", type=int, default=10000)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--cli", default=os.path.join(HERE, "..", "build", "src", "cli", "tunegrove-cli"))
+    parser.add_argument("--dir")
+    args = parser.parse_args()
+    work = args.dir or tempfile.mkdtemp(prefix="tg-write-bench-")
+    os.makedirs(work, exist_ok=True)
+    env = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"))
+    folder = os.path.join(work, "files")
+    py = "/usr/bin/python3"
+    jobs = {
+        "set --album": [
+            ("tunegrove", lambda f: [args.cli, "set", "--album", "Bench Album", *f], lambda f: check_album(f, "Bench Album")),
+            ("mutagen", lambda f: [py, "-c", MUTAGEN_SET, "Bench Album", *f], lambda f: check_album(f, "Bench Album")),
+        ],
+        "normalize": [
+            ("tunegrove", lambda f: [args.cli, "normalize", *f], check_normalized),
+            ("mutagen", lambda f: [py, "-c", MUTAGEN_NORMALIZE, *f], check_normalized),
+        ],
+    }
+    times = {(job, tool): [] for job in jobs for tool, _, _ in jobs[job]}
+    try:
+        for run in range(args.runs):
+            for job, tools in jobs.items():
+                for tool, command, check in tools:
+                    files = make(folder, args.files)
+                    started = time.perf_counter()
+                    result = subprocess.run(command(files), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                    elapsed = time.perf_counter() - started
+                    if result.returncode != 0:
+                        sys.exit(f"{tool} {job} failed: {result.stderr.decode()[:500]}")
+                    check(files)
+                    times[(job, tool)].append(elapsed)
+                    print(f"run {run + 1} {job:12s} {tool:9s} {elapsed:7.3f} s", file=sys.stderr)
+        print(f"{args.files} files, median of {args.runs} runs (every file checked after each run)")
+        for job in jobs:
+            t = statistics.median(times[(job, "tunegrove")])
+            m = statistics.median(times[(job, "mutagen")])
+            print(f"{job:12s} tunegrove {t:7.3f} s   mutagen {m:7.3f} s   tunegrove/mutagen {t / m:5.2f}")
+    finally:
+        if not args.dir:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
