@@ -1,0 +1,204 @@
+#include "tags/id3raw.h"
+
+#include <taglib/id3v2synchdata.h>
+#include <taglib/tbytevector.h>
+
+#include <algorithm>
+
+namespace id3 {
+
+TagLib::ByteVector ToBytes(const QByteArray &bytes) { return TagLib::ByteVector(bytes.constData(), uint(bytes.size())); }
+
+QByteArray FromBytes(const TagLib::ByteVector &bytes) { return QByteArray(bytes.data(), qsizetype(bytes.size())); }
+
+quint32 SynchsafeAt(const QByteArray &b, qsizetype at)
+{
+    return (quint32(uchar(b[at])) << 21) | (quint32(uchar(b[at + 1])) << 14) | (quint32(uchar(b[at + 2])) << 7) |
+           quint32(uchar(b[at + 3]));
+}
+
+quint32 BigEndianAt(const QByteArray &b, qsizetype at)
+{
+    return (quint32(uchar(b[at])) << 24) | (quint32(uchar(b[at + 1])) << 16) | (quint32(uchar(b[at + 2])) << 8) |
+           quint32(uchar(b[at + 3]));
+}
+
+QByteArray Synchsafe(quint32 value)
+{
+    QByteArray out(4, '\0');
+    for (int i = 3; i >= 0; --i) {
+        out[i] = char(value & 0x7F);
+        value >>= 7;
+    }
+    return out;
+}
+
+
+
+// Reads the ID3v2 header and, when valid, the whole tag; then the last 128 bytes. Returns 0 or an errno.
+int ReadRawTags(const platform::ReadOnlyFile &file, RawTags &raw)
+{
+    raw.status = file.Status();
+    const qint64 size = raw.status.size;
+    // The first bytes hold the ID3v2 header, or tell another format (FLAC, Ogg, MP4) by its signature.
+    QByteArray &header = raw.start;
+    if (const int error = file.ReadAt(0, kStartBytes, header))
+        return error;
+    if (header.size() >= kHeaderSize && header.startsWith("ID3") && uchar(header[3]) >= 2 && uchar(header[3]) <= 4 &&
+        uchar(header[4]) != 0xFF && (uchar(header[6]) | uchar(header[7]) | uchar(header[8]) | uchar(header[9])) < 0x80) {
+        const bool footer = uchar(header[3]) == 4 && (uchar(header[5]) & 0x10);
+        const qint64 declared = kHeaderSize + SynchsafeAt(header, 6) + (footer ? kHeaderSize : 0);
+        raw.v2RunsPastEnd = declared > size;
+        raw.v2End = std::min(declared, size);
+        if (declared > kMaxTagSize) {
+            raw.v2TooLarge = true;
+            return 0;
+        }
+        // With the four bytes after it, which tell a FLAC stream behind the tag.
+        if (const int error = file.ReadAt(0, raw.v2End + 4, raw.v2))
+            return error;
+        raw.afterTag = raw.v2.mid(raw.v2End);
+        raw.v2.truncate(raw.v2End);
+    }
+    raw.v1Start = size;
+    if (size - kV1Size >= raw.v2End) {
+        QByteArray tail;
+        if (const int error = file.ReadAt(size - kV1Size, kV1Size, tail))
+            return error;
+        if (tail.size() == kV1Size && tail.startsWith("TAG")) {
+            raw.v1 = tail;
+            raw.v1Start = size - kV1Size;
+        }
+    }
+    return 0;
+}
+
+// The container a file's bytes after its ID3v2 tag announce, when it is not MPEG audio; empty otherwise.
+// An ID3v2 tag in front of one of these makes the file unplayable, so such files are never tagged.
+QString ForeignFormat(const QByteArray &b)
+{
+    struct Signature
+    {
+        qsizetype at;
+        const char *bytes;
+        qsizetype length;
+        const char *name;
+    };
+    static const Signature kSignatures[] = {
+        {0, "RIFF", 4, "RIFF (WAV/AVI)"}, {0, "RF64", 4, "RF64 (WAV)"},   {0, "fLaC", 4, "FLAC"},
+        {0, "OggS", 4, "Ogg"},            {4, "ftyp", 4, "MP4"},          {0, "FORM", 4, "IFF (AIFF)"},
+        {0, "\x1A\x45\xDF\xA3", 4, "Matroska/WebM"},
+        {0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8, "ASF (WMA/WMV)"},
+        {0, "MThd", 4, "MIDI"},           {0, "MAC ", 4, "Monkey's Audio"}, {0, "wvpk", 4, "WavPack"},
+        {0, "MPCK", 4, "Musepack"},       {0, "caff", 4, "CAF"},          {0, ".snd", 4, "Sun audio"},
+        {0, "#!AMR", 5, "AMR"},           {0, "PK\x03\x04", 4, "ZIP"},    {0, "%PDF", 4, "PDF"},
+    };
+    for (const Signature &s : kSignatures) {
+        if (b.size() >= s.at + s.length && b.mid(s.at, s.length) == QByteArray(s.bytes, s.length))
+            return QString::fromLatin1(s.name);
+    }
+    return QString();
+}
+
+// ---- Writing: the tag as a list of raw frames -----------------------------------------------------------
+
+
+bool IsFrameId(const QByteArray &id)
+{
+    for (const char c : id) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return id.size() == 4;
+}
+
+
+QByteArray WithoutTrailingZeros(QByteArray bytes)
+{
+    qsizetype end = bytes.size();
+    while (end > 0 && bytes[end - 1] == '\0')
+        --end;
+    bytes.truncate(end);
+    return bytes;
+}
+
+// Where the frames start: after a valid extended header, or at once when the flag is set but what follows is
+// already a frame (a common fault of writers), as readers do.
+qsizetype FirstFramePosition(const QByteArray &body, int major, bool extendedFlag)
+{
+    if (!extendedFlag || body.size() < 4 || IsFrameId(body.left(4)))
+        return 0;
+    if (major == 3) {
+        const qint64 size = BigEndianAt(body, 0);   // excludes the size field; 6, or 10 with a CRC
+        return (size == 6 || size == 10) && 4 + size <= body.size() ? qsizetype(4 + size) : 0;
+    }
+    const qint64 size = SynchsafeAt(body, 0);       // includes the size field
+    return size >= 6 && size <= body.size() ? qsizetype(size) : 0;
+}
+
+// Splits a v2.3 or v2.4 tag into its frames, stopping where padding or something that is not a whole frame
+// begins. Tag-wide unsynchronisation is undone (v2.3) or moved into each frame's own flag (v2.4).
+CanonicalTag SplitTag(const QByteArray &tag)
+{
+    CanonicalTag result;
+    const int major = uchar(tag[3]);
+    const uchar flags = uchar(tag[5]);
+    result.major = major;
+    qsizetype bodyEnd = tag.size();
+    if (major == 4 && (flags & 0x10))
+        bodyEnd = std::max<qsizetype>(kHeaderSize, bodyEnd - kHeaderSize);
+    QByteArray body = tag.mid(kHeaderSize, bodyEnd - kHeaderSize);
+    if (major == 3 && (flags & 0x80))
+        body = FromBytes(TagLib::ID3v2::SynchData::decode(ToBytes(body)));
+    const bool unsynchronisedFrames = major == 4 && (flags & 0x80);
+    qsizetype pos = FirstFramePosition(body, major, flags & 0x40);
+
+    while (pos + kHeaderSize <= body.size()) {
+        const QByteArray id = body.mid(pos, 4);
+        if (!IsFrameId(id))
+            break;   // padding, or garbage where padding should be
+        qint64 size = BigEndianAt(body, pos + 4);
+        if (major == 4 && (uchar(body[pos + 4]) | uchar(body[pos + 5]) | uchar(body[pos + 6]) | uchar(body[pos + 7])) < 0x80) {
+            // v2.4 sizes are synchsafe, but some writers store plain numbers: take the reading that lands on
+            // the next frame, the padding or the end.
+            const qint64 safe = SynchsafeAt(body, pos + 4);
+            auto landsWell = [&](qint64 s) {
+                const qint64 next = pos + kHeaderSize + s;
+                return next == body.size() || (next < body.size() && (body[next] == '\0' || IsFrameId(body.mid(next, 4))));
+            };
+            size = (landsWell(safe) || !landsWell(size)) ? safe : size;
+        }
+        if (size == 0 || pos + kHeaderSize + size > body.size())
+            break;
+        RawFrame frame{id, body.mid(pos, kHeaderSize + size)};
+        if (unsynchronisedFrames)
+            frame.bytes[9] = char(uchar(frame.bytes[9]) | 0x02);
+        result.frames.append(frame);
+        pos += kHeaderSize + size;
+    }
+    result.hidden = WithoutTrailingZeros(body.mid(pos));
+    return result;
+}
+
+QByteArray BigEndian(quint32 value)
+{
+    QByteArray out(4, '\0');
+    for (int i = 3; i >= 0; --i) {
+        out[i] = char(value & 0xFF);
+        value >>= 8;
+    }
+    return out;
+}
+
+QByteArray CanonicalTag::Render(qint64 minimumSize) const
+{
+    QByteArray body;
+    for (const RawFrame &frame : frames)
+        body += frame.bytes;
+    body += hidden;
+    const qint64 size = std::max<qint64>(kHeaderSize + body.size(), minimumSize);
+    body.append(QByteArray(size - kHeaderSize - body.size(), '\0'));
+    return QByteArray("ID3") + char(major) + '\0' + '\0' + Synchsafe(quint32(size - kHeaderSize)) + body;
+}
+
+} // namespace id3
