@@ -167,6 +167,8 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
         outcome.journalError = recorder.Error();
     const int total = int(std::count_if(changes.cbegin(), changes.cend(), [](const Change &c) { return c.done; }));
     int index = 0;
+    // The files put back are made durable together, before the journal records the undo as done.
+    platform::FlushBatch flush;
     for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
         if (!it->done)
             continue;
@@ -206,6 +208,8 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
         else
             outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, why));
     }
+    if (const int error = flush.Finish())
+        outcome.skipped.append(tr("the files put back may not have reached the disk: %1").arg(platform::ErrorText(error)));
     recorder.End();
     MarkUndone(folder, id, true);
     return outcome;

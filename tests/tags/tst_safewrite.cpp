@@ -1,6 +1,7 @@
 // A tag write must never damage the song: not when the disk fills up, not when the process dies half-way.
 
 #include "tags/tagfile.h"
+#include "platform/fileio.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void fullDiskLeavesFileAsItWas();
     void killedWriterLeavesOldOrNewFile();
     void readingWhileAnotherThreadWrites();
+    void batchFlushFailureIsAFailure();
 };
 
 void TestSafeWrite::fullDiskLeavesFileAsItWas()
@@ -123,6 +125,65 @@ void TestSafeWrite::readingWhileAnotherThreadWrites()
     TagFile last;
     QVERIFY(last.Open(writePaths.first()));
     QCOMPARE(last.title, QStringLiteral("Round 4 ✓"));
+}
+
+void TestSafeWrite::batchFlushFailureIsAFailure()
+{
+    // A batch flushes its files once, at the end of each group; when that flush fails (a write-back error
+    // reaches us there, like EIO from a dying disk), no file of the group is reported written. Outside a batch a
+    // write flushes its own file and never runs the batch flush.
+    QTemporaryDir dir;
+    static std::atomic<int> flushes{0};
+    static std::atomic<int> answer{0};
+    platform::FlushBatch::SetFlushForTests([](int) {
+        ++flushes;
+        return answer.load();
+    });
+    const auto restore = qScopeGuard([] { platform::FlushBatch::SetFlushForTests(nullptr); });
+    std::vector<TagFile> tags(70);   // two groups: 64 and 6
+    QList<TagFile *> files;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        const QString path = dir.filePath(QStringLiteral("%1.mp3").arg(i));
+        QVERIFY(WriteFile(path, Tag(Frame("TIT2", Latin1Body("old")), 3, 256) + Audio(2)));
+        QVERIFY(tags[i].Open(path));
+        tags[i].title = QStringLiteral("new");
+        files.append(&tags[i]);
+    }
+    answer = EIO;
+    QStringList failures;
+    int written = 0;
+    TagFile::WriteAll(files, [&](TagFile &, bool ok, const QString &error) {
+        written += ok ? 1 : 0;
+        if (!ok)
+            failures.append(error);
+    });
+    QCOMPARE(flushes.load(), 2);   // once a group, not once a file
+    QCOMPARE(written, 0);
+    QCOMPARE(failures.size(), 70);
+    QVERIFY2(failures[0].contains(QLatin1String("may not have reached the disk")) &&
+                 failures[0].contains(QLatin1String("0.mp3")),
+             qPrintable(failures[0]));
+    TagFile reread;
+    QVERIFY(reread.Open(dir.filePath(QStringLiteral("69.mp3"))));
+    QCOMPARE(reread.title, QStringLiteral("new"));   // the bytes were written; only their durability is in doubt
+
+    // A flush that works: every file reported written, still one flush a group.
+    flushes = 0;
+    answer = 0;
+    for (TagFile &tag : tags) {
+        QVERIFY(tag.Open(tag.path));
+        tag.title = QStringLiteral("newer");
+    }
+    written = 0;
+    TagFile::WriteAll(files, [&](TagFile &, bool ok, const QString &) { written += ok ? 1 : 0; });
+    QCOMPARE(written, 70);
+    QCOMPARE(flushes.load(), 2);
+
+    // A single write outside a batch flushes its own file.
+    flushes = 0;
+    tags[0].title = QStringLiteral("single");
+    QVERIFY(tags[0].Write());
+    QCOMPARE(flushes.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSafeWrite)
