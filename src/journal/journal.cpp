@@ -32,6 +32,7 @@ constexpr char kRename = 'R';
 constexpr char kCopy = 'C';
 constexpr char kTrash = 'X';
 constexpr char kLost = 'L';
+constexpr char kClosed = 'E';   // the last record of an entry whose command ended: nothing in it to recover
 const QString kSuffix = QStringLiteral(".tgj");
 const QString kUndoneSuffix = QStringLiteral(".undone");
 
@@ -82,6 +83,18 @@ QByteArray Frame(char type, const QByteArray &payload)
     frame += Digest(type, payload);
     frame += payload;
     return frame;
+}
+
+// Whether an entry's last record says its command ended (read from the end, so a long entry costs one read).
+bool EndsClosed(int fd)
+{
+    const QByteArray closed = Frame(kClosed, QByteArray());
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    if (size < off_t(closed.size()))
+        return false;
+    QByteArray tail(closed.size(), Qt::Uninitialized);
+    return ::pread(fd, tail.data(), size_t(tail.size()), size - off_t(tail.size())) == ssize_t(tail.size()) &&
+           tail == closed;
 }
 
 int WriteAll(int fd, const QByteArray &bytes)
@@ -381,6 +394,7 @@ void Recorder::End()
     }
     if (m_fd < 0)
         return;
+    Append(kClosed, QByteArray(), false);
     if (::fdatasync(m_fd) != 0)
         Fail(errno);
     if (m_fd >= 0)
@@ -464,6 +478,10 @@ QStringList Recover(const QString &folder)
             ::close(fd);   // its command is still running
             continue;
         }
+        if (EndsClosed(fd)) {
+            ::close(fd);   // its command ended: nothing to look at (every run of every command comes here)
+            continue;
+        }
         EntryInfo info;
         QList<Change> changes;
         ReadEntry(folder, id, info, changes);
@@ -511,6 +529,7 @@ QStringList Recover(const QString &folder)
             Put(out, after);
             WriteAll(fd, Frame(kTagSettled, payload));
         }
+        WriteAll(fd, Frame(kClosed, QByteArray()));
         ::fdatasync(fd);
         ::close(fd);
     }

@@ -265,11 +265,13 @@ void TestJournal::interruptedWriteIsFinished()
         QCOMPARE(after.size(), before.size());   // rewritten in place
         recorder.End();
     }
-    // Drop the "done" record (the last one) to stand for the crash, and put a torn tag on disk.
+    // Drop the "done" record and the "closed" one after it (the last two) to stand for the crash, and put a
+    // torn tag on disk.
     const QString entry = Journal() + QStringLiteral("/000000000001.tgj");
     QByteArray records = ReadFile(entry);
     const int doneLength = 4 + 1 + 16 + 4 + 1 + 8 * 5;
-    records.chop(doneLength);
+    const int closedLength = 4 + 1 + 16;
+    records.chop(doneLength + closedLength);
     QVERIFY(WriteFile(entry, records));
     QByteArray torn = after.left(2048) + before.mid(2048);
     QVERIFY(WriteFile(P("cover.mp3"), torn));
