@@ -9,6 +9,7 @@
 #include "platform/fileio.h"
 #include "reports/reportwriter.h"
 #include "library/trackfilter.h"
+#include "library/tagcache.h"
 #include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
@@ -43,7 +44,7 @@ const char kUsage[] =
     "  set [FIELDS] FILE...  change tag fields; FIELDS are --title T, --artist A,\n"
     "                        --album B, --year Y, --track K, --comment C and\n"
     "                        --genre NAME|NUMBER|none; only names ending in .mp3\n"
-    "  list [-r] [--sort COL[,COL...]] [--filter EXPR] FOLDER...\n"
+    "  list [-r] [--sort COL[,COL...]] [--filter EXPR] [--no-cache] FOLDER...\n"
     "                        print the rows that listing the folders gives, one per\n"
     "                        line, the ten cells tab-separated; -r walks subfolders;\n"
     "                        --sort clicks the named column headers in turn (a name\n"
@@ -54,6 +55,8 @@ const char kUsage[] =
     "                        \"a phrase\", -term (leave out), field:A..B (numbers);\n"
     "                        fields: filename ext path title artist year album\n"
     "                        track comment genre; case and accents are ignored\n"
+    "                        --no-cache reads every file's tags (the tag cache in\n"
+    "                        ~/.cache/Kestrine/Tunegrove is neither read nor written)\n"
     "  normalize FILE...     tidy the album, artist, title and comment of each MP3\n"
     "                        file: blanks trimmed and thinned, each word capitalised\n"
     "  normalize --text TEXT print what the tidying makes of TEXT\n"
@@ -63,8 +66,9 @@ const char kUsage[] =
     "                        $# counter (from N, 0-999999, across the files), $$ $;\n"
     "                        prints old<TAB>new; never replaces an existing file\n"
     "  report --format html|xml|m3u|txt [--group path|artist|genre|year] [--tags]\n"
-    "         [-r] [--filter EXPR] [-o FILE] FOLDER...\n"
-    "                        list the folders as list does (--filter as there),\n"
+    "         [-r] [--filter EXPR] [--no-cache] [-o FILE] FOLDER...\n"
+    "                        list the folders as list does (--filter and\n"
+    "                        --no-cache as there),\n"
     "                        sort by the group and write the report to FILE\n"
     "                        (replaced only when complete) or to standard output\n"
     "                        (no -o, or -o -)\n"
@@ -305,6 +309,12 @@ int CollectRows(const CliArguments &args, const TrackFilter &filter, std::vector
         if (filter.Matches(row))
             rows.push_back(std::move(row));
     });
+    std::unique_ptr<TagCache> cache;
+    if (!args.switches.contains(QStringLiteral("no-cache"))) {
+        cache = std::make_unique<TagCache>();
+        cache->Prune(90);
+        walker.SetCache(cache.get());
+    }
     int status = 0;
     walker.SetErrorSink([&](const QString &folder, int error) {
         Complain(QStringLiteral("%1: %2").arg(folder, platform::ErrorText(error)));
@@ -570,7 +580,7 @@ int main(int argc, char **argv)
                              QStringLiteral("format"), QStringLiteral("group"), QStringLiteral("o"),
                              QStringLiteral("filter")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r"),
-                            QStringLiteral("tags"), QStringLiteral("list")};
+                            QStringLiteral("tags"), QStringLiteral("list"), QStringLiteral("no-cache")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -600,6 +610,9 @@ int main(int argc, char **argv)
     if (args.command != QLatin1String("list") && args.command != QLatin1String("report") &&
         args.values.contains(QStringLiteral("filter")))
         return UsageError(QStringLiteral("--filter belongs to the list and report commands"));
+    if (args.command != QLatin1String("list") && args.command != QLatin1String("report") &&
+        args.switches.contains(QStringLiteral("no-cache")))
+        return UsageError(QStringLiteral("--no-cache belongs to the list and report commands"));
     if (args.command != QLatin1String("report") &&
         (args.values.contains(QStringLiteral("format")) || args.values.contains(QStringLiteral("group")) ||
          args.values.contains(QStringLiteral("o")) || args.switches.contains(QStringLiteral("tags"))))

@@ -1,6 +1,8 @@
 #include "library/folderwalker.h"
 
 #include "platform/directory.h"
+#include "platform/names.h"
+#include "library/orderedreader.h"
 #include "library/scanstate.h"
 
 ScanState &ScanState::Instance()
@@ -10,7 +12,8 @@ ScanState &ScanState::Instance()
 }
 
 FolderWalker::FolderWalker(ScanState &state, ExtensionSet extensions, RowSink sink)
-    : m_state(state), m_extensions(std::move(extensions)), m_sink(std::move(sink))
+    : m_state(state), m_extensions(std::move(extensions)), m_sink(std::move(sink)),
+      m_readerThreads(OrderedReader::DefaultThreads())
 {
 }
 
@@ -18,7 +21,25 @@ bool FolderWalker::WalkFolder(const QString &folder, bool recurse)
 {
     if (folder.isEmpty() || m_state.stop.load())
         return false;
-    return Walk(folder, recurse, m_stayOnDevice ? platform::DeviceOf(folder) : 0);
+    // This thread walks the folders and reads tags; the others only read tags. Rows come back on this thread
+    // in order; what was read from a file goes into the cache then.
+    OrderedReader reader(m_readerThreads, m_state.stop, [this](TrackRecord &&row) {
+        if (m_cache && !m_toStore.empty()) {
+            const ToStore next = std::move(m_toStore.front());
+            m_toStore.pop_front();
+            if (next.store)
+                m_cache->Store(next.folder, next.name, next.stamp, row);
+        }
+        m_sink(std::move(row));
+    });
+    m_reader = &reader;
+    const bool walked = Walk(folder, recurse, m_stayOnDevice ? platform::DeviceOf(folder) : 0);
+    reader.Finish();
+    m_reader = nullptr;
+    m_toStore.clear();
+    if (m_cache)
+        m_cache->Commit();
+    return walked && !m_state.stop.load();
 }
 
 void FolderWalker::Tick()
@@ -32,6 +53,12 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     bool stopped = false;
     int error = 0;
+    TagCache::Folder cached;
+    TagCache::Folder *const outer = m_cached;
+    if (m_cache && m_reader) {
+        cached = m_cache->Load(prefix);
+        m_cached = &cached;
+    }
     const bool read = platform::ListDirectory(prefix, [&](const platform::DirectoryEntry &entry) {
         Tick();
         if (m_state.stop.load(std::memory_order_relaxed)) {
@@ -41,7 +68,9 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
         if (recurse && entry.kind == platform::EntryKind::Folder) {
             if (device != 0 && entry.device != device)
                 return true;   // another file system mounted here
-            if (!Walk(prefix + entry.name, true, device)) {
+            const bool whole = Walk(prefix + entry.name, true, device);
+            m_cached = &cached;
+            if (!whole) {
                 stopped = true;
                 return false;
             }
@@ -58,6 +87,10 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
     }, &error);
     if (!read && m_errors)
         m_errors(folder, error);
+    // A folder read whole: entries of files no longer there (or no longer listed) go.
+    if (m_cache && m_reader && read && !stopped && !m_state.stop.load())
+        m_cache->Settle(cached);
+    m_cached = outer;
     return !stopped;
 }
 
@@ -67,6 +100,32 @@ bool FolderWalker::AddFile(const QString &folder, const QString &name)
     if (m_listed.contains(key))
         return false;
     m_listed.insert(key);
-    m_sink(MakeTrackRecord(folder, name));
+    if (!m_reader) {
+        m_sink(MakeTrackRecord(folder, name));
+        return true;
+    }
+    if (!m_cache) {
+        m_reader->Add(folder, name);
+        return true;
+    }
+    ToStore store;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0 && IsTaggableExtension(name.mid(dot + 1)) &&
+        platform::StampOf(platform::EncodeName(folder + name), store.stamp) == 0) {
+        TrackRecord record;
+        record[Column::Filename] = name.left(dot);
+        record[Column::Ext] = name.mid(dot + 1);
+        record[Column::Path] = folder;
+        if (m_cached && m_cached->Find(name, store.stamp, record)) {
+            m_toStore.push_back(ToStore());
+            m_reader->AddRow(std::move(record));
+            return true;
+        }
+        store.store = true;
+        store.folder = folder;
+        store.name = name;
+    }
+    m_toStore.push_back(std::move(store));
+    m_reader->Add(folder, name);
     return true;
 }

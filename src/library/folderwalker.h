@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/extensionset.h"
+#include "library/tagcache.h"
 #include "library/trackrecord.h"
 
 #include <QByteArray>
@@ -8,8 +9,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 
+class OrderedReader;
 struct ScanState;
 
 // Walks folders and turns each accepted file into a row, skipping files that are already listed.
@@ -30,6 +33,12 @@ public:
     void SetErrorSink(ErrorSink sink) { m_errors = std::move(sink); }
     // Keep a recursive walk on the file system it started on (a drive walk must not wander into other mounts).
     void SetStayOnDevice(bool stay) { m_stayOnDevice = stay; }
+    // How many threads read the files' tags during a walk (the walking thread counted); the rows come in the
+    // order one thread gives them whatever the number. OrderedReader::DefaultThreads() unless set.
+    void SetReaderThreads(int threads) { m_readerThreads = threads; }
+    // Takes the tag cells of unchanged files from the cache instead of reading them, and keeps what it reads
+    // there (nullptr: every file is read). The walker uses it on its own thread only.
+    void SetCache(TagCache *cache) { m_cache = cache; }
 
     // Walks `folder`; with `recurse`, its subfolders too (never through a link to a folder). Returns false when
     // the stop flag ended the walk.
@@ -47,4 +56,17 @@ private:
     ErrorSink m_errors;
     QSet<QByteArray> m_listed;
     bool m_stayOnDevice = false;
+    int m_readerThreads;
+    OrderedReader *m_reader = nullptr;   // during a walk
+    TagCache *m_cache = nullptr;
+    TagCache::Folder *m_cached = nullptr;   // the cache's entries of the folder being walked
+    // One entry a row given to the reader, in the same order: what to keep in the cache when the row comes back.
+    struct ToStore
+    {
+        bool store = false;
+        QString folder;
+        QString name;
+        platform::FileStamp stamp;
+    };
+    std::deque<ToStore> m_toStore;
 };

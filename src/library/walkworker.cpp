@@ -2,17 +2,23 @@
 
 #include "library/folderwalker.h"
 #include "library/scanstate.h"
+#include "library/tagcache.h"
 
 #include <QMutexLocker>
+
+#include <memory>
 
 namespace {
 
 constexpr qint64 kFlushMs = 50;
+// Cache entries no listing has seen for this long are dropped.
+constexpr int kCacheDays = 90;
 
 } // namespace
 
 WalkWorker::WalkWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QObject *parent)
-    : QThread(parent), m_state(state), m_extensions(extensions), m_listed(std::move(listed))
+    : QThread(parent), m_state(state), m_extensions(extensions), m_listed(std::move(listed)),
+      m_cacheFile(TagCache::DefaultFile())
 {
 }
 
@@ -58,6 +64,13 @@ void WalkWorker::run()
     m_sinceFlush.start();
     FolderWalker walker(m_state, m_extensions, [this](TrackRecord &&row) { Collect(std::move(row)); });
     walker.SetListed(std::move(m_listed));
+    // The cache's connection lives on this thread.
+    std::unique_ptr<TagCache> cache;
+    if (!m_cacheFile.isEmpty()) {
+        cache = std::make_unique<TagCache>(m_cacheFile);
+        cache->Prune(kCacheDays);
+        walker.SetCache(cache.get());
+    }
     Walk(walker);
     Flush();
     m_state.progressTick.store(-1);

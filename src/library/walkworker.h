@@ -25,6 +25,9 @@ class WalkWorker : public QThread
 public:
     WalkWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QObject *parent = nullptr);
 
+    // The tag cache the walk uses (TagCache::DefaultFile() unless set; empty: none). Set before start.
+    void SetCacheFile(const QString &file) { m_cacheFile = file; }
+
     // Takes the rows found so far (GUI thread).
     std::vector<TrackRecord> TakeRows();
 
@@ -44,6 +47,7 @@ private:
 
     ExtensionSet m_extensions;
     QSet<QByteArray> m_listed;
+    QString m_cacheFile;
     std::vector<TrackRecord> m_batch;   // worker side
     QElapsedTimer m_sinceFlush;
     QMutex m_mutex;

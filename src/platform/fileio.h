@@ -50,6 +50,27 @@ QString ResolveLinks(const QString &path);
 
 int Stat(const QString &path, FileStatus &status);
 
+// What tells a file's contents apart without reading them: where it lives (device, inode), its size, and its
+// modification and change times to the nanosecond (the change time moves with every write, even one that puts
+// the old size and modification time back).
+struct FileStamp
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+
+    bool operator==(const FileStamp &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+};
+
+// The stamp of the file a path names (links followed); 0 or an errno.
+int StampOf(const QByteArray &native, FileStamp &stamp);
+
 // Renames a file, failing with EEXIST when the new name is taken (never replacing it). A new name that differs
 // only in letter case is applied.
 int RenameNoReplace(const QString &from, const QString &to);

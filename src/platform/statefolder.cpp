@@ -18,6 +18,14 @@ QString StateFolder()
     return base + QStringLiteral("/Kestrine/Tunegrove");
 }
 
+QString CacheFolder()
+{
+    QString base = QString::fromLocal8Bit(qgetenv("XDG_CACHE_HOME"));
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/Kestrine/Tunegrove");
+}
+
 int MakePrivateFolder(const QString &path)
 {
     const QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));

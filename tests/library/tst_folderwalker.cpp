@@ -41,6 +41,7 @@ private Q_SLOTS:
     void duplicatesAcrossListings();
     void notRecursingTreatsFoldersAsFiles();
     void stopMidWalkKeepsRows();
+    void rowsAlikeOnAnyNumberOfThreads();
     void symlinkLoopEnds();
     void walksBelowPathMax();
     void progressTickWraps();
@@ -140,6 +141,48 @@ void TestFolderWalker::stopMidWalkKeepsRows()
     });
     QVERIFY(!walker.WalkFolder(many.path(), true));
     QCOMPARE(rows.size(), std::size_t(30));
+}
+
+void TestFolderWalker::rowsAlikeOnAnyNumberOfThreads()
+{
+    // Tagged files of many sizes in nested folders: the rows, cell for cell and in order, do not depend on how
+    // many threads read the tags; a stop with many readers still hands on exactly the rows before it.
+    using namespace testmp3;
+    QTemporaryDir many;
+    for (int d = 0; d < 6; ++d) {
+        for (int f = 0; f < 60; ++f) {
+            const QString path = many.filePath(QStringLiteral("%1/%2/%3.mp3").arg(d % 2).arg(d).arg(f));
+            QDir().mkpath(QFileInfo(path).path());
+            WriteFile(path, Tag(Frame("TIT2", Utf16Body(QStringLiteral("Tïtle %1-%2").arg(d).arg(f))) +
+                                Frame("TPE1", Latin1Body(QByteArray::number(f % 7)))) +
+                                Audio(1 + (f * 7) % 40));
+        }
+    }
+    auto walk = [&](int threads, int stopAt) {
+        ScanState state;
+        std::vector<TrackRecord> rows;
+        FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) {
+            rows.push_back(std::move(r));
+            if (int(rows.size()) == stopAt)
+                state.stop.store(1);
+        });
+        walker.SetReaderThreads(threads);
+        walker.WalkFolder(many.path(), true);
+        return rows;
+    };
+    const std::vector<TrackRecord> one = walk(1, -1);
+    QCOMPARE(one.size(), std::size_t(360));
+    QVERIFY(std::all_of(one.begin(), one.end(), [](const TrackRecord &r) { return r[Column::Title].startsWith(u"Tïtle"); }));
+    for (const int threads : {2, 4, 8}) {
+        const std::vector<TrackRecord> all = walk(threads, -1);
+        QCOMPARE(all.size(), one.size());
+        for (std::size_t i = 0; i < one.size(); ++i)
+            QVERIFY2(all[i].cells == one[i].cells, qPrintable(RowFullPath(one[i])));
+        const std::vector<TrackRecord> stopped = walk(threads, 100);
+        QCOMPARE(stopped.size(), std::size_t(100));
+        for (std::size_t i = 0; i < stopped.size(); ++i)
+            QVERIFY(stopped[i].cells == one[i].cells);
+    }
 }
 
 void TestFolderWalker::symlinkLoopEnds()

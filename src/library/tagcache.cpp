@@ -1,0 +1,276 @@
+#include "library/tagcache.h"
+
+#include "platform/names.h"
+#include "platform/statefolder.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <sqlite3.h>
+
+namespace {
+
+// Raised whenever the cells a file gives change meaning (a reader that reads a field differently): an older
+// cache is then emptied instead of trusted.
+constexpr int kSchemaVersion = 1;
+// Changes written in one transaction.
+constexpr int kCommitEvery = 4096;
+
+constexpr int kFirstTagCell = int(Column::Title);
+
+QString CellText(sqlite3_stmt *statement, int column)
+{
+    const auto *text = static_cast<const char16_t *>(sqlite3_column_text16(statement, column));
+    return text ? QString::fromUtf16(text, sqlite3_column_bytes16(statement, column) / 2) : QString();
+}
+
+void BindBytes(sqlite3_stmt *statement, int index, const QByteArray &bytes)
+{
+    sqlite3_bind_blob(statement, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+bool TagCache::Folder::Find(const QString &name, const platform::FileStamp &stamp, TrackRecord &record)
+{
+    const auto found = m_entries.find(platform::EncodeName(name));
+    if (found == m_entries.end())
+        return false;
+    found->asked = true;
+    if (!(found->stamp == stamp))
+        return false;
+    for (int i = 0; i < 7; ++i)
+        record.cells[std::size_t(kFirstTagCell + i)] = found->cells[std::size_t(i)];
+    return true;
+}
+
+TagCache::TagCache(const QString &file) : m_file(file)
+{
+    m_today = QDateTime::currentSecsSinceEpoch() / 86400;
+    const QString folder = file.left(file.lastIndexOf(QLatin1Char('/')));
+    if (!folder.isEmpty() && platform::MakePrivateFolder(folder) != 0)
+        return;
+    Open(file);
+}
+
+TagCache::~TagCache()
+{
+    Commit();
+    Close();
+}
+
+QString TagCache::DefaultFile() { return platform::CacheFolder() + QStringLiteral("/tags.sqlite"); }
+
+bool TagCache::Open(const QString &file)
+{
+    const QByteArray native = platform::EncodeName(file);
+    if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        Close();
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 250);
+    // A cache: losing its last changes in a crash costs a re-read, so it never waits for the disk.
+    sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+    sqlite3_stmt *version = Prepare("PRAGMA user_version");
+    int found = -1;
+    if (version && sqlite3_step(version) == SQLITE_ROW)
+        found = sqlite3_column_int(version, 0);
+    sqlite3_finalize(version);
+    if (!m_db || m_select)
+        return m_db != nullptr;   // the file was damaged, and Check has made it anew (or could not)
+    if (found != kSchemaVersion) {
+        const QByteArray schema = QByteArray("DROP TABLE IF EXISTS tags;"
+                             "CREATE TABLE tags(folder BLOB NOT NULL, name BLOB NOT NULL, device INTEGER, "
+                             "inode INTEGER, size INTEGER, modified INTEGER, changed INTEGER, seen INTEGER, "
+                             "title TEXT, artist TEXT, year TEXT, album TEXT, track TEXT, comment TEXT, genre TEXT, "
+                             "PRIMARY KEY(folder, name)) WITHOUT ROWID;"
+                             "PRAGMA user_version=") + QByteArray::number(kSchemaVersion);
+        if (!Check(sqlite3_exec(m_db, schema.constData(), nullptr, nullptr, nullptr))) {
+            if (!m_select)
+                Close();   // not made anew: no cache this time
+            return m_db != nullptr;
+        }
+    }
+    if (!Check(sqlite3_exec(m_db, "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER)", nullptr,
+                            nullptr, nullptr)) && !m_select) {
+        Close();
+        return false;
+    }
+    if (m_select)
+        return true;   // made anew by Check
+    m_select = Prepare("SELECT name, device, inode, size, modified, changed, seen, title, artist, year, album, "
+                       "track, comment, genre FROM tags WHERE folder = ?1");
+    m_insert = Prepare("INSERT OR REPLACE INTO tags VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
+                       "?14, ?15)");
+    m_delete = Prepare("DELETE FROM tags WHERE folder = ?1 AND name = ?2");
+    m_touch = Prepare("UPDATE tags SET seen = ?3 WHERE folder = ?1 AND name = ?2");
+    if (!m_select || !m_insert || !m_delete || !m_touch) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void TagCache::Close()
+{
+    for (sqlite3_stmt *statement : {m_select, m_insert, m_delete, m_touch})
+        sqlite3_finalize(statement);
+    m_select = m_insert = m_delete = m_touch = nullptr;
+    if (m_db)
+        sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_inTransaction = false;
+}
+
+sqlite3_stmt *TagCache::Prepare(const char *sql)
+{
+    if (!m_db)
+        return nullptr;
+    sqlite3_stmt *statement = nullptr;
+    if (!Check(sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr)))
+        return nullptr;
+    return statement;
+}
+
+bool TagCache::Check(int result)
+{
+    if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE)
+        return true;
+    const int primary = result & 0xFF;
+    if ((primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) && !m_rebuilt) {
+        // Damaged, or not a cache of ours: start again with an empty one (once; a second failure closes it).
+        m_rebuilt = true;
+        Close();
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(m_file + QLatin1String(suffix));
+        Open(m_file);
+        return false;
+    }
+    m_writable = false;
+    return false;
+}
+
+TagCache::Folder TagCache::Load(const QString &folder)
+{
+    Folder loaded;
+    loaded.m_folder = platform::EncodeName(folder);
+    if (!m_db)
+        return loaded;
+    BindBytes(m_select, 1, loaded.m_folder);
+    int result;
+    while ((result = sqlite3_step(m_select)) == SQLITE_ROW) {
+        Folder::Entry entry;
+        entry.stamp.device = std::uint64_t(sqlite3_column_int64(m_select, 1));
+        entry.stamp.inode = std::uint64_t(sqlite3_column_int64(m_select, 2));
+        entry.stamp.size = sqlite3_column_int64(m_select, 3);
+        entry.stamp.modifiedNs = sqlite3_column_int64(m_select, 4);
+        entry.stamp.changedNs = sqlite3_column_int64(m_select, 5);
+        entry.seen = sqlite3_column_int64(m_select, 6);
+        for (int i = 0; i < 7; ++i)
+            entry.cells[std::size_t(i)] = CellText(m_select, 7 + i);
+        const QByteArray name(static_cast<const char *>(sqlite3_column_blob(m_select, 0)), sqlite3_column_bytes(m_select, 0));
+        loaded.m_entries.insert(name, std::move(entry));
+    }
+    sqlite3_reset(m_select);
+    if (result != SQLITE_DONE) {
+        Check(result);
+        loaded.m_entries.clear();
+    }
+    return loaded;
+}
+
+bool TagCache::Begin()
+{
+    if (!m_db || !m_writable)
+        return false;
+    if (!m_inTransaction)
+        m_inTransaction = Check(sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr));
+    return m_inTransaction;
+}
+
+void TagCache::Counted()
+{
+    if (++m_pending >= kCommitEvery)
+        Commit();
+}
+
+void TagCache::Store(const QString &folder, const QString &name, const platform::FileStamp &stamp,
+                     const TrackRecord &record)
+{
+    if (!Begin())
+        return;
+    BindBytes(m_insert, 1, platform::EncodeName(folder));
+    BindBytes(m_insert, 2, platform::EncodeName(name));
+    sqlite3_bind_int64(m_insert, 3, sqlite3_int64(stamp.device));
+    sqlite3_bind_int64(m_insert, 4, sqlite3_int64(stamp.inode));
+    sqlite3_bind_int64(m_insert, 5, stamp.size);
+    sqlite3_bind_int64(m_insert, 6, stamp.modifiedNs);
+    sqlite3_bind_int64(m_insert, 7, stamp.changedNs);
+    sqlite3_bind_int64(m_insert, 8, m_today);
+    for (int i = 0; i < 7; ++i) {
+        const QString &cell = record.cells[std::size_t(kFirstTagCell + i)];
+        sqlite3_bind_text16(m_insert, 9 + i, cell.utf16(), int(cell.size() * 2), SQLITE_TRANSIENT);
+    }
+    Check(sqlite3_step(m_insert));
+    if (m_insert)
+        sqlite3_reset(m_insert);
+    Counted();
+}
+
+void TagCache::Settle(const Folder &folder)
+{
+    if (folder.m_entries.isEmpty() || !Begin())
+        return;
+    for (auto it = folder.m_entries.cbegin(); it != folder.m_entries.cend() && m_db; ++it) {
+        if (!it->asked) {
+            BindBytes(m_delete, 1, folder.m_folder);
+            BindBytes(m_delete, 2, it.key());
+            Check(sqlite3_step(m_delete));
+            if (m_delete)
+                sqlite3_reset(m_delete);
+            Counted();
+        } else if (it->seen < m_today) {
+            BindBytes(m_touch, 1, folder.m_folder);
+            BindBytes(m_touch, 2, it.key());
+            sqlite3_bind_int64(m_touch, 3, m_today);
+            Check(sqlite3_step(m_touch));
+            if (m_touch)
+                sqlite3_reset(m_touch);
+            Counted();
+        }
+    }
+}
+
+void TagCache::Commit()
+{
+    m_pending = 0;
+    if (m_db && m_inTransaction) {
+        m_inTransaction = false;
+        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_writable = false;
+        }
+    }
+}
+
+void TagCache::Prune(int days)
+{
+    // Once a day: the look at every entry is not paid by every listing.
+    sqlite3_stmt *last = Prepare("SELECT value FROM meta WHERE key = 'pruned'");
+    const bool done = last && sqlite3_step(last) == SQLITE_ROW && sqlite3_column_int64(last, 0) >= m_today;
+    sqlite3_finalize(last);
+    if (done || !Begin())
+        return;
+    sqlite3_stmt *prune = Prepare("DELETE FROM tags WHERE seen < ?1");
+    sqlite3_stmt *mark = Prepare("INSERT OR REPLACE INTO meta VALUES('pruned', ?1)");
+    if (prune && mark) {
+        sqlite3_bind_int64(prune, 1, m_today - days);
+        sqlite3_bind_int64(mark, 1, m_today);
+        if (Check(sqlite3_step(prune)))
+            Check(sqlite3_step(mark));
+    }
+    sqlite3_finalize(prune);
+    sqlite3_finalize(mark);
+    Commit();
+}

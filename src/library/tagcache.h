@@ -1,0 +1,85 @@
+#pragma once
+
+#include "library/trackrecord.h"
+#include "platform/fileio.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The tag cells of files listed before, so that a listing opens only the files that changed since. An SQLite
+// file in the cache folder, keyed by the bytes of each file's folder and name and checked against the file's
+// stamp (device, inode, size, modification and change time): a file retagged behind our back, even one whose
+// size and modification time were put back, has a new change time and is read again. The cache only ever costs
+// speed: a damaged file is replaced by an empty cache without a word, and one that cannot be opened or written
+// leaves the listing to read every file. Used by one thread at a time; other processes may use the same file.
+class TagCache
+{
+public:
+    // The entries of one folder, loaded with one query when a walk enters it.
+    class Folder
+    {
+    public:
+        // The tag cells (Title to Genre) of `name` when its entry matches `stamp`.
+        bool Find(const QString &name, const platform::FileStamp &stamp, TrackRecord &record);
+
+    private:
+        friend class TagCache;
+        struct Entry
+        {
+            platform::FileStamp stamp;
+            std::array<QString, 7> cells;
+            qint64 seen = 0;
+            bool asked = false;
+        };
+        QByteArray m_folder;
+        QHash<QByteArray, Entry> m_entries;
+    };
+
+    // Opens the cache at `file` (its folder made private to the user when missing).
+    explicit TagCache(const QString &file = DefaultFile());
+    ~TagCache();
+    TagCache(const TagCache &) = delete;
+    TagCache &operator=(const TagCache &) = delete;
+
+    // tags.sqlite in platform::CacheFolder().
+    static QString DefaultFile();
+    bool IsOpen() const { return m_db != nullptr; }
+
+    // `folder` ends in a separator.
+    Folder Load(const QString &folder);
+    // Keeps the cells a file was read as, with the stamp it had before it was read.
+    void Store(const QString &folder, const QString &name, const platform::FileStamp &stamp, const TrackRecord &record);
+    // A folder walked whole: its entries not asked for are files that are gone (or no longer listed); the
+    // entries found get today's date.
+    void Settle(const Folder &folder);
+    // Writes what was stored (also done every few thousand changes, and at the end).
+    void Commit();
+    // Removes the entries no listing has seen for `days` days.
+    void Prune(int days);
+
+private:
+    bool Open(const QString &file);
+    void Close();
+    // Acts on an SQLite result: a damaged or foreign file is replaced by an empty cache; other failures (busy,
+    // read-only, full) stop storing. Returns whether the result was a success.
+    bool Check(int result);
+    bool Begin();
+    void Counted();
+    sqlite3_stmt *Prepare(const char *sql);
+
+    QString m_file;
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_select = nullptr;
+    sqlite3_stmt *m_insert = nullptr;
+    sqlite3_stmt *m_delete = nullptr;
+    sqlite3_stmt *m_touch = nullptr;
+    bool m_inTransaction = false;
+    bool m_writable = true;
+    bool m_rebuilt = false;
+    int m_pending = 0;
+    qint64 m_today = 0;
+};

@@ -1,0 +1,218 @@
+// The tag cache must never change what a listing shows: every change behind its back is seen, and a damaged
+// or unusable cache only costs speed.
+
+#include "library/folderwalker.h"
+#include "library/scanstate.h"
+#include "library/tagcache.h"
+#include "settings/appsettings.h"
+#include "tags/tagfile.h"
+#include "testmp3.h"
+
+#include <QtTest>
+
+#include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace testmp3;
+
+namespace {
+
+ExtensionSet Extensions()
+{
+    AppSettings s;
+    s.mp3Ext = 1;
+    ExtensionSet set;
+    set.Build(s);
+    return set;
+}
+
+// The rows of a recursive walk, sorted by path so walks compare whatever the directory order.
+std::vector<TrackRecord> Walk(const QString &folder, TagCache *cache)
+{
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    walker.SetCache(cache);
+    walker.WalkFolder(folder, true);
+    std::sort(rows.begin(), rows.end(), [](const TrackRecord &a, const TrackRecord &b) { return RowFullPath(a) < RowFullPath(b); });
+    return rows;
+}
+
+std::vector<TrackRecord> WalkCached(const QString &folder, const QString &cacheFile)
+{
+    TagCache cache(cacheFile);
+    return Walk(folder, &cache);
+}
+
+bool Same(const std::vector<TrackRecord> &a, const std::vector<TrackRecord> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].cells != b[i].cells)
+            return false;
+    }
+    return true;
+}
+
+// The title of the row of `relative` ("a/2.mp3") below `root`.
+QString TitleOf(const std::vector<TrackRecord> &rows, const QString &root, const QString &relative)
+{
+    for (const TrackRecord &r : rows) {
+        if (RowFullPath(r) == root + QLatin1Char('/') + relative)
+            return r[Column::Title];
+    }
+    return QStringLiteral("<no row>");
+}
+
+void Sql(const QString &file, const char *statement)
+{
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &db), SQLITE_OK);
+    char *error = nullptr;
+    const int result = sqlite3_exec(db, statement, nullptr, nullptr, &error);
+    const QString text = QString::fromUtf8(error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+    QVERIFY2(result == SQLITE_OK, qPrintable(text));
+}
+
+QByteArray Song(const QString &title) { return Tag(Frame("TIT2", Utf16Body(title)), 3, 64) + Audio(2); }
+
+} // namespace
+
+class TestTagCache : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void unchangedFilesComeFromTheCache();
+    void changesBehindItsBackAreSeen();
+    void damagedOrUnusableCacheOnlyCostsSpeed();
+    void oldEntriesArePruned();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_music;
+    QString m_cache;
+};
+
+void TestTagCache::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_music = m_dir->filePath(QStringLiteral("music"));
+    m_cache = m_dir->filePath(QStringLiteral("cache/tags.sqlite"));
+    for (const char *folder : {"a", "a/deep", "b"})
+        QDir().mkpath(m_music + QLatin1Char('/') + QLatin1String(folder));
+    for (int i = 0; i < 5; ++i) {
+        QVERIFY(WriteFile(QStringLiteral("%1/a/%2.mp3").arg(m_music).arg(i), Song(QStringLiteral("A %1 é").arg(i))));
+        QVERIFY(WriteFile(QStringLiteral("%1/a/deep/%2.mp3").arg(m_music).arg(i), Song(QStringLiteral("D %1").arg(i))));
+        QVERIFY(WriteFile(QStringLiteral("%1/b/%2.mp3").arg(m_music).arg(i), Song(QStringLiteral("B %1").arg(i))));
+    }
+    QVERIFY(WriteFile(m_music + QStringLiteral("/b/empty.mp3"), Audio(1)));   // no tag: empty cells, cached too
+}
+
+void TestTagCache::unchangedFilesComeFromTheCache()
+{
+    const std::vector<TrackRecord> plain = Walk(m_music, nullptr);
+    QCOMPARE(plain.size(), std::size_t(16));
+    QVERIFY(Same(WalkCached(m_music, m_cache), plain));   // fills the cache
+    QVERIFY(Same(WalkCached(m_music, m_cache), plain));   // read from it
+    // Proof that a matching entry is taken and its file left unopened: an entry changed in the cache shows.
+    Sql(m_cache, "UPDATE tags SET title = 'from the cache' WHERE name = CAST('3.mp3' AS BLOB) AND CAST(folder AS TEXT) LIKE '%/a/'");
+    const std::vector<TrackRecord> cached = WalkCached(m_music, m_cache);
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/3.mp3")), QStringLiteral("from the cache"));
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/2.mp3")), TitleOf(plain, m_music, QStringLiteral("a/2.mp3")));
+}
+
+void TestTagCache::changesBehindItsBackAreSeen()
+{
+    WalkCached(m_music, m_cache);
+    // A retag by another program.
+    QVERIFY(WriteFile(m_music + QStringLiteral("/a/0.mp3"), Song(QStringLiteral("retagged"))));
+    // A retag of the same size that puts the old modification time back: the change time tells.
+    const QByteArray native = QFile::encodeName(m_music + QStringLiteral("/a/1.mp3"));
+    struct stat before{};
+    QCOMPARE(::stat(native.constData(), &before), 0);
+    QVERIFY(WriteFile(m_music + QStringLiteral("/a/1.mp3"), Song(QStringLiteral("A 9 é"))));
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, native.constData(), times, 0), 0);
+    struct stat after{};
+    QCOMPARE(::stat(native.constData(), &after), 0);
+    QCOMPARE(after.st_size, before.st_size);
+    QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    // A new file, a removed one, a renamed one, and a folder replaced by another with the same names.
+    QVERIFY(WriteFile(m_music + QStringLiteral("/a/new.mp3"), Song(QStringLiteral("new"))));
+    QVERIFY(QFile::remove(m_music + QStringLiteral("/a/2.mp3")));
+    QVERIFY(QFile::rename(m_music + QStringLiteral("/a/3.mp3"), m_music + QStringLiteral("/a/renamed.mp3")));
+    QVERIFY(QDir(m_music + QStringLiteral("/b")).removeRecursively());
+    QDir().mkpath(m_music + QStringLiteral("/b"));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(WriteFile(QStringLiteral("%1/b/%2.mp3").arg(m_music).arg(i), Song(QStringLiteral("C %1").arg(i))));
+
+    const std::vector<TrackRecord> cached = WalkCached(m_music, m_cache);
+    QVERIFY(Same(cached, Walk(m_music, nullptr)));
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/0.mp3")), QStringLiteral("retagged"));
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/1.mp3")), QStringLiteral("A 9 é"));
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/renamed.mp3")), QStringLiteral("A 3 é"));
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/new.mp3")), QStringLiteral("new"));
+    QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/2.mp3")), QStringLiteral("<no row>"));
+    // The entries of the files that went are gone from the cache too.
+    Sql(m_cache, "CREATE TABLE gone AS SELECT * FROM tags WHERE name = CAST('2.mp3' AS BLOB) AND CAST(folder AS TEXT) LIKE '%/a/'");
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
+    sqlite3_stmt *count = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM gone", -1, &count, nullptr);
+    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(count, 0), 0);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+}
+
+void TestTagCache::damagedOrUnusableCacheOnlyCostsSpeed()
+{
+    const std::vector<TrackRecord> plain = Walk(m_music, nullptr);
+    WalkCached(m_music, m_cache);
+    // Garbage over the cache: the listing is right, and the cache is made anew.
+    QFile::remove(m_cache + QStringLiteral("-wal"));
+    QFile::remove(m_cache + QStringLiteral("-shm"));
+    QVERIFY(WriteFile(m_cache, QByteArray(8192, 'x')));
+    QVERIFY(Same(WalkCached(m_music, m_cache), plain));
+    QVERIFY(ReadFile(m_cache).startsWith("SQLite format 3"));
+    QVERIFY(Same(WalkCached(m_music, m_cache), plain));
+    // A cache from an older version of the rows is emptied, not trusted.
+    Sql(m_cache, "UPDATE tags SET title = 'stale'; PRAGMA user_version = 0");
+    QVERIFY(Same(WalkCached(m_music, m_cache), plain));
+    // A folder that cannot be made (a file in its place): no cache, the same rows.
+    const QString blocked = m_dir->filePath(QStringLiteral("blocked"));
+    QVERIFY(WriteFile(blocked, "a file"));
+    TagCache none(blocked + QStringLiteral("/tags.sqlite"));
+    QVERIFY(!none.IsOpen());
+    QVERIFY(Same(Walk(m_music, &none), plain));
+}
+
+void TestTagCache::oldEntriesArePruned()
+{
+    WalkCached(m_music, m_cache);
+    // Entries last seen 100 days ago go; those seen 10 days ago stay.
+    Sql(m_cache, "UPDATE tags SET seen = seen - 100 WHERE CAST(folder AS TEXT) LIKE '%/b/'; UPDATE tags SET seen = seen - 10 "
+                 "WHERE CAST(folder AS TEXT) LIKE '%/a/'; DELETE FROM meta");
+    {
+        TagCache cache(m_cache);
+        cache.Prune(90);
+        QCOMPARE(cache.Load(m_music + QStringLiteral("/b/")).Find(QStringLiteral("0.mp3"), {}, *std::make_unique<TrackRecord>()), false);
+    }
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
+    sqlite3_stmt *count = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*), sum(CAST(folder AS TEXT) LIKE '%/b/') FROM tags", -1, &count, nullptr);
+    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(count, 0), 10);   // a/ and a/deep/
+    QCOMPARE(sqlite3_column_int(count, 1), 0);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+}
+
+QTEST_GUILESS_MAIN(TestTagCache)
+#include "tst_tagcache.moc"
