@@ -8,7 +8,11 @@
   (d) sorting 100,000 rows by one and by three columns;
   (e) memory per row at 100,000 rows;
   (f) the longest the GUI event loop stays blocked while the list view lists 100,000 files, and how soon the
-      first rows show.
+      first rows show;
+  (h) the 100,000 list read on every core against one core (taskset -c 0), both without the tag cache, and a
+      relist from the tag cache against the cold listing and a walk that only reads the folders and lstats every
+      entry.
+(a)-(c) and (g) read every file (--no-cache); the tag cache used in (h) is kept in DIR/cache.
 
 Usage: python3 bench/list_bench.py [--runs N] [--out DIR]
 Only the standard library is used. The corpus is kept in DIR (default bench/out) and reused when present.
@@ -130,10 +134,10 @@ def main():
     make_corpus(c100b, 100000, 2)
     settings = os.path.join(out, "settings.ini")
     open(settings, "w").close()   # defaults: avi, mp3, wav
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CACHE_HOME=os.path.join(out, "cache"))
 
-    def cli_list(*folders):
-        return [cli, "list", "-r", "--settings-file", settings] + list(folders)
+    def cli_list(*folders, cache=False):
+        return [cli, "list", "-r", "--settings-file", settings] + ([] if cache else ["--no-cache"]) + list(folders)
 
     rows = {}
     # Warm the cache once.
@@ -164,12 +168,25 @@ def main():
     print("100k + same folder again:  %.3f s  (%d rows)" % (t_same, same.count(b"\n")))
 
     # (g) a report costs a sort and a pass over the rows in memory on top of the listing.
-    report = [cli, "report", "--format", "html", "--group", "artist", "--tags", "-r", "--settings-file", settings,
+    report = [cli, "report", "--format", "html", "--group", "artist", "--tags", "-r", "--no-cache", "--settings-file", settings,
               "-o", os.path.join(out, "report.html"), c100]
     t_list, _ = timed(cli_list(c100), args.runs)
     t_report, _ = timed(report, args.runs)
     print("\n(g) report of 100k files, median of %d runs" % args.runs)
     print("list %.3f s, report (html, by artist, with tags) %.3f s: %.2f x the listing" % (t_list, t_report, t_report / t_list))
+
+    # (h) every core against one, and the tag cache against the cold listing and the walk-only floor.
+    t_cores, _ = timed(cli_list(c100), args.runs, env=env)
+    t_core, _ = timed(["taskset", "-c", "0"] + cli_list(c100), args.runs, env=env)
+    subprocess.run(cli_list(c100, cache=True), check=True, stdout=subprocess.DEVNULL, env=env)   # fills the cache
+    t_warm, warm = timed(cli_list(c100, cache=True), args.runs, env=env)
+    _, cold = timed(cli_list(c100), 1, env=env)
+    t_walk, _ = timed([floor, "--walk-only", c100], args.runs)
+    print("\n(h) 100k listing, median of %d runs" % args.runs)
+    print("cold, every core %.3f s; one core %.3f s: %.2f x" % (t_cores, t_core, t_cores / t_core))
+    print("relist from the cache %.3f s: %.2f x the cold listing, %.2f x the walk-only floor (%.3f s)" %
+          (t_warm, t_warm / t_cores, t_warm / t_walk, t_walk))
+    print("rows from the cache byte-identical to a cold listing: %s" % (warm == cold))
 
     print("\n(d) sort of 100,000 rows (median of 5), (e) memory, (f) GUI event loop")
     for cmd in ([bench, "sort", "100000"], [bench, "memory", c100], [bench, "gui", c100]):

@@ -273,6 +273,41 @@ QList<QByteArray> FieldIds(unsigned field)
     }
 }
 
+namespace {
+
+// What a frame holds, independent of its header: the same bytes mean the same frame, content and encoding.
+QByteArray FrameContent(const TagLib::ID3v2::Frame *frame)
+{
+    return FromBytes(frame->frameID()) + '\0' + FromBytes(frame->render()).mid(kHeaderSize);
+}
+
+} // namespace
+
+QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComment)
+{
+    QList<QByteArray> kept;
+    TagLib::ID3v2::Tag *v2 = view.V2();
+    if (!v2)
+        return kept;
+    QList<QByteArray> skipped;
+    for (unsigned field = 1; field < kAllFields; field <<= 1) {
+        if (changed & field)
+            skipped += FieldIds(field);
+    }
+    const TagLib::ID3v2::Frame *shownComment = nullptr;
+    if (skipShownComment) {
+        const int shown = ShownCommentIndex(*v2);
+        if (shown >= 0)
+            shownComment = v2->frameList("COMM")[uint(shown)];
+    }
+    for (const TagLib::ID3v2::Frame *frame : v2->frameList()) {
+        if (frame == shownComment || skipped.contains(FromBytes(frame->frameID())))
+            continue;
+        kept.append(FrameContent(frame));
+    }
+    return kept;
+}
+
 // The frames a reader sees, as bytes, except those of the changed fields; with `skipShownComment`, also the
 // shown COMM frame. The frames come from the canonical split, which ReadCanonical has matched one for one with
 // the reader's frames, and the reader parses the same bytes alike: equal bytes are equal frames, so a write's

@@ -103,8 +103,12 @@ qsizetype ShownRawComment(const QList<RawFrame> &frames, int major, const TagLib
 // The frame ids a field lives in.
 QList<QByteArray> FieldIds(unsigned field);
 
-// The frames a reader sees, as bytes, except those of the changed fields; with `skipShownComment`, also the
-// shown COMM frame (equal bytes are equal frames: see the definition).
+// Every frame the reader of `view` sees, by its content, except those of the changed fields; with
+// `skipShownComment`, also the shown COMM frame. Renders each frame: the slow, general comparison.
+QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComment);
+
+// The same from the split frames, as bytes, for a tag with no hidden part (whose reader sees exactly the split
+// frames, so equal bytes are equal frames).
 QList<QByteArray> KeptRawFrames(const QList<RawFrame> &frames, int major, const TagLib::ID3v2::Tag *parsed,
                                 unsigned changed, bool skipShownComment);
 

@@ -414,7 +414,8 @@ bool TagFile::WriteChanged(QString *error)
     }
     const int major = tag.major;
     // What the write must keep byte for byte: every frame the reader sees but those of the changed fields.
-    const QList<QByteArray> keptBefore = KeptRawFrames(tag.frames, major, before.V2(), changed, changed & kComment);
+    const QList<QByteArray> keptBefore =
+        tag.hidden.isEmpty() ? KeptRawFrames(tag.frames, major, before.V2(), changed, changed & kComment) : QList<QByteArray>();
 
     // A changed track is written as its bare number; one that is not a track number removes the frame.
     long long trackNumber = 0;
@@ -533,8 +534,14 @@ bool TagFile::WriteChanged(QString *error)
             if ((changed & field) && !ids.isEmpty() && CountFrames(after, ids) != (written(field) ? 1 : 0))
                 mismatch = tr("a %1 frame the reader skips would stay behind").arg(QString::fromLatin1(ids.front()));
         }
-        if (mismatch.isEmpty() &&
-            keptBefore != KeptRawFrames(reread.frames, major, after.V2(), changed, (changed & kComment) && !comment.isEmpty()))
+        // With nothing hidden on either side the reader sees exactly the split frames, and equal bytes are equal
+        // frames; otherwise (junk a reader may take for frames) the reader's own frames are compared.
+        const bool keptAlike =
+            tag.hidden.isEmpty() && reread.hidden.isEmpty()
+                ? keptBefore == KeptRawFrames(reread.frames, major, after.V2(), changed, (changed & kComment) && !comment.isEmpty())
+                : KeptFrames(before, changed, changed & kComment) ==
+                      KeptFrames(after, changed, (changed & kComment) && !comment.isEmpty());
+        if (mismatch.isEmpty() && !keptAlike)
             mismatch = tr("frames that were not changed would not survive");
         if (!mismatch.isEmpty())
             return fail(tr("%1: the tag cannot be rewritten faithfully (%2); the file was not changed").arg(path, mismatch));
