@@ -10,6 +10,8 @@
 #include "library/scanstate.h"
 #include "library/trackfilter.h"
 #include "tracklist/filterbox.h"
+#include "dialogs/reportcommands.h"
+#include "reports/reportwriter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -244,6 +246,75 @@ int Filter(int rows, int step)
     return 0;
 }
 
+// The longest the event loop stays blocked while Save As writes an HTML report of `rows` rows, and while the
+// print preview lays out and paints the text report; whether a progress dialog showed.
+int Report(int rows)
+{
+    InitGuiResources();
+    AppSettings settings = Defaults();
+    ScanState &state = ScanState::Instance();
+    CRightView view(settings, state);
+    view.resize(1000, 700);
+    view.show();
+    std::mt19937 random(3);
+    auto word = [&](int length) {
+        QString w;
+        for (int i = 0; i < length; ++i)
+            w += QChar('a' + int(random() % 26));
+        return w;
+    };
+    std::vector<TrackRecord> base(static_cast<std::size_t>(rows));
+    for (std::size_t i = 0; i < base.size(); ++i) {
+        TrackRecord &r = base[i];
+        r[Column::Filename] = word(12);
+        r[Column::Ext] = QStringLiteral("mp3");
+        r[Column::Path] = QStringLiteral("/music/%1/").arg(word(6));
+        r[Column::Title] = word(14);
+        r[Column::Artist] = word(3);
+        r[Column::Genre] = QStringLiteral("Rock");
+    }
+    view.Model()->AppendRows(std::move(base));
+    QApplication::processEvents();
+
+    QElapsedTimer clock;
+    qint64 last = 0, worst = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+    });
+    bool dialogShown = false;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            dialogShown = dialogShown || (w->isVisible() && w->inherits("QProgressDialog"));
+    });
+    QTemporaryDir dir;
+    auto measure = [&](const char *name, const std::function<void()> &work) {
+        worst = 0;
+        dialogShown = false;
+        clock.start();
+        last = 0;
+        probe.start();
+        watch.start();
+        QElapsedTimer total;
+        total.start();
+        work();
+        probe.stop();
+        watch.stop();
+        std::printf("%s_seconds %.2f\n%s_max_stall_ms %.1f\n%s_progress_shown %d\n", name, double(total.nsecsElapsed()) / 1e9,
+                    name, double(worst) / 1e6, name, dialogShown ? 1 : 0);
+    };
+    measure("save_html", [&] {
+        reportcommands::WriteReport(view, settings, ReportWriter::Html, ReportWriter::ByArtist, false, false,
+                                    dir.filePath(QStringLiteral("r.html")), &view);
+    });
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -256,8 +327,10 @@ int main(int argc, char **argv)
         return Memory(args[2]);
     if (args.size() >= 3 && args[1] == QLatin1String("gui"))
         return Gui(args[2]);
+    if (args.size() >= 3 && args[1] == QLatin1String("report"))
+        return Report(args[2].toInt());
     if (args.size() >= 3 && args[1] == QLatin1String("filter"))
         return Filter(args[2].toInt(), args.size() >= 4 ? std::max(1, args[3].toInt()) : 1);
-    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER | filter ROWS [STEP]\n");
+    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER | filter ROWS [STEP] | report ROWS\n");
     return 2;
 }

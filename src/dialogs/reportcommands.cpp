@@ -1,5 +1,6 @@
 #include "dialogs/reportcommands.h"
 
+#include "dialogs/batchprogress.h"
 #include "dialogs/prompter.h"
 #include "dialogs/reportoptionsdlg.h"
 #include "dialogs/reportprinter.h"
@@ -14,7 +15,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -32,12 +37,6 @@ namespace {
 
 QString tr(const char *text) { return QCoreApplication::translate("reportcommands", text); }
 
-// The wait cursor while a big list is sorted and its report built.
-struct WaitCursor
-{
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 } // namespace
 
@@ -88,24 +87,65 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
 
 namespace {
 
-// Sorts the list by the report's group column, ascending, as a header click would (the user sees it afterwards),
-// then builds the report over the rows and the selection in that order. Under a filter the report holds the
-// rows the filter shows.
-struct SortedReport
+// Runs `work` on another thread while this one steps a progress by `done` out of `total` and keeps the window
+// painted: past half a second a window-modal dialog with Cancel shows; Cancel sets `cancel`, which the work
+// watches.
+// Returns false when it was cancelled. The work must not touch widgets.
+bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::atomic<bool> &cancel,
+                     const std::function<void()> &work)
 {
-    SortedReport(CRightView &view, const ReportChoice &choice)
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        work();
+        finished = true;
+    });
+    {
+        BatchProgress progress(parent, std::max(1, total));
+        while (!finished.load()) {
+            if (!progress.Step(std::clamp(done.load(), 0, std::max(0, total - 1))))
+                cancel = true;
+            // The window keeps painting before the dialog shows too; clicks and keys wait for the end.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        }
+    }
+    worker.join();
+    return !cancel.load();
+}
+
+// Sorts the list by the report's group column, ascending, as a header click would (the user sees it afterwards),
+// and takes the rows and the selection in that order (under a filter, the rows the filter shows). The report is
+// built from this copy off the GUI thread.
+struct SortedRows
+{
+    SortedRows(CRightView &view, const ReportChoice &reportChoice) : choice(reportChoice)
     {
         const int column = ReportWriter::GroupColumn(choice.group);
         view.SetColumnSortAscending(column, false);
         view.SortColumn(column, false);
         rows = view.Model()->ShownRows();
-        writer = std::make_unique<ReportWriter>(rows, view.SelectedRows());
-        writer->Build(choice);
+        selected = view.SelectedRows();
     }
-    ReportWriter *operator->() const { return writer.get(); }
+    // The report built (and `after` run on it) on another thread with progress; false when cancelled.
+    bool Build(QWidget *parent, const std::function<void(ReportWriter &)> &after)
+    {
+        std::atomic<int> done{0};
+        std::atomic<bool> cancel{false};
+        return RunWithProgress(parent, int(rows.size()), done, cancel, [&] {
+            ReportWriter writer(rows, selected);
+            writer.keepGoing = [&](int count) {
+                done = count;
+                return !cancel.load();
+            };
+            writer.Build(choice);
+            if (!writer.Cancelled())
+                after(writer);
+        });
+    }
 
+    ReportChoice choice;
     std::vector<TrackRecord> rows;
-    std::unique_ptr<ReportWriter> writer;
+    QList<int> selected;
 };
 
 } // namespace
@@ -113,10 +153,10 @@ struct SortedReport
 bool WriteReport(CRightView &view, const AppSettings &settings, int format, int group, bool tags, bool onlySelected,
                  const QString &path, QWidget *parent)
 {
-    std::unique_ptr<WaitCursor> wait = std::make_unique<WaitCursor>();
-    const int error = platform::WriteFileAtomically(
-        path, SortedReport(view, {format, group, tags, onlySelected, settings.encoding})->Encode());
-    wait.reset();
+    SortedRows sorted(view, {format, group, tags, onlySelected, settings.encoding});
+    int error = 0;
+    if (!sorted.Build(parent, [&](ReportWriter &writer) { error = platform::WriteFileAtomically(path, writer.Encode()); }))
+        return false;   // cancelled: nothing written
     if (error != 0) {
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(path) + QStringLiteral("\n\n") +
                                              platform::ErrorText(error));
@@ -125,7 +165,8 @@ bool WriteReport(CRightView &view, const AppSettings &settings, int format, int 
     return true;
 }
 
-QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions)
+QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions,
+                             bool *cancelled)
 {
     CPrintOptionsDlg options(parent);
     if (askOptions && options.exec() != QDialog::Accepted) {
@@ -134,10 +175,13 @@ QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWid
         options.TagsBox()->setChecked(false);
         options.SelectedBox()->setChecked(false);
     }
-    const WaitCursor wait;
-    return SortedReport(view, {ReportWriter::Txt, options.GroupChoice(), options.IncludeTags(), options.OnlySelected(),
-                               settings.encoding})
-        ->Lines();
+    SortedRows sorted(view, {ReportWriter::Txt, options.GroupChoice(), options.IncludeTags(), options.OnlySelected(),
+                             settings.encoding});
+    QList<ReportLine> lines;
+    const bool built = sorted.Build(parent, [&](ReportWriter &writer) { lines = writer.Lines(); });
+    if (cancelled)
+        *cancelled = !built;
+    return lines;
 }
 
 void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)
@@ -145,21 +189,40 @@ void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWi
     QPrintDialog dialog(&printer, parent);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const QList<ReportLine> lines = PrintLines(view, settings, parent);
-    ReportPrinter layout(printer);
-    layout.Prepare(lines);
-    layout.Print();
+    bool cancelled = false;
+    const QList<ReportLine> lines = PrintLines(view, settings, parent, true, &cancelled);
+    if (cancelled)
+        return;
+    // Laid out and painted on another thread (QPainter may paint on a printer there), page by page.
+    std::atomic<int> done{0};
+    std::atomic<bool> cancel{false};
+    RunWithProgress(parent, int(lines.size()), done, cancel, [&] {
+        ReportPrinter layout(printer);
+        layout.Prepare(lines);
+        layout.Print([&](int page, int pages) {
+            done = int(qint64(lines.size()) * page / std::max(1, pages));
+            return !cancel.load();
+        });
+    });
 }
-
 
 void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)
 {
-    const QList<ReportLine> lines = PrintLines(view, settings, parent);
+    bool cancelled = false;
+    const QList<ReportLine> lines = PrintLines(view, settings, parent, true, &cancelled);
+    if (cancelled)
+        return;
     QPrintPreviewDialog preview(&printer, parent);
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&lines](QPrinter *target) {
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&lines, &preview](QPrinter *target) {
+        // The preview paints on this thread: a progress steps page by page, so a long report keeps the window
+        // painted. The preview needs every page, so it runs to its end.
         ReportPrinter layout(*target);
         layout.Prepare(lines);
-        layout.Print();
+        BatchProgress progress(&preview, layout.PageCount());
+        layout.Print([&](int page, int) {
+            progress.Step(page);
+            return true;
+        });
     });
     preview.exec();
 }

@@ -24,7 +24,8 @@ void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent
                   const std::function<QString(int format)> &askPath = {});
 // The lines a printout shows: the print options ("Report Options (Printing)"; Cancel still prints, grouped by
 // Path, without tags, all rows), the grouping sort, the text report. `askOptions` false takes those defaults.
-QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions = true);
+QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions = true,
+                             bool *cancelled = nullptr);
 // Print (the system's print dialog first), Print Preview and Print Setup on the program's printer.
 void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent);
 void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent);

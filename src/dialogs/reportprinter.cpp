@@ -85,16 +85,19 @@ void ReportPrinter::Draw(QPainter &painter, int page) const
     painter.save();
     painter.translate(0, -offset);
     // Only the lines that start on this page are drawn, each whole: a line is never cut in two at a page edge.
-    for (const Placed &line : m_placed) {
-        if (line.top < offset || line.top >= offset + m_pageHeight)
-            continue;
+    // The lines lie top to bottom, so the page's first line is found by a binary search: printing costs the
+    // lines once, not the lines once for every page.
+    const auto first = std::lower_bound(m_placed.cbegin(), m_placed.cend(), offset,
+                                        [](const Placed &line, int top) { return line.top < top; });
+    for (auto it = first; it != m_placed.cend() && it->top < offset + m_pageHeight; ++it) {
+        const Placed &line = *it;
         painter.setFont(FontFor(line.kind));
         painter.drawText(QRect(kLeft, line.top, m_right - kLeft, kBoxHeight), Qt::AlignLeft | Qt::AlignTop, line.text);
     }
     painter.restore();
 }
 
-void ReportPrinter::Print()
+void ReportPrinter::Print(const std::function<bool(int page, int pages)> &progress)
 {
     QPainter painter(&m_printer);
     if (!painter.isActive())
@@ -107,6 +110,10 @@ void ReportPrinter::Print()
         last = std::clamp(m_printer.toPage() > 0 ? m_printer.toPage() - 1 : last, first, m_pages - 1);
     }
     for (int page = first; page <= last; ++page) {
+        if (progress && !progress(page, m_pages)) {
+            m_printer.abort();   // a stopped print job is dropped, not sent half done
+            return;
+        }
         if (page > first)
             m_printer.newPage();
         Draw(painter, page);

@@ -3,6 +3,8 @@
 #include "reports/reportwriter.h"
 
 #include <QFont>
+
+#include <functional>
 #include <QList>
 
 class QPainter;
@@ -24,8 +26,8 @@ public:
     // Draws the lines of one page (0-based), shifted onto the paper.
     void Draw(QPainter &painter, int page) const;
     // Paints the pages onto the printer (a PDF, the preview or paper): every page, or the range the print dialog
-    // set.
-    void Print();
+    // set. `progress` is told before each page (0-based, of the page count); false stops there.
+    void Print(const std::function<bool(int page, int pages)> &progress = {});
     int PageCount() const { return m_pages; }
     static QFont FontFor(int kind);
 

@@ -44,7 +44,7 @@ public:
     // Whether the filter lets every row through (no terms).
     bool IsEmpty() const { return m_terms.empty(); }
 
-    bool Matches(const TrackRecord &record) const { return Matches(record, FoldRecord(record)); }
+    bool Matches(const TrackRecord &record) const { return m_terms.empty() || Matches(record, FoldRecord(record)); }
     // The same with the row's folded text made already (the list keeps it, so typing does not fold 100,000 rows
     // on every key).
     bool Matches(const TrackRecord &record, const FoldedRecord &folded) const;

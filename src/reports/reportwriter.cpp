@@ -235,14 +235,16 @@ void ReportWriter::AddHeader()
 void ReportWriter::AddRows()
 {
     m_previousGroup.clear();
-    if (onlySelected) {
-        QList<int> rows = m_selected;
+    QList<int> rows = m_selected;
+    if (onlySelected)
         std::sort(rows.begin(), rows.end());
-        for (const int row : rows)
-            AddRow(row);
-    } else {
-        for (int row = 0; row < int(m_rows.size()); ++row)
-            AddRow(row);
+    const int count = onlySelected ? int(rows.size()) : int(m_rows.size());
+    for (int i = 0; i < count; ++i) {
+        if (keepGoing && i % 256 == 0 && !keepGoing(i)) {
+            m_cancelled = true;
+            return;
+        }
+        AddRow(onlySelected ? rows[i] : i);
     }
 }
 

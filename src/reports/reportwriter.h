@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // What a report is made of: its format, its grouping, whether it shows tags, whether only the selected rows, and
@@ -46,6 +47,10 @@ public:
     bool onlySelected = false;
     bool includeTags = false;
     QString encoding = QStringLiteral("Windows-1252");   // the "Encoding" setting
+    // Told how many rows are in the report so far, every few hundred rows; false stops the report there (it is
+    // then incomplete: Cancelled() says so). May be called on the thread that builds the report.
+    std::function<bool(int rows)> keepGoing;
+    bool Cancelled() const { return m_cancelled; }
 
     // The column the rows are sorted by before the report is built (ascending, as a header click), or -1.
     static int GroupColumn(int groupChoice);
@@ -78,6 +83,7 @@ private:
     QString GroupValue(const TrackRecord &row) const;
 
     const std::vector<TrackRecord> &m_rows;
+    bool m_cancelled = false;
     QList<int> m_selected;
     QList<ReportLine> m_lines;
     QString m_previousGroup;
