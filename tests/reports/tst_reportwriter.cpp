@@ -54,6 +54,7 @@ private Q_SLOTS:
     void groupsAndEmptyReports();
     void encodings();
     void atomicWrite();
+    void progressAndStop();
     void namesThatAreNotText();
     void randomTextsGiveValidXml();
 };
@@ -202,6 +203,30 @@ void TestReportWriter::randomTextsGiveValidXml()
     lint.start(xmllint, QStringList{QStringLiteral("--noout")} + files);
     QVERIFY(lint.waitForFinished(60000));
     QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().left(2000).constData());
+}
+
+void TestReportWriter::progressAndStop()
+{
+    // A report of 1,000 rows tells its progress every 256 rows and stops at once when told to.
+    std::vector<TrackRecord> rows(1000);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SplitFullPath(QStringLiteral("/music/%1.mp3").arg(i), rows[i]);
+        FillTagCells(rows[i], nullptr);
+    }
+    ReportWriter whole(rows, {});
+    QList<int> told;
+    whole.keepGoing = [&](int count) {
+        told.append(count);
+        return true;
+    };
+    whole.Build({ReportWriter::Txt, ReportWriter::ByPath, false, false});
+    QCOMPARE(told, (QList<int>{0, 256, 512, 768}));
+    QVERIFY(!whole.Cancelled());
+    ReportWriter stopped(rows, {});
+    stopped.keepGoing = [](int count) { return count < 512; };
+    stopped.Build({ReportWriter::Txt, ReportWriter::ByPath, false, false});
+    QVERIFY(stopped.Cancelled());
+    QVERIFY(stopped.Lines().size() < whole.Lines().size());
 }
 
 QTEST_GUILESS_MAIN(TestReportWriter)
