@@ -471,7 +471,7 @@ QStringList Recover(const QString &folder)
     QStringList finished;
     for (const qint64 id : EntryIds(folder)) {
         const QString path = EntryPath(folder, id);
-        const int fd = ::open(Native(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        const int fd = ::open(Native(path).constData(), O_RDWR | O_APPEND | O_CLOEXEC);   // EndsClosed reads it
         if (fd < 0)
             continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -60,6 +60,7 @@ private Q_SLOTS:
     void boundsDropTheOldest();
     void unwritableJournalStillChanges();
     void interruptedWriteIsFinished();
+    void closedEntriesAreLeftAlone();
     void killedBatchesLeaveOldOrNewTags();
     void fileOperationsComeBack();
 
@@ -246,6 +247,35 @@ void TestJournal::unwritableJournalStillChanges()
     recorder.End();
     QVERIFY(tag.Open(P("plain.mp3")));
     QCOMPARE(tag.title, QStringLiteral("still written"));
+}
+
+void TestJournal::closedEntriesAreLeftAlone()
+{
+    // Every command starts with a recovery pass over the journal: entries of commands that ended are recognised
+    // by their last record and left unread and unchanged, run after run.
+    TagFile tag;
+    QVERIFY(tag.Open(P("plain.mp3")));
+    tag.title = QStringLiteral("closed");
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        QVERIFY(tag.Write());
+        recorder.End();
+    }
+    const qint64 id = journal::NextUndo(Journal());
+    const QString entry = Journal() + QStringLiteral("/%1.tgj").arg(id, 12, 10, QLatin1Char('0'));
+    const QByteArray closed = ReadFile(entry);
+    QVERIFY(!closed.isEmpty());
+    for (int run = 0; run < 3; ++run) {
+        QCOMPARE(journal::Recover(Journal()), QStringList());
+        QCOMPARE(ReadFile(entry), closed);
+    }
+    // An entry a killed command left unclosed is looked at once, then closed.
+    QVERIFY(WriteFile(entry, closed.left(closed.size() - (4 + 1 + 16))));
+    QCOMPARE(journal::Recover(Journal()), QStringList());
+    QCOMPARE(ReadFile(entry), closed);
+    QCOMPARE(journal::Recover(Journal()), QStringList());
+    QCOMPARE(ReadFile(entry), closed);
 }
 
 void TestJournal::interruptedWriteIsFinished()
