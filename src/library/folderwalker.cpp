@@ -97,8 +97,11 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
 bool FolderWalker::AddFile(const QString &folder, const QString &name)
 {
     const QByteArray key = platform::FileNameKey(folder + name);
-    if (m_listed.contains(key))
+    if (m_listed.contains(key)) {
+        if (m_cached)
+            m_cached->Keep(name);
         return false;
+    }
     m_listed.insert(key);
     if (!m_reader) {
         m_sink(MakeTrackRecord(folder, name));

@@ -12,7 +12,7 @@ namespace {
 
 // Raised whenever the cells a file gives change meaning (a reader that reads a field differently): an older
 // cache is then emptied instead of trusted.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // Changes written in one transaction.
 constexpr int kCommitEvery = 4096;
 
@@ -20,8 +20,10 @@ constexpr int kFirstTagCell = int(Column::Title);
 
 QString CellText(sqlite3_stmt *statement, int column)
 {
-    const auto *text = static_cast<const char16_t *>(sqlite3_column_text16(statement, column));
-    return text ? QString::fromUtf16(text, sqlite3_column_bytes16(statement, column) / 2) : QString();
+    const int bytes = sqlite3_column_bytes16(statement, column);
+    if (bytes == 0)
+        return QString();
+    return QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(statement, column)), bytes / 2);
 }
 
 void BindBytes(sqlite3_stmt *statement, int index, const QByteArray &bytes)
@@ -42,6 +44,13 @@ bool TagCache::Folder::Find(const QString &name, const platform::FileStamp &stam
     for (int i = 0; i < 7; ++i)
         record.cells[std::size_t(kFirstTagCell + i)] = found->cells[std::size_t(i)];
     return true;
+}
+
+void TagCache::Folder::Keep(const QString &name)
+{
+    const auto found = m_entries.find(platform::EncodeName(name));
+    if (found != m_entries.end())
+        found->asked = true;
 }
 
 TagCache::TagCache(const QString &file) : m_file(file)
@@ -80,16 +89,27 @@ bool TagCache::Open(const QString &file)
     if (!m_db || m_select)
         return m_db != nullptr;   // the file was damaged, and Check has made it anew (or could not)
     if (found != kSchemaVersion) {
-        const QByteArray schema = QByteArray("DROP TABLE IF EXISTS tags;"
-                             "CREATE TABLE tags(folder BLOB NOT NULL, name BLOB NOT NULL, device INTEGER, "
-                             "inode INTEGER, size INTEGER, modified INTEGER, changed INTEGER, seen INTEGER, "
-                             "title TEXT, artist TEXT, year TEXT, album TEXT, track TEXT, comment TEXT, genre TEXT, "
-                             "PRIMARY KEY(folder, name)) WITHOUT ROWID;"
-                             "PRAGMA user_version=") + QByteArray::number(kSchemaVersion);
-        if (!Check(sqlite3_exec(m_db, schema.constData(), nullptr, nullptr, nullptr))) {
-            if (!m_select)
-                Close();   // not made anew: no cache this time
-            return m_db != nullptr;
+        // Made by another version (or new): start from an empty file, whose text is stored as UTF-16 like
+        // QString's, so cells are read without conversion.
+        Close();
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(file + QLatin1String(suffix));
+        if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            Close();
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, 250);
+        const QByteArray schema = QByteArray("PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=WAL; "
+                                             "PRAGMA synchronous=OFF;"
+                                             "CREATE TABLE tags(folder BLOB NOT NULL, name BLOB NOT NULL, device INTEGER, "
+                                             "inode INTEGER, size INTEGER, modified INTEGER, changed INTEGER, seen INTEGER, "
+                                             "title TEXT, artist TEXT, year TEXT, album TEXT, track TEXT, comment TEXT, "
+                                             "genre TEXT, PRIMARY KEY(folder, name)) WITHOUT ROWID;"
+                                             "PRAGMA user_version=") + QByteArray::number(kSchemaVersion);
+        if (sqlite3_exec(m_db, schema.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            Close();   // no cache this time
+            return false;
         }
     }
     if (!Check(sqlite3_exec(m_db, "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER)", nullptr,

@@ -25,6 +25,8 @@ public:
     public:
         // The tag cells (Title to Genre) of `name` when its entry matches `stamp`.
         bool Find(const QString &name, const platform::FileStamp &stamp, TrackRecord &record);
+        // Keeps the entry of a file the walk passed over (listed already), so Settle does not drop it.
+        void Keep(const QString &name);
 
     private:
         friend class TagCache;

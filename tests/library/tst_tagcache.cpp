@@ -66,6 +66,8 @@ QString TitleOf(const std::vector<TrackRecord> &rows, const QString &root, const
     return QStringLiteral("<no row>");
 }
 
+// Runs SQL on the cache file. Folder and name keys are the bytes of the path: the statements match them by their
+// hex form ("/a/" is 2F612F, "3.mp3" 332E6D7033), whatever the database's text encoding.
 void Sql(const QString &file, const char *statement)
 {
     sqlite3 *db = nullptr;
@@ -120,10 +122,23 @@ void TestTagCache::unchangedFilesComeFromTheCache()
     QVERIFY(Same(WalkCached(m_music, m_cache), plain));   // fills the cache
     QVERIFY(Same(WalkCached(m_music, m_cache), plain));   // read from it
     // Proof that a matching entry is taken and its file left unopened: an entry changed in the cache shows.
-    Sql(m_cache, "UPDATE tags SET title = 'from the cache' WHERE name = CAST('3.mp3' AS BLOB) AND CAST(folder AS TEXT) LIKE '%/a/'");
+    Sql(m_cache, "UPDATE tags SET title = 'from the cache' WHERE hex(name) = '332E6D7033' AND hex(folder) LIKE '%2F612F'");
     const std::vector<TrackRecord> cached = WalkCached(m_music, m_cache);
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/3.mp3")), QStringLiteral("from the cache"));
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/2.mp3")), TitleOf(plain, m_music, QStringLiteral("a/2.mp3")));
+
+    // A walk that passes over files listed already (add-list mode, the same folder again) keeps their entries.
+    {
+        TagCache cache(m_cache);
+        ScanState state;
+        std::vector<TrackRecord> rows;
+        FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+        walker.SetCache(&cache);
+        walker.WalkFolder(m_music, true);
+        walker.WalkFolder(m_music, true);
+        QCOMPARE(rows.size(), plain.size());
+    }
+    QCOMPARE(TitleOf(WalkCached(m_music, m_cache), m_music, QStringLiteral("a/3.mp3")), QStringLiteral("from the cache"));
 }
 
 void TestTagCache::changesBehindItsBackAreSeen()
@@ -159,7 +174,7 @@ void TestTagCache::changesBehindItsBackAreSeen()
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/new.mp3")), QStringLiteral("new"));
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/2.mp3")), QStringLiteral("<no row>"));
     // The entries of the files that went are gone from the cache too.
-    Sql(m_cache, "CREATE TABLE gone AS SELECT * FROM tags WHERE name = CAST('2.mp3' AS BLOB) AND CAST(folder AS TEXT) LIKE '%/a/'");
+    Sql(m_cache, "CREATE TABLE gone AS SELECT * FROM tags WHERE hex(name) = '322E6D7033' AND hex(folder) LIKE '%2F612F'");
     sqlite3 *db = nullptr;
     sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
     sqlite3_stmt *count = nullptr;
@@ -196,8 +211,8 @@ void TestTagCache::oldEntriesArePruned()
 {
     WalkCached(m_music, m_cache);
     // Entries last seen 100 days ago go; those seen 10 days ago stay.
-    Sql(m_cache, "UPDATE tags SET seen = seen - 100 WHERE CAST(folder AS TEXT) LIKE '%/b/'; UPDATE tags SET seen = seen - 10 "
-                 "WHERE CAST(folder AS TEXT) LIKE '%/a/'; DELETE FROM meta");
+    Sql(m_cache, "UPDATE tags SET seen = seen - 100 WHERE hex(folder) LIKE '%2F622F'; UPDATE tags SET seen = seen - 10 "
+                 "WHERE hex(folder) LIKE '%2F612F'; DELETE FROM meta");
     {
         TagCache cache(m_cache);
         cache.Prune(90);
@@ -206,7 +221,7 @@ void TestTagCache::oldEntriesArePruned()
     sqlite3 *db = nullptr;
     sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
     sqlite3_stmt *count = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*), sum(CAST(folder AS TEXT) LIKE '%/b/') FROM tags", -1, &count, nullptr);
+    sqlite3_prepare_v2(db, "SELECT count(*), sum(hex(folder) LIKE '%2F622F') FROM tags", -1, &count, nullptr);
     QCOMPARE(sqlite3_step(count), SQLITE_ROW);
     QCOMPARE(sqlite3_column_int(count, 0), 10);   // a/ and a/deep/
     QCOMPARE(sqlite3_column_int(count, 1), 0);
