@@ -217,10 +217,17 @@ void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &print
         // The preview paints on this thread: a progress steps page by page, so a long report keeps the window
         // painted. The preview needs every page, so it runs to its end.
         ReportPrinter layout(*target);
-        layout.Prepare(lines);
-        BatchProgress progress(&preview, layout.PageCount());
+        {
+            BatchProgress measuring(&preview, int(lines.size()));
+            layout.Prepare(lines, [&](int line, int) {
+                measuring.Step(line);
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);   // the window keeps painting
+            });
+        }
+        BatchProgress painting(&preview, layout.PageCount());
         layout.Print([&](int page, int) {
-            progress.Step(page);
+            painting.Step(page);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             return true;
         });
     });

@@ -43,17 +43,17 @@ QFont ReportPrinter::FontFor(int kind)
     return font;
 }
 
-int ReportPrinter::Prepare(const QList<ReportLine> &lines)
+int ReportPrinter::Prepare(const QList<ReportLine> &lines, const std::function<void(int line, int lines)> &progress)
 {
     const int paperHeightMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).height());
-    const int y = Measure(lines);
+    const int y = Measure(lines, progress);
     // The paper's height gives the page count, but the printable part is shorter than the paper: count at least
     // the pages the lines need, so none is lost after the last counted page.
     m_pages = std::max(y / std::max(1, paperHeightMm) / 10 + 1, (y + m_pageHeight - 1) / m_pageHeight);
     return m_pages;
 }
 
-int ReportPrinter::Measure(const QList<ReportLine> &lines)
+int ReportPrinter::Measure(const QList<ReportLine> &lines, const std::function<void(int line, int lines)> &progress)
 {
     const int paperWidthMm = int(m_printer.pageLayout().fullRect(QPageLayout::Millimeter).width());
     m_right = kLeft + 10 * paperWidthMm;
@@ -62,7 +62,10 @@ int ReportPrinter::Measure(const QList<ReportLine> &lines)
     m_placed.clear();
     // One rule for measuring and drawing: an empty line is as high as a line of its font.
     int y = kTop;
+    int index = 0;
     for (const ReportLine &line : lines) {
+        if (progress && index++ % 256 == 0)
+            progress(index - 1, int(lines.size()));
         QString text = line.text;
         if (!text.isEmpty())
             text.chop(1);   // the trailing line break (the TXT footer loses its last blank instead)

@@ -20,9 +20,10 @@ public:
 
     // Measures the lines; returns the page count (total height ÷ paper height in millimetres ÷ 10 + 1, and at
     // least the pages the lines need).
-    int Prepare(const QList<ReportLine> &lines);
+    // `progress` is told every few hundred lines measured (the line, of all).
+    int Prepare(const QList<ReportLine> &lines, const std::function<void(int line, int lines)> &progress = {});
     // Places the lines from the top; returns the total height.
-    int Measure(const QList<ReportLine> &lines);
+    int Measure(const QList<ReportLine> &lines, const std::function<void(int line, int lines)> &progress = {});
     // Draws the lines of one page (0-based), shifted onto the paper.
     void Draw(QPainter &painter, int page) const;
     // Paints the pages onto the printer (a PDF, the preview or paper): every page, or the range the print dialog
