@@ -175,20 +175,9 @@ int Gui(const QString &folder)
     return 0;
 }
 
-// What a keystroke in the filter box costs over `rows` rows shown in a real list view: from the text changing to
-// the view painted, with every `step`-th row selected (1: Select All; the selection is carried over on every key,
-// and scattered rows cost the most). One row in ten has accented or Cyrillic text. The first key also folds
-// every row's text, so it is reported apart.
-int Filter(int rows, int step)
+// `rows` made-up rows of a music list, the same on every run; one in ten has accented or Cyrillic text.
+std::vector<TrackRecord> TestRows(int rows)
 {
-    InitGuiResources();
-    AppSettings settings = Defaults();
-    ScanState &state = ScanState::Instance();
-    CRightView view(settings, state);
-    CFilterBox box;
-    QObject::connect(&box, &CFilterBox::FilterChanged, &view, &CRightView::SetFilter);
-    view.resize(1000, 700);
-    view.show();
     std::mt19937 random(7);
     const QStringList artists{QStringLiteral("Nina Simone"), QStringLiteral("Zoé Léger"), QStringLiteral("ЖАННА"),
                               QStringLiteral("Miles Davis"), QStringLiteral("Björk"), QStringLiteral("The Band")};
@@ -212,7 +201,24 @@ int Filter(int rows, int step)
         r[Column::Comment] = i % 3 == 0 ? word(20) : QString();
         r[Column::Genre] = QStringLiteral("Rock");
     }
-    view.Model()->AppendRows(std::move(base));
+    return base;
+}
+
+// What a keystroke in the filter box costs over `rows` rows shown in a real list view: from the text changing to
+// the view painted, with every `step`-th row selected (1: Select All; the selection is carried over on every key,
+// and scattered rows cost the most). One row in ten has accented or Cyrillic text. The first key also folds
+// every row's text, so it is reported apart.
+int Filter(int rows, int step)
+{
+    InitGuiResources();
+    AppSettings settings = Defaults();
+    ScanState &state = ScanState::Instance();
+    CRightView view(settings, state);
+    CFilterBox box;
+    QObject::connect(&box, &CFilterBox::FilterChanged, &view, &CRightView::SetFilter);
+    view.resize(1000, 700);
+    view.show();
+    view.Model()->AppendRows(TestRows(rows));
     if (step == 1) {
         view.selectAll();
     } else {
@@ -259,24 +265,7 @@ int Report(int rows)
     CRightView view(settings, state);
     view.resize(1000, 700);
     view.show();
-    std::mt19937 random(3);
-    auto word = [&](int length) {
-        QString w;
-        for (int i = 0; i < length; ++i)
-            w += QChar('a' + int(random() % 26));
-        return w;
-    };
-    std::vector<TrackRecord> base(static_cast<std::size_t>(rows));
-    for (std::size_t i = 0; i < base.size(); ++i) {
-        TrackRecord &r = base[i];
-        r[Column::Filename] = word(12);
-        r[Column::Ext] = QStringLiteral("mp3");
-        r[Column::Path] = QStringLiteral("/music/%1/").arg(word(6));
-        r[Column::Title] = word(14);
-        r[Column::Artist] = word(3);
-        r[Column::Genre] = QStringLiteral("Rock");
-    }
-    view.Model()->AppendRows(std::move(base));
+    view.Model()->AppendRows(TestRows(rows));
     QApplication::processEvents();
 
     QElapsedTimer clock;
@@ -322,21 +311,8 @@ int Report(int rows)
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(dir.filePath(QStringLiteral("preview.pdf")));
-        ReportPrinter layout(printer);
-        {
-            BatchProgress measuring(&view, int(lines.size()));
-            layout.Prepare(lines, [&](int line, int) {
-                measuring.Step(line);
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);   // the window keeps painting
-            });
-        }
-        BatchProgress painting(&view, layout.PageCount());
-        layout.Print([&](int page, int) {
-            painting.Step(page);
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            return true;
-        });
-        std::printf("preview_pages %d\n", layout.PageCount());
+        const int pages = reportcommands::PaintWithProgress(lines, printer, &view);
+        std::printf("preview_pages %d\n", pages);
     });
     return 0;
 }

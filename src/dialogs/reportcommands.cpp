@@ -118,11 +118,18 @@ bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::at
 // built from this copy off the GUI thread.
 struct SortedRows
 {
-    SortedRows(CRightView &view, const ReportChoice &reportChoice) : choice(reportChoice)
+    SortedRows(CRightView &view, const ReportChoice &reportChoice, QWidget *parent) : choice(reportChoice)
     {
         const int column = ReportWriter::GroupColumn(choice.group);
         view.SetColumnSortAscending(column, false);
-        view.SortColumn(column, false);
+        // The order of a long list is worked out off this thread, behind the same progress as the report.
+        view.SortColumn(column, false, [&](const std::function<std::vector<int>()> &work) {
+            std::vector<int> order;
+            std::atomic<int> done{0};
+            std::atomic<bool> cancel{false};
+            RunWithProgress(parent, 1, done, cancel, [&] { order = work(); });
+            return order;
+        });
         rows = view.Model()->ShownRows();
         selected = view.SelectedRows();
     }
@@ -153,7 +160,7 @@ struct SortedRows
 bool WriteReport(CRightView &view, const AppSettings &settings, int format, int group, bool tags, bool onlySelected,
                  const QString &path, QWidget *parent)
 {
-    SortedRows sorted(view, {format, group, tags, onlySelected, settings.encoding});
+    SortedRows sorted(view, {format, group, tags, onlySelected, settings.encoding}, parent);
     int error = 0;
     if (!sorted.Build(parent, [&](ReportWriter &writer) { error = platform::WriteFileAtomically(path, writer.Encode()); }))
         return false;   // cancelled: nothing written
@@ -176,7 +183,8 @@ QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWid
         options.SelectedBox()->setChecked(false);
     }
     SortedRows sorted(view, {ReportWriter::Txt, options.GroupChoice(), options.IncludeTags(), options.OnlySelected(),
-                             settings.encoding});
+                             settings.encoding},
+                      parent);
     QList<ReportLine> lines;
     const bool built = sorted.Build(parent, [&](ReportWriter &writer) { lines = writer.Lines(); });
     if (cancelled)
@@ -206,6 +214,25 @@ void Print(CRightView &view, const AppSettings &settings, QPrinter &printer, QWi
     });
 }
 
+int PaintWithProgress(const QList<ReportLine> &lines, QPrinter &printer, QWidget *parent)
+{
+    ReportPrinter layout(printer);
+    {
+        BatchProgress measuring(parent, int(lines.size()));
+        layout.Prepare(lines, [&](int line, int) {
+            measuring.Step(line);
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);   // the window keeps painting
+        });
+    }
+    BatchProgress painting(parent, layout.PageCount());
+    layout.Print([&](int page, int) {
+        painting.Step(page);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return true;
+    });
+    return layout.PageCount();
+}
+
 void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &printer, QWidget *parent)
 {
     bool cancelled = false;
@@ -216,20 +243,7 @@ void PrintPreview(CRightView &view, const AppSettings &settings, QPrinter &print
     QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&lines, &preview](QPrinter *target) {
         // The preview paints on this thread: a progress steps page by page, so a long report keeps the window
         // painted. The preview needs every page, so it runs to its end.
-        ReportPrinter layout(*target);
-        {
-            BatchProgress measuring(&preview, int(lines.size()));
-            layout.Prepare(lines, [&](int line, int) {
-                measuring.Step(line);
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);   // the window keeps painting
-            });
-        }
-        BatchProgress painting(&preview, layout.PageCount());
-        layout.Print([&](int page, int) {
-            painting.Step(page);
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            return true;
-        });
+        PaintWithProgress(lines, *target, &preview);
     });
     preview.exec();
 }

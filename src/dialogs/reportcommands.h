@@ -24,6 +24,10 @@ void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent
                   const std::function<QString(int format)> &askPath = {});
 // The lines a printout shows: the print options ("Report Options (Printing)"; Cancel still prints, grouped by
 // Path, without tags, all rows), the grouping sort, the text report. `askOptions` false takes those defaults.
+// Lays out and paints the lines on this thread (the print preview's paint), with a progress that keeps the
+// window painted; returns the page count.
+int PaintWithProgress(const QList<ReportLine> &lines, QPrinter &printer, QWidget *parent);
+
 QList<ReportLine> PrintLines(CRightView &view, const AppSettings &settings, QWidget *parent, bool askOptions = true,
                              bool *cancelled = nullptr);
 // Print (the system's print dialog first), Print Preview and Print Setup on the program's printer.

@@ -183,9 +183,16 @@ void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
 {
     if (m_rows.size() < 2 || passes.empty())
         return;
-    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    ApplyOrder(SortedOrder(m_rows, passes));
+}
 
-    const std::vector<int> order = SortedOrder(m_rows, passes);
+bool TrackListModel::ApplyOrder(const std::vector<int> &order)
+{
+    if (order.size() != m_rows.size())
+        return false;
+    if (m_rows.size() < 2)
+        return true;
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newPosition(order.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         newPosition[std::size_t(order[i])] = int(i);
@@ -216,6 +223,7 @@ void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
     }
     changePersistentIndexList(before, after);
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    return true;
 }
 
 void TrackListModel::SetFilename(int row, const QString &name, const QString &extension)

@@ -72,6 +72,10 @@ public:
 
     // Reorders the rows by the passes; selections and other persistent indexes follow their rows.
     void Sort(const std::vector<SortKeys::Pass> &passes);
+    // The same in two steps, so the order can be worked out elsewhere (on a copy of AllRows(), off this thread):
+    // `order` lists every row's place, as SortedOrder gives it. False (nothing done) when it does not fit the
+    // rows as they are now.
+    bool ApplyOrder(const std::vector<int> &order);
 
     // The number of rows added since the list was last cleared.
     int RowCounter() const { return m_rowCounter; }

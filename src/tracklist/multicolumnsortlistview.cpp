@@ -32,13 +32,23 @@ void CMultiColumnSortListView::OnHeaderClicked(int column)
     SortColumn(column, QApplication::keyboardModifiers() & Qt::ControlModifier);
 }
 
-void CMultiColumnSortListView::SortColumn(int column, bool multi)
+void CMultiColumnSortListView::SortColumn(int column, bool multi) { SortColumn(column, multi, {}); }
+
+void CMultiColumnSortListView::SortColumn(int column, bool multi, const OrderRunner &run)
 {
     if (!multi)
         m_header->RemoveAllSortImages();
     const std::vector<SortKeys::Pass> passes = m_keys.Click(column, multi);
-    if (TrackListModel *model = SortModel())
-        model->Sort(passes);
+    if (TrackListModel *model = SortModel()) {
+        if (!run) {
+            model->Sort(passes);
+        } else {
+            // Rows that arrived while the order was worked out make it stale: then sort here after all.
+            const std::vector<TrackRecord> rows = model->AllRows();
+            if (!model->ApplyOrder(run([&rows, &passes] { return SortedOrder(rows, passes); })))
+                model->Sort(passes);
+        }
+    }
     // The clicked column is always the first pass; its arrow shows the direction it just took.
     m_header->SetSortImage(column, passes.front().ascending);
 }

@@ -4,6 +4,9 @@
 
 #include <QTableView>
 
+#include <functional>
+#include <vector>
+
 class SortHeaderCtrl;
 class TrackListModel;
 
@@ -18,6 +21,10 @@ public:
     explicit CMultiColumnSortListView(QWidget *parent = nullptr);
 
     void SortColumn(int column, bool multi);
+    // Works the new order out by `run`, which is handed the work (on a copy of the rows) and may do it on
+    // another thread; used for long lists behind a progress.
+    using OrderRunner = std::function<std::vector<int>(const std::function<std::vector<int>()> &work)>;
+    void SortColumn(int column, bool multi, const OrderRunner &run);
     // Sorts the rows again by the header's keys as they stand (after new rows arrived), so the arrows tell the
     // truth; nothing happens before the first sort.
     void SortByHeader();
