@@ -165,6 +165,30 @@ void TestRightView::selectionSurvivesSort()
     QCOMPARE(selected.size(), 1);
     QCOMPARE(view.Model()->Row(selected.first().row())[Column::Artist], QStringLiteral("charlie"));
     QCOMPARE(view.currentIndex().row(), selected.first().row());
+
+    // An order worked out elsewhere (as a report does, off the GUI thread) gives the same rows and keeps the
+    // selection; one made stale by rows that arrived meanwhile is not applied, and the list is sorted anyway.
+    std::vector<QString> direct;
+    for (const TrackRecord &r : view.Model()->AllRows())
+        direct.push_back(r[Column::Artist]);
+    view.SortColumn(int(Column::Artist), false);   // descending now
+    view.SortColumn(int(Column::Artist), false, [](const std::function<std::vector<int>()> &work) { return work(); });
+    std::vector<QString> elsewhere;
+    for (const TrackRecord &r : view.Model()->AllRows())
+        elsewhere.push_back(r[Column::Artist]);
+    QCOMPARE(elsewhere, direct);
+    QCOMPARE(view.Model()->Row(view.SelectedRows().front())[Column::Artist], QStringLiteral("charlie"));
+    TrackRecord late;
+    SplitFullPath(QStringLiteral("/late/aaa.mp3"), late);
+    late[Column::Artist] = QStringLiteral("aaa");
+    view.SortColumn(int(Column::Artist), false, [&](const std::function<std::vector<int>()> &work) {
+        std::vector<int> order = work();
+        view.Model()->AppendRows({late});
+        return order;
+    });
+    // Descending now, so the late row is last: the stale order was not applied, the list was sorted again.
+    QCOMPARE(view.Model()->Row(view.Model()->rowCount() - 1)[Column::Artist], QStringLiteral("aaa"));
+    QVERIFY(!view.Model()->ApplyOrder({0}));
 }
 
 void TestRightView::stopWalkKeepsRowsAndSorts()
