@@ -33,6 +33,8 @@ bool FolderWalker::WalkFolder(const QString &folder, bool recurse)
         m_sink(std::move(row));
     });
     m_reader = &reader;
+    if (recurse)
+        m_listed.reserve(m_listed.size() + (1 << 16));   // a tree of music: room for many files at once
     const bool walked = Walk(folder, recurse, m_stayOnDevice ? platform::DeviceOf(folder) : 0);
     reader.Finish();
     m_reader = nullptr;

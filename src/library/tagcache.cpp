@@ -119,8 +119,8 @@ bool TagCache::Open(const QString &file)
     }
     if (m_select)
         return true;   // made anew by Check
-    m_select = Prepare("SELECT name, device, inode, size, modified, changed, seen, title, artist, year, album, "
-                       "track, comment, genre FROM tags WHERE folder = ?1");
+    m_select = Prepare("SELECT folder, name, device, inode, size, modified, changed, seen, title, artist, year, "
+                       "album, track, comment, genre FROM tags WHERE folder = ?1");
     m_insert = Prepare("INSERT OR REPLACE INTO tags VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
                        "?14, ?15)");
     m_delete = Prepare("DELETE FROM tags WHERE folder = ?1 AND name = ?2");
@@ -171,6 +171,21 @@ bool TagCache::Check(int result)
     return false;
 }
 
+void TagCache::ReadEntry(sqlite3_stmt *statement, Folder &folder)
+{
+    Folder::Entry entry;
+    entry.stamp.device = std::uint64_t(sqlite3_column_int64(statement, 2));
+    entry.stamp.inode = std::uint64_t(sqlite3_column_int64(statement, 3));
+    entry.stamp.size = sqlite3_column_int64(statement, 4);
+    entry.stamp.modifiedNs = sqlite3_column_int64(statement, 5);
+    entry.stamp.changedNs = sqlite3_column_int64(statement, 6);
+    entry.seen = sqlite3_column_int64(statement, 7);
+    for (int i = 0; i < 7; ++i)
+        entry.cells[std::size_t(i)] = CellText(statement, 8 + i);
+    const QByteArray name(static_cast<const char *>(sqlite3_column_blob(statement, 1)), sqlite3_column_bytes(statement, 1));
+    folder.m_entries.insert(name, std::move(entry));
+}
+
 TagCache::Folder TagCache::Load(const QString &folder)
 {
     Folder loaded;
@@ -179,19 +194,8 @@ TagCache::Folder TagCache::Load(const QString &folder)
         return loaded;
     BindBytes(m_select, 1, loaded.m_folder);
     int result;
-    while ((result = sqlite3_step(m_select)) == SQLITE_ROW) {
-        Folder::Entry entry;
-        entry.stamp.device = std::uint64_t(sqlite3_column_int64(m_select, 1));
-        entry.stamp.inode = std::uint64_t(sqlite3_column_int64(m_select, 2));
-        entry.stamp.size = sqlite3_column_int64(m_select, 3);
-        entry.stamp.modifiedNs = sqlite3_column_int64(m_select, 4);
-        entry.stamp.changedNs = sqlite3_column_int64(m_select, 5);
-        entry.seen = sqlite3_column_int64(m_select, 6);
-        for (int i = 0; i < 7; ++i)
-            entry.cells[std::size_t(i)] = CellText(m_select, 7 + i);
-        const QByteArray name(static_cast<const char *>(sqlite3_column_blob(m_select, 0)), sqlite3_column_bytes(m_select, 0));
-        loaded.m_entries.insert(name, std::move(entry));
-    }
+    while ((result = sqlite3_step(m_select)) == SQLITE_ROW)
+        ReadEntry(m_select, loaded);
     sqlite3_reset(m_select);
     if (result != SQLITE_DONE) {
         Check(result);

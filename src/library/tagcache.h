@@ -73,6 +73,9 @@ private:
     void Counted();
     sqlite3_stmt *Prepare(const char *sql);
 
+    // Reads one row of m_select (name at column 1, the stamp and cells after it) into its folder.
+    static void ReadEntry(sqlite3_stmt *statement, Folder &folder);
+
     QString m_file;
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_select = nullptr;
