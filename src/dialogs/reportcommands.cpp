@@ -85,12 +85,6 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
         Prompter::Current().Tell(parent, tr("Failed to found Default Player."));
 }
 
-namespace {
-
-// Runs `work` on another thread while this one steps a progress by `done` out of `total` and keeps the window
-// painted: past half a second a window-modal dialog with Cancel shows; Cancel sets `cancel`, which the work
-// watches.
-// Returns false when it was cancelled. The work must not touch widgets.
 bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::atomic<bool> &cancel,
                      const std::function<void()> &work)
 {
@@ -112,6 +106,8 @@ bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::at
     worker.join();
     return !cancel.load();
 }
+
+namespace {
 
 // Sorts the list by the report's group column, ascending, as a header click would (the user sees it afterwards),
 // and takes the rows and the selection in that order (under a filter, the rows the filter shows). The report is

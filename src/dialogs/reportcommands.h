@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 #include "reports/reportwriter.h"
@@ -24,6 +25,13 @@ void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent
                   const std::function<QString(int format)> &askPath = {});
 // The lines a printout shows: the print options ("Report Options (Printing)"; Cancel still prints, grouped by
 // Path, without tags, all rows), the grouping sort, the text report. `askOptions` false takes those defaults.
+// Runs `work` on another thread while this one steps a progress by `done` out of `total` and keeps the window
+// painted (no clicks or keys reach it meanwhile): past half a second a window-modal dialog with Cancel shows;
+// Cancel sets `cancel`, which the work watches. Returns false when it was cancelled. The work must not touch
+// widgets.
+bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::atomic<bool> &cancel,
+                     const std::function<void()> &work);
+
 // Lays out and paints the lines on this thread (the print preview's paint), with a progress that keeps the
 // window painted; returns the page count.
 int PaintWithProgress(const QList<ReportLine> &lines, QPrinter &printer, QWidget *parent);

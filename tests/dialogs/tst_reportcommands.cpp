@@ -15,6 +15,12 @@
 #include "library/trackfilter.h"
 
 #include <QtTest>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QProgressDialog>
 
 #include <sys/resource.h>
 
@@ -41,6 +47,7 @@ class TestReportCommands : public QObject
 private Q_SLOTS:
     void tagsBoxFollowsTheFormat();
     void cancelChangesNothingAndOkSortsAndWrites();
+    void longWorkShowsProgressAndCancels();
 };
 
 void TestReportCommands::tagsBoxFollowsTheFormat()
@@ -137,6 +144,53 @@ void TestReportCommands::cancelChangesNothingAndOkSortsAndWrites()
     QCOMPARE(QString::fromUtf8(testmp3::ReadFile(shown)), QStringLiteral("#EXTM3U\r\n%1\r\n").arg(zed));
     QCOMPARE(view.Model()->TotalRows(), 3);
     Prompter::SetCurrent(nullptr);
+}
+
+void TestReportCommands::longWorkShowsProgressAndCancels()
+{
+    // Work that takes longer than half a second: the window's timers keep running from the start, the real
+    // progress dialog comes up, and a click on its Cancel reaches the work, which stops; nothing is reported done.
+    InitGuiResources();
+    QWidget window;
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    std::atomic<int> ticks{0};
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    QString shown;
+    QTimer::singleShot(900, [&] {
+        auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        shown = dialog->labelText();
+        const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+        if (!buttons.isEmpty())
+            QTest::mouseClick(buttons.front(), Qt::LeftButton);
+    });
+    std::atomic<int> done{0};
+    std::atomic<bool> cancel{false};
+    std::atomic<int> ticksEarly{-1};
+    QElapsedTimer clock;
+    clock.start();
+    bool sawCancel = false;
+    const bool finished = reportcommands::RunWithProgress(&window, 100, done, cancel, [&] {
+        for (int i = 0; i < 100 && !cancel.load(); ++i) {
+            done = i;
+            if (i == 10)
+                ticksEarly = ticks.load();   // 0.4 s in, before any dialog
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+        sawCancel = cancel.load();
+    });
+    QVERIFY(!finished);
+    QVERIFY(sawCancel);
+    QVERIFY2(!shown.isEmpty(), "no progress dialog was up after 0.9 s");
+    QVERIFY(clock.elapsed() < 3000);   // stopped well before the 4 s the work would take
+    // The window's event loop ran from the start, not only once the dialog was up.
+    QVERIFY2(ticksEarly.load() >= 8, qPrintable(QString::number(ticksEarly.load())));
 }
 
 QTEST_MAIN(TestReportCommands)
