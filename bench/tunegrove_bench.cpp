@@ -139,6 +139,35 @@ int Memory(const QString &folder)
     return 0;
 }
 
+// The longest the event loop goes without running a timer that fires every `intervalMs` (from Start).
+class StallProbe
+{
+public:
+    explicit StallProbe(int intervalMs)
+    {
+        m_timer.setInterval(intervalMs);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_worst = std::max(m_worst, now - m_last);
+            m_last = now;
+        });
+    }
+    void Start()
+    {
+        m_worst = m_last = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    void Stop() { m_timer.stop(); }
+    qint64 ElapsedNs() const { return m_clock.nsecsElapsed(); }
+    double WorstMs() const { return double(m_worst) / 1e6; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_last = 0, m_worst = 0;
+};
+
 int Gui(const QString &folder)
 {
     InitGuiResources();
@@ -147,31 +176,21 @@ int Gui(const QString &folder)
     CRightView view(settings, state);
     view.resize(1000, 700);
     view.show();
-    QElapsedTimer clock;
-    qint64 last = 0, worst = 0;
-    QTimer probe;
-    probe.setInterval(2);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, now - last);
-        last = now;
-    });
+    StallProbe probe(2);
     qint64 firstRows = -1;
     QObject::connect(view.Model(), &QAbstractItemModel::rowsInserted, [&] {
         if (firstRows < 0)
-            firstRows = clock.nsecsElapsed();
+            firstRows = probe.ElapsedNs();
     });
     QObject::connect(&view, &CRightView::WalkFinished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer::singleShot(0, [&] {
         state.subfolderMode = 1;
-        clock.start();
-        last = 0;
-        probe.start();
+        probe.Start();
         view.ListFolder(folder);
     });
     QApplication::exec();
     std::printf("gui_rows %d\ngui_seconds %.2f\ngui_first_rows_ms %.1f\ngui_max_gap_ms %.1f\n", view.Model()->rowCount(),
-                double(clock.nsecsElapsed()) / 1e9, double(firstRows) / 1e6, double(worst) / 1e6);
+                double(probe.ElapsedNs()) / 1e9, double(firstRows) / 1e6, probe.WorstMs());
     return 0;
 }
 
@@ -268,15 +287,7 @@ int Report(int rows)
     view.Model()->AppendRows(TestRows(rows));
     QApplication::processEvents();
 
-    QElapsedTimer clock;
-    qint64 last = 0, worst = 0;
-    QTimer probe;
-    probe.setInterval(5);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, now - last);
-        last = now;
-    });
+    StallProbe probe(5);
     bool dialogShown = false;
     QTimer watch;
     watch.setInterval(50);
@@ -286,19 +297,16 @@ int Report(int rows)
     });
     QTemporaryDir dir;
     auto measure = [&](const char *name, const std::function<void()> &work) {
-        worst = 0;
         dialogShown = false;
-        clock.start();
-        last = 0;
-        probe.start();
+        probe.Start();
         watch.start();
         QElapsedTimer total;
         total.start();
         work();
-        probe.stop();
+        probe.Stop();
         watch.stop();
         std::printf("%s_seconds %.2f\n%s_max_stall_ms %.1f\n%s_progress_shown %d\n", name, double(total.nsecsElapsed()) / 1e9,
-                    name, double(worst) / 1e6, name, dialogShown ? 1 : 0);
+                    name, probe.WorstMs(), name, dialogShown ? 1 : 0);
     };
     measure("save_html", [&] {
         reportcommands::WriteReport(view, settings, ReportWriter::Html, ReportWriter::ByArtist, false, false,

@@ -23,15 +23,22 @@ quint32 BigEndianAt(const QByteArray &b, qsizetype at)
            quint32(uchar(b[at + 3]));
 }
 
-QByteArray Synchsafe(quint32 value)
+namespace {
+
+// A value in four bytes, most significant first, each holding `bits` bits (7 in a synchsafe number, 8 plain).
+QByteArray FourBytes(quint32 value, int bits)
 {
     QByteArray out(4, '\0');
     for (int i = 3; i >= 0; --i) {
-        out[i] = char(value & 0x7F);
-        value >>= 7;
+        out[i] = char(value & ((1u << bits) - 1));
+        value >>= bits;
     }
     return out;
 }
+
+} // namespace
+
+QByteArray Synchsafe(quint32 value) { return FourBytes(value, 7); }
 
 
 
@@ -180,15 +187,7 @@ CanonicalTag SplitTag(const QByteArray &tag)
     return result;
 }
 
-QByteArray BigEndian(quint32 value)
-{
-    QByteArray out(4, '\0');
-    for (int i = 3; i >= 0; --i) {
-        out[i] = char(value & 0xFF);
-        value >>= 8;
-    }
-    return out;
-}
+QByteArray BigEndian(quint32 value) { return FourBytes(value, 8); }
 
 QByteArray CanonicalTag::Render(qint64 minimumSize) const
 {
