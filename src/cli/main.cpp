@@ -2,6 +2,7 @@
 
 #include "settings/appsettings.h"
 #include "cli/clioptions.h"
+#include "fileops/namepattern.h"
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
 #include "journal/journal.h"
@@ -13,6 +14,7 @@
 #include "platform/names.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
+#include "tags/picture.h"
 #include "tags/tagfile.h"
 #include "library/tracksort.h"
 #include "library/folderwalker.h"
@@ -20,6 +22,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -43,7 +47,19 @@ const char kUsage[] =
     "                        genre number, genre name, size in KiB\n"
     "  set [FIELDS] FILE...  change tag fields; FIELDS are --title T, --artist A,\n"
     "                        --album B, --year Y, --track K, --comment C and\n"
-    "                        --genre NAME|NUMBER|none; only names ending in .mp3\n"
+    "                        --genre NAME|NUMBER|none; --cover IMAGE sets the front\n"
+    "                        cover (JPEG or PNG, at most 16 MiB; MP3 files only),\n"
+    "                        --cover none removes front covers (other pictures stay)\n"
+    "  cover FILE -o IMAGE   write the front cover's bytes of an MP3 file to IMAGE\n"
+    "                        (- for standard output); exit 1 when it has none\n"
+    "  fromname --pattern P [--dry-run] FILE...\n"
+    "                        set tag fields from the file names: the codes $A $T $B\n"
+    "                        $Y $K $G ($$ a dollar sign) take text, any other\n"
+    "                        character must stand in the name; \"/\" reaches into\n"
+    "                        the folder above (\"$A/$B/$K - $T\"); $K and $Y take\n"
+    "                        digits; prints path<TAB>field=value...; --dry-run\n"
+    "                        changes nothing; a name that does not fit is named on\n"
+    "                        stderr and left alone (exit 1)\n"
     "  list [-r] [--sort COL[,COL...]] [--filter EXPR] [--no-cache] FOLDER...\n"
     "                        print the rows that listing the folders gives, one per\n"
     "                        line, the ten cells tab-separated; -r walks subfolders;\n"
@@ -247,8 +263,28 @@ int Set(const CliArguments &args)
     if (args.values.value(QStringLiteral("year")).size() > 4)
         return UsageError(QStringLiteral("set: the year is at most 4 characters; not \"%1\"").arg(args.values.value(QStringLiteral("year"))));
 
+    Picture cover;
+    bool removeCover = false;
+    if (args.values.contains(QStringLiteral("cover"))) {
+        const QString image = args.values.value(QStringLiteral("cover"));
+        QString error;
+        if (image == QLatin1String("none"))
+            removeCover = true;
+        else if (!LoadPicture(image, cover, error))
+            return UsageError(QStringLiteral("set: --cover: %1").arg(error));
+        // Covers live in ID3 tags only: other files are named and left alone before anything is written.
+        for (const QString &file : args.operands) {
+            if (!IsMp3Extension(QFileInfo(file).suffix()))
+                return UsageError(QStringLiteral("set: --cover: %1 is not an MP3 file").arg(file));
+        }
+    }
+
     const Journaled journaled(QStringLiteral("set"));
     return ChangeTags(args.operands, true, [&](TagFile &tag) {
+        if (!cover.IsEmpty())
+            tag.SetFrontCover(cover);
+        else if (removeCover)
+            tag.RemoveFrontCover();
         auto take = [&](const char *name, QString &field) {
             if (args.values.contains(QLatin1String(name)))
                 field = args.values.value(QLatin1String(name));
@@ -479,6 +515,73 @@ int Rename(const CliArguments &args)
     return status;
 }
 
+int Cover(const CliArguments &args)
+{
+    if (args.operands.size() != 1)
+        return UsageError(QStringLiteral("cover: give one file"));
+    const QString output = args.values.value(QStringLiteral("o"));
+    if (output.isEmpty())
+        return UsageError(QStringLiteral("cover: -o IMAGE is needed"));
+    const QString &file = args.operands.front();
+    Picture picture;
+    QString error;
+    if (!TagFile::ReadFrontCover(file, picture, &error)) {
+        Complain(error.isEmpty() ? QStringLiteral("%1: no front cover").arg(file) : error);
+        return kExitFailed;
+    }
+    if (output == QLatin1String("-")) {
+        Write(stdout, picture.data);
+        return 0;
+    }
+    // Written whole or not at all: a failed write leaves no half image behind.
+    QSaveFile out(output);
+    if (!out.open(QIODevice::WriteOnly) || out.write(picture.data) != picture.data.size() || !out.commit()) {
+        Complain(QStringLiteral("%1: %2").arg(output, out.errorString()));
+        return kExitFailed;
+    }
+    return 0;
+}
+
+int FromName(const CliArguments &args)
+{
+    NamePattern pattern;
+    QString error;
+    if (!args.values.contains(QStringLiteral("pattern")))
+        return UsageError(QStringLiteral("fromname: --pattern is needed"));
+    if (!pattern.Parse(args.values.value(QStringLiteral("pattern")), &error))
+        return UsageError(QStringLiteral("fromname: %1").arg(error));
+    if (args.operands.isEmpty())
+        return UsageError(QStringLiteral("fromname: no file given"));
+    const bool dryRun = args.switches.contains(QStringLiteral("dry-run"));
+    int status = 0;
+    QStringList fitting;
+    QList<NamePattern::Fields> found;
+    for (const QString &file : args.operands) {
+        NamePattern::Fields fields;
+        // Folder names are taken from the absolute path, so "$A/$T" works on a bare file name too.
+        if (!pattern.Match(QDir::cleanPath(QDir::current().absoluteFilePath(file)), fields)) {
+            Complain(QStringLiteral("%1: the name does not fit the pattern; left as it is").arg(file));
+            status = kExitFailed;
+            continue;
+        }
+        QString line = EscapeField(file);
+        for (const auto &[column, text] : fields)
+            line += QLatin1Char('\t') + FieldName(column) + QLatin1Char('=') + EscapeField(text);
+        Print(stdout, line + QLatin1Char('\n'));
+        fitting.append(file);
+        found.append(fields);
+    }
+    if (dryRun || fitting.isEmpty())
+        return status;
+    const Journaled journaled(QStringLiteral("fromname"));
+    QHash<QString, qsizetype> index;   // a tag's path is the name it was given as
+    for (qsizetype i = 0; i < fitting.size(); ++i)
+        index.insert(fitting[i], i);
+    const int written =
+        ChangeTags(fitting, true, [&](TagFile &tag) { ApplyNameFields(found[index.value(tag.path)], tag); });
+    return written != 0 ? written : status;
+}
+
 int Settings(const CliArguments &args)
 {
     if (!args.operands.isEmpty())
@@ -553,7 +656,7 @@ int Run(const CliArguments &args)
     static const std::pair<const char *, int (*)(const CliArguments &)> kCommands[] = {
         {"normalize", Normalize}, {"rename", Rename}, {"report", Report}, {"show", Show},
         {"set", Set},             {"settings", Settings}, {"list", List}, {"undo", Undo},
-        {"redo", Redo}};
+        {"redo", Redo},           {"cover", Cover},       {"fromname", FromName}};
     for (const auto &[name, command] : kCommands) {
         if (args.command == QLatin1String(name))
             return command(args);
@@ -578,9 +681,10 @@ int main(int argc, char **argv)
                              QStringLiteral("comment"), QStringLiteral("genre"), QStringLiteral("sort"),
                              QStringLiteral("text"), QStringLiteral("pattern"), QStringLiteral("counter"),
                              QStringLiteral("format"), QStringLiteral("group"), QStringLiteral("o"),
-                             QStringLiteral("filter")};
+                             QStringLiteral("filter"), QStringLiteral("cover")};
     const QStringList flags{QStringLiteral("help"), QStringLiteral("version"), QStringLiteral("h"), QStringLiteral("r"),
-                            QStringLiteral("tags"), QStringLiteral("list"), QStringLiteral("no-cache")};
+                            QStringLiteral("tags"), QStringLiteral("list"), QStringLiteral("no-cache"),
+                            QStringLiteral("dry-run")};
     // Arguments are taken as the bytes they are, so a file name that is not UTF-8 still reaches its file.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -615,8 +719,15 @@ int main(int argc, char **argv)
         return UsageError(QStringLiteral("--no-cache belongs to the list and report commands"));
     if (args.command != QLatin1String("report") &&
         (args.values.contains(QStringLiteral("format")) || args.values.contains(QStringLiteral("group")) ||
-         args.values.contains(QStringLiteral("o")) || args.switches.contains(QStringLiteral("tags"))))
-        return UsageError(QStringLiteral("--format, --group, --tags and -o belong to the report command"));
+         args.switches.contains(QStringLiteral("tags"))))
+        return UsageError(QStringLiteral("--format, --group and --tags belong to the report command"));
+    if (args.command != QLatin1String("report") && args.command != QLatin1String("cover") &&
+        args.values.contains(QStringLiteral("o")))
+        return UsageError(QStringLiteral("-o belongs to the report and cover commands"));
+    if (args.command != QLatin1String("set") && args.values.contains(QStringLiteral("cover")))
+        return UsageError(QStringLiteral("--cover belongs to the set command"));
+    if (args.command != QLatin1String("fromname") && args.switches.contains(QStringLiteral("dry-run")))
+        return UsageError(QStringLiteral("--dry-run belongs to the fromname command"));
     if (args.command != QLatin1String("set")) {
         for (const QString &option : kFieldOptions) {
             if (args.values.contains(option))
@@ -625,9 +736,11 @@ int main(int argc, char **argv)
     }
     if (args.command != QLatin1String("normalize") && args.values.contains(QStringLiteral("text")))
         return UsageError(QStringLiteral("--text belongs to the normalize command"));
-    if (args.command != QLatin1String("rename") &&
-        (args.values.contains(QStringLiteral("pattern")) || args.values.contains(QStringLiteral("counter"))))
-        return UsageError(QStringLiteral("--pattern and --counter belong to the rename command"));
+    if (args.command != QLatin1String("rename") && args.values.contains(QStringLiteral("counter")))
+        return UsageError(QStringLiteral("--counter belongs to the rename command"));
+    if (args.command != QLatin1String("rename") && args.command != QLatin1String("fromname") &&
+        args.values.contains(QStringLiteral("pattern")))
+        return UsageError(QStringLiteral("--pattern belongs to the rename and fromname commands"));
     // Tag writes a killed command left half done are finished before anything else reads or writes.
     if (!args.command.isEmpty())
         journal::Recover();

@@ -259,6 +259,73 @@ qsizetype ShownRawComment(const QList<RawFrame> &frames, int major, const TagLib
     return comments.front();
 }
 
+namespace {
+
+bool IsFrontCover(const TagLib::ID3v2::Frame *frame)
+{
+    const auto *picture = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame *>(frame);
+    return picture && picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover;
+}
+
+} // namespace
+
+bool FrontCoverFrames(const QList<RawFrame> &frames, int major, const TagLib::ID3v2::Tag *parsed,
+                      QList<qsizetype> &places)
+{
+    places.clear();
+    QList<qsizetype> pictures;
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        if (frames[i].id == "APIC")
+            pictures.append(i);
+    }
+    if (pictures.isEmpty())
+        return true;
+    if (parsed && qsizetype(parsed->frameList("APIC").size()) == pictures.size()) {
+        qsizetype n = 0;
+        for (const TagLib::ID3v2::Frame *frame : parsed->frameList("APIC")) {
+            if (IsFrontCover(frame))
+                places.append(pictures[n]);
+            ++n;
+        }
+        return true;
+    }
+    // Our own look: encoding, MIME type up to its terminating zero, then the picture type.
+    for (const qsizetype i : pictures) {
+        const QByteArray &b = frames[i].bytes;
+        const uchar flags = b.size() > 9 ? uchar(b[9]) : 0;
+        if (major == 3 ? (flags & 0xE0) != 0 : (flags & 0x4F) != 0)
+            return false;   // compressed, encrypted, grouped or unsynchronised: its type cannot be read here
+        const qsizetype zero = b.indexOf('\0', kHeaderSize + 1);
+        if (zero < 0 || zero + 1 >= b.size())
+            continue;   // no picture type: readers skip it too
+        if (uchar(b[zero + 1]) == TagLib::ID3v2::AttachedPictureFrame::FrontCover)
+            places.append(i);
+    }
+    return true;
+}
+
+QList<const TagLib::ID3v2::AttachedPictureFrame *> FrontCovers(const TagLib::ID3v2::Tag *tag)
+{
+    QList<const TagLib::ID3v2::AttachedPictureFrame *> covers;
+    if (!tag)
+        return covers;
+    for (const TagLib::ID3v2::Frame *frame : tag->frameList("APIC")) {
+        if (IsFrontCover(frame))
+            covers.append(static_cast<const TagLib::ID3v2::AttachedPictureFrame *>(frame));
+    }
+    return covers;
+}
+
+RawFrame PictureFrame(const Picture &picture, int major)
+{
+    TagLib::ID3v2::AttachedPictureFrame frame;
+    frame.setTextEncoding(TagLib::String::Latin1);
+    frame.setMimeType(ToTagLib(picture.mime));
+    frame.setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    frame.setPicture(ToBytes(picture.data));
+    return RawFrame{QByteArray("APIC"), Render(frame, major)};
+}
+
 // The frame ids a field lives in.
 QList<QByteArray> FieldIds(unsigned field)
 {
@@ -301,7 +368,8 @@ QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComm
             shownComment = v2->frameList("COMM")[uint(shown)];
     }
     for (const TagLib::ID3v2::Frame *frame : v2->frameList()) {
-        if (frame == shownComment || skipped.contains(FromBytes(frame->frameID())))
+        if (frame == shownComment || skipped.contains(FromBytes(frame->frameID())) ||
+            ((changed & kCover) && IsFrontCover(frame)))
             continue;
         kept.append(FrameContent(frame));
     }
@@ -321,10 +389,13 @@ QList<QByteArray> KeptRawFrames(const QList<RawFrame> &frames, int major, const 
             skipped += FieldIds(field);
     }
     const qsizetype shown = skipShownComment ? ShownRawComment(frames, major, parsed) : -1;
+    QList<qsizetype> covers;
+    if (changed & kCover)
+        FrontCoverFrames(frames, major, parsed, covers);
     QList<QByteArray> kept;
     kept.reserve(frames.size());
     for (qsizetype i = 0; i < frames.size(); ++i) {
-        if (i != shown && !skipped.contains(frames[i].id))
+        if (i != shown && !skipped.contains(frames[i].id) && !covers.contains(i))
             kept.append(frames[i].bytes);
     }
     return kept;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "tags/id3raw.h"
+#include "tags/picture.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <taglib/attachedpictureframe.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2frame.h>
 #include <taglib/id3v2tag.h>
@@ -31,6 +33,8 @@ enum Field : unsigned {
     kComment = 1u << 5,
     kGenre = 1u << 6,
     kAllFields = (1u << 7) - 1,
+    // The front cover: a change of its own, not among the fields every new tag carries.
+    kCover = 1u << 7,
 };
 
 // TagLib reads tags from a File; we hand it a small in-memory file holding just the tags (no audio), so the
@@ -100,11 +104,23 @@ bool CommentHasNoDescription(const RawFrame &frame, int major);
 // Which raw COMM frame is the one shown: TagLib's choice when both see the same COMM frames, else our own look.
 qsizetype ShownRawComment(const QList<RawFrame> &frames, int major, const TagLib::ID3v2::Tag *parsed);
 
+// The places of the raw APIC frames that hold a front cover (picture type 3). Each is judged by TagLib's parse
+// when both see the same APIC frames, else by its own bytes. False when an APIC frame cannot be looked into
+// (compressed, encrypted) and so might be a front cover.
+bool FrontCoverFrames(const QList<RawFrame> &frames, int major, const TagLib::ID3v2::Tag *parsed,
+                      QList<qsizetype> &places);
+
+// The front covers a reader sees, in order.
+QList<const TagLib::ID3v2::AttachedPictureFrame *> FrontCovers(const TagLib::ID3v2::Tag *tag);
+
+// A front cover frame holding `picture`, with no description.
+RawFrame PictureFrame(const Picture &picture, int major);
+
 // The frame ids a field lives in.
 QList<QByteArray> FieldIds(unsigned field);
 
-// Every frame the reader of `view` sees, by its content, except those of the changed fields; with
-// `skipShownComment`, also the shown COMM frame. Renders each frame: the slow, general comparison.
+// Every frame the reader of `view` sees, by its content, except those of the changed fields (for kCover, the
+// front covers); with `skipShownComment`, also the shown COMM frame. Renders each frame: the slow, general comparison.
 QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComment);
 
 // The same from the split frames, as bytes, for a tag with no hidden part (whose reader sees exactly the split

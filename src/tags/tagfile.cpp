@@ -151,6 +151,60 @@ TagFile::Fields TagFile::CurrentFields() const
     return Fields{album, artist, comment, title, year, track, genre, m_genreText};
 }
 
+bool TagFile::ReadFrontCover(const QString &fullPath, Picture &cover, QString *error)
+{
+    cover = Picture();
+    if (error)
+        error->clear();
+    try {
+        platform::ReadOnlyFile file;
+        RawTags raw;
+        int status = file.Open(fullPath);
+        if (status == 0)
+            status = ReadRawTags(file, raw);
+        if (status != 0) {
+            if (error)
+                *error = FailureText(fullPath, status);
+            return false;
+        }
+        if (raw.v2.isEmpty() || otheraudio::Detect(raw.start, raw.afterTag) != otheraudio::Format::None)
+            return false;
+        CanonicalTag tag;
+        const std::unique_ptr<TagView> view = ReadCanonical(raw.v2, raw.v1, tag);
+        const auto covers = FrontCovers(view->V2());
+        if (covers.isEmpty())
+            return false;
+        cover.data = FromBytes(covers.front()->picture());
+        cover.mime = FromTagLib(covers.front()->mimeType());
+        if (cover.mime.isEmpty() || !cover.mime.contains(QLatin1Char('/')))
+            cover.mime = ImageMimeType(cover.data);   // "JPG", "PNG" and nothing are common in old tags
+        return true;
+    } catch (const std::bad_alloc &) {
+        cover = Picture();
+        if (error)
+            *error = tr("%1: not enough memory to read the cover").arg(fullPath);
+        return false;
+    }
+}
+
+void TagFile::SetFrontCover(const Picture &picture)
+{
+    m_cover = picture;
+    m_coverChange = CoverChange::Set;
+}
+
+void TagFile::RemoveFrontCover()
+{
+    m_cover = Picture();
+    m_coverChange = CoverChange::Remove;
+}
+
+void TagFile::KeepFrontCover()
+{
+    m_cover = Picture();
+    m_coverChange = CoverChange::None;
+}
+
 bool TagFile::IsEmpty() const
 {
     return album.isEmpty() && artist.isEmpty() && comment.isEmpty() && title.isEmpty() && year.isEmpty() &&
@@ -372,14 +426,18 @@ bool TagFile::WriteChanged(QString *error)
     if (now.track != m_opened.track) changed |= kTrack;
     if (now.comment != m_opened.comment) changed |= kComment;
     if (now.genre != m_opened.genre || now.genreText != m_opened.genreText) changed |= kGenre;
+    if (m_coverChange != CoverChange::None) changed |= kCover;
     if (changed == 0)
         return true;
-    if (m_otherFormat != 0)
+    if (m_otherFormat != 0) {
+        if (changed & kCover)
+            return fail(tr("%1: covers are written into MP3 files only; the file was not changed").arg(path));
         return WriteOtherFormat(changed, error);
+    }
     // A file named as FLAC, Ogg or MP4 audio that does not hold it whole is not MPEG audio either: no ID3 tag.
     if (const QString ext = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1); otheraudio::IsOtherAudioExtension(ext))
         return fail(tr("%1: the file does not hold readable %2 audio; it was not changed").arg(path, ext.toUpper()));
-    if (IsEmpty())
+    if (IsEmpty() && m_coverChange != CoverChange::Set)
         return RemoveAll(error);
 
     // Work on the file a symbolic link names, so the link stays a link. The file stays open and locked from
@@ -410,7 +468,7 @@ bool TagFile::WriteChanged(QString *error)
     TagView &before = *beforeView;
     if (tag.major == 0) {
         tag.major = 3;
-        changed = kAllFields;   // a new tag carries every field
+        changed = kAllFields | (changed & kCover);   // a new tag carries every field
     }
     const int major = tag.major;
     // What the write must keep byte for byte: every frame the reader sees but those of the changed fields.
@@ -440,9 +498,10 @@ bool TagFile::WriteChanged(QString *error)
     if (changed & kTrack)
         PutFrame(tag.frames, {"TRCK"}, text("TRCK", trackNumber > 0 ? QString::number(trackNumber) : QString()));
     if (changed & kGenre) {
-        // v2.3 readers expect "(n)"; v2.4 keeps plain numbers for the standard genres.
+        // v2.3 readers expect "(n)"; v2.4 keeps plain numbers for the standard genres. A genre the table lacks
+        // is written as its text.
         PutFrame(tag.frames, {"TCON"},
-                 text("TCON", genre < 0 ? QString() : major == 4 ? QString::number(genre) : QStringLiteral("(%1)").arg(genre)));
+                 text("TCON", genre < 0 ? m_genreText : major == 4 ? QString::number(genre) : QStringLiteral("(%1)").arg(genre)));
     }
     if (changed & kComment) {
         const qsizetype shown = ShownRawComment(tag.frames, major, before.V2());
@@ -464,6 +523,24 @@ bool TagFile::WriteChanged(QString *error)
             tag.frames[shown] = replacement;
         else if (!comment.isEmpty())
             tag.frames.append(replacement);
+    }
+
+    if (changed & kCover) {
+        // Every front cover goes; the new one takes the first one's place. A picture frame we cannot look into
+        // might be a front cover that would stay beside the new one: such a tag is not changed.
+        QList<qsizetype> covers;
+        if (!FrontCoverFrames(tag.frames, major, before.V2(), covers))
+            return fail(tr("%1: a picture frame of the tag cannot be read, so its front cover cannot be replaced; the "
+                           "file was not changed").arg(path));
+        for (auto i = covers.rbegin(); i != covers.rend(); ++i)
+            tag.frames.removeAt(*i);
+        if (m_coverChange == CoverChange::Set) {
+            const RawFrame frame = PictureFrame(m_cover, major);
+            if (covers.isEmpty())
+                tag.frames.append(frame);
+            else
+                tag.frames.insert(covers.front(), frame);
+        }
     }
 
     // Reuse the old tag's space when the frames fit, so the audio does not move; otherwise leave room to grow.
@@ -517,15 +594,17 @@ bool TagFile::WriteChanged(QString *error)
         if (!((changed & kComment) && comment.isEmpty()))
             check("comment", f.comment, expected.comment);
         check("genre", QString::number(f.genre), QString::number(expected.genre));
+        if ((changed & kGenre) && genre < 0)
+            check("genre", f.genreText, m_genreText);
         // A changed field has exactly one frame when it has a value, none when it was cleared.
-        auto written = [&expected](unsigned field) {
+        auto written = [&expected, this](unsigned field) {
             switch (field) {
             case kTitle: return !expected.title.isEmpty();
             case kArtist: return !expected.artist.isEmpty();
             case kAlbum: return !expected.album.isEmpty();
             case kYear: return !expected.year.isEmpty();
             case kTrack: return !expected.track.isEmpty();
-            case kGenre: return expected.genre >= 0;
+            case kGenre: return expected.genre >= 0 || !m_genreText.isEmpty();
             default: return false;
             }
         };
@@ -543,6 +622,14 @@ bool TagFile::WriteChanged(QString *error)
                       KeptFrames(after, changed, (changed & kComment) && !comment.isEmpty());
         if (mismatch.isEmpty() && !keptAlike)
             mismatch = tr("frames that were not changed would not survive");
+        if (mismatch.isEmpty() && (changed & kCover)) {
+            const auto covers = FrontCovers(after.V2());
+            const bool wanted = m_coverChange == CoverChange::Set;
+            if (covers.size() != (wanted ? 1 : 0) ||
+                (wanted && (FromBytes(covers.front()->picture()) != m_cover.data ||
+                            FromTagLib(covers.front()->mimeType()) != m_cover.mime)))
+                mismatch = tr("the front cover would not read back as written");
+        }
         if (!mismatch.isEmpty())
             return fail(tr("%1: the tag cannot be rewritten faithfully (%2); the file was not changed").arg(path, mismatch));
     }
@@ -670,6 +757,7 @@ bool TagFile::CommitWrite(QString *error)
     if (pending->trackChanged)
         track = pending->track;
     m_opened = CurrentFields();
+    KeepFrontCover();
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tags/picture.h"
+
 #include <QList>
 #include <QString>
 
@@ -54,6 +56,16 @@ public:
     // Ogg and MP4 genres are text).
     void SetGenreText(const QString &text);
 
+    // The front cover (an APIC frame of picture type 3) of an MP3 file, read on demand: Open never keeps
+    // pictures. False with an empty `error` when the file has none; with the reason when it cannot be read.
+    static bool ReadFrontCover(const QString &fullPath, Picture &cover, QString *error = nullptr);
+    // The next write replaces every front cover by `picture` (or adds it), or removes them; pictures of other
+    // types stay as they are. MP3 files only: any other file refuses the write.
+    void SetFrontCover(const Picture &picture);
+    void RemoveFrontCover();
+    void KeepFrontCover();   // forgets a cover change not yet written
+    bool HasCoverChange() const { return m_coverChange != CoverChange::None; }
+
     bool IsReadable() const { return m_readable; }
     QString ReadError() const { return m_readError; }
 
@@ -87,6 +99,10 @@ private:
     std::shared_ptr<Pending> m_pending;   // a prepared write (shared so that the object stays copyable)
     struct Parsed;
     std::shared_ptr<Parsed> m_parsed;     // what Open parsed, for a write that finds the same tag bytes
+
+    enum class CoverChange { None, Set, Remove };
+    CoverChange m_coverChange = CoverChange::None;
+    Picture m_cover;
 
     Fields m_opened;
     int m_otherFormat = 0;   // otheraudio::Format of a FLAC, Ogg or MP4 file (0: MPEG audio or anything else)
