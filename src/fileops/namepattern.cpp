@@ -87,9 +87,12 @@ bool NamePattern::Parse(const QString &pattern, QString *error)
         }
         m_columns.append(piece.column);
         const bool digits = piece.column == Column::Track || piece.column == Column::Year;
-        expression += QStringLiteral("(?<%1>%2%3)")
-                          .arg(GroupName(piece.column), digits ? QStringLiteral("[0-9]*") : QStringLiteral("[^/]*"),
-                               i == lastCode ? QString() : QStringLiteral("?"));
+        // A run of digits is taken whole ("$K$T" on "12Twelve" is track 12), since a number cut short is never
+        // what a name means; a text code takes as little as it can, but the last, which takes the rest.
+        expression += QStringLiteral("(?<%1>%2)")
+                          .arg(GroupName(piece.column), digits ? QStringLiteral("[0-9]*+")
+                                                        : i == lastCode ? QStringLiteral("[^/]*")
+                                                                        : QStringLiteral("[^/]*?"));
     }
     expression += QLatin1Char('$');
     m_expression = QRegularExpression(expression);

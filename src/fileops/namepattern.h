@@ -13,9 +13,9 @@ class TagFile;
 // Tag fields read back from file names by a pattern of the rename dialog's codes: "$A" artist, "$T" title,
 // "$B" album, "$Y" year, "$K" track, "$G" genre ("$$" one "$"; codes ignore case). Every other character must
 // stand in the name as it is. The pattern is matched against the file name without its extension; each "/"
-// reaches one folder further up ("$A/$B/$K - $T" takes the artist from the grandparent folder's name). A code
-// takes as little text as it can, except the last, which takes the rest; "$K" and "$Y" take digits only; a code
-// never takes a "/". A code used twice must take the same text both times. Captures are trimmed of blanks.
+// reaches one folder further up ("$A/$B/$K - $T" takes the artist from the grandparent folder's name). A text
+// code takes as little text as it can, except the last, which takes the rest; "$K" and "$Y" take a whole run of
+// digits and nothing else; a code never takes a "/". A code used twice must take the same text both times. Captures are trimmed of blanks.
 class NamePattern
 {
 public:

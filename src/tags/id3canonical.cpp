@@ -283,6 +283,8 @@ bool FrontCoverFrames(const QList<RawFrame> &frames, int major, const TagLib::ID
     if (parsed && qsizetype(parsed->frameList("APIC").size()) == pictures.size()) {
         qsizetype n = 0;
         for (const TagLib::ID3v2::Frame *frame : parsed->frameList("APIC")) {
+            if (!dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame *>(frame))
+                return false;   // kept unparsed (compressed, encrypted): its type is unknown
             if (IsFrontCover(frame))
                 places.append(pictures[n]);
             ++n;

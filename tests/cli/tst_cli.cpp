@@ -47,6 +47,8 @@ private Q_SLOTS:
     void slipsAreNamed();
     void undoAndRedo();
     void filterKeepsMatchingRows();
+    void fromNameDryRunAndWrite();
+    void coversFromTheCommandLine();
 
 private:
     QTemporaryDir m_dir;
@@ -413,6 +415,79 @@ void TestCli::undoAndRedo()
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(p.readAllStandardError().contains("cannot be undone"));
     QVERIFY(ReadFile(a).contains("Still"));
+}
+
+void TestCli::fromNameDryRunAndWrite()
+{
+    using namespace testmp3;
+    QDir(m_dir.path()).mkpath(QStringLiteral("names/Nina Simone/Best Of"));
+    const QString fits = m_dir.filePath(QStringLiteral("names/Nina Simone/Best Of/03 - Be My Husband.mp3"));
+    const QString misfit = m_dir.filePath(QStringLiteral("names/Nina Simone/Best Of/untitled.mp3"));
+    const QByteArray tagged = Tag(Frame("COMM", CommentBody("", "keep me"))) + Audio(2);
+    QVERIFY(WriteFile(fits, tagged));
+    QVERIFY(WriteFile(misfit, tagged));
+    const QStringList dry{QStringLiteral("fromname"), QStringLiteral("--pattern"), QStringLiteral("$A/$B/$K - $T"),
+                          QStringLiteral("--dry-run"), fits, misfit};
+    Run r = Cli(dry);
+    QCOMPARE(r.status, 1);   // one name did not fit
+    QCOMPARE(r.out, fits + QStringLiteral("\tartist=Nina Simone\talbum=Best Of\ttrack=03\ttitle=Be My Husband\n"));
+    QVERIFY2(r.err.contains(misfit + QStringLiteral(": the name does not fit")), qPrintable(r.err));
+    QCOMPARE(ReadFile(fits), tagged);   // a dry run changes nothing
+    QCOMPARE(ReadFile(misfit), tagged);
+
+    r = Cli({QStringLiteral("fromname"), QStringLiteral("--pattern=$A/$B/$K - $T"), misfit, fits});
+    QCOMPARE(r.status, 1);
+    r = Cli({QStringLiteral("show"), fits});
+    QCOMPARE(r.out, fits + QStringLiteral("\tBe My Husband\tNina Simone\t\tBest Of\t3\tkeep me\t-1\t\t1\n"));
+    QCOMPARE(ReadFile(misfit), tagged);
+    // Undo takes the command back as one.
+    QCOMPARE(Cli({QStringLiteral("undo")}).status, 0);
+    QCOMPARE(ReadFile(fits), tagged);
+
+    QCOMPARE(Cli({QStringLiteral("fromname"), QStringLiteral("--pattern"), QStringLiteral("$F"), fits}).status, 2);
+    QCOMPARE(Cli({QStringLiteral("fromname"), fits}).status, 2);
+    QCOMPARE(Cli({QStringLiteral("show"), QStringLiteral("--dry-run"), fits}).status, 2);
+}
+
+void TestCli::coversFromTheCommandLine()
+{
+    using namespace testmp3;
+    const QString song = m_dir.filePath(QStringLiteral("covered.mp3"));
+    const QString other = m_dir.filePath(QStringLiteral("covered.flac"));
+    const QString png = m_dir.filePath(QStringLiteral("front.png"));
+    const QString text = m_dir.filePath(QStringLiteral("notes.jpg"));
+    const QByteArray image = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(5000, 'p');
+    QVERIFY(WriteFile(song, Tag(Frame("TIT2", Latin1Body(QStringLiteral("T")))) + Audio(2)));
+    QVERIFY(WriteFile(other, QByteArray("fLaC")));
+    QVERIFY(WriteFile(png, image));
+    QVERIFY(WriteFile(text, "plain text"));
+
+    const QString out = m_dir.filePath(QStringLiteral("out.img"));
+    Run r = Cli({QStringLiteral("cover"), song, QStringLiteral("-o"), out});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("no front cover")), qPrintable(r.err));
+    QVERIFY(!QFile::exists(out));
+
+    r = Cli({QStringLiteral("set"), QStringLiteral("--cover"), text, song});
+    QCOMPARE(r.status, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("not a JPEG or PNG")), qPrintable(r.err));
+    r = Cli({QStringLiteral("set"), QStringLiteral("--cover"), png, song, other});
+    QCOMPARE(r.status, 2);   // refused before any file is written
+    QVERIFY(!ReadFile(song).contains(image));
+
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--cover"), png, song}).status, 0);
+    QCOMPARE(Cli({QStringLiteral("cover"), song, QStringLiteral("-o"), out}).status, 0);
+    QCOMPARE(ReadFile(out), image);   // byte for byte
+    QProcess p;
+    p.start(QStringLiteral(CLI_PATH), {QStringLiteral("cover"), song, QStringLiteral("-o"), QStringLiteral("-")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.readAllStandardOutput(), image);
+    QVERIFY(Cli({QStringLiteral("show"), song}).out.contains(QStringLiteral("\tT\t")));
+
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--cover"), QStringLiteral("none"), song}).status, 0);
+    QCOMPARE(Cli({QStringLiteral("cover"), song, QStringLiteral("-o"), out}).status, 1);
+    QCOMPARE(Cli({QStringLiteral("cover"), song}).status, 2);   // no -o
+    QCOMPARE(Cli({QStringLiteral("list"), QStringLiteral("-o"), out, m_dir.path()}).status, 2);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -28,6 +28,7 @@ private Q_SLOTS:
     void writesAreUndone();
     void genresAreText();
     void damagedMp4IsRefusedAtOnce();
+    void coversAreForMp3FilesOnly();
 
 private:
     QString P(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -345,6 +346,23 @@ void TestOtherAudio::damagedMp4IsRefusedAtOnce()
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY2(error.contains(QLatin1String("MP4 boxes are damaged")), qPrintable(error));
     QCOMPARE(testmp3::ReadFile(path), before);
+}
+
+void TestOtherAudio::coversAreForMp3FilesOnly()
+{
+    QVERIFY(QFile::copy(P("a.flac"), P("cover.flac")));
+    const QByteArray before = testmp3::ReadFile(P("cover.flac"));
+    TagFile tag;
+    QVERIFY(tag.Open(P("cover.flac")));
+    tag.title = QStringLiteral("with a cover");
+    tag.SetFrontCover(Picture{QByteArray("\x89PNG\r\n\x1A\n....", 12), QStringLiteral("image/png")});
+    QString error;
+    QVERIFY(!tag.Write(&error));
+    QVERIFY2(error.contains(QStringLiteral("MP3 files only")), qPrintable(error));
+    QCOMPARE(testmp3::ReadFile(P("cover.flac")), before);
+    Picture cover;
+    QVERIFY(!TagFile::ReadFrontCover(P("cover.flac"), cover, &error));
+    QCOMPARE(error, QString());
 }
 
 QTEST_GUILESS_MAIN(TestOtherAudio)
