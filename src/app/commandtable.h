@@ -25,6 +25,7 @@ enum CommandId : int {
     kCmdSaveReport = 32806,
     kCmdRename = 32809,
     kCmdRefresh = 32811,
+    kCmdTagFromName = 32812,    // Tag from File Name
     kCmdCopyTo = 32815,
     kCmdMoveTo = 32817,
     kCmdStopScan = 32818,

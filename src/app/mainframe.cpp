@@ -74,6 +74,7 @@ const Prompt kPrompts[] = {
     {kCmdCopy, "Copy(Ctrl+C)", "Copy(Ctrl+C)"},
     {kCmdPaste, "Paste(Ctrl+V)", "Paste(Ctrl+V)"},
     {kCmdTrayOpen, "Open", "Open"},
+    {kCmdTagFromName, "Set tag fields of the selected files from their names", "Tag from File Name"},
 };
 
 const char *const kPaneInitial[5] = {"Current Dir:       ", "Subdir: NO         ", "AddList: NO        ",
@@ -232,6 +233,12 @@ void CMainFrame::DefineCommands()
     },
              [this] { return tagcommands::CanEditTag(*m_rightView); });
 
+    c.Define(kCmdTagFromName, [this] {
+        const undocommands::Scope journaled(tr("Tag from File Name"), this);
+        tagcommands::TagFromFileNames(*m_rightView, m_store, this);
+    },
+             [this] { return tagcommands::CanEditTag(*m_rightView); });
+
     auto selectedIdle = [this] { return m_state.scanning.load() == 0 && m_rightView->HasSelection(); };
     auto refresh = [this] { m_leftView->Tree()->Refresh(); };
     c.Define(kCmdCopyTo, [this, refresh] {
@@ -321,6 +328,7 @@ void CMainFrame::BuildMenus()
     MenuEntry(edit, kCmdEditTag, tr("E&dit Tag\tCtrl+E"));
     edit->addSeparator();
     MenuEntry(edit, kCmdRename, tr("Rename File(s) using tag\tAlt+R"));
+    MenuEntry(edit, kCmdTagFromName, tr("Tag from File &Name...\tAlt+N"));
     edit->addSeparator();
     MenuEntry(edit, kCmdRemoveFromList, tr("Remove from List"));
     edit->addSeparator();
@@ -369,6 +377,7 @@ void CMainFrame::BuildMenus()
     MenuEntry(m_contextMenu, kCmdGropeEdit, tr("&Grope Edit (Tags)"));
     m_contextMenu->addSeparator();
     MenuEntry(m_contextMenu, kCmdRename, tr("Rename File(s) Using Tag\tAlt+R"));
+    MenuEntry(m_contextMenu, kCmdTagFromName, tr("Tag from File &Name...\tAlt+N"));
     m_contextMenu->addSeparator();
     MenuEntry(m_contextMenu, kCmdCopyTo, tr("Copy File(s) To"));
     MenuEntry(m_contextMenu, kCmdMoveTo, tr("Move File(s) To"));
@@ -394,6 +403,7 @@ void CMainFrame::BuildAccelerators()
         {QKeySequence(Qt::CTRL | Qt::Key_A), kCmdSelectAllRows}, {QKeySequence(Qt::CTRL | Qt::Key_C), kCmdCopy},
         {QKeySequence(Qt::CTRL | Qt::Key_E), kCmdEditTag},       {QKeySequence(Qt::CTRL | Qt::Key_O), kCmdOptions},
         {QKeySequence(Qt::CTRL | Qt::Key_P), kCmdPlay},          {QKeySequence(Qt::ALT | Qt::Key_R), kCmdRename},
+        {QKeySequence(Qt::ALT | Qt::Key_N), kCmdTagFromName},
         {QKeySequence(Qt::CTRL | Qt::Key_S), kCmdStopScan},      {QKeySequence(Qt::CTRL | Qt::Key_V), kCmdPaste},
         {QKeySequence(Qt::Key_Delete), kCmdRemoveFiles},         {QKeySequence(Qt::Key_Escape), kCmdClearSelection},
         {QKeySequence(Qt::SHIFT | Qt::Key_Delete), kCmdRemoveFiles},

@@ -495,12 +495,9 @@ int Rename(const CliArguments &args)
             continue;
         }
         FillTagCells(row, &tag);
-        const QString name = ExpandRenamePattern(pattern, row, counter);
-        if (name.isEmpty())
-            continue;
+        const QString newName = RenamedFileName(pattern, row, counter);
         const QString oldName = row[Column::Filename] + QLatin1String(".") + row[Column::Ext];
-        const QString newName = name + QLatin1Char('.') + (IsMp3Extension(row[Column::Ext]) ? QStringLiteral("mp3") : row[Column::Ext]);
-        if (oldName == newName)
+        if (newName.isEmpty() || oldName == newName)
             continue;
         const QString target = row[Column::Path] + newName;
         if (const int error = RenameFile(path, target)) {

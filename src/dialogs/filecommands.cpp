@@ -194,6 +194,14 @@ void RemoveSelection(CRightView &view, const std::function<void()> &refresh, QWi
 void RenameSelection(CRightView &view, QSettings &store, QWidget *parent)
 {
     CTag2FilenameDlg dialog(store, parent);
+    QList<TrackRecord> preview;
+    for (const int row : view.SelectedRows()) {
+        if (IsTaggableExtension(view.Model()->Row(row)[Column::Ext]))
+            preview.append(view.Model()->Row(row));
+        if (preview.size() == CTag2FilenameDlg::kPreviewRows)
+            break;
+    }
+    dialog.SetPreviewRows(preview);
     if (dialog.exec() != QDialog::Accepted)
         return;
     RenameRows(view, dialog.Pattern(), dialog.CounterStart(), parent);
@@ -210,16 +218,15 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
         const TrackRecord &record = view.Model()->Row(row);
         if (!IsTaggableExtension(record[Column::Ext]))
             continue;
-        const QString name = SafeFileName(ExpandRenamePattern(pattern, record, counter));
-        if (name.isEmpty())
-            continue;
         // The file is renamed from the name it has on disk (its extension may be "MP3"); an MP3 file's new name
         // ends ".mp3", any other keeps its own extension, and the row shows the name and extension it has then.
+        const QString newName = RenamedFileName(pattern, record, counter);
         const QString oldName = record[Column::Filename] + QLatin1Char('.') + record[Column::Ext];
-        const QString extension = IsMp3Extension(record[Column::Ext]) ? QStringLiteral("mp3") : record[Column::Ext];
-        const QString newName = name + QLatin1Char('.') + extension;
-        if (oldName == newName)
+        if (newName.isEmpty() || oldName == newName)
             continue;
+        const qsizetype dot = newName.lastIndexOf(QLatin1Char('.'));
+        const QString name = newName.left(dot);
+        const QString extension = newName.mid(dot + 1);
         const QString oldPath = view.RowFullPath(row);
         const int error = RenameFile(oldPath, record[Column::Path] + newName);
         if (error == 0) {

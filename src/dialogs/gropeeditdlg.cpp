@@ -1,8 +1,10 @@
 #include "dialogs/gropeeditdlg.h"
 
+#include "dialogs/coverview.h"
 #include "dialogs/genrebox.h"
 #include "dialogs/limitedit.h"
 #include "dialogs/prompter.h"
+#include "library/trackrecord.h"
 #include "tags/tagfile.h"
 
 #include <QCheckBox>
@@ -14,7 +16,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CGropeEditDlg::CGropeEditDlg(QWidget *parent) : QDialog(parent), m_genre(new QComboBox(this))
+CGropeEditDlg::CGropeEditDlg(QWidget *parent)
+    : QDialog(parent), m_genre(new QComboBox(this)), m_coverBox(new QCheckBox(this)),
+      m_chooseCover(new QPushButton(tr("Choose..."), this)), m_cover(new CCoverView(this))
 {
     setWindowTitle(tr("Grope Edit"));
     FillGenreBox(m_genre, false);
@@ -48,6 +52,30 @@ CGropeEditDlg::CGropeEditDlg(QWidget *parent) : QDialog(parent), m_genre(new QCo
         if (m_edits[i])
             connect(m_edits[i], &QLineEdit::textEdited, this, [this, field = row.field] { OnEdited(field); });
     }
+    // The cover: a picture chosen once for every file.
+    const int coverRow = int(FieldCount);
+    auto *coverLabel = new QLabel(tr("Cover"), this);
+    coverLabel->setBuddy(m_chooseCover);
+    m_coverBox->setAccessibleName(tr("Cover"));
+    m_cover->setFixedSize(96, 96);
+    auto *coverControls = new QHBoxLayout;
+    coverControls->addWidget(m_cover);
+    coverControls->addWidget(m_chooseCover, 0, Qt::AlignTop);
+    coverControls->addStretch(1);
+    grid->addWidget(coverLabel, coverRow, 0, Qt::AlignTop);
+    grid->addLayout(coverControls, coverRow, 1);
+    grid->addWidget(m_coverBox, coverRow, 2, Qt::AlignTop);
+    m_chooseCover->setAutoDefault(false);
+    connect(m_chooseCover, &QPushButton::clicked, this, [this] {
+        Picture picture;
+        if (ChooseCoverFile(this, picture))
+            TakeCover(picture);
+    });
+    connect(m_cover, &CCoverView::fileDropped, this, &CGropeEditDlg::SetCoverFromFile);
+    connect(m_coverBox, &QCheckBox::clicked, this, [this](bool on) {
+        if (on)
+            m_reset->setEnabled(true);
+    });
     grid->setColumnStretch(1, 1);
     connect(m_genre->lineEdit(), &QLineEdit::textEdited, this, [this] { OnEdited(Genre); });
     connect(m_genre, qOverload<int>(&QComboBox::activated), this, [this] { OnEdited(Genre); });
@@ -79,6 +107,26 @@ QString CGropeEditDlg::Text(Field field) const
     return edit ? edit->text() : QString();
 }
 
+bool CGropeEditDlg::IsCoverTicked() const { return m_coverBox->isChecked(); }
+
+bool CGropeEditDlg::SetCoverFromFile(const QString &path)
+{
+    Picture picture;
+    if (!TakeCoverFile(this, path, picture))
+        return false;
+    TakeCover(picture);
+    return true;
+}
+
+void CGropeEditDlg::TakeCover(const Picture &picture)
+{
+    // Choosing a picture ticks the box, as typing into a field does.
+    m_coverPicture = picture;
+    m_cover->SetPicture(picture);
+    m_coverBox->setChecked(true);
+    m_reset->setEnabled(true);
+}
+
 void CGropeEditDlg::OnTicked(Field field, bool ticked)
 {
     // Disabling a field keeps its text and its box's mark; Reset stays enabled once something was ticked.
@@ -105,6 +153,9 @@ void CGropeEditDlg::Reset()
     }
     m_genre->setCurrentIndex(-1);
     m_genre->setEditText(QString());
+    m_coverBox->setChecked(false);
+    m_coverPicture = Picture();
+    m_cover->SetPicture(m_coverPicture);
     m_reset->setEnabled(false);
 }
 
@@ -124,6 +175,11 @@ void CGropeEditDlg::accept()
 {
     // The genre is the selected entry's; text typed into the box is not read.
     m_genreChoice = SelectedGenre(m_genre);
+    if (IsCoverTicked() && m_coverPicture.IsEmpty()) {
+        Prompter::Current().Tell(this, tr("Choose an image for the cover, or untick it."), QMessageBox::Warning);
+        m_chooseCover->setFocus();
+        return;
+    }
     if (TakeValues())
         QDialog::accept();
 }
@@ -137,4 +193,7 @@ void CGropeEditDlg::ApplyTo(TagFile &record) const
     if (IsTicked(Comment)) record.comment = Text(Comment);
     if (IsTicked(Track)) record.SetTrack(Text(Track));
     if (IsTicked(Genre)) record.genre = m_genreChoice;
+    if (IsCoverTicked() && !m_coverPicture.IsEmpty() &&
+        IsMp3Extension(record.path.mid(record.path.lastIndexOf(QLatin1Char('.')) + 1)))
+        record.SetFrontCover(m_coverPicture);
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "tags/picture.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <array>
 
+class CCoverView;
 class LimitedLineEdit;
 class QCheckBox;
 class QComboBox;
@@ -27,7 +30,15 @@ public:
     void SetTicked(Field field, bool ticked);
     QString Text(Field field) const;   // empty for Genre
     int GenreChoice() const { return m_genreChoice; }
-    // Sets the ticked fields of a record: text fields directly, the track through SetTrack, the genre choice.
+    // The front cover for every selected MP3 file: ticked with an image chosen (from a file dialog, a file
+    // dropped onto the picture, or SetCoverFromFile).
+    bool IsCoverTicked() const;
+    bool SetCoverFromFile(const QString &path);
+    const Picture &CoverPicture() const { return m_coverPicture; }
+    QCheckBox *CoverBox() const { return m_coverBox; }
+    QPushButton *ChooseCoverButton() const { return m_chooseCover; }
+    // Sets the ticked fields of a record: text fields directly, the track through SetTrack, the genre choice, the
+    // cover (MP3 files only).
     void ApplyTo(TagFile &record) const;
 
     void Reset();
@@ -41,6 +52,7 @@ private:
     void OnTicked(Field field, bool ticked);
     void OnEdited(Field field);
     bool TakeValues();
+    void TakeCover(const Picture &picture);
 
     std::array<QCheckBox *, FieldCount> m_boxes{};
     std::array<QWidget *, FieldCount> m_controls{};
@@ -48,4 +60,8 @@ private:
     QComboBox *m_genre;
     QPushButton *m_reset;
     int m_genreChoice = -1;
+    QCheckBox *m_coverBox;
+    QPushButton *m_chooseCover;
+    CCoverView *m_cover;
+    Picture m_coverPicture;
 };

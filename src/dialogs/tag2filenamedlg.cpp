@@ -1,8 +1,13 @@
 #include "dialogs/tag2filenamedlg.h"
 
+#include "dialogs/patternhistory.h"
 #include "dialogs/prompter.h"
 #include "fileops/renamepattern.h"
 
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QSet>
+#include <QTableWidget>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -14,21 +19,13 @@
 
 namespace {
 
-const char kCountKey[] = "TotalCount";
-const char kSelectedKey[] = "Selected";
-
-// Integers in an INI file come back as text in a new process: parse them, with a default when that fails.
-long long StoredNumber(const QSettings &store, const char *key, long long fallback)
-{
-    bool ok = false;
-    const long long value = store.value(QLatin1String(key)).toString().toLongLong(&ok);
-    return ok ? value : fallback;
-}
+const PatternHistory kHistory{QString(), false};
 
 } // namespace
 
 CTag2FilenameDlg::CTag2FilenameDlg(QSettings &store, QWidget *parent)
-    : QDialog(parent), m_store(store), m_box(new QComboBox(this)), m_counter(new QLineEdit(this))
+    : QDialog(parent), m_store(store), m_box(new QComboBox(this)), m_counter(new QLineEdit(this)),
+      m_preview(new QTableWidget(0, 2, this))
 {
     setWindowTitle(tr("Rename"));
     m_box->setEditable(true);
@@ -39,18 +36,7 @@ CTag2FilenameDlg::CTag2FilenameDlg(QSettings &store, QWidget *parent)
     m_counter->setMaximumWidth(m_counter->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 16);
 
     // The history, or the three default patterns when none is stored.
-    const long long count = StoredNumber(m_store, kCountKey, 0);
-    if (count <= 0) {
-        m_box->addItems(DefaultRenamePatterns());
-    } else {
-        for (long long i = 0; i < count; ++i) {
-            const QString item = m_store.value(QStringLiteral("Item%1").arg(i)).toString();
-            if (!item.isEmpty())
-                m_box->addItem(item);
-        }
-    }
-    const long long selected = std::max<long long>(0, StoredNumber(m_store, kSelectedKey, 0));
-    m_box->setCurrentIndex(selected < m_box->count() ? int(selected) : -1);
+    kHistory.Load(m_store, m_box, DefaultRenamePatterns());
 
     auto *grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("Filename:"), this), 0, 0, 1, 3);
@@ -72,24 +58,77 @@ CTag2FilenameDlg::CTag2FilenameDlg(QSettings &store, QWidget *parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CTag2FilenameDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    m_preview->setHorizontalHeaderLabels({tr("Old name"), tr("New name")});
+    m_preview->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_preview->verticalHeader()->hide();
+    m_preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_preview->setSelectionMode(QAbstractItemView::NoSelection);
+    m_preview->setFocusPolicy(Qt::NoFocus);
+    m_preview->setAccessibleName(tr("Preview"));
+    m_preview->hide();   // until there are rows to show
+    connect(m_box, &QComboBox::editTextChanged, this, &CTag2FilenameDlg::UpdatePreview);
+    connect(m_counter, &QLineEdit::textChanged, this, &CTag2FilenameDlg::UpdatePreview);
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(m_preview, 1);
     layout->addWidget(buttons);
+}
+
+void CTag2FilenameDlg::SetPreviewRows(const QList<TrackRecord> &rows)
+{
+    m_rows = rows.mid(0, kPreviewRows);
+    m_preview->setVisible(!m_rows.isEmpty());
+    if (!m_rows.isEmpty())
+        resize(std::max(width(), 560), std::max(height(), 420));
+    UpdatePreview();
+}
+
+void CTag2FilenameDlg::UpdatePreview()
+{
+    if (m_rows.isEmpty())
+        return;
+    const QString pattern = m_box->currentText();
+    long long counter = m_counter->text().toLongLong();
+    m_preview->setRowCount(int(m_rows.size()));
+    QSet<QString> taken;   // new paths of the rows above, in lower case (a clash on a case-blind disk too)
+    const QColor marked = palette().color(QPalette::Disabled, QPalette::Text);
+    for (int i = 0; i < int(m_rows.size()); ++i) {
+        const TrackRecord &row = m_rows[i];
+        const QString oldName = row[Column::Filename] + QLatin1Char('.') + row[Column::Ext];
+        const QString newName = RenamedFileName(pattern, row, counter);
+        QString shown = newName;
+        bool problem = false;
+        if (newName.isEmpty()) {
+            shown = tr("(nothing: the file keeps its name)");
+            problem = true;
+        } else if (newName != oldName) {
+            const QString target = row[Column::Path] + newName;
+            const bool sameFile = target.compare(row[Column::Path] + oldName, Qt::CaseInsensitive) == 0;
+            if (taken.contains(target.toLower()) || (!sameFile && QFileInfo::exists(target))) {
+                shown = tr("%1 (the name is taken)").arg(newName);
+                problem = true;
+            }
+            taken.insert(target.toLower());
+        }
+        auto *before = new QTableWidgetItem(oldName);
+        auto *after = new QTableWidgetItem(shown);
+        if (problem) {
+            QFont font = after->font();
+            font.setItalic(true);
+            after->setFont(font);
+            after->setForeground(marked);
+        }
+        after->setData(Qt::UserRole, problem);
+        m_preview->setItem(i, 0, before);
+        m_preview->setItem(i, 1, after);
+    }
 }
 
 void CTag2FilenameDlg::StoreHistory()
 {
     m_pattern = m_box->currentText();
-    if (!m_pattern.isEmpty() && m_box->findText(m_pattern, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
-        m_box->addItem(m_pattern);
-    const int selected = m_pattern.isEmpty() ? m_box->currentIndex()
-                                             : m_box->findText(m_pattern, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    m_box->setCurrentIndex(selected);
-    m_store.setValue(QLatin1String(kCountKey), m_box->count());
-    m_store.setValue(QLatin1String(kSelectedKey), selected);
-    for (int i = 0; i < m_box->count(); ++i)
-        m_store.setValue(QStringLiteral("Item%1").arg(i), m_box->itemText(i));
-    m_store.sync();
+    kHistory.Store(m_store, m_box, m_pattern);
 }
 
 void CTag2FilenameDlg::accept()

@@ -1,6 +1,7 @@
 #include "dialogs/tagcommands.h"
 
 #include "dialogs/batchprogress.h"
+#include "dialogs/filename2tagdlg.h"
 #include "dialogs/gropeeditdlg.h"
 #include "dialogs/prompter.h"
 #include "dialogs/tageditdlg.h"
@@ -9,16 +10,13 @@
 #include "tracklist/rightview.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
 #include <vector>
 
 namespace tagcommands {
-
-namespace {
-
-} // namespace
 
 bool CanEditTag(const CRightView &view)
 {
@@ -54,7 +52,38 @@ void NormalizeSelection(CRightView &view, QWidget *parent)
 
 int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void(TagFile &)> &change)
 {
-    const QList<int> rows = view.SelectedRows();
+    return ApplyToRows(view, view.SelectedRows(), parent, change);
+}
+
+void TagFromFileNames(CRightView &view, QSettings &store, QWidget *parent)
+{
+    QList<int> rows;
+    QStringList paths;
+    for (const int row : view.SelectedRows()) {
+        if (IsTaggableExtension(view.Model()->Row(row)[Column::Ext])) {
+            rows.append(row);
+            paths.append(view.RowFullPath(row));
+        }
+    }
+    if (rows.isEmpty())
+        return;
+    CFilename2TagDlg dialog(store, paths, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QList<int> fitting;
+    QHash<QString, NamePattern::Fields> found;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        NamePattern::Fields fields;
+        if (dialog.Parsed().Match(paths[i], fields) && !fields.isEmpty()) {
+            fitting.append(rows[i]);
+            found.insert(paths[i], fields);
+        }
+    }
+    ApplyToRows(view, fitting, parent, [&found](TagFile &record) { ApplyNameFields(found.value(record.path), record); });
+}
+
+int ApplyToRows(CRightView &view, const QList<int> &rows, QWidget *parent, const std::function<void(TagFile &)> &change)
+{
     QStringList failures;
     BatchProgress progress(parent, int(rows.size()));
     // The files go in groups: each group's changes are made, then written with one journal flush.

@@ -5,6 +5,7 @@
 #include <functional>
 
 class CRightView;
+class QSettings;
 class QWidget;
 class TagFile;
 
@@ -22,6 +23,12 @@ void NormalizeSelection(CRightView &view, QWidget *parent);
 // Cancel (the file in hand is finished; files done stay done); at the end one message lists the files that
 // failed. Returns how many files failed.
 int ApplyToSelection(CRightView &view, QWidget *parent, const std::function<void(TagFile &)> &change);
+// The same for the given rows.
+int ApplyToRows(CRightView &view, const QList<int> &rows, QWidget *parent, const std::function<void(TagFile &)> &change);
+
+// Tag from File Name: the pattern dialog for the selected rows whose tags Tunegrove writes, then the fields each
+// fitting name gives written into its file (names that do not fit are left alone).
+void TagFromFileNames(CRightView &view, QSettings &store, QWidget *parent);
 
 // One message for the files a batch could not do, each with its reason; nothing when the list is empty.
 void ReportFailures(QWidget *parent, const QStringList &failures);

@@ -1,5 +1,6 @@
 #include "dialogs/tageditdlg.h"
 
+#include "dialogs/coverview.h"
 #include "dialogs/genrebox.h"
 #include "dialogs/limitedit.h"
 #include "dialogs/prompter.h"
@@ -23,7 +24,8 @@ CTagEditDlg::CTagEditDlg(CRightView &view, int row, QWidget *parent)
       m_comment(new LimitedLineEdit(100, this)), m_genre(new QComboBox(this)), m_path(new QLineEdit(this)),
       m_size(new QLineEdit(this)), m_prev(new QPushButton(tr("<< Prev"), this)),
       m_next(new QPushButton(tr("Next >>"), this)), m_reset(new QPushButton(tr("Reset"), this)),
-      m_clear(new QPushButton(tr("Clear All"), this))
+      m_clear(new QPushButton(tr("Clear All"), this)), m_cover(new CCoverView(this)),
+      m_setCover(new QPushButton(tr("Set Cover..."), this)), m_removeCover(new QPushButton(tr("Remove Cover"), this))
 {
     setWindowTitle(tr("Tag  Information"));
     FillGenreBox(m_genre, true);
@@ -76,10 +78,23 @@ CTagEditDlg::CTagEditDlg(CRightView &view, int row, QWidget *parent)
     m_prev->setAutoDefault(false);
     m_next->setAutoDefault(false);
 
+    // The front cover beside the fields: shown, set from an image file (or one dropped onto it), removed.
+    auto *coverColumn = new QVBoxLayout;
+    m_cover->setFixedSize(160, 160);
+    coverColumn->addWidget(m_cover);
+    coverColumn->addWidget(m_setCover);
+    coverColumn->addWidget(m_removeCover);
+    coverColumn->addStretch(1);
+    m_setCover->setAutoDefault(false);
+    m_removeCover->setAutoDefault(false);
+    auto *top = new QHBoxLayout;
+    top->addWidget(group, 1);
+    top->addLayout(coverColumn);
+
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(group);
+    layout->addLayout(top);
     layout->addWidget(buttons);
-    resize(520, sizeHint().height());
+    resize(700, sizeHint().height());
 
     connect(update, &QPushButton::clicked, this, &CTagEditDlg::Update);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -87,6 +102,9 @@ CTagEditDlg::CTagEditDlg(CRightView &view, int row, QWidget *parent)
     connect(m_clear, &QPushButton::clicked, this, &CTagEditDlg::ClearAll);
     connect(m_prev, &QPushButton::clicked, this, &CTagEditDlg::Prev);
     connect(m_next, &QPushButton::clicked, this, &CTagEditDlg::Next);
+    connect(m_setCover, &QPushButton::clicked, this, &CTagEditDlg::ChooseCover);
+    connect(m_removeCover, &QPushButton::clicked, this, &CTagEditDlg::RemoveCover);
+    connect(m_cover, &CCoverView::fileDropped, this, &CTagEditDlg::SetCoverFromFile);
     // Only the user's edits count as a change; filling the controls does not.
     for (QLineEdit *edit : {static_cast<QLineEdit *>(m_track), static_cast<QLineEdit *>(m_artist),
                             static_cast<QLineEdit *>(m_title), static_cast<QLineEdit *>(m_album),
@@ -113,6 +131,11 @@ void CTagEditDlg::LoadRow()
     // A file that cannot be read (gone, no access) is shown empty and read-only, so nothing is ever written to
     // it or to its row; the user is told why.
     SetEditable(readable && IsTaggableExtension(m_view.Model()->Row(m_row)[Column::Ext]));
+    // Covers live in ID3 tags: MP3 rows only. The picture is read here, never while listing.
+    m_coverEditable = m_editable && IsMp3Extension(m_view.Model()->Row(m_row)[Column::Ext]);
+    m_loadedCover = Picture();
+    if (m_coverEditable)
+        TagFile::ReadFrontCover(path, m_loadedCover);
     ShowRecord();
     m_path->setText(path);
     if (!readable)
@@ -131,7 +154,43 @@ void CTagEditDlg::ShowRecord()
     SelectGenre(m_genre, m_record.genre);
     if (m_record.genre < 0 && !m_record.GenreName().isEmpty())
         m_genre->setEditText(m_record.GenreName());   // a genre the table lacks, as the file spells it
+    ShowCover(m_loadedCover, false);
     m_changed = false;
+}
+
+void CTagEditDlg::ShowCover(const Picture &picture, bool changed)
+{
+    m_cover->SetPicture(picture);
+    m_coverChanged = changed;
+    if (changed)
+        m_changed = true;
+    m_cover->SetDropEnabled(m_coverEditable);
+    m_setCover->setEnabled(m_coverEditable);
+    m_removeCover->setEnabled(m_coverEditable && !picture.IsEmpty());
+}
+
+bool CTagEditDlg::SetCoverFromFile(const QString &path)
+{
+    if (!m_coverEditable)
+        return false;
+    Picture picture;
+    if (!TakeCoverFile(this, path, picture))
+        return false;
+    ShowCover(picture, true);
+    return true;
+}
+
+void CTagEditDlg::ChooseCover()
+{
+    Picture picture;
+    if (m_coverEditable && ChooseCoverFile(this, picture))
+        ShowCover(picture, true);
+}
+
+void CTagEditDlg::RemoveCover()
+{
+    if (m_coverEditable && !m_cover->ShownPicture().IsEmpty())
+        ShowCover(Picture(), true);
 }
 
 void CTagEditDlg::SetEditable(bool editable)
@@ -177,11 +236,18 @@ void CTagEditDlg::WriteBack()
         m_record.SetGenreText(m_genre->currentText());
     else
         m_record.genre = SelectedGenre(m_genre);
+    if (m_coverChanged && m_cover->ShownPicture().IsEmpty())
+        m_record.RemoveFrontCover();
+    else if (m_coverChanged)
+        m_record.SetFrontCover(m_cover->ShownPicture());
     QString error;
     if (!m_record.Write(&error)) {
         Prompter::Current().Tell(this, error, QMessageBox::Warning);
         m_record.Open(m_record.path);   // the row shows what the file really holds
     }
+    if (m_coverEditable)
+        TagFile::ReadFrontCover(m_record.path, m_loadedCover);
+    m_coverChanged = false;
     m_view.FillTagCells(m_row, &m_record);
 }
 
@@ -229,5 +295,6 @@ void CTagEditDlg::ClearAll()
                             static_cast<QLineEdit *>(m_year), static_cast<QLineEdit *>(m_comment)})
         edit->clear();
     m_genre->setCurrentIndex(0);
+    RemoveCover();
     m_changed = true;
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class CCoverView;
 class CRightView;
 class LimitedLineEdit;
 class QComboBox;
@@ -28,6 +29,11 @@ public:
     void Next();
     void Reset();
     void ClearAll();
+    // The front cover: taken from an image file (refused with a message when it is no JPEG or PNG image),
+    // asked for with a file dialog, or removed. Written with the other fields by Update.
+    bool SetCoverFromFile(const QString &path);
+    void ChooseCover();
+    void RemoveCover();
 
     QLineEdit *TrackEdit() const;
     QLineEdit *ArtistEdit() const;
@@ -38,6 +44,9 @@ public:
     QComboBox *GenreBox() const { return m_genre; }
     QPushButton *PrevButton() const { return m_prev; }
     QPushButton *NextButton() const { return m_next; }
+    CCoverView *CoverView() const { return m_cover; }
+    QPushButton *SetCoverButton() const { return m_setCover; }
+    QPushButton *RemoveCoverButton() const { return m_removeCover; }
 
 private:
     void LoadRow();
@@ -47,12 +56,16 @@ private:
     void WriteBack();
     void Step(int delta);
     void SetEditable(bool editable);
+    void ShowCover(const Picture &picture, bool changed);
 
     CRightView &m_view;
     int m_row;
     TagFile m_record;
     bool m_changed = false;
     bool m_editable = true;   // the row is an MP3 file
+    bool m_coverEditable = false;
+    Picture m_loadedCover;    // the file's front cover when the row was loaded
+    bool m_coverChanged = false;
 
     LimitedLineEdit *m_track;
     LimitedLineEdit *m_artist;
@@ -67,4 +80,7 @@ private:
     QPushButton *m_next;
     QPushButton *m_reset;
     QPushButton *m_clear;
+    CCoverView *m_cover;
+    QPushButton *m_setCover;
+    QPushButton *m_removeCover;
 };

@@ -44,6 +44,14 @@ QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long
     return SafeFileName(name);
 }
 
+QString RenamedFileName(const QString &pattern, const TrackRecord &row, long long &counter)
+{
+    const QString name = ExpandRenamePattern(pattern, row, counter);
+    if (name.isEmpty())
+        return QString();
+    return name + QLatin1Char('.') + (IsMp3Extension(row[Column::Ext]) ? QStringLiteral("mp3") : row[Column::Ext]);
+}
+
 QStringList UnknownRenameCodes(const QString &pattern)
 {
     QStringList unknown;

@@ -10,6 +10,11 @@
 // is dropped. The characters \ : ? * / in the result become "_".
 QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long long &counter);
 
+// The whole new file name a rename by `pattern` gives the row: the expanded pattern and the extension (".mp3" for
+// any MP3 file, whatever case it had; other files keep theirs). Empty when the pattern expands to nothing, so
+// the file keeps its name.
+QString RenamedFileName(const QString &pattern, const TrackRecord &row, long long &counter);
+
 // The codes of `pattern` that mean nothing ("$Q"), each once, in the order they first appear.
 QStringList UnknownRenameCodes(const QString &pattern);
 

@@ -371,7 +371,7 @@ void TestMainFrame::menusAndToolbar()
                              "Remove from List", "&Remove File(s)\tShift+Del", "Add List Mode\tF3",
                              "Stop Scan\tCtrl+S", "Normalize Text in Tag", "&About Program...", "Help...\tF1"})
         QVERIFY2(entries.contains(QString::fromLatin1(text)), text);
-    QCOMPARE(entries.size(), 30);
+    QCOMPARE(entries.size(), 31);
 
     QStringList captions;
     for (QAction *a : frame->ToolBar()->actions()) {
@@ -492,7 +492,7 @@ void TestMainFrame::contextMenu()
     for (QAction *a : menu->actions())
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
     QCOMPARE(texts, (QStringList{"Play File(s)\tCtrl+P", "-", "E&dit Tag\tCtrl+E", "&Grope Edit (Tags)", "-",
-                                 "Rename File(s) Using Tag\tAlt+R", "-", "Copy File(s) To", "Move File(s) To",
+                                 "Rename File(s) Using Tag\tAlt+R", "Tag from File &Name...\tAlt+N", "-", "Copy File(s) To", "Move File(s) To",
                                  "&Remove File(s)\tShift+Del", "-", "Cut\tCtrl+X", "Copy\tCtrl+C", "Paste\tCtrl+V"}));
     Q_EMIT menu->aboutToShow();
     QVERIFY(!menu->actions()[3]->isEnabled());   // Grope Edit has no handler
@@ -532,7 +532,7 @@ void TestMainFrame::menuKeysRunTheirCommands()
         for (const int candidate : {kCmdUndo, kCmdRedo, kCmdSaveReport, kCmdPrint, kCmdEditTag, kCmdRename, kCmdRemoveFromList, kCmdCopyTo,
                                     kCmdMoveTo, kCmdRemoveFiles, kCmdAddListMode, kCmdCut, kCmdCopy, kCmdPaste,
                                     kCmdSelectAll, kCmdRefresh, kCmdOptions, kCmdPlay, kCmdScanAll, kCmdStopScan,
-                                    kCmdNormalize, kCmdAbout, kCmdHomepage, kCmdHelp, kCmdFind}) {
+                                    kCmdNormalize, kCmdAbout, kCmdHomepage, kCmdHelp, kCmdFind, kCmdTagFromName}) {
             if (frame->Commands().Actions(candidate).contains(entry))
                 id = candidate;
         }
@@ -544,7 +544,7 @@ void TestMainFrame::menuKeysRunTheirCommands()
         QVERIFY2(found, qPrintable(entry->text()));
         ++named;
     }
-    QCOMPARE(named, 24);
+    QCOMPARE(named, 26);
 }
 
 void TestMainFrame::dragOutForgetsACut()
