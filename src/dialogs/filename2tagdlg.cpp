@@ -121,9 +121,12 @@ void CFilename2TagDlg::UpdatePreview()
         return;
     }
     m_summary->setStyleSheet(QString());
-    m_summary->setText(tr("%1 of %n file(s) fit the pattern; the others are left as they are.", nullptr,
-                          int(m_paths.size()))
-                           .arg(fitting));
+    m_summary->setText(m_paths.size() == 1
+                           ? (fitting == 1 ? tr("The file's name fits the pattern.")
+                                           : tr("The file's name does not fit the pattern; nothing would change."))
+                           : tr("%1 of %2 files fit the pattern; the others are left as they are.")
+                                 .arg(fitting)
+                                 .arg(m_paths.size()));
 }
 
 void CFilename2TagDlg::accept()

@@ -1,6 +1,8 @@
 // Renaming files from their tags: the pattern codes, the pattern history, and renames that never replace a file.
 
 #include "dialogs/filecommands.h"
+#include "dialogs/filename2tagdlg.h"
+#include "dialogs/tagcommands.h"
 #include "dialogs/tag2filenamedlg.h"
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
@@ -8,6 +10,8 @@
 #include "library/tracklistmodel.h"
 #include "res/resources.h"
 #include "settings/appsettings.h"
+#include "tags/genretable.h"
+#include "tags/tagfile.h"
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
 #include "defaultsettings.h"
@@ -16,7 +20,9 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 
 using namespace testmp3;
 
@@ -43,13 +49,15 @@ class TestRename : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { InitGuiResources(); Prompter::SetCurrent(&m_prompter); }
+    void initTestCase() { InitGuiResources(); GenreTable::Build(); Prompter::SetCurrent(&m_prompter); }
     void init() { m_prompter.texts.clear(); }
     void patternCodes_data();
     void patternCodes();
     void counterRunsAcrossFiles();
     void historyPersistsAndGrows();
     void renamesNeverReplace();
+    void previewFollowsThePattern();
+    void tagFromFileNameThroughTheRealDialog();
 
 private:
     FakePrompter m_prompter;
@@ -159,6 +167,120 @@ void TestRename::renamesNeverReplace()
     QCOMPARE(ReadFile(dir.filePath(QStringLiteral("taken.mp3"))), takenBytes);
     QCOMPARE(RenameFile(dir.filePath(QStringLiteral("b.mp3")), dir.filePath(QStringLiteral("B?.mp3"))), 0);
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("B_.mp3"))));
+}
+
+void TestRename::previewFollowsThePattern()
+{
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("h.ini")), QSettings::IniFormat);
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("Ann - Taken.mp3")), Audio(1)));
+    const QString folder = dir.path() + QLatin1Char('/');
+    auto row = [&](const QString &name, const QString &title) {
+        TrackRecord r = Cells(QStringLiteral("Ann"), title);
+        r[Column::Filename] = name;
+        r[Column::Path] = folder;
+        return r;
+    };
+    CTag2FilenameDlg dialog(store);
+    dialog.SetPreviewRows({row(QStringLiteral("one"), QStringLiteral("Same")), row(QStringLiteral("two"), QStringLiteral("Same")),
+                           row(QStringLiteral("three"), QStringLiteral("Taken")), row(QStringLiteral("four"), QString())});
+    QTableWidget *preview = dialog.Preview();
+    QCOMPARE(preview->rowCount(), 4);
+    auto shown = [&](int r) { return preview->item(r, 1)->text(); };
+    auto marked = [&](int r) { return preview->item(r, 1)->data(Qt::UserRole).toBool(); };
+    QCOMPARE(preview->item(0, 0)->text(), QStringLiteral("one.mp3"));
+    QCOMPARE(shown(0), QStringLiteral("Ann - Same.mp3"));
+    QVERIFY(!marked(0));
+    QVERIFY(marked(1));   // the same name as the row above
+    QVERIFY(shown(1).contains(QStringLiteral("taken")));
+    QVERIFY(marked(2));   // a file of that name exists
+    QVERIFY(!marked(3));  // " - " still names the file
+    // Typed: the preview follows at once, the counter too.
+    dialog.PatternBox()->setEditText(QStringLiteral("$#$T"));
+    dialog.CounterEdit()->setText(QStringLiteral("4"));
+    QCOMPARE(shown(0), QStringLiteral("4Same.mp3"));
+    QCOMPARE(shown(1), QStringLiteral("5Same.mp3"));
+    QVERIFY(!marked(1));
+    dialog.PatternBox()->setEditText(QStringLiteral("$T"));
+    QVERIFY(marked(3));   // the pattern gives nothing: the file keeps its name
+    QVERIFY(shown(3).contains(QStringLiteral("nothing")));
+}
+
+void TestRename::tagFromFileNameThroughTheRealDialog()
+{
+    // The command opens the dialog over the list; the pattern is typed, the preview shows what each name gives,
+    // Enter takes it: fitting files get the fields, the misfit and the WAV stay as they were.
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("h.ini")), QSettings::IniFormat);
+    const QByteArray tagged = Tag(Frame("TALB", Latin1Body("Kept Album"))) + Audio(1);
+    for (const char *name : {"01 - Ann - First Song.mp3", "02 - Bob - Second - Part Two.mp3", "misfit.mp3"})
+        QVERIFY(WriteFile(dir.filePath(QString::fromLatin1(name)), tagged));
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("03 - Cy - Wave.wav")), QByteArray("RIFF") + QByteArray(20, '\1')));
+    AppSettings settings = DefaultSettings();
+    ScanState state;
+    CRightView view(settings, state);
+    for (const char *name : {"01 - Ann - First Song.mp3", "02 - Bob - Second - Part Two.mp3", "misfit.mp3", "03 - Cy - Wave.wav"})
+        QVERIFY(view.AddFile(dir.filePath(QString::fromLatin1(name))));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.selectAll();
+
+    QStringList seen;
+    QString summary;
+    QTimer::singleShot(200, this, [&] {
+        auto *dialog = qobject_cast<CFilename2TagDlg *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        QLineEdit *edit = dialog->PatternBox()->lineEdit();
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("$K - $A - $T"));
+        QTest::qWait(400);   // the preview follows typing after a pause
+        QTableWidget *preview = dialog->Preview();
+        for (int r = 0; r < preview->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < preview->columnCount(); ++c)
+                cells << (preview->item(r, c) ? preview->item(r, c)->text() : QString());
+            seen << cells.join(QLatin1Char('|'));
+        }
+        summary = dialog->Summary()->text();
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    tagcommands::TagFromFileNames(view, store, nullptr);
+    QCOMPARE(seen, (QStringList{"01 - Ann - First Song.mp3|01|Ann|First Song",
+                                "02 - Bob - Second - Part Two.mp3|02|Bob|Second - Part Two",
+                                "misfit.mp3|does not fit the pattern||"}));
+    QVERIFY2(summary.startsWith(QStringLiteral("2 of 3 files fit")), qPrintable(summary));
+
+    TagFile tag;
+    QVERIFY(tag.Open(dir.filePath(QStringLiteral("02 - Bob - Second - Part Two.mp3"))));
+    QCOMPARE(tag.artist, QStringLiteral("Bob"));
+    QCOMPARE(tag.title, QStringLiteral("Second - Part Two"));
+    QCOMPARE(tag.track, QStringLiteral("2"));
+    QCOMPARE(tag.album, QStringLiteral("Kept Album"));
+    QCOMPARE(view.Model()->Row(1)[Column::Artist], QStringLiteral("Bob"));   // the row shows it
+    QCOMPARE(ReadFile(dir.filePath(QStringLiteral("misfit.mp3"))), tagged);
+    QVERIFY(m_prompter.texts.isEmpty());
+
+    // The history is its own, sorted, with the pattern used selected.
+    QSettings reread(dir.filePath(QStringLiteral("h.ini")), QSettings::IniFormat);
+    QCOMPARE(reread.value(QStringLiteral("FromNameTotalCount")).toString(), QStringLiteral("4"));
+    QVERIFY(!reread.contains(QStringLiteral("TotalCount")));
+    CFilename2TagDlg again(reread, {});
+    QStringList items;
+    for (int i = 0; i < again.PatternBox()->count(); ++i)
+        items << again.PatternBox()->itemText(i);
+    QStringList sorted = items;
+    std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) { return QString::localeAwareCompare(a, b) < 0; });
+    QCOMPARE(items, sorted);
+    QCOMPARE(again.PatternBox()->currentText(), QStringLiteral("$K - $A - $T"));
+    // A pattern that cannot be read keeps the dialog open with the reason.
+    again.PatternBox()->setEditText(QStringLiteral("$F"));
+    again.accept();
+    QCOMPARE(again.result(), int(QDialog::Rejected));
+    QCOMPARE(m_prompter.texts.size(), 1);
+    again.UpdatePreview();
+    QVERIFY(again.Summary()->text().contains(QStringLiteral("$F")));
 }
 
 QTEST_MAIN(TestRename)

@@ -1,5 +1,6 @@
 // The tag dialog, the group edit and the batch commands, answered through the prompt interface.
 
+#include "dialogs/coverview.h"
 #include "dialogs/gropeeditdlg.h"
 #include "dialogs/tagcommands.h"
 #include "dialogs/tageditdlg.h"
@@ -16,11 +17,31 @@
 
 #include <QtTest>
 
+#include <QBuffer>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 
 using namespace testmp3;
+
+namespace {
+
+// A real, decodable PNG image of the size given.
+QByteArray PngImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(200, 40, 40));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+} // namespace
 
 namespace {
 
@@ -44,6 +65,9 @@ private Q_SLOTS:
     void groupEditWritesOnlyTickedFields();
     void batchReportsFailuresOnce();
     void vanishedFilesAndOverLongSteps();
+    void tagDialogShowsSetsAndRemovesTheCover();
+    void setCoverThroughTheRealFileDialog();
+    void groupEditWritesTheCoverToMp3Files();
 
 private:
     QString Path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -271,6 +295,120 @@ void TestTagDialogs::vanishedFilesAndOverLongSteps()
     TagFile b;
     QVERIFY(b.Open(Path("b.mp3")));
     QCOMPARE(b.track, QStringLiteral("3/12"));
+}
+
+void TestTagDialogs::tagDialogShowsSetsAndRemovesTheCover()
+{
+    const QByteArray png = PngImage(120, 60);
+    QVERIFY(WriteFile(Path("wide.png"), png));
+    QVERIFY(WriteFile(Path("notes.png"), "not an image"));
+
+    // a.mp3 has no cover; b.mp3's cover is a PNG whose bytes do not decode; c.wav has no cover to edit.
+    CTagEditDlg dialog(*m_view, 0);
+    QCOMPARE(dialog.CoverView()->text(), QStringLiteral("No cover"));
+    QVERIFY(!dialog.RemoveCoverButton()->isEnabled());
+    QVERIFY(dialog.SetCoverButton()->isEnabled());
+    QVERIFY(!dialog.SetCoverFromFile(Path("notes.png")));   // refused with a message, nothing changes
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY2(m_prompter.texts[0].contains(QStringLiteral("not a JPEG or PNG")), qPrintable(m_prompter.texts[0]));
+    QVERIFY(!dialog.IsChanged());
+    QVERIFY(dialog.SetCoverFromFile(Path("wide.png")));
+    QVERIFY(dialog.IsChanged());
+    QVERIFY(dialog.CoverView()->IsDrawn());
+    // Scaled into the box keeping its shape: twice as wide as high.
+    const QPixmap shown = dialog.CoverView()->pixmap();
+    QVERIFY(!shown.isNull());
+    QVERIFY(qAbs(shown.width() - 2 * shown.height()) <= 2);
+    QVERIFY(dialog.RemoveCoverButton()->isEnabled());
+    dialog.Reset();   // back to what the file holds
+    QCOMPARE(dialog.CoverView()->text(), QStringLiteral("No cover"));
+    QVERIFY(!dialog.IsChanged());
+
+    dialog.SetCoverFromFile(Path("wide.png"));
+    dialog.Next();   // the question is answered Yes: the cover is written with the row
+    Picture cover;
+    QVERIFY(TagFile::ReadFrontCover(Path("a.mp3"), cover));
+    QCOMPARE(cover.data, png);
+    QCOMPARE(cover.mime, QStringLiteral("image/png"));
+
+    // On b.mp3 the cover is there but cannot be drawn; Remove Cover takes it out, TXXX stays.
+    QCOMPARE(dialog.Row(), 1);
+    QVERIFY(!dialog.CoverView()->IsDrawn());
+    QVERIFY(dialog.RemoveCoverButton()->isEnabled());
+    QTest::mouseClick(dialog.RemoveCoverButton(), Qt::LeftButton);
+    QCOMPARE(dialog.CoverView()->text(), QStringLiteral("No cover"));
+    dialog.Update();
+    const auto frames = Frames(ReadFile(Path("b.mp3")));
+    QVERIFY(!frames.contains({QByteArray("APIC"), kCover}));
+    QVERIFY(frames.contains({QByteArray("TXXX"), kTxxx}));
+
+    // Not an MP3 file: no cover controls.
+    CTagEditDlg wav(*m_view, 2);
+    QVERIFY(!wav.SetCoverButton()->isEnabled());
+    QVERIFY(!wav.SetCoverFromFile(Path("wide.png")));
+}
+
+void TestTagDialogs::setCoverThroughTheRealFileDialog()
+{
+    // Set Cover... opens a file dialog over the tag dialog; a file name typed there and Enter set the cover.
+    const QByteArray png = PngImage(40, 40);
+    QVERIFY(WriteFile(Path("square.png"), png));
+    CTagEditDlg dialog(*m_view, 0);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    bool asked = false;
+    QTimer::singleShot(300, this, [&] {
+        auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        asked = files != nullptr;
+        if (!files)
+            return;
+        // Typed into the dialog's name box, as a user would.
+        auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!name)
+            return;
+        name->setFocus();
+        QTest::keyClicks(name, Path("square.png"));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    QTest::mouseClick(dialog.SetCoverButton(), Qt::LeftButton);
+    QTRY_VERIFY(asked);
+    QVERIFY(dialog.CoverView()->IsDrawn());
+    QCOMPARE(dialog.CoverView()->ShownPicture().data, png);
+    QTest::keyClick(&dialog, Qt::Key_Return);   // Update is the default button
+    Picture cover;
+    QVERIFY(TagFile::ReadFrontCover(Path("a.mp3"), cover));
+    QCOMPARE(cover.data, png);
+}
+
+void TestTagDialogs::groupEditWritesTheCoverToMp3Files()
+{
+    const QByteArray png = PngImage(30, 30);
+    QVERIFY(WriteFile(Path("front.png"), png));
+    CGropeEditDlg dialog;
+    QVERIFY(!dialog.IsCoverTicked());
+    dialog.CoverBox()->click();   // ticked without a picture: OK says what is missing
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QVERIFY(dialog.SetCoverFromFile(Path("front.png")));
+    QVERIFY(dialog.IsCoverTicked());
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+    const QByteArray wav = ReadFile(Path("c.wav"));
+    m_view->selectAll();
+    tagcommands::ApplyToSelection(*m_view, nullptr, [&dialog](TagFile &r) { dialog.ApplyTo(r); });
+    for (const char *name : {"a.mp3", "b.mp3"}) {
+        Picture cover;
+        QVERIFY2(TagFile::ReadFrontCover(Path(name), cover), name);
+        QCOMPARE(cover.data, png);
+    }
+    QVERIFY(Frames(ReadFile(Path("b.mp3"))).contains({QByteArray("TXXX"), kTxxx}));
+    QCOMPARE(ReadFile(Path("c.wav")), wav);
+
+    dialog.Reset();
+    QVERIFY(!dialog.IsCoverTicked());
+    QVERIFY(dialog.CoverPicture().IsEmpty());
 }
 
 QTEST_MAIN(TestTagDialogs)
