@@ -114,7 +114,9 @@ void CFilename2TagDlg::UpdatePreview()
         for (const auto &[column, text] : fields)
             m_preview->setItem(row, int(columns.indexOf(column)) + 1, new QTableWidgetItem(text));
     }
+    // The names whole; the fields share what is left.
     m_preview->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_preview->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     if (!valid) {
         m_summary->setText(error);
         m_summary->setStyleSheet(QStringLiteral("color: #c01c28;"));

@@ -490,9 +490,74 @@ def scenario_filter_box(home):
         app.close()
 
 
+def png_bytes(width=64, height=32):
+    """A small, real PNG image."""
+    import zlib
+    rows = b"".join(b"\x00" + bytes((x * 4) % 256 for x in range(width * 3)) for _ in range(height))
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def scenario_tag_from_name_and_cover(home):
+    """Alt+N on untagged files named "NN - Artist - Title": the dialog comes up on top, the pattern typed and Enter
+    write the tags (mutagen reads them). Then the tag dialog's Set Cover... opens a file dialog over it; the image
+    typed there and Enter, then Enter again, put a front cover into the file."""
+    music = os.path.join(home, "Music")
+    for name in ("01 - Ann Lee - First Song.mp3", "02 - Bob - Second - Part Two.mp3"):
+        make_mp3(os.path.join(music, name))
+    image = os.path.join(home, "cover.png")
+    with open(image, "wb") as out:
+        out.write(png_bytes())
+    app = App(home)
+    try:
+        wait_for(lambda: app.rows() == 2, "two rows")
+        app.click(app.cell(0, 0))
+        key("ctrl+a", "alt+n")
+        dialog = app.wait("dialog", "Tag from File Name")
+        assert "Tag from File Name" in window_titles(), window_titles()
+        key("ctrl+a")
+        type_text("$K - $A - $T")
+        time.sleep(0.5)
+        if SHOTS:
+            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "tag_from_name.png")], check=False)
+        key("Return")
+        wait_for(lambda: app.find("dialog", "Tag from File Name") is None, "the dialog to close")
+        second = os.path.join(music, "02 - Bob - Second - Part Two.mp3")
+        wait_for(lambda: os.path.getsize(second) > 20 * 417 and title_of(second) == "Second - Part Two",
+                 "the title from the name")
+        tag = ID3(second)
+        assert str(tag["TPE1"].text[0]) == "Bob" and str(tag["TRCK"].text[0]) == "2", tag.pprint()
+        del dialog
+
+        app.click(app.cell(0, 0))
+        first = os.path.join(music, app.cell(0, 0).name + ".mp3")   # the file of the first row, whichever it is
+        key("ctrl+e")
+        dialog = app.wait("dialog", "Tag  Information")
+        app.click(app.wait("push button", "Set Cover...", within=dialog))
+        chooser = app.wait("dialog", "Set Cover")
+        assert "Set Cover" in window_titles(), window_titles()
+        time.sleep(0.3)
+        type_text(image)
+        key("Return")
+        wait_for(lambda: app.find("dialog", "Set Cover") is None, "the file dialog to close")
+        time.sleep(0.3)
+        if SHOTS:
+            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "tag_dialog_cover.png")], check=False)
+        key("Return")
+        wait_for(lambda: app.find("dialog", "Tag  Information") is None, "the tag dialog to close")
+        covers = wait_for(lambda: [f for f in ID3(first).getall("APIC") if f.type == 3] or None, "a front cover")
+        assert covers[0].data == png_bytes() and covers[0].mime == "image/png", covers[0].mime
+        assert str(ID3(first)["TPE1"].text[0]) in ("Ann Lee", "Bob")
+        del chooser
+    finally:
+        app.close()
+
+
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
              scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog,
-             scenario_filter_box]
+             scenario_filter_box, scenario_tag_from_name_and_cover]
 
 
 def main():
