@@ -1,6 +1,6 @@
-// Fuzzes the tag writer: mutates seed files, then Open, change one field, Write, reopen. Fails on a crash, a
-// hang (one round over 10 s), an untouched field that reads differently, a success that does not read back, a
-// failed write that changed the file, or audio that moved. Not part of the test run; run it for minutes:
+// Fuzzes the tag writer: mutates seed files, then Open, change one field (or set or remove the front cover), Write,
+// reopen. Fails on a crash, a hang (one round over 10 s), an untouched field or front cover that reads
+// differently, a success that does not read back, a failed write that changed the file, or audio that moved. Not part of the test run; run it for minutes:
 //   build/bench/tunegrove-fuzz-write SECONDS [SEED_FILE...]
 // It prints its counts at the end and exits 1 when it found anything (the offending input is kept).
 //   build/bench/tunegrove-fuzz-write --other SECONDS
@@ -231,13 +231,19 @@ int main(int argc, char **argv)
         ++opened;
         const Fields before = Of(tag);
         Fields expected = before;
-        switch (rng.bounded(6)) {
+        Picture coverBefore;
+        const bool hadCover = TagFile::ReadFrontCover(path, coverBefore);
+        int coverChange = 0;   // 1: set, 2: removed
+        static const QByteArray kImage = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(700, 'p');
+        switch (rng.bounded(other ? 6 : 8)) {
         case 0: tag.title = expected.title = QStringLiteral("Fuzzed title %1").arg(rounds); break;
         case 1: tag.artist = expected.artist = QStringLiteral("Ärtist ★ %1").arg(rounds); break;
         case 2: tag.album = expected.album = QString(int(rng.bounded(300)), QLatin1Char('a')); break;
         case 3: tag.comment = expected.comment = QStringLiteral("c %1").arg(rounds); break;
         case 4: tag.genre = expected.genre = int(rng.bounded(126)); break;
         case 5: tag.year = expected.year = QStringLiteral("19%1").arg(rounds % 100, 2, 10, QLatin1Char('0')); break;
+        case 6: tag.SetFrontCover(Picture{kImage, QStringLiteral("image/png")}); coverChange = 1; break;
+        case 7: tag.RemoveFrontCover(); coverChange = 2; break;
         }
         QString error;
         const bool ok = tag.Write(&error);
@@ -257,6 +263,15 @@ int main(int argc, char **argv)
                 fault = QStringLiteral("written file cannot be read");
             else if (!Diff(expected, Of(again)).isEmpty())
                 fault = QStringLiteral("reads back wrong: ") + Diff(expected, Of(again));
+            Picture coverAfter;
+            const bool hasCover = TagFile::ReadFrontCover(path, coverAfter);
+            if (fault.isEmpty() && coverChange == 1 && (!hasCover || coverAfter.data != kImage))
+                fault = QStringLiteral("the front cover set does not read back");
+            else if (fault.isEmpty() && coverChange == 2 && hasCover)
+                fault = QStringLiteral("a front cover is left after its removal");
+            else if (fault.isEmpty() && coverChange == 0 && !other &&
+                     (hasCover != hadCover || coverAfter.data != coverBefore.data))
+                fault = QStringLiteral("the front cover changed though only a field was written");
             if (fault.isEmpty() && other) {
                 // The audio as a player hears it: what the input decoded to.
                 ::alarm(0);
