@@ -294,8 +294,7 @@ bool FrontCoverFrames(const QList<RawFrame> &frames, int major, const TagLib::ID
     // Our own look: encoding, MIME type up to its terminating zero, then the picture type.
     for (const qsizetype i : pictures) {
         const QByteArray &b = frames[i].bytes;
-        const uchar flags = b.size() > 9 ? uchar(b[9]) : 0;
-        if (major == 3 ? (flags & 0xE0) != 0 : (flags & 0x4F) != 0)
+        if (!SelfContainedFrames({frames[i]}, major))
             return false;   // compressed, encrypted, grouped or unsynchronised: its type cannot be read here
         const qsizetype zero = b.indexOf('\0', kHeaderSize + 1);
         if (zero < 0 || zero + 1 >= b.size())
@@ -376,6 +375,14 @@ QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComm
         kept.append(FrameContent(frame));
     }
     return kept;
+}
+
+bool SelfContainedFrames(const QList<RawFrame> &frames, int major)
+{
+    return std::none_of(frames.begin(), frames.end(), [major](const RawFrame &frame) {
+        const uchar flags = frame.bytes.size() > 9 ? uchar(frame.bytes[9]) : 0;
+        return major == 3 ? (flags & 0xE0) != 0 : (flags & 0x4F) != 0;
+    });
 }
 
 // The frames a reader sees, as bytes, except those of the changed fields; with `skipShownComment`, also the

@@ -123,6 +123,10 @@ QList<QByteArray> FieldIds(unsigned field);
 // front covers); with `skipShownComment`, also the shown COMM frame. Renders each frame: the slow, general comparison.
 QList<QByteArray> KeptFrames(TagView &view, unsigned changed, bool skipShownComment);
 
+// Whether every frame is read from its own bytes alone: none carries a format flag (compression, encryption,
+// grouping, unsynchronisation, a data length) under which a reader may take bytes beyond the frame's end.
+bool SelfContainedFrames(const QList<RawFrame> &frames, int major);
+
 // The same from the split frames, as bytes, for a tag with no hidden part (whose reader sees exactly the split
 // frames, so equal bytes are equal frames).
 QList<QByteArray> KeptRawFrames(const QList<RawFrame> &frames, int major, const TagLib::ID3v2::Tag *parsed,

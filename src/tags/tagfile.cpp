@@ -472,8 +472,11 @@ bool TagFile::WriteChanged(QString *error)
     }
     const int major = tag.major;
     // What the write must keep byte for byte: every frame the reader sees but those of the changed fields.
+    // Equal bytes are equal frames only when the reader reads each frame from its own bytes: no hidden part, and
+    // no frame whose flags (a data length, compression) let the reader take bytes beyond the frame's end.
+    const bool compareBytes = tag.hidden.isEmpty() && SelfContainedFrames(tag.frames, major);
     const QList<QByteArray> keptBefore =
-        tag.hidden.isEmpty() ? KeptRawFrames(tag.frames, major, before.V2(), changed, changed & kComment) : QList<QByteArray>();
+        compareBytes ? KeptRawFrames(tag.frames, major, before.V2(), changed, changed & kComment) : QList<QByteArray>();
 
     // A changed track is written as its bare number; one that is not a track number removes the frame.
     long long trackNumber = 0;
@@ -616,7 +619,7 @@ bool TagFile::WriteChanged(QString *error)
         // With nothing hidden on either side the reader sees exactly the split frames, and equal bytes are equal
         // frames; otherwise (junk a reader may take for frames) the reader's own frames are compared.
         const bool keptAlike =
-            tag.hidden.isEmpty() && reread.hidden.isEmpty()
+            compareBytes && reread.hidden.isEmpty() && SelfContainedFrames(reread.frames, major)
                 ? keptBefore == KeptRawFrames(reread.frames, major, after.V2(), changed, (changed & kComment) && !comment.isEmpty())
                 : KeptFrames(before, changed, changed & kComment) ==
                       KeptFrames(after, changed, (changed & kComment) && !comment.isEmpty());

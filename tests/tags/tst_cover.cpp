@@ -44,6 +44,7 @@ private Q_SLOTS:
     void otherTaggersCoversAreRead();
     void pictureWeCannotLookIntoStopsTheWrite();
     void freeGenreTextIsWritten();
+    void frameReadPastItsEndStaysAsItWasRead();
 
 private:
     QString Make(const QString &name, const QByteArray &bytes)
@@ -257,6 +258,36 @@ void TestCover::freeGenreTextIsWritten()
     QVERIFY(tag.Write());
     QVERIFY(tag.Open(path));
     QCOMPARE(tag.GenreName(), QStringLiteral("Jazz"));
+}
+
+void TestCover::frameReadPastItsEndStaysAsItWasRead()
+{
+    // A v2.4 tag (found by the fuzzer) whose picture frame is flagged with a data length it does not hold: the
+    // reader's picture depends on the bytes after the frame. Its bytes alone cannot tell whether a write keeps it
+    // as it reads, so the reader's own view decides: a write that would change the picture as read is refused.
+    const QByteArray original = ReadFile(DataDir() + QStringLiteral("/malformed/v24-apic-data-length-reads-on.mp3"));
+    QVERIFY(!original.isEmpty());
+    const QString path = Make(QStringLiteral("reads-on.mp3"), original);
+    Picture before;
+    QVERIFY(TagFile::ReadFrontCover(path, before));
+    for (int change = 0; change < 3; ++change) {
+        Make(QStringLiteral("reads-on.mp3"), original);
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        if (change == 0)
+            tag.comment = QStringLiteral("a comment after the picture");
+        else if (change == 1)
+            tag.year = QStringLiteral("1999");
+        else
+            tag.title = QStringLiteral("title in place");
+        QString error;
+        const bool ok = tag.Write(&error);
+        Picture after;
+        QVERIFY(TagFile::ReadFrontCover(path, after));
+        QCOMPARE(after.data, before.data);
+        if (!ok)
+            QCOMPARE(ReadFile(path), original);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCover)
