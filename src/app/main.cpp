@@ -1,4 +1,6 @@
 #include "settings/appsettings.h"
+#include "settings/commandline.h"
+#include "platform/names.h"
 #include "dialogs/prompter.h"
 #include "journal/journal.h"
 #include "app/mainframe.h"
@@ -18,10 +20,33 @@
 
 int main(int argc, char **argv)
 {
+    // The command line is read before the application (and its display connection) exists, so --help and
+    // --version answer on a console without a desktop.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(platform::DecodeName(QByteArray(argv[i])));
+    const GuiCommandLine line = ParseGuiCommandLine(arguments);
+    switch (line.action) {
+    case GuiCommandLine::Action::Help:
+        std::fputs(GuiUsage().toLocal8Bit().constData(), stdout);
+        return 0;
+    case GuiCommandLine::Action::Version:
+        std::printf("tunegrove %s\n", TUNEGROVE_VERSION);
+        return 0;
+    case GuiCommandLine::Action::Error:
+        std::fprintf(stderr, "tunegrove: %s\n%s", line.error.toLocal8Bit().constData(),
+                     GuiUsage().toLocal8Bit().constData());
+        return 2;
+    case GuiCommandLine::Action::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kestrine"));
     QApplication::setApplicationName(QStringLiteral("Tunegrove"));
     QApplication::setApplicationVersion(QStringLiteral(TUNEGROVE_VERSION));
+    // Ties the windows to the installed desktop entry (its name and icon in task bars and docks).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrine.Tunegrove"));
     QApplication::setQuitOnLastWindowClosed(false);   // the window may live on in the tray
     InitGuiResources();
 
@@ -53,8 +78,20 @@ int main(int argc, char **argv)
 
     CMainFrame frame(settings, ScanState::Instance(), store, trayAvailable);
     QObject::connect(&frame, &CMainFrame::QuitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    frame.InitialUpdate();
+    if (line.folder.isEmpty())
+        frame.InitialUpdate();
+    else
+        frame.OpenAtStart(line.folder, line.files);
     frame.ShowAtStart(mode == StartMode::Hidden);
+    if (!line.missing.isEmpty()) {
+        // Told once the window is up; the program then goes on as usual.
+        QTimer::singleShot(0, &frame, [&frame, missing = line.missing] {
+            Prompter::Current().Tell(&frame,
+                                     QCoreApplication::translate("main", "Nothing is at %1.", nullptr, int(missing.size()))
+                                         .arg(missing.join(QStringLiteral(", "))),
+                                     QMessageBox::Warning);
+        });
+    }
     if (!setAside.isEmpty()) {
         QTimer::singleShot(0, &frame, [&frame, setAside] {
             Prompter::Current().Tell(&frame,

@@ -26,6 +26,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QItemSelection>
+
+#include <memory>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileSystemWatcher>
@@ -581,6 +584,41 @@ void CMainFrame::InitialUpdate()
             path = DocumentsFolder::Current().ToTreeForm(music);
     }
     m_leftView->Tree()->SelectPath(path);
+}
+
+void CMainFrame::OpenAtStart(const QString &folder, const QStringList &files)
+{
+    if (m_initialUpdateDone)
+        return;
+    m_initialUpdateDone = true;
+    if (!files.isEmpty()) {
+        // Once: the listing this start begins ends (or is stopped), then the files' rows are selected.
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(m_rightView, &CRightView::WalkFinished, this, [this, files, connection] {
+            disconnect(*connection);
+            TrackListModel *model = m_rightView->Model();
+            QItemSelection selection;
+            int first = -1;
+            for (const QString &file : files) {
+                if (!model->IsListed(file))
+                    m_rightView->AddFile(file);
+                const int row = model->RowOfFile(file);
+                if (row < 0)
+                    continue;   // hidden by the filter, or not a file the list can hold
+                selection.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+                first = first < 0 ? row : first;
+            }
+            if (first < 0)
+                return;
+            m_rightView->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+            m_rightView->selectionModel()->setCurrentIndex(model->index(first, 0), QItemSelectionModel::NoUpdate);
+            m_rightView->scrollTo(model->index(first, 0));
+            m_rightView->setFocus();
+        });
+    }
+    // As a click on it in the tree would; a folder the tree does not reach (a hidden one, say) is listed directly.
+    if (!m_leftView->Tree()->SelectPath(DocumentsFolder::Current().ToTreeForm(folder)))
+        m_rightView->ListFolder(folder);
 }
 
 void CMainFrame::ShowAtStart(bool hidden)

@@ -37,6 +37,10 @@ public:
 
     // Selects the folder stored as "TreePath", which lists it. Runs once, after both panes exist.
     void InitialUpdate();
+    // Instead of the stored folder: lists `folder` (selected in the tree as a click would, when the tree shows
+    // it) and, once listed, selects the rows of `files`; files the listing did not bring (another folder, an
+    // extension not listed) are added to the list first. Runs once, like InitialUpdate.
+    void OpenAtStart(const QString &folder, const QStringList &files);
     // Shows the window as the settings say (maximised or normal), or leaves it hidden in the tray.
     void ShowAtStart(bool hidden);
     void SaveLayout();
