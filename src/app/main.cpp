@@ -60,8 +60,9 @@ int main(int argc, char **argv)
     journal::Recover();
 
     const bool trayAvailable = platform::TrayAvailable();
-    const StartMode mode = DecideStartMode(QCoreApplication::arguments().join(QLatin1Char(' ')), settings.sysTrayIco,
-                                           trayAvailable);
+    // The program's path and the words of its line, without the paths it was given to open.
+    const StartMode mode = DecideStartMode((QStringList{QCoreApplication::arguments().value(0)} + line.words).join(QLatin1Char(' ')),
+                                           settings.sysTrayIco, trayAvailable);
     if (mode == StartMode::Quit)
         return 1;
 

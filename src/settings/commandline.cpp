@@ -43,8 +43,10 @@ GuiCommandLine ParseGuiCommandLine(const QStringList &arguments)
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
         if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            if (arg == QLatin1String("StartUp"))
-                continue;   // a word, not a path: the start mode reads it from the whole line
+            if (arg == QLatin1String("StartUp") && !optionsEnded) {
+                result.words.append(arg);   // a word, not a path
+                continue;
+            }
             operands.append(arg);
             continue;
         }
@@ -60,13 +62,14 @@ GuiCommandLine ParseGuiCommandLine(const QStringList &arguments)
             result.action = GuiCommandLine::Action::Version;
             return result;
         }
+        result.words.append(arg);
         QString name = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
         const qsizetype eq = name.indexOf(QLatin1Char('='));
         if (eq >= 0)
             name.truncate(eq);
         if (kQtValued.contains(name)) {
-            if (eq < 0)
-                ++i;   // the value follows
+            if (eq < 0 && ++i < arguments.size())
+                result.words.append(arguments[i]);   // the value follows
             if (i >= arguments.size()) {
                 result.action = GuiCommandLine::Action::Error;
                 result.error = QStringLiteral("option %1 needs a value").arg(arg);

@@ -14,6 +14,9 @@ struct GuiCommandLine
     QString folder;         // the folder to list (absolute, clean); the first folder given, else the first file's
     QStringList files;      // files to select once listed (absolute, clean), in the order given
     QStringList missing;    // operands that name nothing on disk, as given
+    // The arguments that are not paths (options and words): what the start mode looks for "StartUp" in, so that a
+    // song whose path holds the word never sends the program to the tray.
+    QStringList words;
 };
 
 GuiCommandLine ParseGuiCommandLine(const QStringList &arguments);   // without the program name
