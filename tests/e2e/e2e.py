@@ -126,7 +126,7 @@ def window_titles():
 # --- the program, seen through its accessibility tree ------------------------------------------------------------
 
 class App:
-    def __init__(self, home):
+    def __init__(self, home, args=(), command=None):
         self.home = home
         env = dict(os.environ)
         env.update({
@@ -140,7 +140,7 @@ class App:
         env.pop("QT_QPA_PLATFORM", None)   # a real X window, not the offscreen platform tests use
         os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         self.log = open(os.path.join(home, "tunegrove.log"), "w")
-        self.process = subprocess.Popen([APP], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.process = subprocess.Popen(command or [APP, *args], env=env, stdout=self.log, stderr=subprocess.STDOUT)
         self.root = wait_for(self._find_app, "the program's accessibility tree", 20)
         self.frame = wait_for(lambda: self.find("frame", "Tunegrove"), "the main window")
 
@@ -555,9 +555,49 @@ def scenario_tag_from_name_and_cover(home):
         app.close()
 
 
+def scenario_open_what_it_is_given(home):
+    """The desktop entry's command with a folder lists that folder; `tunegrove FILE FILE MISSING` says the missing
+    path is not there (a message on top, closed by a click), then lists the files' folder with both selected."""
+    music = os.path.join(home, "Music")
+    jazz = os.path.join(music, "Jazz")
+    os.makedirs(jazz)
+    for name in ("a.mp3", "b.mp3", "c.mp3"):
+        make_mp3(os.path.join(jazz, name), title=name[0].upper())
+    make_mp3(os.path.join(music, "elsewhere.mp3"), title="E")
+    entry = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
+                         "org.kestrine.Tunegrove.desktop")
+    exec_line = next(line for line in open(entry) if line.startswith("Exec="))[5:].split()
+    assert exec_line == ["tunegrove", "%F"], exec_line
+    app = App(home, command=[APP] + [jazz if word == "%F" else word for word in exec_line[1:]])
+    try:
+        wait_for(lambda: app.rows() == 3, "the folder's three rows")
+        assert jazz in app.status("Current"), app.status("Current")
+    finally:
+        app.close()
+
+    missing = os.path.join(home, "no such song.mp3")
+    app = App(home, args=[os.path.join(jazz, "c.mp3"), os.path.join(jazz, "a.mp3"), missing])
+    try:
+        message = wait_for(lambda: next(app.all_named("Nothing is at"), None), "the message about the missing path")
+        assert missing in message.name, message.name
+        box = message.parent
+        while box is not None and box.getRoleName() not in ("dialog", "alert"):
+            box = box.parent
+        app.click(app.wait("push button", "OK", within=box))
+        wait_for(lambda: app.rows() == 3, "the files' folder listed")
+        wait_for(lambda: app.status("Mp3`s selected") == "Mp3`s selected: 2", "the two files selected")
+        table = app.table().queryTable()
+        names = sorted(app.cell(row, 0).name for row in range(app.rows()) if table.isRowSelected(row))
+        assert names == ["a", "c"], names
+        if SHOTS:
+            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "open_files.png")], check=False)
+    finally:
+        app.close()
+
+
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
              scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog,
-             scenario_filter_box, scenario_tag_from_name_and_cover]
+             scenario_filter_box, scenario_tag_from_name_and_cover, scenario_open_what_it_is_given]
 
 
 def main():
