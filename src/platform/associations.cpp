@@ -1,6 +1,8 @@
 #include "platform/associations.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
@@ -65,6 +67,19 @@ QString ExecOfDesktopFile(const QString &path)
 
 } // namespace
 
+namespace {
+
+// Whether a program is this one: Tunegrove opens music files too (its desktop entry says so), and must never be
+// taken for the player it hands them to.
+bool IsThisProgram(const QString &program)
+{
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    const QString other = QFileInfo(program).canonicalFilePath();
+    return (!self.isEmpty() && other == self) || QFileInfo(program).fileName() == QLatin1String("tunegrove");
+}
+
+} // namespace
+
 QString ExecLineForFile(const QString &fileName)
 {
     const QMimeDatabase database;
@@ -78,7 +93,8 @@ QString ExecLineForFile(const QString &fileName)
             continue;
         const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopFile);
         const QString exec = path.isEmpty() ? QString() : ExecOfDesktopFile(path);
-        if (!ProgramOfExecLine(exec).isEmpty())
+        const QString program = ProgramOfExecLine(exec);
+        if (!program.isEmpty() && !IsThisProgram(program))
             return exec;
     }
     return QString();

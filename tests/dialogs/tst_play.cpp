@@ -25,6 +25,7 @@ private Q_SLOTS:
     void init() { m_prompter.texts.clear(); }
     void configuredPlayerGetsThePlaylist();
     void desktopAssociationIsStoredAndUsed();
+    void tunegroveIsNeverItsOwnPlayer();
     void noPlayerAnywhere();
     void execLinesSplitByTheDesktopRules_data();
     void execLinesSplitByTheDesktopRules();
@@ -106,6 +107,27 @@ void TestPlay::desktopAssociationIsStoredAndUsed()
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 10000);
     QVERIFY(testmp3::ReadFile(log).contains("a.mp3"));
     QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
+}
+
+void TestPlay::tunegroveIsNeverItsOwnPlayer()
+{
+    // With Tunegrove the desktop's choice for MP3 files, the player is looked for elsewhere, never found in it.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+        QSKIP("xdg-mime (xdg-utils) is not installed");
+    const QString entry = m_dir.filePath(QStringLiteral("data/applications/org.kestrine.Tunegrove.desktop"));
+    testmp3::WriteFile(entry, "[Desktop Entry]\nType=Application\nName=Tunegrove\nExec=tunegrove %F\n"
+                              "MimeType=inode/directory;audio/mpeg;audio/x-mpegurl;\n");
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("data/applications/self.desktop")),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Self\nExec=\"%1\" %F\n")
+                           .arg(QCoreApplication::applicationFilePath()).toUtf8());
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("config/mimeapps.list")),
+                       "[Default Applications]\naudio/mpeg=org.kestrine.Tunegrove.desktop\n"
+                       "audio/x-mpegurl=self.desktop\n");
+    QCOMPARE(platform::ProgramForFile(QStringLiteral("mp3.mp3")), QString());
+    QCOMPARE(platform::ExecLineForFile(QStringLiteral("temp.m3u")), QString());
+    QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
+    QFile::remove(entry);
+    QFile::remove(m_dir.filePath(QStringLiteral("data/applications/self.desktop")));
 }
 
 void TestPlay::noPlayerAnywhere()
