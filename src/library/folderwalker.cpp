@@ -61,6 +61,10 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
         cached = m_cache->Load(prefix);
         m_cached = &cached;
     }
+    // With the cache, the files' stamps are taken as the folder is read (relative to it), and names keep their
+    // bytes, so a file the cache knows costs no path lookup and no conversion.
+    const bool stamping = m_cache && m_reader;
+    const QByteArray nativePrefix = stamping ? platform::EncodeName(prefix) : QByteArray();
     const bool read = platform::ListDirectory(prefix, [&](const platform::DirectoryEntry &entry) {
         Tick();
         if (m_state.stop.load(std::memory_order_relaxed)) {
@@ -83,10 +87,14 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
         if (entry.kind == platform::EntryKind::Other || (recurse && entry.kind != platform::EntryKind::File))
             return true;
         const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
-        if (dot >= 0 && m_extensions.IsAccepted(QStringView(entry.name).mid(dot + 1)))
-            AddFile(prefix, entry.name);
+        if (dot >= 0 && m_extensions.IsAccepted(QStringView(entry.name).mid(dot + 1))) {
+            if (stamping)
+                AddEntry(prefix, nativePrefix, entry);
+            else
+                AddFile(prefix, entry.name);
+        }
         return true;
-    }, &error);
+    }, &error, stamping);
     if (!read && m_errors)
         m_errors(folder, error);
     // A folder read whole: entries of files no longer there (or no longer listed) go.
@@ -98,30 +106,43 @@ bool FolderWalker::Walk(const QString &folder, bool recurse, std::uint64_t devic
 
 bool FolderWalker::AddFile(const QString &folder, const QString &name)
 {
+    if (m_reader && m_cache) {
+        platform::DirectoryEntry entry;   // not stamped: AddEntry takes its stamp
+        entry.name = name;
+        entry.nativeName = platform::EncodeName(name);
+        return AddEntry(folder, platform::EncodeName(folder), entry);
+    }
     const QByteArray key = platform::FileNameKey(folder + name);
+    if (m_listed.contains(key))
+        return false;
+    m_listed.insert(key);
+    if (m_reader)
+        m_reader->Add(folder, name);
+    else
+        m_sink(MakeTrackRecord(folder, name));
+    return true;
+}
+
+bool FolderWalker::AddEntry(const QString &folder, const QByteArray &nativeFolder, const platform::DirectoryEntry &entry)
+{
+    const QByteArray native = nativeFolder + entry.nativeName;
+    const QByteArray key = platform::FileNameKeyOfNative(native);
     if (m_listed.contains(key)) {
         if (m_cached)
-            m_cached->Keep(name);
+            m_cached->KeepNative(entry.nativeName);
         return false;
     }
     m_listed.insert(key);
-    if (!m_reader) {
-        m_sink(MakeTrackRecord(folder, name));
-        return true;
-    }
-    if (!m_cache) {
-        m_reader->Add(folder, name);
-        return true;
-    }
+    const QString &name = entry.name;
     ToStore store;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot >= 0 && IsTaggableExtension(name.mid(dot + 1)) &&
-        platform::StampOf(platform::EncodeName(folder + name), store.stamp) == 0) {
+        (entry.stamped ? (store.stamp = entry.stamp, 0) : platform::StampOf(native, store.stamp)) == 0) {
         TrackRecord record;
         record[Column::Filename] = name.left(dot);
         record[Column::Ext] = name.mid(dot + 1);
         record[Column::Path] = folder;
-        if (m_cached && m_cached->Find(name, store.stamp, record)) {
+        if (m_cached && m_cached->FindNative(entry.nativeName, store.stamp, record)) {
             m_toStore.push_back(ToStore());
             m_reader->AddRow(std::move(record));
             return true;

@@ -3,6 +3,7 @@
 #include "library/extensionset.h"
 #include "library/tagcache.h"
 #include "library/trackrecord.h"
+#include "platform/directory.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -48,6 +49,8 @@ public:
 
 private:
     bool Walk(const QString &folder, bool recurse, std::uint64_t device);
+    // AddFile for an entry of a folder being walked: its name's bytes and its stamp come from the folder's reading.
+    bool AddEntry(const QString &folder, const QByteArray &nativeFolder, const platform::DirectoryEntry &entry);
     void Tick();
 
     ScanState &m_state;

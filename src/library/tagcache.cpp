@@ -35,7 +35,12 @@ void BindBytes(sqlite3_stmt *statement, int index, const QByteArray &bytes)
 
 bool TagCache::Folder::Find(const QString &name, const platform::FileStamp &stamp, TrackRecord &record)
 {
-    const auto found = m_entries.find(platform::EncodeName(name));
+    return FindNative(platform::EncodeName(name), stamp, record);
+}
+
+bool TagCache::Folder::FindNative(const QByteArray &nativeName, const platform::FileStamp &stamp, TrackRecord &record)
+{
+    const auto found = m_entries.find(nativeName);
     if (found == m_entries.end())
         return false;
     found->asked = true;
@@ -46,9 +51,11 @@ bool TagCache::Folder::Find(const QString &name, const platform::FileStamp &stam
     return true;
 }
 
-void TagCache::Folder::Keep(const QString &name)
+void TagCache::Folder::Keep(const QString &name) { KeepNative(platform::EncodeName(name)); }
+
+void TagCache::Folder::KeepNative(const QByteArray &nativeName)
 {
-    const auto found = m_entries.find(platform::EncodeName(name));
+    const auto found = m_entries.find(nativeName);
     if (found != m_entries.end())
         found->asked = true;
 }

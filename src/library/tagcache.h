@@ -25,8 +25,11 @@ public:
     public:
         // The tag cells (Title to Genre) of `name` when its entry matches `stamp`.
         bool Find(const QString &name, const platform::FileStamp &stamp, TrackRecord &record);
+        // The same by the name's bytes on disk.
+        bool FindNative(const QByteArray &nativeName, const platform::FileStamp &stamp, TrackRecord &record);
         // Keeps the entry of a file the walk passed over (listed already), so Settle does not drop it.
         void Keep(const QString &name);
+        void KeepNative(const QByteArray &nativeName);
 
     private:
         friend class TagCache;

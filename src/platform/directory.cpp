@@ -27,7 +27,8 @@ EntryKind KindOfLinkTarget(int folderFd, const char *name)
 
 } // namespace
 
-bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit, int *error)
+bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit, int *error,
+                   bool stampFiles)
 {
     const QByteArray native = EncodeName(folder);
     const int fd = OpenPath(native.isEmpty() ? QByteArray(".") : native, O_RDONLY | O_DIRECTORY);
@@ -52,7 +53,8 @@ bool ListDirectory(const QString &folder, const std::function<bool(const Directo
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         DirectoryEntry entry;
-        entry.name = DecodeName(QByteArray(name));
+        entry.nativeName = QByteArray(name);
+        entry.name = DecodeName(entry.nativeName);
         const unsigned char type = d->d_type;
         if (type == DT_REG) {
             entry.kind = EntryKind::File;
@@ -74,6 +76,12 @@ bool ListDirectory(const QString &folder, const std::function<bool(const Directo
         } else {
             entry.kind = EntryKind::Other;   // FIFO, socket, device
         }
+        if (stampFiles && entry.kind == EntryKind::File) {
+            struct stat st{};
+            entry.stamped = ::fstatat(fd, name, &st, 0) == 0;
+            if (entry.stamped)
+                entry.stamp = StampOfStatus(st);
+        }
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
@@ -93,5 +101,7 @@ std::uint64_t DeviceOf(const QString &folder)
 }
 
 QByteArray FileNameKey(const QString &path) { return EncodeName(path); }
+
+QByteArray FileNameKeyOfNative(const QByteArray &native) { return native; }
 
 } // namespace platform

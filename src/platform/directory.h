@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fileio.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -13,8 +15,11 @@ enum class EntryKind { File, Folder, LinkToFolder, Other };
 struct DirectoryEntry
 {
     QString name;
+    QByteArray nativeName;      // the name's bytes on disk
     EntryKind kind = EntryKind::File;
     std::uint64_t device = 0;   // the file system the entry lives on (folders only)
+    bool stamped = false;       // `stamp` holds the file's stamp (files only, when asked for)
+    FileStamp stamp;
 };
 
 // Calls `visit` for each entry of `folder` except "." and "..", in the order the file system returns them,
@@ -22,8 +27,10 @@ struct DirectoryEntry
 // LinkToFolder for a folder, Other for anything else or nothing. The folder is read whole and closed before the
 // first call, so a walk that descends from `visit` holds no folder open. `visit` returns false to stop early.
 // Returns false when the folder cannot be read, with the errno value in `error` when given.
+// With `stampFiles`, each File entry also carries its stamp, taken while the folder is read (a look up of one
+// name in an open folder, cheaper than a stat of the whole path later); an entry whose stat fails has none.
 bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit,
-                   int *error = nullptr);
+                   int *error = nullptr, bool stampFiles = false);
 
 // The device number of a folder, or 0 when it cannot be read.
 std::uint64_t DeviceOf(const QString &folder);
@@ -31,5 +38,7 @@ std::uint64_t DeviceOf(const QString &folder);
 // The form in which two file names are equal exactly when the platform's file system treats them as the same
 // name: unchanged on Linux, case-folded where names ignore case.
 QByteArray FileNameKey(const QString &path);
+// The same for a path already in its native bytes.
+QByteArray FileNameKeyOfNative(const QByteArray &native);
 
 } // namespace platform

@@ -298,16 +298,23 @@ int Stat(const QString &path, FileStatus &status)
     return 0;
 }
 
-int StampOf(const QByteArray &native, FileStamp &stamp)
+FileStamp StampOfStatus(const struct ::stat &st)
 {
-    struct stat st{};
-    if (::stat(native.constData(), &st) != 0)
-        return errno;
+    FileStamp stamp;
     stamp.device = std::uint64_t(st.st_dev);
     stamp.inode = std::uint64_t(st.st_ino);
     stamp.size = std::int64_t(st.st_size);
     stamp.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+int StampOf(const QByteArray &native, FileStamp &stamp)
+{
+    struct stat st{};
+    if (::stat(native.constData(), &st) != 0)
+        return errno;
+    stamp = StampOfStatus(st);
     return 0;
 }
 

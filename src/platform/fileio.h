@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+struct stat;
+
 // Low-level file access for the tag writer and the folder walk: reads at offsets, writes that never leave a
 // damaged file behind, and the system's error texts. Functions return 0 or an errno value (or one of the codes
 // below); they keep no thread-global "last error", so they are safe to call from any thread.
@@ -70,6 +72,8 @@ struct FileStamp
 
 // The stamp of the file a path names (links followed); 0 or an errno.
 int StampOf(const QByteArray &native, FileStamp &stamp);
+// The stamp a stat result gives.
+FileStamp StampOfStatus(const struct ::stat &status);
 
 // Renames a file, failing with EEXIST when the new name is taken (never replacing it). A new name that differs
 // only in letter case is applied.
