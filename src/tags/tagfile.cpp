@@ -54,6 +54,13 @@ QString FailureText(const QString &path, int error)
     return tr("%1: %2").arg(path, platform::ErrorText(error));
 }
 
+// Opens a file for reading and reads where its tags lie. Returns 0 or an errno value.
+int ReadTagsOf(const QString &path, platform::ReadOnlyFile &file, RawTags &raw)
+{
+    const int error = file.Open(path);
+    return error != 0 ? error : ReadRawTags(file, raw);
+}
+
 } // namespace
 
 // The parse of a tag (Open's), with the bytes it was made from.
@@ -90,10 +97,7 @@ bool TagFile::Open(const QString &pathToOpen)
     try {
         platform::ReadOnlyFile file;
         RawTags raw;
-        int error = file.Open(fullPath);
-        if (error == 0)
-            error = ReadRawTags(file, raw);
-        if (error != 0) {
+        if (const int error = ReadTagsOf(fullPath, file, raw); error != 0) {
             m_readError = FailureText(fullPath, error);
             return false;
         }
@@ -159,10 +163,7 @@ bool TagFile::ReadFrontCover(const QString &fullPath, Picture &cover, QString *e
     try {
         platform::ReadOnlyFile file;
         RawTags raw;
-        int status = file.Open(fullPath);
-        if (status == 0)
-            status = ReadRawTags(file, raw);
-        if (status != 0) {
+        if (const int status = ReadTagsOf(fullPath, file, raw); status != 0) {
             if (error)
                 *error = FailureText(fullPath, status);
             return false;
