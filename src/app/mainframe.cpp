@@ -26,12 +26,10 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QItemSelection>
-
-#include <memory>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileSystemWatcher>
+#include <QItemSelection>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -48,6 +46,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+
+#include <memory>
 
 namespace {
 
