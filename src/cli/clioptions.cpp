@@ -53,7 +53,12 @@ QString EscapeField(const QString &text)
         return c == QLatin1Char('\\') || c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
     };
     // Most fields hold nothing to escape: hand them back without copying.
-    if (std::none_of(text.begin(), text.end(), special))
+    const auto *chars = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    while (i < size && chars[i] >= 0x20 && chars[i] < 0x7f && chars[i] != u'\\')
+        ++i;
+    if (i == size || std::none_of(text.begin() + i, text.end(), special))
         return text;
     QString out;
     out.reserve(text.size() + 8);

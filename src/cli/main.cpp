@@ -301,23 +301,29 @@ int Set(const CliArguments &args)
     });
 }
 
-void PrintRows(const std::vector<TrackRecord> &rows)
+// Prints rows as `list` does, a line each, in pieces of about 64 KiB.
+class RowPrinter
 {
-    QString out;
-    for (const TrackRecord &row : rows) {
+public:
+    ~RowPrinter() { Print(stdout, m_out); }
+
+    void Add(const TrackRecord &row)
+    {
         for (int c = 0; c < kColumnCount; ++c) {
             if (c > 0)
-                out += QLatin1Char('\t');
-            out += EscapeField(row.cells[std::size_t(c)]);
+                m_out += QLatin1Char('\t');
+            m_out += EscapeField(row.cells[std::size_t(c)]);
         }
-        out += QLatin1Char('\n');
-        if (out.size() > 1 << 16) {
-            Print(stdout, out);
-            out.clear();
+        m_out += QLatin1Char('\n');
+        if (m_out.size() > 1 << 16) {
+            Print(stdout, m_out);
+            m_out.truncate(0);   // keeps its room for the next piece
         }
     }
-    Print(stdout, out);
-}
+
+private:
+    QString m_out;
+};
 
 // The --filter expression of list and report; false (with the usage error told) when it does not parse.
 bool ReadFilter(const CliArguments &args, TrackFilter &filter)
@@ -332,7 +338,7 @@ bool ReadFilter(const CliArguments &args, TrackFilter &filter)
 // The rows listing the folders gives (several folders: one list, no file twice), as `list` prints them, less
 // those the filter leaves out. Returns 0, or kExitFailed when a folder could not be read (each is named on
 // stderr).
-int CollectRows(const CliArguments &args, const TrackFilter &filter, std::vector<TrackRecord> &rows)
+int CollectRows(const CliArguments &args, const TrackFilter &filter, const std::function<void(TrackRecord &&)> &take)
 {
     const std::unique_ptr<QSettings> store = OpenSettings(args);
     AppSettings settings;
@@ -343,7 +349,7 @@ int CollectRows(const CliArguments &args, const TrackFilter &filter, std::vector
     ScanState state;
     FolderWalker walker(state, extensions, [&](TrackRecord &&row) {
         if (filter.Matches(row))
-            rows.push_back(std::move(row));
+            take(std::move(row));
     });
     std::unique_ptr<TagCache> cache;
     if (!args.switches.contains(QStringLiteral("no-cache"))) {
@@ -357,6 +363,8 @@ int CollectRows(const CliArguments &args, const TrackFilter &filter, std::vector
         status = kExitFailed;
     });
     for (const QString &folder : args.operands) {
+        // Files only need remembering for the folders after them.
+        walker.SetRemembersFiles(&folder != &args.operands.last());
         platform::FileStatus info;
         if (const int error = platform::Stat(folder, info)) {
             Complain(QStringLiteral("%1: %2").arg(folder, platform::ErrorText(error)));
@@ -392,12 +400,16 @@ int List(const CliArguments &args)
     TrackFilter filter;
     if (!ReadFilter(args, filter))
         return kExitUsage;
+    RowPrinter printer;
+    if (clicks.empty())   // walk order: each row is printed as it comes
+        return CollectRows(args, filter, [&](TrackRecord &&row) { printer.Add(row); });
     std::vector<TrackRecord> rows;
-    const int status = CollectRows(args, filter, rows);
+    const int status = CollectRows(args, filter, [&](TrackRecord &&row) { rows.push_back(std::move(row)); });
     SortKeys keys;
     for (const auto &[column, multi] : clicks)
         ApplySortPasses(rows, keys.Click(column, multi));
-    PrintRows(rows);
+    for (const TrackRecord &row : rows)
+        printer.Add(row);
     return status;
 }
 
@@ -418,7 +430,7 @@ int Report(const CliArguments &args)
     if (!ReadFilter(args, filter))
         return kExitUsage;
     std::vector<TrackRecord> rows;
-    int status = CollectRows(args, filter, rows);
+    int status = CollectRows(args, filter, [&](TrackRecord &&row) { rows.push_back(std::move(row)); });
     // The list is sorted by the group column, ascending, as a header click sorts it.
     SortKeys keys;
     keys.SetColumnSortAscending(ReportWriter::GroupColumn(group), false);

@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 namespace {
 
 // Raised whenever the cells a file gives change meaning (a reader that reads a field differently): an older
@@ -18,12 +20,24 @@ constexpr int kCommitEvery = 4096;
 
 constexpr int kFirstTagCell = int(Column::Title);
 
+// The entries of one folder, read by ReadEntry.
+constexpr char kSelectFolder[] = "SELECT folder, name, device, inode, size, modified, changed, seen, title, artist, "
+                                 "year, album, track, comment, genre FROM tags WHERE folder = ?1";
+
 QString CellText(sqlite3_stmt *statement, int column)
 {
     const int bytes = sqlite3_column_bytes16(statement, column);
     if (bytes == 0)
         return QString();
     return QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(statement, column)), bytes / 2);
+}
+
+// Whether column `column` holds the text of `text`.
+bool SameText(sqlite3_stmt *statement, int column, const QString &text)
+{
+    const int bytes = sqlite3_column_bytes16(statement, column);
+    return bytes == text.size() * 2 &&
+           (bytes == 0 || std::memcmp(sqlite3_column_text16(statement, column), text.utf16(), std::size_t(bytes)) == 0);
 }
 
 void BindBytes(sqlite3_stmt *statement, int index, const QByteArray &bytes)
@@ -62,11 +76,41 @@ void TagCache::Folder::KeepNative(const QByteArray &nativeName)
 
 TagCache::TagCache(const QString &file) : m_file(file)
 {
+    // SQLite counts its memory under one lock for the whole process, which threads loading folders at once
+    // would fight over; the counts are never asked for. (Refused, harmlessly, once SQLite has started.)
+    static const int kNoMemoryCount = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    Q_UNUSED(kNoMemoryCount);
     m_today = QDateTime::currentSecsSinceEpoch() / 86400;
     const QString folder = file.left(file.lastIndexOf(QLatin1Char('/')));
     if (!folder.isEmpty() && platform::MakePrivateFolder(folder) != 0)
         return;
     Open(file);
+}
+
+TagCache::TagCache(const QString &file, ReaderTag) : m_file(file), m_writable(false), m_rebuilt(true)
+{
+    const QByteArray native = platform::EncodeName(file);
+    if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        Close();
+        return;
+    }
+    sqlite3_busy_timeout(m_db, 250);
+    m_select = Prepare(kSelectFolder);
+    sqlite3_stmt *version = Prepare("PRAGMA user_version");
+    const bool current = version && sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
+    sqlite3_finalize(version);
+    if (!current || !m_select)
+        Close();
+}
+
+std::unique_ptr<TagCache> TagCache::OpenReader() const
+{
+    if (!m_db)
+        return nullptr;
+    std::unique_ptr<TagCache> reader(new TagCache(m_file, ReaderTag()));
+    if (!reader->IsOpen())
+        return nullptr;
+    return reader;
 }
 
 TagCache::~TagCache()
@@ -126,8 +170,7 @@ bool TagCache::Open(const QString &file)
     }
     if (m_select)
         return true;   // made anew by Check
-    m_select = Prepare("SELECT folder, name, device, inode, size, modified, changed, seen, title, artist, year, "
-                       "album, track, comment, genre FROM tags WHERE folder = ?1");
+    m_select = Prepare(kSelectFolder);
     m_insert = Prepare("INSERT OR REPLACE INTO tags VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
                        "?14, ?15)");
     m_delete = Prepare("DELETE FROM tags WHERE folder = ?1 AND name = ?2");
@@ -178,7 +221,7 @@ bool TagCache::Check(int result)
     return false;
 }
 
-void TagCache::ReadEntry(sqlite3_stmt *statement, Folder &folder)
+void TagCache::ReadEntry(sqlite3_stmt *statement, Folder &folder, std::array<QString, 7> &previous)
 {
     Folder::Entry entry;
     entry.stamp.device = std::uint64_t(sqlite3_column_int64(statement, 2));
@@ -187,8 +230,14 @@ void TagCache::ReadEntry(sqlite3_stmt *statement, Folder &folder)
     entry.stamp.modifiedNs = sqlite3_column_int64(statement, 5);
     entry.stamp.changedNs = sqlite3_column_int64(statement, 6);
     entry.seen = sqlite3_column_int64(statement, 7);
-    for (int i = 0; i < 7; ++i)
-        entry.cells[std::size_t(i)] = CellText(statement, 8 + i);
+    // The files of a folder often share an artist, an album, a year: such cells share one string.
+    for (int i = 0; i < 7; ++i) {
+        QString &cell = entry.cells[std::size_t(i)];
+        QString &before = previous[std::size_t(i)];
+        if (!SameText(statement, 8 + i, before))
+            before = CellText(statement, 8 + i);
+        cell = before;
+    }
     const QByteArray name(static_cast<const char *>(sqlite3_column_blob(statement, 1)), sqlite3_column_bytes(statement, 1));
     folder.m_entries.insert(name, std::move(entry));
 }
@@ -201,8 +250,9 @@ TagCache::Folder TagCache::Load(const QString &folder)
         return loaded;
     BindBytes(m_select, 1, loaded.m_folder);
     int result;
+    std::array<QString, 7> previous;
     while ((result = sqlite3_step(m_select)) == SQLITE_ROW)
-        ReadEntry(m_select, loaded);
+        ReadEntry(m_select, loaded, previous);
     sqlite3_reset(m_select);
     if (result != SQLITE_DONE) {
         Check(result);

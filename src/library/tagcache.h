@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QString>
 
+#include <memory>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -54,6 +56,10 @@ public:
     static QString DefaultFile();
     bool IsOpen() const { return m_db != nullptr; }
 
+    // Another connection to the same file, for another thread, that only loads folders: it never writes, and
+    // it neither makes nor mends the file (nullptr when this cache is not open, or the file cannot be read).
+    std::unique_ptr<TagCache> OpenReader() const;
+
     // `folder` ends in a separator.
     Folder Load(const QString &folder);
     // Keeps the cells a file was read as, with the stamp it had before it was read.
@@ -67,6 +73,10 @@ public:
     void Prune(int days);
 
 private:
+    struct ReaderTag
+    {
+    };
+    TagCache(const QString &file, ReaderTag);
     bool Open(const QString &file);
     void Close();
     // Acts on an SQLite result: a damaged or foreign file is replaced by an empty cache; other failures (busy,
@@ -76,8 +86,9 @@ private:
     void Counted();
     sqlite3_stmt *Prepare(const char *sql);
 
-    // Reads one row of m_select (name at column 1, the stamp and cells after it) into its folder.
-    static void ReadEntry(sqlite3_stmt *statement, Folder &folder);
+    // Reads one row of m_select (name at column 1, the stamp and cells after it) into its folder; `previous`
+    // holds the cells read before, and a cell equal to the one before shares its string.
+    static void ReadEntry(sqlite3_stmt *statement, Folder &folder, std::array<QString, 7> &previous);
 
     QString m_file;
     sqlite3 *m_db = nullptr;

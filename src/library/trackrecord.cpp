@@ -72,9 +72,9 @@ void FillTagCells(TrackRecord &record, const TagFile *tag)
     record[Column::Genre] = tag->GenreName();
 }
 
-bool IsMp3Extension(const QString &ext) { return ext.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0; }
+bool IsMp3Extension(QStringView ext) { return ext.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0; }
 
-bool IsTaggableExtension(const QString &ext) { return IsMp3Extension(ext) || otheraudio::IsOtherAudioExtension(ext); }
+bool IsTaggableExtension(QStringView ext) { return IsMp3Extension(ext) || otheraudio::IsOtherAudioExtension(ext); }
 
 namespace {
 

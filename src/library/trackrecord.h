@@ -51,9 +51,9 @@ TrackRecord MakeTrackRecord(const QString &fullPath);
 // The same for a file `name` in `folder` (which ends in a separator); the rows of one folder share its text.
 TrackRecord MakeTrackRecord(const QString &folder, const QString &name);
 
-bool IsMp3Extension(const QString &ext);
+bool IsMp3Extension(QStringView ext);
 // Whether files of this extension have tags Tunegrove reads and writes: MP3, FLAC, Ogg, Opus and M4A.
-bool IsTaggableExtension(const QString &ext);
+bool IsTaggableExtension(QStringView ext);
 
 // The i-th entry of a "120,35,0," list; missing or empty entries read as 0.
 int ColumnListEntry(const QString &list, int index);

@@ -84,7 +84,11 @@ ListingWorker::ListingWorker(ScanState &state, const ExtensionSet &extensions, Q
 {
 }
 
-void ListingWorker::Walk(FolderWalker &walker) { walker.WalkFolder(m_folder, m_recurse); }
+void ListingWorker::Walk(FolderWalker &walker)
+{
+    walker.SetRemembersFiles(false);   // one walk: it never meets a file twice
+    walker.WalkFolder(m_folder, m_recurse);
+}
 
 ScanWorker::ScanWorker(ScanState &state, const ExtensionSet &extensions, std::vector<platform::Drive> drives,
                        QObject *parent)
@@ -112,6 +116,7 @@ void ScanWorker::Walk(FolderWalker &walker)
     // Each drive is walked on its own file system, so "/" does not wander into /proc or into the other drives.
     walker.SetStayOnDevice(true);
     for (const platform::Drive &drive : m_drives) {
+        walker.SetRemembersFiles(&drive != &m_drives.back());
         if (!walker.WalkFolder(drive.root, true))
             break;
     }

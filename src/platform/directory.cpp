@@ -27,8 +27,8 @@ EntryKind KindOfLinkTarget(int folderFd, const char *name)
 
 } // namespace
 
-bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit, int *error,
-                   bool stampFiles)
+bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntry &)> &visit, int *error,
+                   bool stampFiles, bool folderDevices)
 {
     const QByteArray native = EncodeName(folder);
     const int fd = OpenPath(native.isEmpty() ? QByteArray(".") : native, O_RDONLY | O_DIRECTORY);
@@ -60,6 +60,8 @@ bool ListDirectory(const QString &folder, const std::function<bool(const Directo
             entry.kind = EntryKind::File;
         } else if (type == DT_LNK) {
             entry.kind = KindOfLinkTarget(fd, name);
+        } else if (type == DT_DIR && !folderDevices) {
+            entry.kind = EntryKind::Folder;
         } else if (type == DT_DIR || type == DT_UNKNOWN) {
             // Folders need their device (so a walk can stay on one file system); unknown entries a look.
             struct stat st{};
@@ -85,7 +87,7 @@ bool ListDirectory(const QString &folder, const std::function<bool(const Directo
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
-    for (const DirectoryEntry &entry : entries) {
+    for (DirectoryEntry &entry : entries) {
         if (!visit(entry))
             break;
     }

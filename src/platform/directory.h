@@ -29,8 +29,11 @@ struct DirectoryEntry
 // Returns false when the folder cannot be read, with the errno value in `error` when given.
 // With `stampFiles`, each File entry also carries its stamp, taken while the folder is read (a look up of one
 // name in an open folder, cheaper than a stat of the whole path later); an entry whose stat fails has none.
-bool ListDirectory(const QString &folder, const std::function<bool(const DirectoryEntry &)> &visit,
-                   int *error = nullptr, bool stampFiles = false);
+// Without `folderDevices`, a Folder entry's device is left 0 (one stat less per folder, when the file system
+// reports its entries' kinds).
+// `visit` may take what it wants of the entry (it is not used again).
+bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntry &)> &visit,
+                   int *error = nullptr, bool stampFiles = false, bool folderDevices = true);
 
 // The device number of a folder, or 0 when it cannot be read.
 std::uint64_t DeviceOf(const QString &folder);

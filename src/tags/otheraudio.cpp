@@ -315,7 +315,7 @@ QString Name(Format format)
     return QString();
 }
 
-bool IsOtherAudioExtension(const QString &extension)
+bool IsOtherAudioExtension(QStringView extension)
 {
     static const QStringList kExtensions{QStringLiteral("flac"), QStringLiteral("ogg"), QStringLiteral("oga"),
                                          QStringLiteral("opus"), QStringLiteral("m4a")};

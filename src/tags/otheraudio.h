@@ -16,7 +16,7 @@ Format Detect(const QByteArray &start, const QByteArray &afterTag = QByteArray()
 QString Name(Format format);
 
 // Whether a file name extension is one of these formats' ("flac", "ogg", "oga", "opus", "m4a"; any case).
-bool IsOtherAudioExtension(const QString &extension);
+bool IsOtherAudioExtension(QStringView extension);
 // Whether a file of this name may hold this format: what the name says and what the bytes hold must agree
 // before a file is written (".ogg" and ".oga" hold Vorbis or Opus).
 bool NameFits(const QString &extension, Format format);

@@ -148,7 +148,7 @@ QTreeWidgetItem *CFolderTreeCtrl::InsertFolderItem(QTreeWidgetItem *parent, cons
 bool CFolderTreeCtrl::HasChildren(const QString &path) const
 {
     bool found = false;
-    platform::ListDirectory(DocumentsFolder::Current().ToFileSystem(path), [&](const platform::DirectoryEntry &entry) {
+    platform::ListDirectory(DocumentsFolder::Current().ToFileSystem(path), [&](platform::DirectoryEntry &entry) {
         const bool folder = entry.kind == platform::EntryKind::Folder || entry.kind == platform::EntryKind::LinkToFolder;
         if (folder || (m_countFiles && !entry.name.startsWith(QLatin1Char('.'))))
             found = true;
@@ -161,7 +161,7 @@ void CFolderTreeCtrl::FillChildren(QTreeWidgetItem *parent, const QString &path)
 {
     const QString folder = WithSlash(DocumentsFolder::Current().ToFileSystem(path));
     QStringList names;
-    platform::ListDirectory(folder, [&](const platform::DirectoryEntry &entry) {
+    platform::ListDirectory(folder, [&](platform::DirectoryEntry &entry) {
         if (entry.kind == platform::EntryKind::Folder || entry.kind == platform::EntryKind::LinkToFolder)
             names.append(entry.name);
         return true;

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void initTestCase();
     void walkListsAcceptedFilesOnce();
     void duplicatesAcrossListings();
+    void forgettingWalksListAgain();
     void notRecursingTreatsFoldersAsFiles();
     void stopMidWalkKeepsRows();
     void rowsAlikeOnAnyNumberOfThreads();
@@ -111,6 +112,24 @@ void TestFolderWalker::duplicatesAcrossListings()
     QCOMPARE(model.AppendRows(std::vector<TrackRecord>(rows)), 0);
     QVERIFY(!model.AddFile(RowFullPath(rows.front())));
     QCOMPARE(model.rowCount(), 3);
+}
+
+void TestFolderWalker::forgettingWalksListAgain()
+{
+    // A walker told that its walk is the last does not remember the files; what it was given still counts.
+    ScanState state;
+    std::vector<TrackRecord> rows;
+    FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
+    walker.SetListed({platform::FileNameKey(m_root + QStringLiteral("/Artist/Album/01.mp3"))});
+    walker.SetRemembersFiles(false);
+    walker.WalkFolder(m_root, true);
+    QCOMPARE(rows.size(), std::size_t(5));
+    walker.WalkFolder(m_root, true);
+    QCOMPARE(rows.size(), std::size_t(10));
+    walker.SetRemembersFiles(true);
+    walker.WalkFolder(m_root, true);
+    walker.WalkFolder(m_root, true);
+    QCOMPARE(rows.size(), std::size_t(15));
 }
 
 void TestFolderWalker::notRecursingTreatsFoldersAsFiles()

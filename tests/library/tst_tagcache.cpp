@@ -93,6 +93,7 @@ private Q_SLOTS:
     void changesBehindItsBackAreSeen();
     void damagedOrUnusableCacheOnlyCostsSpeed();
     void oldEntriesArePruned();
+    void cachedWalksKeepWalkOrderOnAnyNumberOfThreads();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -225,6 +226,78 @@ void TestTagCache::oldEntriesArePruned()
     QCOMPARE(sqlite3_step(count), SQLITE_ROW);
     QCOMPARE(sqlite3_column_int(count, 0), 10);   // a/ and a/deep/
     QCOMPARE(sqlite3_column_int(count, 1), 0);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+}
+
+void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
+{
+    // A tree of many folders (files beside subfolders, empty folders, folders of only subfolders) and songs
+    // whose cells repeat from file to file: the rows of a walk, in their order, are those of a plain walk on one
+    // thread whether the cells come from the files or from the cache, and however many threads read the folders.
+    for (int artist = 0; artist < 6; ++artist) {
+        for (int album = 0; album < 4; ++album) {
+            const QString folder = QStringLiteral("%1/t/%2/%3").arg(m_music).arg(artist).arg(album);
+            QDir().mkpath(folder + QStringLiteral("/empty"));
+            for (int track = 0; track < 7; ++track)
+                QVERIFY(WriteFile(QStringLiteral("%1/%2.mp3").arg(folder).arg(track),
+                                  Tag(Frame("TIT2", Utf16Body(QStringLiteral("Tïtle %1").arg(track))) +
+                                      Frame("TPE1", Latin1Body(QByteArray::number(artist))) +
+                                      Frame("TALB", Latin1Body(track % 3 ? "same" : "other"))) + Audio(1)));
+        }
+        QVERIFY(WriteFile(QStringLiteral("%1/t/%2/loose.mp3").arg(m_music).arg(artist), Song(QStringLiteral("loose"))));
+    }
+    auto walk = [&](int threads, TagCache *cache, int stopAt = -1) {
+        ScanState state;
+        std::vector<TrackRecord> rows;
+        FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) {
+            rows.push_back(std::move(r));
+            if (int(rows.size()) == stopAt)
+                state.stop.store(1);
+        });
+        walker.SetReaderThreads(threads);
+        walker.SetCache(cache);
+        walker.WalkFolder(m_music, true);
+        return rows;
+    };
+    auto sameInOrder = [](const std::vector<TrackRecord> &a, const std::vector<TrackRecord> &b) {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (a[i].cells != b[i].cells)
+                return false;
+        }
+        return true;
+    };
+    const std::vector<TrackRecord> plain = walk(1, nullptr);
+    QCOMPARE(plain.size(), std::size_t(16 + 6 * 4 * 7 + 6));
+    for (const int threads : {1, 2, 4, 8}) {
+        QFile::remove(m_cache);
+        TagCache cache(m_cache);
+        QVERIFY(sameInOrder(walk(threads, &cache), plain));   // fills the cache
+        QVERIFY(sameInOrder(walk(threads, &cache), plain));   // from it
+        const std::vector<TrackRecord> stopped = walk(threads, &cache, 50);
+        QCOMPARE(stopped.size(), std::size_t(50));
+        QVERIFY(sameInOrder(stopped, std::vector<TrackRecord>(plain.begin(), plain.begin() + 50)));
+    }
+    // The proof that the last walks came from the cache, and that folders other threads read are settled: an
+    // entry changed in the cache shows, and the entry of a file removed meanwhile is gone.
+    Sql(m_cache, "UPDATE tags SET title = 'from the cache' WHERE hex(name) = '362E6D7033'");   // every 6.mp3
+    QVERIFY(QFile::remove(m_music + QStringLiteral("/t/5/3/0.mp3")));
+    {
+        TagCache cache(m_cache);
+        const std::vector<TrackRecord> rows = walk(4, &cache);
+        QCOMPARE(rows.size(), plain.size() - 1);
+        QCOMPARE(std::count_if(rows.begin(), rows.end(), [](const TrackRecord &r) {
+                     return r[Column::Title] == QLatin1String("from the cache");
+                 }), 24);
+    }
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
+    sqlite3_stmt *count = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM tags", -1, &count, nullptr);
+    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
+    QCOMPARE(sqlite3_column_int(count, 0), int(plain.size()) - 1);
     sqlite3_finalize(count);
     sqlite3_close(db);
 }
