@@ -1,5 +1,6 @@
 #include "journal/journal.h"
 
+#include "library/tagcache.h"
 #include "platform/names.h"
 #include "platform/statefolder.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -319,6 +321,7 @@ quint64 Recorder::TagsChanging(const QString &path, const platform::FileIdentity
     payload.reserve(oldHead.size() + oldTail.size() + newHead.size() + newTail.size() + 4 * path.size() + 256);
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
+    m_touched.append(path);
     out << quint32(++m_sequence) << Native(path);
     Put(out, before);
     out << oldHead << oldTail << newHead << newTail;
@@ -351,6 +354,7 @@ void Recorder::Renamed(const QString &from, const QString &to, const platform::F
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
+    m_touched << from << to;
     out << Native(from) << Native(to);
     Put(out, identity);
     if (Append(kRename, payload, false))
@@ -370,21 +374,35 @@ void Recorder::Note(char type, const QString &a, const QString &b, bool flag, co
 
 void Recorder::Copied(const QString &source, const QString &target, const platform::FileIdentity &identity)
 {
+    m_touched.append(target);
     Note(kCopy, source, target, true, identity);
 }
 
-void Recorder::Uncopied(const QString &source, const QString &target) { Note(kCopy, source, target, false, {}); }
+void Recorder::Uncopied(const QString &source, const QString &target)
+{
+    m_touched.append(target);
+    Note(kCopy, source, target, false, {});
+}
 
-void Recorder::Trashed(const QString &path, const QString &trashPath) { Note(kTrash, path, trashPath, true, {}); }
+void Recorder::Trashed(const QString &path, const QString &trashPath)
+{
+    m_touched.append(path);
+    Note(kTrash, path, trashPath, true, {});
+}
 
 void Recorder::Untrashed(const QString &path, const QString &trashPath)
 {
+    m_touched.append(path);
     platform::FileIdentity identity;
     platform::Identify(path, identity);
     Note(kTrash, path, trashPath, false, identity);
 }
 
-void Recorder::Lost(const QString &path) { Note(kLost, path, QString(), false, {}); }
+void Recorder::Lost(const QString &path)
+{
+    m_touched.append(path);
+    Note(kLost, path, QString(), false, {});
+}
 
 void Recorder::End()
 {
@@ -392,6 +410,10 @@ void Recorder::End()
         platform::SetCurrentObserver(m_previous);
         m_installed = false;
     }
+    // The tag cache's entries of the files the command changed, renamed or took away go: a stamp taken now could
+    // not tell the command's change from one another program made since, and the next listing reads them anew.
+    if (!m_touched.isEmpty())
+        TagCache::Forget(std::exchange(m_touched, QStringList()));
     if (m_fd < 0)
         return;
     Append(kClosed, QByteArray(), false);

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The undo journal: one entry per command, holding what every file it changed needs to be put back. A tag change
 // keeps the old and new tag regions as bytes (never audio) and is made durable before the file is written, so an
@@ -93,6 +94,7 @@ private:
     QString m_error;
     platform::ChangeObserver *m_previous = nullptr;
     bool m_installed = false;
+    QStringList m_touched;   // the files changed, for the tag cache to forget at the end
 };
 
 // The entries, newest first.

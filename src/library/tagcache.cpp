@@ -355,3 +355,37 @@ void TagCache::Prune(int days)
     sqlite3_finalize(mark);
     Commit();
 }
+
+void TagCache::Forget(const QStringList &paths, const QString &file)
+{
+    if (!QFile::exists(file))
+        return;
+    TagCache cache(file);
+    if (!cache.Begin())
+        return;
+    // A folder's entries, and those of every folder below it, have folder keys from "F/" up to (not including)
+    // "F0" ('0' follows '/'), which an index range finds.
+    sqlite3_stmt *below = cache.Prepare("DELETE FROM tags WHERE folder >= ?1 AND folder < ?2");
+    for (const QString &path : paths) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0 || !cache.m_delete || !below)
+            continue;
+        BindBytes(cache.m_delete, 1, platform::EncodeName(QStringView(path).left(slash + 1)));
+        BindBytes(cache.m_delete, 2, platform::EncodeName(QStringView(path).mid(slash + 1)));
+        const bool deleted = cache.Check(sqlite3_step(cache.m_delete));
+        if (!deleted)
+            break;   // a damaged file was made anew (empty), or the cache cannot be written: nothing more to do
+        sqlite3_reset(cache.m_delete);
+        QByteArray from = platform::EncodeName(path);
+        while (from.endsWith('/'))
+            from.chop(1);
+        BindBytes(below, 1, from + '/');
+        BindBytes(below, 2, from + '0');
+        const bool deletedBelow = cache.Check(sqlite3_step(below));
+        sqlite3_reset(below);
+        if (!deletedBelow)
+            break;
+    }
+    sqlite3_finalize(below);
+    cache.Commit();
+}

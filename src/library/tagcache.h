@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -71,6 +72,9 @@ public:
     void Commit();
     // Removes the entries no listing has seen for `days` days.
     void Prune(int days);
+    // Removes the entries of `paths` (files, or folders with all below them) from the cache in `file`, in one
+    // transaction. Without a cache file there is nothing to do, and none is made.
+    static void Forget(const QStringList &paths, const QString &file = DefaultFile());
 
 private:
     struct ReaderTag

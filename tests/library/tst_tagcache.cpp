@@ -1,6 +1,7 @@
 // The tag cache must never change what a listing shows: every change behind its back is seen, and a damaged
 // or unusable cache only costs speed.
 
+#include "journal/journal.h"
 #include "library/folderwalker.h"
 #include "library/scanstate.h"
 #include "library/tagcache.h"
@@ -94,6 +95,7 @@ private Q_SLOTS:
     void damagedOrUnusableCacheOnlyCostsSpeed();
     void oldEntriesArePruned();
     void cachedWalksKeepWalkOrderOnAnyNumberOfThreads();
+    void ownChangesAreForgotten();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -300,6 +302,62 @@ void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
     QCOMPARE(sqlite3_column_int(count, 0), int(plain.size()) - 1);
     sqlite3_finalize(count);
     sqlite3_close(db);
+}
+
+void TestTagCache::ownChangesAreForgotten()
+{
+    // The entries of files Tunegrove writes, renames or takes away go when the command ends (the journal tells
+    // the cache); neighbours keep theirs, even folders whose names begin alike.
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(m_dir->filePath(QStringLiteral("xdg"))));
+    const QString file = TagCache::DefaultFile();
+    QVERIFY(file.startsWith(m_dir->path()));
+    for (const char *folder : {"b-x", "b0"}) {
+        QDir().mkpath(m_music + QLatin1Char('/') + QLatin1String(folder));
+        QVERIFY(WriteFile(m_music + QLatin1Char('/') + QLatin1String(folder) + QStringLiteral("/0.mp3"), Song(QStringLiteral("n"))));
+    }
+    // Without a cache file, a command makes none.
+    {
+        journal::Recorder recorder(m_dir->filePath(QStringLiteral("undo")));
+        QVERIFY(recorder.Begin(QStringLiteral("rename")));
+        recorder.Lost(m_music + QStringLiteral("/b/0.mp3"));
+    }
+    QVERIFY(!QFile::exists(file));
+    const std::vector<TrackRecord> before = WalkCached(m_music, file);
+    QCOMPARE(before.size(), std::size_t(18));
+    auto entries = [&](const char *folderHexEnd) {
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(file).constData(), &db);
+        sqlite3_stmt *count = nullptr;
+        const QByteArray sql = QByteArray("SELECT count(*) FROM tags WHERE hex(folder) LIKE '%") + folderHexEnd + "'";
+        sqlite3_prepare_v2(db, sql.constData(), -1, &count, nullptr);
+        const int n = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
+        sqlite3_finalize(count);
+        sqlite3_close(db);
+        return n;
+    };
+    QCOMPARE(entries("2F612F"), 5);   // a/
+    {
+        journal::Recorder recorder(m_dir->filePath(QStringLiteral("undo")));
+        QVERIFY(recorder.Begin(QStringLiteral("edit")));
+        TagFile tag;   // a real write, told to the journal by the writer
+        QVERIFY(tag.Open(m_music + QStringLiteral("/a/0.mp3")));
+        tag.title = QStringLiteral("written");
+        QVERIFY(tag.Write());
+        QVERIFY(QFile::rename(m_music + QStringLiteral("/a/1.mp3"), m_music + QStringLiteral("/a/one.mp3")));
+        recorder.Renamed(m_music + QStringLiteral("/a/1.mp3"), m_music + QStringLiteral("/a/one.mp3"), {});
+        QVERIFY(QDir(m_music + QStringLiteral("/b")).removeRecursively());
+        recorder.Lost(m_music + QStringLiteral("/b"));
+        QCOMPARE(entries("2F612F"), 5);   // not before the command ends
+    }
+    QCOMPARE(entries("2F612F"), 3);       // a/0.mp3 and a/1.mp3 went
+    QCOMPARE(entries("2F622F"), 0);       // b/
+    QCOMPARE(entries("2F622D782F"), 1);   // b-x/
+    QCOMPARE(entries("2F62302F"), 1);     // b0/
+    QCOMPARE(entries("2F612F646565702F"), 5);   // a/deep/
+    const std::vector<TrackRecord> after = WalkCached(m_music, file);
+    QVERIFY(Same(after, Walk(m_music, nullptr)));
+    QCOMPARE(TitleOf(after, m_music, QStringLiteral("a/0.mp3")), QStringLiteral("written"));
+    qunsetenv("XDG_CACHE_HOME");
 }
 
 QTEST_GUILESS_MAIN(TestTagCache)
