@@ -8,6 +8,13 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+
+// Files and folders read but not yet handed on, above which helpers stop reading folders.
+constexpr std::size_t kMaxWaitingItems = 50000;
+
+} // namespace
+
 ScanState &ScanState::Instance()
 {
     static ScanState state;
@@ -88,7 +95,9 @@ bool FolderWalker::WalkFolder(const QString &folder, bool recurse)
     root.folder = folder;
     root.prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     m_closing = false;
-    const int helpers = recurse ? std::max(0, m_readerThreads - 1) : 0;
+    // Helpers read folders when the cache spares most tag reads; without it the tags are the work, and other
+    // threads reading folders would only take time from those reading tags.
+    const int helpers = recurse && m_cache ? std::max(0, m_readerThreads - 1) : 0;
     m_spent.resize(std::size_t(helpers) + 1);
     for (int i = 1; i <= helpers; ++i)
         m_helpers.emplace_back([this, i] { Help(i); });
@@ -104,6 +113,7 @@ bool FolderWalker::WalkFolder(const QString &folder, bool recurse)
         helper.join();
     m_helpers.clear();
     m_spent.clear();
+    m_waiting = 0;
     reader.Finish();
     m_reader = nullptr;
     m_toStore.clear();
@@ -127,7 +137,8 @@ void FolderWalker::Help(int helper)
     for (;;) {
         if (m_closing)
             return;
-        if (m_queue.empty() || m_state.stop.load(std::memory_order_relaxed)) {
+        // Far ahead of the rows handed on (a slow reading of tags), helpers wait rather than fill the memory.
+        if (m_queue.empty() || m_state.stop.load(std::memory_order_relaxed) || m_waiting > kMaxWaitingItems) {
             ++m_idleHelpers;
             m_work.wait(lock);
             --m_idleHelpers;
@@ -204,6 +215,7 @@ void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
     }, &task.error, m_stamping, m_device != 0);
     task.read = read;
     const std::lock_guard<std::mutex> lock(m_mutex);
+    m_waiting += task.items.size();
     // The subfolders are read next, nearest first, as one thread would.
     if (!task.stopped && !subfolders.empty()) {
         m_queue.insert(m_queue.begin(), subfolders.begin(), subfolders.end());
@@ -303,6 +315,12 @@ bool FolderWalker::Drain(Task &task)
             ReadTask(*next, m_cache, deliver);
             lock.lock();
         }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting -= task.items.size();
+        if (m_idleHelpers > 0 && m_waiting <= kMaxWaitingItems && !m_queue.empty())
+            m_work.notify_all();
     }
     for (Item &item : task.items) {
         if (m_state.stop.load(std::memory_order_relaxed))

@@ -44,8 +44,8 @@ public:
     void SetErrorSink(ErrorSink sink) { m_errors = std::move(sink); }
     // Keep a recursive walk on the file system it started on (a drive walk must not wander into other mounts).
     void SetStayOnDevice(bool stay) { m_stayOnDevice = stay; }
-    // How many threads read folders, and how many read the files' tags, during a walk (the calling thread counted
-    // in both); the rows come in the order one thread gives them whatever the number.
+    // How many threads read the files' tags during a walk, and (with the cache) how many read folders (the
+    // calling thread counted in both); the rows come in the order one thread gives them whatever the number.
     // OrderedReader::DefaultThreads() unless set.
     void SetReaderThreads(int threads) { m_readerThreads = threads; }
     // Takes the tag cells of unchanged files from the cache instead of reading them, and keeps what it reads
@@ -114,6 +114,7 @@ private:
     std::condition_variable m_work;   // a folder queued, or the end (helpers wait for it)
     std::condition_variable m_done;   // the folder the calling thread waits for is read
     int m_idleHelpers = 0;
+    std::size_t m_waiting = 0;   // items of folders read and not yet handed on
     const Task *m_awaited = nullptr;
     std::deque<Task *> m_queue;
     bool m_closing = false;
