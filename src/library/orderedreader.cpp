@@ -54,13 +54,22 @@ void OrderedReader::Help()
 
 void OrderedReader::Deliver(std::unique_lock<std::mutex> &lock)
 {
-    // After a stop nothing more is handed on, as a single reader would have stopped there.
+    // After a stop nothing more is handed on, as a single reader would have stopped there. The rows done at the
+    // front are taken in one go, so the lock is let go once for all of them.
     while (!m_slots.empty() && m_slots.front().done && !Stopped()) {
-        TrackRecord row = std::move(m_slots.front().row);
-        m_slots.pop_front();
-        ++m_base;
+        m_delivering.clear();
+        while (!m_slots.empty() && m_slots.front().done) {
+            m_delivering.push_back(std::move(m_slots.front().row));
+            m_slots.pop_front();
+            ++m_base;
+        }
         lock.unlock();
-        m_sink(std::move(row));
+        for (TrackRecord &row : m_delivering) {
+            if (Stopped())
+                break;
+            m_sink(std::move(row));
+        }
+        m_delivering.clear();
         lock.lock();
     }
 }

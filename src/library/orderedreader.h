@@ -62,6 +62,7 @@ private:
     std::condition_variable m_work;    // a file to read, or the end
     std::condition_variable m_ready;   // a row at the front is done
     std::deque<Slot> m_slots;          // files given and not yet handed on, in order
+    std::vector<TrackRecord> m_delivering;   // rows taken from the front, being handed on (giving thread)
     std::uint64_t m_base = 0;          // the number of the front slot
     std::uint64_t m_nextClaim = 0;     // the number of the next file to read
     int m_inFlight = 0;                // files being read now
