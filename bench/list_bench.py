@@ -188,7 +188,7 @@ def main():
           (t_warm, t_warm / t_cores, t_warm / t_walk, t_walk))
     print("rows from the cache byte-identical to a cold listing: %s" % (warm == cold))
     # The least a relist from this cache spends in SQLite: the same queries, nothing built from the rows.
-    scan = subprocess.run([bench, "cachescan", os.path.join(out, "cache", "Kestrine", "Tunegrove", "tags.sqlite")],
+    scan = subprocess.run([bench, "cachescan", os.path.join(out, "cache", "Kestrine", "Tunegrove", "tags.sqlite"), c100],
                           check=True, stdout=subprocess.PIPE, text=True, env=env).stdout
     figures = dict(line.split() for line in scan.splitlines() if len(line.split()) == 2)
     print("SQLite alone, %s rows of %s folders read as a relist reads them: %s s (%.0f%% of the relist; the budget "

@@ -329,7 +329,7 @@ int Report(int rows)
 
 // What the tag cache's file costs alone: every folder's rows read with the query a relist runs, each column
 // taken as the cache takes it, nothing built from them. The least a relist from this cache can spend in SQLite.
-int CacheScan(const QString &file)
+int CacheScan(const QString &file, const QString &under)
 {
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
@@ -339,8 +339,13 @@ int CacheScan(const QString &file)
     std::vector<QByteArray> folders;
     sqlite3_stmt *list = nullptr;
     sqlite3_prepare_v2(db, "SELECT DISTINCT folder FROM tags", -1, &list, nullptr);
-    while (list && sqlite3_step(list) == SQLITE_ROW)
-        folders.emplace_back(static_cast<const char *>(sqlite3_column_blob(list, 0)), sqlite3_column_bytes(list, 0));
+    // Only the folders a listing of `under` reads (the cache file may hold other listings too).
+    const QByteArray prefix = under.isEmpty() ? QByteArray() : QFile::encodeName(QDir::cleanPath(under)) + '/';
+    while (list && sqlite3_step(list) == SQLITE_ROW) {
+        QByteArray folder(static_cast<const char *>(sqlite3_column_blob(list, 0)), sqlite3_column_bytes(list, 0));
+        if (folder.startsWith(prefix))
+            folders.push_back(std::move(folder));
+    }
     sqlite3_finalize(list);
     sqlite3_stmt *select = nullptr;
     sqlite3_prepare_v2(db, "SELECT folder, name, device, inode, size, modified, changed, seen, title, artist, year, "
@@ -390,8 +395,8 @@ int main(int argc, char **argv)
     if (args.size() >= 3 && args[1] == QLatin1String("filter"))
         return Filter(args[2].toInt(), args.size() >= 4 ? std::max(1, args[3].toInt()) : 1);
     if (args.size() >= 3 && args[1] == QLatin1String("cachescan"))
-        return CacheScan(args[2]);
+        return CacheScan(args[2], args.size() >= 4 ? args[3] : QString());
     std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER | filter ROWS [STEP] | report ROWS | "
-                         "cachescan FILE\n");
+                         "cachescan FILE [FOLDER]\n");
     return 2;
 }
