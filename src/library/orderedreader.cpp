@@ -7,15 +7,16 @@
 OrderedReader::OrderedReader(int threads, const std::atomic<int> &stop, Sink sink)
     : m_stop(stop), m_sink(std::move(sink)), m_maxPending(std::size_t(std::max(1, threads)) * 64)
 {
+    m_spent.resize(std::size_t(std::max(1, threads)));
     for (int i = 1; i < threads; ++i)
-        m_helpers.emplace_back([this] { Help(); });
+        m_helpers.emplace_back([this, i] { Help(i); });
 }
 
 OrderedReader::~OrderedReader() { Finish(); }
 
 int OrderedReader::DefaultThreads() { return std::clamp(QThread::idealThreadCount(), 1, 8); }
 
-bool OrderedReader::ReadOne(std::unique_lock<std::mutex> &lock)
+bool OrderedReader::ReadOne(std::unique_lock<std::mutex> &lock, int reader)
 {
     // Rows given ready (and handed on already) need no reader.
     m_nextClaim = std::max(m_nextClaim, m_base);
@@ -25,26 +26,33 @@ bool OrderedReader::ReadOne(std::unique_lock<std::mutex> &lock)
         return false;
     const std::uint64_t number = m_nextClaim++;
     ++m_inFlight;
-    // Slots before this one may be handed on meanwhile, but not this one: it is not done.
-    const QString folder = m_slots[std::size_t(number - m_base)].folder;
-    const QString name = m_slots[std::size_t(number - m_base)].name;
-    lock.unlock();
-    TrackRecord row = MakeTrackRecord(folder, name);
-    lock.lock();
+    // Slots before this one may be handed on meanwhile, but not this one: it is not done, and a deque keeps its
+    // elements in place as others come and go at its ends, so the slot is read without copying its strings.
     Slot &slot = m_slots[std::size_t(number - m_base)];
+    lock.unlock();
+    TrackRecord row = MakeTrackRecord(slot.folder, slot.name);
+    lock.lock();
     slot.row = std::move(row);
     slot.done = true;
+    slot.reader = reader;
     --m_inFlight;
     if (number == m_base || m_inFlight == 0)
         m_ready.notify_all();
     return true;
 }
 
-void OrderedReader::Help()
+void OrderedReader::Help(int helper)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    std::vector<TrackRecord> spent;
     for (;;) {
-        if (ReadOne(lock))
+        if (!m_spent[std::size_t(helper)].empty()) {
+            spent.swap(m_spent[std::size_t(helper)]);
+            lock.unlock();
+            spent.clear();
+            lock.lock();
+        }
+        if (ReadOne(lock, helper))
             continue;
         if (m_closing)
             return;
@@ -59,18 +67,26 @@ void OrderedReader::Deliver(std::unique_lock<std::mutex> &lock)
     while (!m_slots.empty() && m_slots.front().done && !Stopped()) {
         m_delivering.clear();
         while (!m_slots.empty() && m_slots.front().done) {
-            m_delivering.push_back(std::move(m_slots.front().row));
+            m_delivering.emplace_back(std::move(m_slots.front().row), m_slots.front().reader);
             m_slots.pop_front();
             ++m_base;
         }
         lock.unlock();
-        for (TrackRecord &row : m_delivering) {
+        for (auto &delivered : m_delivering) {
             if (Stopped())
                 break;
-            m_sink(std::move(row));
+            m_sink(std::move(delivered.first));
+        }
+        // What the sink did not take of a helper's row goes back to that helper; the rest is freed here.
+        std::vector<std::pair<TrackRecord, int>> returned;
+        for (auto &delivered : m_delivering) {
+            if (delivered.second != 0 && !delivered.first.cells[0].isNull())   // a row moved away holds nothing
+                returned.push_back(std::move(delivered));
         }
         m_delivering.clear();
         lock.lock();
+        for (auto &[row, reader] : returned)
+            m_spent[std::size_t(reader)].push_back(std::move(row));
     }
 }
 
@@ -125,4 +141,6 @@ void OrderedReader::Finish()
     for (std::thread &helper : m_helpers)
         helper.join();
     m_helpers.clear();
+    for (std::vector<TrackRecord> &spent : m_spent)
+        spent.clear();
 }

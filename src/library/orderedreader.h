@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Reads the rows of files on several threads and hands them on in the order the files were given, on the
@@ -46,12 +47,13 @@ private:
         QString name;
         TrackRecord row;
         bool done = false;
+        int reader = 0;   // who read it: 0 the giving thread, n helper n
     };
 
-    void Help();
-    // With the lock held: reads the next unclaimed file (the lock is let go while reading). False when there
-    // is none, or the stop flag is set.
-    bool ReadOne(std::unique_lock<std::mutex> &lock);
+    void Help(int helper);
+    // With the lock held: reads the next unclaimed file (the lock is let go while reading) as `reader`. False
+    // when there is none, or the stop flag is set.
+    bool ReadOne(std::unique_lock<std::mutex> &lock, int reader = 0);
     // With the lock held: hands on the rows at the front that are done (the lock is let go for the sink).
     void Deliver(std::unique_lock<std::mutex> &lock);
     bool Stopped() const { return m_stop.load(std::memory_order_relaxed) != 0; }
@@ -62,7 +64,10 @@ private:
     std::condition_variable m_work;    // a file to read, or the end
     std::condition_variable m_ready;   // a row at the front is done
     std::deque<Slot> m_slots;          // files given and not yet handed on, in order
-    std::vector<TrackRecord> m_delivering;   // rows taken from the front, being handed on (giving thread)
+    std::vector<std::pair<TrackRecord, int>> m_delivering;   // rows taken from the front, and their readers
+    // What the sink left of the rows each helper read, for that helper to free: memory freed by the thread that
+    // allocated it spares both threads the allocator's locks.
+    std::vector<std::vector<TrackRecord>> m_spent;
     std::uint64_t m_base = 0;          // the number of the front slot
     std::uint64_t m_nextClaim = 0;     // the number of the next file to read
     int m_inFlight = 0;                // files being read now
