@@ -177,11 +177,15 @@ void TestFolderWalker::rowsAlikeOnAnyNumberOfThreads()
                                 Audio(1 + (f * 7) % 40));
         }
     }
-    auto walk = [&](int threads, int stopAt) {
+    // A sink that copies the rows leaves them to the readers to free, one that moves them leaves nothing.
+    auto walk = [&](int threads, int stopAt, bool copy = false) {
         ScanState state;
         std::vector<TrackRecord> rows;
         FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) {
-            rows.push_back(std::move(r));
+            if (copy)
+                rows.push_back(r);
+            else
+                rows.push_back(std::move(r));
             if (int(rows.size()) == stopAt)
                 state.stop.store(1);
         });
@@ -197,6 +201,10 @@ void TestFolderWalker::rowsAlikeOnAnyNumberOfThreads()
         QCOMPARE(all.size(), one.size());
         for (std::size_t i = 0; i < one.size(); ++i)
             QVERIFY2(all[i].cells == one[i].cells, qPrintable(RowFullPath(one[i])));
+        const std::vector<TrackRecord> copied = walk(threads, -1, true);
+        QCOMPARE(copied.size(), one.size());
+        for (std::size_t i = 0; i < one.size(); ++i)
+            QVERIFY(copied[i].cells == one[i].cells);
         const std::vector<TrackRecord> stopped = walk(threads, 100);
         QCOMPARE(stopped.size(), std::size_t(100));
         for (std::size_t i = 0; i < stopped.size(); ++i)
