@@ -10,7 +10,7 @@ shift || true
 
 # xdg-utils: xdg-mime tells Play and Options which program the desktop opens playlists with.
 build_packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libtag1-dev
-                libgl-dev zlib1g-dev xdg-utils libsqlite3-dev)
+                libgl-dev zlib1g-dev xdg-utils libsqlite3-dev libjemalloc-dev)
 # poppler-utils: the printing tests read their PDF back with pdfinfo and pdftotext.
 # libxml2-utils: the report test checks its XML with xmllint.
 # xvfb ... python3-pyatspi: the end-to-end scenarios run the program under Xvfb and openbox, press keys and click
