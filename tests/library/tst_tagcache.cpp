@@ -57,6 +57,19 @@ bool Same(const std::vector<TrackRecord> &a, const std::vector<TrackRecord> &b)
     return true;
 }
 
+// The number the query `select` (a SELECT count) gives on the cache file, or -1.
+int Count(const QString &file, const QByteArray &select)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(file).constData(), &db);
+    sqlite3_stmt *count = nullptr;
+    sqlite3_prepare_v2(db, select.constData(), -1, &count, nullptr);
+    const int n = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+    return n;
+}
+
 // The title of the row of `relative` ("a/2.mp3") below `root`.
 QString TitleOf(const std::vector<TrackRecord> &rows, const QString &root, const QString &relative)
 {
@@ -262,25 +275,16 @@ void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
         walker.WalkFolder(m_music, true);
         return rows;
     };
-    auto sameInOrder = [](const std::vector<TrackRecord> &a, const std::vector<TrackRecord> &b) {
-        if (a.size() != b.size())
-            return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (a[i].cells != b[i].cells)
-                return false;
-        }
-        return true;
-    };
     const std::vector<TrackRecord> plain = walk(1, nullptr);
     QCOMPARE(plain.size(), std::size_t(16 + 6 * 4 * 7 + 6));
     for (const int threads : {1, 2, 4, 8}) {
         QFile::remove(m_cache);
         TagCache cache(m_cache);
-        QVERIFY(sameInOrder(walk(threads, &cache), plain));   // fills the cache
-        QVERIFY(sameInOrder(walk(threads, &cache), plain));   // from it
+        QVERIFY(Same(walk(threads, &cache), plain));   // fills the cache
+        QVERIFY(Same(walk(threads, &cache), plain));   // from it
         const std::vector<TrackRecord> stopped = walk(threads, &cache, 50);
         QCOMPARE(stopped.size(), std::size_t(50));
-        QVERIFY(sameInOrder(stopped, std::vector<TrackRecord>(plain.begin(), plain.begin() + 50)));
+        QVERIFY(Same(stopped, std::vector<TrackRecord>(plain.begin(), plain.begin() + 50)));
     }
     // The proof that the last walks came from the cache, and that folders other threads read are settled: an
     // entry changed in the cache shows, and the entry of a file removed meanwhile is gone.
@@ -294,14 +298,7 @@ void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
                      return r[Column::Title] == QLatin1String("from the cache");
                  }), 24);
     }
-    sqlite3 *db = nullptr;
-    sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
-    sqlite3_stmt *count = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*) FROM tags", -1, &count, nullptr);
-    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
-    QCOMPARE(sqlite3_column_int(count, 0), int(plain.size()) - 1);
-    sqlite3_finalize(count);
-    sqlite3_close(db);
+    QCOMPARE(Count(m_cache, "SELECT count(*) FROM tags"), int(plain.size()) - 1);
 }
 
 void TestTagCache::ownChangesAreForgotten()
@@ -325,15 +322,7 @@ void TestTagCache::ownChangesAreForgotten()
     const std::vector<TrackRecord> before = WalkCached(m_music, file);
     QCOMPARE(before.size(), std::size_t(18));
     auto entries = [&](const char *folderHexEnd) {
-        sqlite3 *db = nullptr;
-        sqlite3_open(QFile::encodeName(file).constData(), &db);
-        sqlite3_stmt *count = nullptr;
-        const QByteArray sql = QByteArray("SELECT count(*) FROM tags WHERE hex(folder) LIKE '%") + folderHexEnd + "'";
-        sqlite3_prepare_v2(db, sql.constData(), -1, &count, nullptr);
-        const int n = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
-        sqlite3_finalize(count);
-        sqlite3_close(db);
-        return n;
+        return Count(file, QByteArray("SELECT count(*) FROM tags WHERE hex(folder) LIKE '%") + folderHexEnd + "'");
     };
     QCOMPARE(entries("2F612F"), 5);   // a/
     {
