@@ -40,6 +40,13 @@ APP = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/src/tunegrove
 SHOTS = os.environ.get("E2E_SHOTS", "")   # a folder: a screenshot of each failure goes there
 
 
+def screenshot(name):
+    """Keeps the screen as SHOTS/name.png; without ImageMagick's import (not needed to run the tests) nothing."""
+    if SHOTS and shutil.which("import"):
+        os.makedirs(SHOTS, exist_ok=True)
+        subprocess.run(["import", "-window", "root", os.path.join(SHOTS, name + ".png")], check=False)
+
+
 # --- files ------------------------------------------------------------------------------------------------------
 
 def mpeg_audio(frames=20):
@@ -162,9 +169,7 @@ class App:
     def close(self):
         # Called from a scenario's `finally`: when it failed, the screen is kept before the window goes.
         if SHOTS and sys.exc_info()[0] is not None:
-            os.makedirs(SHOTS, exist_ok=True)
-            name = traceback.extract_stack()[-2].name
-            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, name + ".png")])
+            screenshot(traceback.extract_stack()[-2].name)
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -474,8 +479,7 @@ def scenario_filter_box(home):
         assert app.status("Mp3: ") == "Mp3: 2 of 3", app.status("Mp3: ")
         type_text(" artist:z")
         wait_for(lambda: app.rows() == 1, "the row whose artist is zoe")
-        if SHOTS:
-            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "filter_box.png")], check=False)
+        screenshot("filter_box")
         key("ctrl+a", "Delete")
         wait_for(lambda: app.rows() == 3, "every row once the box is empty")
         assert sorted(os.listdir(music)) == ["1.mp3", "2.mp3", "3.mp3"], os.listdir(music)
@@ -520,8 +524,7 @@ def scenario_tag_from_name_and_cover(home):
         key("ctrl+a")
         type_text("$K - $A - $T")
         time.sleep(0.5)
-        if SHOTS:
-            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "tag_from_name.png")], check=False)
+        screenshot("tag_from_name")
         key("Return")
         wait_for(lambda: app.find("dialog", "Tag from File Name") is None, "the dialog to close")
         second = os.path.join(music, "02 - Bob - Second - Part Two.mp3")
@@ -543,8 +546,7 @@ def scenario_tag_from_name_and_cover(home):
         key("Return")
         wait_for(lambda: app.find("dialog", "Set Cover") is None, "the file dialog to close")
         time.sleep(0.3)
-        if SHOTS:
-            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "tag_dialog_cover.png")], check=False)
+        screenshot("tag_dialog_cover")
         key("Return")
         wait_for(lambda: app.find("dialog", "Tag  Information") is None, "the tag dialog to close")
         covers = wait_for(lambda: [f for f in ID3(first).getall("APIC") if f.type == 3] or None, "a front cover")
@@ -589,8 +591,7 @@ def scenario_open_what_it_is_given(home):
         table = app.table().queryTable()
         names = sorted(app.cell(row, 0).name for row in range(app.rows()) if table.isRowSelected(row))
         assert names == ["a", "c"], names
-        if SHOTS:
-            subprocess.run(["import", "-window", "root", os.path.join(SHOTS, "open_files.png")], check=False)
+        screenshot("open_files")
     finally:
         app.close()
 
