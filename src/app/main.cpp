@@ -57,7 +57,8 @@ int main(int argc, char **argv)
     settings.Load(store);
     DocumentsFolder::Current();   // computed once, before any window exists
     // Tag writes a killed run (of this program or the command line) left half done are finished first.
-    journal::Recover();
+    QStringList leftAlone;
+    journal::Recover(journal::DefaultFolder(), &leftAlone);
 
     const bool trayAvailable = platform::TrayAvailable();
     // The program's path and the words of its line, without the paths it was given to open.
@@ -90,6 +91,15 @@ int main(int argc, char **argv)
             Prompter::Current().Tell(&frame,
                                      QCoreApplication::translate("main", "Nothing is at %1.", nullptr, int(missing.size()))
                                          .arg(missing.join(QStringLiteral(", "))),
+                                     QMessageBox::Warning);
+        });
+    }
+    if (!leftAlone.isEmpty()) {
+        // Interrupted writes whose files another program changed since: named once, never written.
+        QTimer::singleShot(0, &frame, [&frame, leftAlone] {
+            Prompter::Current().Tell(&frame,
+                                     QCoreApplication::translate("main", "An interrupted tag write was not finished:\n%1")
+                                         .arg(leftAlone.join(QLatin1Char('\n'))),
                                      QMessageBox::Warning);
         });
     }

@@ -138,16 +138,36 @@ std::unique_ptr<QSettings> OpenSettings(const CliArguments &args)
     return store;
 }
 
-// Records the changes of a command in the undo journal for as long as it lives; says once when it cannot.
+// Set when the undo journal stopped taking a command's records while it ran: the command then fails.
+bool g_journalFailed = false;
+
+// Records the changes of a command in the undo journal for as long as it lives; says once when it cannot. When
+// the journal stops taking records midway, that is said at once (the rest is written without it, never in
+// place) and again at the end with what the command changed, and the command fails.
 class Journaled
 {
 public:
     explicit Journaled(const QString &command)
     {
+        m_recorder.OnFailure([](const QString &reason) {
+            Complain(QStringLiteral("the undo journal stopped taking records (%1); the rest of this command cannot be "
+                                    "undone").arg(reason));
+        });
         if (!m_recorder.Begin(QStringLiteral("tunegrove-cli ") + command))
             Complain(QStringLiteral("the undo journal cannot be written (%1); these changes cannot be undone")
                          .arg(m_recorder.Error()));
     }
+    ~Journaled()
+    {
+        m_recorder.End();
+        if (!m_recorder.FailedMidway())
+            return;
+        g_journalFailed = true;
+        Complain(QStringLiteral("this command changed %1 file(s) and can no longer be undone whole (%2 of them cannot "
+                                "be undone)").arg(m_recorder.ChangedFiles()).arg(m_recorder.Unrecorded()));
+    }
+    Journaled(const Journaled &) = delete;
+    Journaled &operator=(const Journaled &) = delete;
 
 private:
     journal::Recorder m_recorder;
@@ -613,6 +633,15 @@ int TellOutcome(const journal::Outcome &outcome, const char *verb)
     if (!outcome.journalError.isEmpty())
         Complain(QStringLiteral("the undo journal cannot be written (%1); this %2 cannot be taken back")
                      .arg(outcome.journalError, QLatin1String(verb)));
+    if (outcome.damaged > 0 || outcome.cutShort)
+        Complain(QStringLiteral("entry %1 is damaged: %2 of its changes%3 could not be read and stay as they are; the "
+                                "entry stays to be undone")
+                     .arg(outcome.id)
+                     .arg(outcome.damaged)
+                     .arg(outcome.cutShort ? QStringLiteral(" and the end of it") : QString()));
+    if (outcome.incomplete)
+        Complain(QStringLiteral("entry %1 is incomplete: the journal stopped taking its records while it ran, so the "
+                                "files it changed after that stay as they are").arg(outcome.id));
     Print(stdout, QStringLiteral("%1 %2: %3 (%4 file(s) %5)\n")
                       .arg(QLatin1String(verb))
                       .arg(outcome.id)
@@ -621,7 +650,7 @@ int TellOutcome(const journal::Outcome &outcome, const char *verb)
                       .arg(qstrcmp(verb, "undo") == 0 ? QStringLiteral("put back") : QStringLiteral("changed again")));
     for (const QString &skipped : outcome.skipped)
         Complain(QStringLiteral("skipped %1").arg(skipped));
-    return outcome.skipped.isEmpty() ? 0 : kExitFailed;
+    return outcome.Whole() ? 0 : kExitFailed;
 }
 
 int Undo(const CliArguments &args)
@@ -630,14 +659,22 @@ int Undo(const CliArguments &args)
         if (!args.operands.isEmpty())
             return UsageError(QStringLiteral("undo: give --list or an entry, not both"));
         static const char *const kKinds[] = {"done", "undo", "redo"};
-        for (const journal::EntryInfo &entry : journal::ListEntries()) {
+        // Every record checked, so the count is what can really be undone.
+        for (const journal::EntryInfo &entry : journal::ListEntries(journal::DefaultFolder(), true)) {
+            QString state = entry.running ? QStringLiteral("running")
+                            : entry.undone ? QStringLiteral("undone")
+                                           : QStringLiteral("done");
+            if (!entry.running && entry.Damaged())
+                state += QStringLiteral(", damaged");
+            if (entry.incomplete)
+                state += QStringLiteral(", incomplete");
             Print(stdout, QStringLiteral("%1\t%2\t%3%4\t%5\t%6\n")
                               .arg(entry.id)
                               .arg(entry.time.toString(Qt::ISODate))
                               .arg(entry.kind == journal::Kind::Do ? QString() : QString::fromLatin1(kKinds[int(entry.kind)]) + QLatin1Char(' '))
                               .arg(EscapeField(entry.command))
                               .arg(entry.files)
-                              .arg(entry.undone ? QStringLiteral("undone") : QStringLiteral("done")));
+                              .arg(state));
         }
         return 0;
     }
@@ -649,6 +686,15 @@ int Undo(const CliArguments &args)
         id = args.operands.front().toLongLong(&ok);
         if (!ok || id <= 0)
             return UsageError(QStringLiteral("undo: \"%1\" is no entry number").arg(args.operands.front()));
+    }
+    if (id == 0) {
+        // The newest command first: while it runs, undo waits rather than take back an older one.
+        journal::Recover();
+        if (const qint64 running = journal::RunningNewest(); running != 0 && running > journal::NextUndo()) {
+            Complain(QStringLiteral("undo: the newest command (entry %1) is still running; undo it when it has ended")
+                         .arg(running));
+            return kExitFailed;
+        }
     }
     return TellOutcome(journal::Undo(journal::DefaultFolder(), id), "undo");
 }
@@ -751,9 +797,15 @@ int main(int argc, char **argv)
         args.values.contains(QStringLiteral("pattern")))
         return UsageError(QStringLiteral("--pattern belongs to the rename and fromname commands"));
     // Tag writes a killed command left half done are finished before anything else reads or writes.
-    if (!args.command.isEmpty())
-        journal::Recover();
-    const int status = Run(args);
+    if (!args.command.isEmpty()) {
+        QStringList leftAlone;
+        journal::Recover(journal::DefaultFolder(), &leftAlone);
+        for (const QString &file : leftAlone)
+            Complain(file);
+    }
+    int status = Run(args);
+    if (g_journalFailed)
+        status = kExitFailed;
     // Output that never reached its file (a full disk behind a redirect, a closed pipe) is a failure.
     if (std::fflush(stdout) != 0 && g_outputError == 0)
         g_outputError = errno ? errno : EIO;

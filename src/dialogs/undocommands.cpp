@@ -92,10 +92,20 @@ void Run(CRightView &view, QWidget *parent, bool redo)
                  QCoreApplication::translate("undocommands", "%n file(s) were left as they are:", nullptr,
                                              int(outcome.skipped.size())),
                  outcome.skipped);
+    if (outcome.damaged > 0 || outcome.cutShort)
+        Prompter::Current().Tell(parent, tr("The journal's record of \"%1\" is damaged: %2 of its changes%3 could not be "
+                                            "read and stay as they are.")
+                                             .arg(outcome.command)
+                                             .arg(outcome.damaged)
+                                             .arg(outcome.cutShort ? tr(" and the end of it") : QString()));
+    if (outcome.incomplete)
+        Prompter::Current().Tell(parent, tr("The journal stopped taking the records of \"%1\" while it ran: the files "
+                                            "it changed after that stay as they are.").arg(outcome.command));
     if (outcome.cancelled)
         Prompter::Current().Tell(parent,
                                  QCoreApplication::translate("undocommands",
-                                                             "Stopped: %n file(s) were not reached and stay as they are.",
+                                                             "Stopped: %n file(s) were not reached and stay as they are; "
+                                                             "Undo again takes them back.",
                                                              nullptr, outcome.notReached),
                                  QMessageBox::Information);
 }
@@ -113,15 +123,31 @@ void Redo(CRightView &view, QWidget *parent) { Run(view, parent, true); }
 struct Scope::Private
 {
     journal::Recorder recorder;
+    QString command;
+    QWidget *parent = nullptr;
 };
 
 Scope::Scope(const QString &command, QWidget *parent) : d(new Private)
 {
+    d->command = command;
+    d->parent = parent;
     if (!d->recorder.Begin(command))
         Prompter::Current().Tell(parent, tr("The undo journal cannot be written (%1); \"%2\" cannot be undone.")
                                              .arg(d->recorder.Error(), command));
 }
 
-Scope::~Scope() { delete d; }
+Scope::~Scope()
+{
+    // A journal that stopped taking records midway (a full disk) is told once, when the command is over: the
+    // rest of it was written without the journal (never in place) and cannot be undone.
+    d->recorder.End();
+    if (d->recorder.FailedMidway())
+        Prompter::Current().Tell(d->parent, tr("The undo journal stopped taking records (%1): \"%2\" changed %3 "
+                                               "file(s) and can no longer be undone whole; %4 of them cannot be undone.")
+                                                .arg(d->recorder.Error(), d->command)
+                                                .arg(d->recorder.ChangedFiles())
+                                                .arg(d->recorder.Unrecorded()));
+    delete d;
+}
 
 } // namespace undocommands

@@ -2,6 +2,9 @@
 
 #include "platform/changeobserver.h"
 #include "platform/fileio.h"
+#include "platform/trash.h"
+
+#include <QDir>
 
 #include <cerrno>
 
@@ -15,12 +18,15 @@ namespace {
 // Puts a file in the desktop's trash and tells the journal where it went; 0 or an errno.
 int Trash(const QString &path)
 {
-    QString trashed;
-    if (const int error = platform::MoveToTrash(path, trashed))
+    // The place in the trash is taken (its record made) and journaled before the file moves there.
+    const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    platform::TrashPlace place;
+    if (const int error = platform::ReserveTrash(absolute, place))
         return error;
-    if (platform::ChangeObserver *observer = platform::CurrentObserver())
-        observer->Trashed(path, trashed);
-    return 0;
+    platform::FileChangeNote note(platform::FileChange::Trash, absolute, place.file, absolute, place.infoText);
+    const int error = platform::CommitTrash(absolute, place);
+    note.Done(error == 0, place.file);
+    return error;
 }
 
 int ClearTheWay(const QString &target, FileOpsUi &ui, bool &lost)
@@ -55,8 +61,13 @@ Outcome Transfer(const QString &source, const QString &target, bool ask, FileOps
             else
                 platform::ClearReadOnly(target);
         }
-        return move ? platform::MoveFileTo(source, target, overwrite, &side)
-                    : platform::CopyFileTo(source, target, overwrite, &side);
+        // Recorded before it is made, settled after: a kill between the two is settled at the next start.
+        platform::FileChangeNote note(move ? platform::FileChange::Rename : platform::FileChange::Copy, source,
+                                      target, source);
+        const int error = move ? platform::MoveFileTo(source, target, overwrite, &side)
+                               : platform::CopyFileTo(source, target, overwrite, &side);
+        note.Done(error == 0, target);
+        return error;
     };
     // The message names the file the failing call was about.
     auto report = [&](int error, Outcome success) {
@@ -64,17 +75,10 @@ Outcome Transfer(const QString &source, const QString &target, bool ask, FileOps
             ui.ShowError(side == platform::FileSide::Source ? source : target, error);
             return Outcome::Failed;
         }
-        // The journal learns what can be taken back: the new name or the copy, and what was replaced for good.
-        if (platform::ChangeObserver *observer = platform::CurrentObserver()) {
-            platform::FileIdentity identity;
-            platform::Identify(target, identity);
-            if (lost)
+        // The journal learns what was replaced for good.
+        if (lost)
+            if (platform::ChangeObserver *observer = platform::CurrentObserver())
                 observer->Lost(target);
-            if (move)
-                observer->Renamed(source, target, identity);
-            else
-                observer->Copied(source, target, identity);
-        }
         return success;
     };
     if (!ask)

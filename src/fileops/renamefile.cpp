@@ -25,14 +25,10 @@ QString RenameTarget(const QString &newPath)
 int RenameFile(const QString &oldPath, const QString &newPath)
 {
     const QString target = RenameTarget(newPath);
+    // Recorded before it is made: a kill between the two leaves a rename the next start can settle.
+    platform::FileChangeNote note(platform::FileChange::Rename, oldPath, target, oldPath);
     const int error = platform::RenameNoReplace(oldPath, target);
-    if (error == 0) {
-        if (platform::ChangeObserver *observer = platform::CurrentObserver()) {
-            platform::FileIdentity identity;
-            platform::Identify(target, identity);
-            observer->Renamed(oldPath, target, identity);
-        }
-    }
+    note.Done(error == 0, target);
     return error;
 }
 

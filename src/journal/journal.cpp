@@ -3,7 +3,9 @@
 #include "library/tagcache.h"
 #include "platform/names.h"
 #include "platform/statefolder.h"
+#include "platform/trash.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
@@ -25,22 +27,36 @@ namespace journal {
 namespace {
 
 // A record on disk: its length (4 bytes, big-endian), its type (1 byte), an MD5 of type and payload (16 bytes),
-// then the payload. A record cut short by a crash fails its check and ends the entry there.
+// then the payload. A record cut short by a crash ends the entry there; one that fails its check is damage.
 constexpr int kFrameHeader = 4 + 1 + 16;
 constexpr char kHeader = 'H';
 constexpr char kTagPlanned = 'T';
 constexpr char kTagSettled = 'D';
-constexpr char kRename = 'R';
+constexpr char kFilePlanned = 'P';   // a rename, copy or trash move about to be made
+constexpr char kFileSettled = 'S';   // how it went
+constexpr char kRename = 'R';        // entries of earlier versions: file operations recorded after they were made
 constexpr char kCopy = 'C';
 constexpr char kTrash = 'X';
 constexpr char kLost = 'L';
 constexpr char kClosed = 'E';   // the last record of an entry whose command ended: nothing in it to recover
+// Entries of format 2 keep the change time in every identity and record file operations before they are made.
+constexpr qint32 kFormat = 2;
 const QString kSuffix = QStringLiteral(".tgj");
 const QString kUndoneSuffix = QStringLiteral(".undone");
+const QString kIncompleteSuffix = QStringLiteral(".incomplete");
+
+QString tr(const char *text) { return QCoreApplication::translate("journal", text); }
 
 QString EntryPath(const QString &folder, qint64 id)
 {
     return folder + QStringLiteral("/%1").arg(id, 12, 10, QLatin1Char('0')) + kSuffix;
+}
+
+void RemoveEntry(const QString &path)
+{
+    QFile::remove(path);
+    QFile::remove(path + kUndoneSuffix);
+    QFile::remove(path + kIncompleteSuffix);
 }
 
 QByteArray Digest(char type, const QByteArray &payload)
@@ -54,10 +70,10 @@ QByteArray Digest(char type, const QByteArray &payload)
 void Put(QDataStream &out, const platform::FileIdentity &id)
 {
     out << quint64(id.device) << quint64(id.inode) << qint64(id.size) << qint64(id.modified.seconds)
-        << qint64(id.modified.nanoseconds);
+        << qint64(id.modified.nanoseconds) << qint64(id.changed.seconds) << qint64(id.changed.nanoseconds);
 }
 
-void Get(QDataStream &in, platform::FileIdentity &id)
+void Get(QDataStream &in, platform::FileIdentity &id, qint32 format)
 {
     quint64 device = 0, inode = 0;
     qint64 size = 0, seconds = 0, nanoseconds = 0;
@@ -67,10 +83,21 @@ void Get(QDataStream &in, platform::FileIdentity &id)
     id.size = size;
     id.modified.seconds = seconds;
     id.modified.nanoseconds = long(nanoseconds);
+    if (format >= 2) {
+        in >> seconds >> nanoseconds;
+        id.changed.seconds = seconds;
+        id.changed.nanoseconds = long(nanoseconds);
+    }
 }
 
 QByteArray Native(const QString &path) { return platform::EncodeName(path); }
 QString FromNative(const QByteArray &bytes) { return platform::DecodeName(bytes); }
+
+// Paths are journaled whole, so an undo run from another folder finds the same files.
+QString Absolute(const QString &path)
+{
+    return QDir::isAbsolutePath(path) ? path : QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
 
 // A record as it is written: length, type, check, payload.
 QByteArray Frame(char type, const QByteArray &payload)
@@ -116,29 +143,50 @@ int WriteAll(int fd, const QByteArray &bytes)
     return 0;
 }
 
-// Reads an entry file's records in order, each whole and checked; stops at the first that is not. With
-// `headersOnly`, the planned tag writes (the large records) are passed over unread.
-template <typename Visit>
-void ReadRecords(QFile &file, bool headersOnly, Visit visit)
+// What reading an entry's records found besides them.
+struct Scan
 {
+    int damaged = 0;       // whole records whose check fails
+    bool torn = false;     // the entry ends inside a record
+    qint64 wholeEnd = 0;   // where the last whole record ends
+};
+
+// Reads an entry file's records in order, each whole and checked; a record that fails its check is counted and
+// passed over (its length still leads to the next), one cut short ends the reading. With `headersOnly`, the
+// planned tag writes (the large records) are passed over, all but their first bytes (their number) unchecked.
+template <typename Visit>
+Scan ReadRecords(QFile &file, bool headersOnly, Visit visit)
+{
+    Scan scan;
     for (;;) {
+        const qint64 at = file.pos();
         const QByteArray head = file.read(kFrameHeader);
-        if (head.size() < kFrameHeader)
-            return;
-        const quint32 length = (quint32(uchar(head[0])) << 24) | (quint32(uchar(head[1])) << 16) |
-                               (quint32(uchar(head[2])) << 8) | quint32(uchar(head[3]));
+        if (head.isEmpty())
+            break;
+        const quint32 length = head.size() < 4 ? 0
+                                               : (quint32(uchar(head[0])) << 24) | (quint32(uchar(head[1])) << 16) |
+                                                     (quint32(uchar(head[2])) << 8) | quint32(uchar(head[3]));
+        if (head.size() < kFrameHeader || qint64(length) > file.size() - file.pos()) {
+            scan.torn = true;
+            break;
+        }
         const char type = head[4];
-        if (qint64(length) > file.size() - file.pos())
-            return;
         if (headersOnly && type == kTagPlanned) {
-            file.seek(file.pos() + length);
+            const QByteArray start = file.read(std::min<quint32>(length, 4));
+            file.seek(at + kFrameHeader + length);
+            scan.wholeEnd = file.pos();
+            visit(type, start, false);
             continue;
         }
         const QByteArray payload = file.read(length);
-        if (payload.size() != qsizetype(length) || Digest(type, payload) != head.mid(5, 16))
-            return;
-        visit(type, payload);
+        scan.wholeEnd = file.pos();
+        if (payload.size() != qsizetype(length) || Digest(type, payload) != head.mid(5, 16)) {
+            ++scan.damaged;
+            continue;
+        }
+        visit(type, payload, true);
     }
+    return scan;
 }
 
 QList<qint64> EntryIds(const QString &folder)
@@ -154,11 +202,27 @@ QList<qint64> EntryIds(const QString &folder)
     return ids;
 }
 
-bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
+Change::Type TypeOf(qint32 what, bool &present)
+{
+    present = true;
+    switch (platform::FileChange(what)) {
+    case platform::FileChange::Rename: return Change::Type::Rename;
+    case platform::FileChange::Copy: return Change::Type::Copy;
+    case platform::FileChange::Uncopy: present = false; return Change::Type::Copy;
+    case platform::FileChange::Trash: return Change::Type::Trash;
+    case platform::FileChange::Untrash: present = false; return Change::Type::Trash;
+    }
+    return Change::Type::Lost;
+}
+
+// Reads an entry; with `changes` null only what a list shows. Returns whether its header could be read.
+bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes, bool verify, Scan *scanned = nullptr)
 {
     bool sawHeader = false;
-    std::map<quint32, int> planned;   // sequence -> index in changes
-    ReadRecords(file, changes == nullptr, [&](char type, const QByteArray &payload) {
+    qint32 format = 1;
+    std::map<quint32, int> planned;   // tag writes: sequence -> index in changes (-1: listed only)
+    std::map<quint32, int> moves;     // file operations: the same
+    const Scan scan = ReadRecords(file, changes == nullptr && !verify, [&](char type, const QByteArray &payload, bool whole) {
         QDataStream in(payload);
         in.setVersion(QDataStream::Qt_6_4);
         switch (type) {
@@ -166,6 +230,8 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
             qint32 kind = 0;
             qint64 ms = 0;
             in >> kind >> info.target >> info.command >> ms;
+            if (!in.atEnd())
+                in >> format;
             info.kind = Kind(kind);
             info.time = QDateTime::fromMSecsSinceEpoch(ms);
             sawHeader = true;
@@ -174,15 +240,19 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
         case kTagPlanned: {
             Change change;
             quint32 sequence = 0;
+            in >> sequence;
+            if (!whole || !changes) {
+                planned[sequence] = -1;
+                break;
+            }
             QByteArray path;
-            in >> sequence >> path;
-            Get(in, change.before);
+            in >> path;
+            Get(in, change.before, format);
             in >> change.oldHead >> change.oldTail >> change.newHead >> change.newTail;
             change.path = FromNative(path);
-            if (changes) {
-                planned[sequence] = int(changes->size());
-                changes->append(change);
-            }
+            change.sequence = sequence;
+            planned[sequence] = int(changes->size());
+            changes->append(change);
             break;
         }
         case kTagSettled: {
@@ -190,17 +260,54 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
             bool ok = false;
             platform::FileIdentity after;
             in >> sequence >> ok;
-            Get(in, after);
+            Get(in, after, format);
+            const auto found = planned.find(sequence);
+            if (found == planned.end())
+                break;   // its plan could not be read
             if (ok)
                 ++info.files;
-            if (changes) {
-                const auto found = planned.find(sequence);
-                if (found != planned.end()) {
-                    Change &change = (*changes)[found->second];
-                    change.settled = true;
-                    change.done = ok;
-                    change.after = after;
-                }
+            if (changes && found->second >= 0) {
+                Change &change = (*changes)[found->second];
+                change.settled = true;
+                change.done = ok;
+                change.after = after;
+            }
+            break;
+        }
+        case kFilePlanned: {
+            Change change;
+            qint32 what = 0;
+            QByteArray from, to;
+            in >> change.sequence >> what >> from >> to;
+            Get(in, change.before, format);
+            in >> change.trashRecord;
+            change.type = TypeOf(what, change.present);
+            if (change.type == Change::Type::Copy)
+                change.source = FromNative(from);
+            else
+                change.path = FromNative(from);
+            change.newPath = FromNative(to);
+            moves[change.sequence] = changes ? int(changes->size()) : -1;
+            if (changes)
+                changes->append(change);
+            break;
+        }
+        case kFileSettled: {
+            quint32 sequence = 0;
+            bool ok = false;
+            platform::FileIdentity after;
+            in >> sequence >> ok;
+            Get(in, after, format);
+            const auto found = moves.find(sequence);
+            if (found == moves.end())
+                break;
+            if (ok)
+                ++info.files;
+            if (changes && found->second >= 0) {
+                Change &change = (*changes)[found->second];
+                change.settled = true;
+                change.done = ok;
+                change.after = after;
             }
             break;
         }
@@ -209,7 +316,7 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
             change.type = Change::Type::Rename;
             QByteArray from, to;
             in >> from >> to;
-            Get(in, change.after);
+            Get(in, change.after, format);
             change.path = FromNative(from);
             change.newPath = FromNative(to);
             change.done = change.settled = true;
@@ -225,7 +332,7 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
             change.type = type == kCopy ? Change::Type::Copy : type == kTrash ? Change::Type::Trash : Change::Type::Lost;
             QByteArray a, b;
             in >> a >> b >> change.present;
-            Get(in, change.after);
+            Get(in, change.after, format);
             // A copy: source and new name; the trash: the file and its place there; a loss: the file.
             if (type == kCopy) {
                 change.source = FromNative(a);
@@ -244,24 +351,56 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes)
             break;
         }
     });
+    info.damaged = scan.damaged;
+    info.cutShort = scan.torn;
+    if (scanned)
+        *scanned = scan;
     return sawHeader;
+}
+
+bool IsRunning(int fd) { return ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK; }
+
+bool OpenEntry(const QString &folder, qint64 id, QFile &file, EntryInfo &info)
+{
+    file.setFileName(EntryPath(folder, id));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    info = EntryInfo();
+    info.id = id;
+    info.bytes = file.size();
+    info.undone = QFile::exists(file.fileName() + kUndoneSuffix);
+    info.incomplete = QFile::exists(file.fileName() + kIncompleteSuffix);
+    info.running = IsRunning(file.handle());
+    return true;
 }
 
 } // namespace
 
 QString DefaultFolder() { return platform::StateFolder() + QStringLiteral("/undo"); }
 
-Recorder::Recorder(QString folder) : m_folder(std::move(folder)) {}
+Recorder::Recorder(QString folder, qint64 maxEntryBytes) : m_folder(std::move(folder)), m_maxBytes(maxEntryBytes) {}
 
 Recorder::~Recorder() { End(); }
 
 void Recorder::Fail(int error)
 {
+    Fail(QStringLiteral("%1: %2").arg(m_file.isEmpty() ? m_folder : m_file, platform::ErrorText(error)));
+}
+
+void Recorder::Fail(const QString &reason)
+{
     if (m_error.isEmpty())
-        m_error = QStringLiteral("%1: %2").arg(m_file.isEmpty() ? m_folder : m_file, platform::ErrorText(error));
+        m_error = reason;
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    if (m_begun && !m_midway) {
+        // The entry says it lacks the rest of the command: an empty marker beside it needs no room for data.
+        m_midway = true;
+        QFile(m_file + kIncompleteSuffix).open(QIODevice::WriteOnly);
+        if (m_told)
+            m_told(m_error);
+    }
 }
 
 bool Recorder::Begin(const QString &command, Kind kind, qint64 target)
@@ -289,23 +428,30 @@ bool Recorder::Begin(const QString &command, Kind kind, qint64 target)
         Fail(EEXIST);
         return false;
     }
-    // Held while the command runs: recovery leaves the entry of a running command alone.
+    // Held while the command runs: recovery, undo and trimming leave the entry of a running command alone.
     ::flock(m_fd, LOCK_EX);
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
-    out << qint32(kind) << qint64(target) << command << QDateTime::currentMSecsSinceEpoch();
-    return Append(kHeader, payload, false);
+    out << qint32(kind) << qint64(target) << command << QDateTime::currentMSecsSinceEpoch() << kFormat;
+    if (!Append(kHeader, payload, false))
+        return false;
+    m_begun = true;
+    return true;
 }
 
 bool Recorder::Append(char type, const QByteArray &payload, bool durable)
 {
     if (m_fd < 0)
         return false;
-    if (const int error = WriteAll(m_fd, Frame(type, payload))) {
+    const QByteArray frame = Frame(type, payload);
+    if (const int error = WriteAll(m_fd, frame)) {
+        // A part of the record may be on disk: cut it off, so whatever is appended later starts whole.
+        ::ftruncate(m_fd, off_t(m_written));
         Fail(error);
         return false;
     }
+    m_written += frame.size();
     if (durable && ::fdatasync(m_fd) != 0) {
         Fail(errno);
         return false;
@@ -316,17 +462,25 @@ bool Recorder::Append(char type, const QByteArray &payload, bool durable)
 quint64 Recorder::TagsChanging(const QString &path, const platform::FileIdentity &before, const QByteArray &oldHead,
                                const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
 {
+    m_touched.append(path);
+    if (m_fd < 0)
+        return 0;
+    const qint64 size = oldHead.size() + oldTail.size() + newHead.size() + newTail.size() + 4 * path.size() + 256;
+    if (m_written + size > m_maxBytes) {
+        Fail(tr("the undo entry of this command would pass %1 MiB").arg(m_maxBytes >> 20));
+        return 0;
+    }
     QByteArray payload;
     // Room for the whole record at once: growing it step by step reallocates the tag bytes again and again.
-    payload.reserve(oldHead.size() + oldTail.size() + newHead.size() + newTail.size() + 4 * path.size() + 256);
+    payload.reserve(size);
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
-    m_touched.append(path);
-    out << quint32(++m_sequence) << Native(path);
+    out << quint32(++m_sequence) << Native(Absolute(path));
     Put(out, before);
     out << oldHead << oldTail << newHead << newTail;
-    if (Append(kTagPlanned, payload, false))
-        m_unsynced = true;
+    if (!Append(kTagPlanned, payload, false))
+        return 0;
+    m_unsynced = true;
     return m_sequence;
 }
 
@@ -338,70 +492,69 @@ void Recorder::MakeDurable()
     m_unsynced = false;
 }
 
+bool Recorder::InPlaceAllowed() const { return m_fd >= 0 && !m_unsynced; }
+
 void Recorder::TagsChanged(quint64 change, bool ok, const platform::FileIdentity &after)
 {
+    if (change == 0 || m_fd < 0) {
+        if (ok)
+            ++m_unrecorded;
+        return;
+    }
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
     out << quint32(change) << ok;
     Put(out, after);
-    if (Append(kTagSettled, payload, false) && ok)
-        ++m_changes;
+    if (Append(kTagSettled, payload, false))
+        m_changes += ok ? 1 : 0;
+    else if (ok)
+        ++m_unrecorded;
 }
 
-void Recorder::Renamed(const QString &from, const QString &to, const platform::FileIdentity &identity)
+quint64 Recorder::FileChanging(platform::FileChange what, const QString &from, const QString &to,
+                               const platform::FileIdentity &before, const QByteArray &trashRecord)
 {
-    QByteArray payload;
-    QDataStream out(&payload, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
     m_touched << from << to;
-    out << Native(from) << Native(to);
-    Put(out, identity);
-    if (Append(kRename, payload, false))
-        ++m_changes;
-}
-
-void Recorder::Note(char type, const QString &a, const QString &b, bool flag, const platform::FileIdentity &identity)
-{
+    if (m_fd < 0)
+        return 0;
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
-    out << Native(a) << Native(b) << flag;
-    Put(out, identity);
-    if (Append(type, payload, false))
-        ++m_changes;
+    out << quint32(++m_sequence) << qint32(what) << Native(Absolute(from)) << Native(Absolute(to));
+    Put(out, before);
+    out << trashRecord;
+    return Append(kFilePlanned, payload, false) ? m_sequence : 0;
 }
 
-void Recorder::Copied(const QString &source, const QString &target, const platform::FileIdentity &identity)
+void Recorder::FileChanged(quint64 change, bool ok, const platform::FileIdentity &after)
 {
-    m_touched.append(target);
-    Note(kCopy, source, target, true, identity);
-}
-
-void Recorder::Uncopied(const QString &source, const QString &target)
-{
-    m_touched.append(target);
-    Note(kCopy, source, target, false, {});
-}
-
-void Recorder::Trashed(const QString &path, const QString &trashPath)
-{
-    m_touched.append(path);
-    Note(kTrash, path, trashPath, true, {});
-}
-
-void Recorder::Untrashed(const QString &path, const QString &trashPath)
-{
-    m_touched.append(path);
-    platform::FileIdentity identity;
-    platform::Identify(path, identity);
-    Note(kTrash, path, trashPath, false, identity);
+    if (change == 0 || m_fd < 0) {
+        if (ok)
+            ++m_unrecorded;
+        return;
+    }
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << quint32(change) << ok;
+    Put(out, after);
+    if (Append(kFileSettled, payload, false))
+        m_changes += ok ? 1 : 0;
+    else if (ok)
+        ++m_unrecorded;
 }
 
 void Recorder::Lost(const QString &path)
 {
     m_touched.append(path);
-    Note(kLost, path, QString(), false, {});
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << Native(Absolute(path)) << QByteArray() << false;
+    Put(out, {});
+    if (Append(kLost, payload, false))
+        ++m_changes;
 }
 
 void Recorder::End()
@@ -417,30 +570,25 @@ void Recorder::End()
     if (m_fd < 0)
         return;
     Append(kClosed, QByteArray(), false);
-    if (::fdatasync(m_fd) != 0)
+    if (m_fd >= 0 && ::fdatasync(m_fd) != 0)
         Fail(errno);
     if (m_fd >= 0)
         ::close(m_fd);   // also lets go of the entry's lock
     m_fd = -1;
     if (m_changes == 0 && m_error.isEmpty())
-        QFile::remove(m_file);   // a command that changed nothing leaves nothing to undo
+        RemoveEntry(m_file);   // a command that changed nothing leaves nothing to undo
     else
         Trim(m_folder);
 }
 
-QList<EntryInfo> ListEntries(const QString &folder)
+QList<EntryInfo> ListEntries(const QString &folder, bool verify)
 {
     QList<EntryInfo> entries;
     const QList<qint64> ids = EntryIds(folder);
     for (auto it = ids.crbegin(); it != ids.crend(); ++it) {
-        QFile file(EntryPath(folder, *it));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
+        QFile file;
         EntryInfo info;
-        info.id = *it;
-        info.bytes = file.size();
-        info.undone = QFile::exists(EntryPath(folder, *it) + kUndoneSuffix);
-        if (ParseEntry(file, info, nullptr))
+        if (OpenEntry(folder, *it, file, info) && ParseEntry(file, info, nullptr, verify))
             entries.append(info);
     }
     return entries;
@@ -448,15 +596,27 @@ QList<EntryInfo> ListEntries(const QString &folder)
 
 bool ReadEntry(const QString &folder, qint64 id, EntryInfo &info, QList<Change> &changes)
 {
-    QFile file(EntryPath(folder, id));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    info = EntryInfo();
-    info.id = id;
-    info.bytes = file.size();
-    info.undone = QFile::exists(EntryPath(folder, id) + kUndoneSuffix);
+    QFile file;
     changes.clear();
-    return ParseEntry(file, info, &changes);
+    return OpenEntry(folder, id, file, info) && ParseEntry(file, info, &changes, true);
+}
+
+EntryLock::EntryLock(const QString &folder, qint64 id)
+{
+    m_fd = ::open(Native(EntryPath(folder, id)).constData(), O_RDONLY | O_CLOEXEC);
+    // A list of the entries (another window's menu) holds each lock for a moment: worth a short wait. A running
+    // command holds it for as long as it runs.
+    for (int attempt = 0; m_fd >= 0 && attempt < 25 && !m_held; ++attempt) {
+        m_held = ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+        if (!m_held)
+            ::usleep(10000);
+    }
+}
+
+EntryLock::~EntryLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 void MarkUndone(const QString &folder, qint64 id, bool undone)
@@ -483,12 +643,132 @@ void Trim(const QString &folder, int maxEntries, qint64 maxBytes)
             ++kept;
             continue;
         }
-        QFile::remove(path);
-        QFile::remove(path + kUndoneSuffix);
+        // A running command's entry holds its write-ahead records: it stays, whatever its age or size.
+        const EntryLock lock(folder, *it);
+        if (lock.Held())
+            RemoveEntry(path);
     }
 }
 
-QStringList Recover(const QString &folder)
+namespace {
+
+// Whether the bytes of a tag region a write was cut short in are, piece by piece as the system and the disk write
+// them (pages, and the 512-byte sectors of a page on a power cut), the old bytes or the new: anything else was
+// written by someone else.
+bool PagesOldOrNew(const platform::ReadOnlyFile &file, std::int64_t offset, const QByteArray &old, const QByteArray &fresh)
+{
+    constexpr std::int64_t kPage = 512;
+    QByteArray now;
+    if (old.size() != fresh.size() || file.ReadAt(offset, old.size(), now) != 0 || now.size() != old.size())
+        return false;
+    for (std::int64_t at = offset; at < offset + old.size();) {
+        const std::int64_t end = std::min<std::int64_t>((at / kPage + 1) * kPage, offset + old.size());
+        const qsizetype from = qsizetype(at - offset), length = qsizetype(end - at);
+        const QByteArrayView piece(now.constData() + from, length);
+        if (piece != QByteArrayView(old.constData() + from, length) &&
+            piece != QByteArrayView(fresh.constData() + from, length))
+            return false;
+        at = end;
+    }
+    return true;
+}
+
+// Settles a tag write whose outcome was never recorded; `why` says why the file was left alone.
+bool SettleTags(const Change &change, QStringList &finished, QString &why)
+{
+    // The write's temporary file, if any, goes too.
+    platform::RemoveStaleTemporariesIn(change.path.left(change.path.lastIndexOf(QLatin1Char('/'))));
+    const QString changedSince = tr("%1: changed since the interrupted write; left as it is").arg(change.path);
+    platform::ReadOnlyFile file;
+    if (const int error = file.OpenForUpdate(change.path, false)) {
+        // Gone: the write never reached it, or another program took it away. A link in its place is not it.
+        if (error != ENOENT)
+            why = error == ELOOP ? changedSince : QStringLiteral("%1: %2").arg(change.path, platform::ErrorText(error));
+        return false;
+    }
+    const std::int64_t size = file.Status().size;
+    auto holds = [&](const QByteArray &head, const QByteArray &tail) {
+        QByteArray a, b;
+        return file.ReadAt(0, head.size(), a) == 0 && a == head &&
+               file.ReadAt(size - tail.size(), tail.size(), b) == 0 && b == tail;
+    };
+    const std::int64_t newSize = change.before.size - change.oldHead.size() - change.oldTail.size() +
+                                 change.newHead.size() + change.newTail.size();
+    if (size == newSize && holds(change.newHead, change.newTail))
+        return true;
+    if (size == change.before.size && holds(change.oldHead, change.oldTail))
+        return false;
+    // Torn in the middle of an in-place write: finished only in the very file it began in, whose tag regions
+    // hold nothing but old and new pages.
+    const bool inPlace = size == change.before.size && size == newSize &&
+                         change.oldHead.size() == change.newHead.size() && change.oldTail.size() == change.newTail.size();
+    if (!inPlace || !platform::IdentityOf(file.Status()).SameFile(change.before) ||
+        !PagesOldOrNew(file, 0, change.oldHead, change.newHead) ||
+        !PagesOldOrNew(file, size - change.oldTail.size(), change.oldTail, change.newTail)) {
+        why = changedSince;
+        return false;
+    }
+    std::vector<std::pair<std::int64_t, QByteArray>> pieces{{0, change.newHead}};
+    if (!change.newTail.isEmpty())
+        pieces.emplace_back(size - change.newTail.size(), change.newTail);
+    if (const int error = file.WriteInPlace(pieces)) {
+        why = QStringLiteral("%1: %2").arg(change.path, platform::ErrorText(error));
+        return false;
+    }
+    finished.append(change.path);
+    return true;
+}
+
+// Settles a file operation whose outcome was never recorded, by where its file is now. `after` is the file it
+// left; a move across disks cut short after its copy becomes a copy (`asCopy`), which undo can take away.
+bool SettleFile(const Change &change, platform::FileIdentity &after, bool &asCopy)
+{
+    asCopy = false;
+    platform::FileIdentity from, to;
+    const QString origin = change.type == Change::Type::Copy ? change.source : change.path;
+    const bool fromThere = platform::Identify(origin, from) == 0;
+    const bool toThere = platform::Identify(change.newPath, to) == 0;
+    switch (change.type) {
+    case Change::Type::Rename:
+    case Change::Type::Trash:
+        if (!change.present) {   // out of the trash: the file is back at its own place
+            after = from;
+            return fromThere && from.SameFile(change.before) && !(toThere && to.SameFile(change.before));
+        }
+        after = to;
+        if (toThere && to.SameFile(change.before))
+            return true;
+        if (change.type == Change::Type::Rename && toThere && to.size == change.before.size) {
+            if (!fromThere)
+                return true;   // moved to another disk: copied, then the source let go
+            asCopy = from.SameFile(change.before);
+        }
+        if (change.type == Change::Type::Trash && fromThere)
+            platform::DropTrashReservation({change.newPath, platform::TrashPlace::InfoOf(change.newPath), change.trashRecord});
+        return false;
+    case Change::Type::Copy:
+        after = to;
+        if (!change.present)
+            return !toThere;   // the copy taken away
+        return toThere && to.size == change.before.size && !to.SameFile(change.before);
+    default:
+        return false;
+    }
+}
+
+QByteArray Settled(quint32 sequence, bool ok, const platform::FileIdentity &after)
+{
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << sequence << ok;
+    Put(out, after);
+    return payload;
+}
+
+} // namespace
+
+QStringList Recover(const QString &folder, QStringList *leftAlone)
 {
     QStringList finished;
     for (const qint64 id : EntryIds(folder)) {
@@ -504,55 +784,77 @@ QStringList Recover(const QString &folder)
             ::close(fd);   // its command ended: nothing to look at (every run of every command comes here)
             continue;
         }
+        QFile file;
         EntryInfo info;
         QList<Change> changes;
-        ReadEntry(folder, id, info, changes);
-        quint32 sequence = 0;
+        Scan scan;
+        const bool readable = OpenEntry(folder, id, file, info) && ParseEntry(file, info, &changes, true, &scan);
+        file.close();
+        if (!readable && scan.damaged == 0) {
+            // Killed before its first record was whole: nothing was changed under it.
+            RemoveEntry(path);
+            ::close(fd);
+            continue;
+        }
+        // A record the kill cut short is cut off, so the records appended now are read after the whole ones.
+        if (scan.torn && ::ftruncate(fd, off_t(scan.wholeEnd)) != 0) {
+            ::close(fd);
+            continue;
+        }
+        bool anyDone = false;
+        bool appended = true;
+        quint32 nextSequence = 0;
+        for (const Change &change : changes)
+            nextSequence = std::max(nextSequence, change.sequence);
         for (const Change &change : changes) {
-            if (change.type != Change::Type::Tag)
+            if (change.settled) {
+                anyDone = anyDone || change.done;
                 continue;
-            ++sequence;
-            if (change.settled)
-                continue;
-            // The write was announced and its outcome never recorded; its temporary file, if any, goes too.
-            platform::RemoveStaleTemporariesIn(change.path.left(change.path.lastIndexOf(QLatin1Char('/'))));
-            platform::ReadOnlyFile file;
-            bool ok = false;
-            if (file.OpenForUpdate(change.path) == 0) {
-                const std::int64_t size = file.Status().size;
-                auto holds = [&](const QByteArray &head, const QByteArray &tail) {
-                    QByteArray a, b;
-                    return file.ReadAt(0, head.size(), a) == 0 && a == head &&
-                           file.ReadAt(size - tail.size(), tail.size(), b) == 0 && b == tail;
-                };
-                const std::int64_t newSize = change.before.size - change.oldHead.size() - change.oldTail.size() +
-                                             change.newHead.size() + change.newTail.size();
-                if (size == newSize && holds(change.newHead, change.newTail)) {
-                    ok = true;
-                } else if (size == change.before.size && holds(change.oldHead, change.oldTail)) {
-                    ok = false;
-                } else if (size == change.before.size && size == newSize &&
-                           change.oldHead.size() == change.newHead.size()) {
-                    // Torn in the middle of an in-place write: finish it.
-                    std::vector<std::pair<std::int64_t, QByteArray>> pieces{{0, change.newHead}};
-                    if (!change.newTail.isEmpty())
-                        pieces.emplace_back(size - change.newTail.size(), change.newTail);
-                    ok = file.WriteInPlace(pieces) == 0;
-                    if (ok)
-                        finished.append(change.path);
+            }
+            QByteArray record;
+            char type = kTagSettled;
+            if (change.type == Change::Type::Tag) {
+                QString why;
+                const bool ok = SettleTags(change, finished, why);
+                if (!why.isEmpty() && leftAlone)
+                    leftAlone->append(why);
+                platform::FileIdentity after;
+                platform::Identify(change.path, after);
+                record = Settled(change.sequence, ok, after);
+                anyDone = anyDone || ok;
+            } else {
+                platform::FileIdentity after;
+                bool asCopy = false;
+                const bool ok = SettleFile(change, after, asCopy);
+                type = kFileSettled;
+                record = Settled(change.sequence, ok, after);
+                anyDone = anyDone || ok || asCopy;
+                if (asCopy) {
+                    // The source stayed: what the move left is a copy.
+                    appended = WriteAll(fd, Frame(type, record)) == 0 && appended;
+                    QByteArray plan;
+                    QDataStream out(&plan, QIODevice::WriteOnly);
+                    out.setVersion(QDataStream::Qt_6_4);
+                    out << ++nextSequence << qint32(platform::FileChange::Copy) << Native(change.path)
+                        << Native(change.newPath);
+                    Put(out, change.before);
+                    out << QByteArray();
+                    appended = WriteAll(fd, Frame(kFilePlanned, plan)) == 0 && appended;
+                    record = Settled(nextSequence, true, after);
                 }
             }
-            platform::FileIdentity after;
-            platform::Identify(change.path, after);
-            QByteArray payload;
-            QDataStream out(&payload, QIODevice::WriteOnly);
-            out.setVersion(QDataStream::Qt_6_4);
-            out << sequence << ok;
-            Put(out, after);
-            WriteAll(fd, Frame(kTagSettled, payload));
+            appended = WriteAll(fd, Frame(type, record)) == 0 && appended;
         }
-        WriteAll(fd, Frame(kClosed, QByteArray()));
+        if (!anyDone && !info.Damaged() && !info.incomplete) {
+            RemoveEntry(path);   // nothing of it happened: nothing to undo
+            ::close(fd);
+            continue;
+        }
+        if (appended)
+            appended = WriteAll(fd, Frame(kClosed, QByteArray())) == 0;
         ::fdatasync(fd);
+        if (!appended)
+            ::ftruncate(fd, off_t(scan.wholeEnd));   // tried again at the next start
         ::close(fd);
     }
     return finished;

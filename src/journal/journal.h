@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The undo journal: one entry per command, holding what every file it changed needs to be put back. A tag change
 // keeps the old and new tag regions as bytes (never audio) and is made durable before the file is written, so an
 // interrupted write can be finished at the next start; a rename keeps both names. Entries live in one private
@@ -27,8 +29,10 @@ struct Change
     platform::FileIdentity before;
     platform::FileIdentity after;   // the file as the change left it
     QByteArray oldHead, oldTail, newHead, newTail;
-    bool done = false;       // a tag write that happened (a rename always did)
-    bool settled = false;    // a tag write whose outcome is recorded
+    QByteArray trashRecord;  // a file put in the trash: what the trash's record of it says
+    quint32 sequence = 0;    // the number that ties a planned change to its outcome
+    bool done = false;       // a change that happened
+    bool settled = false;    // a change whose outcome is recorded
 };
 
 // What the list of entries shows of one.
@@ -39,9 +43,15 @@ struct EntryInfo
     qint64 target = 0;       // the entry an undo or redo took back
     QString command;
     QDateTime time;
-    int files = 0;           // changes that happened
+    int files = 0;           // changes that happened and can be read
     bool undone = false;
     qint64 bytes = 0;
+    int damaged = 0;         // records that fail their check (changes that cannot be read)
+    bool cutShort = false;   // the entry ends inside a record: what follows cannot be read
+    bool running = false;    // its command is still running (its lock is held)
+    bool incomplete = false; // the journal stopped taking the command's records while it ran
+
+    bool Damaged() const { return damaged > 0 || cutShort; }
 };
 
 // The journal's folder: <state folder>/undo.
@@ -51,7 +61,10 @@ QString DefaultFolder();
 class Recorder : public platform::ChangeObserver
 {
 public:
-    explicit Recorder(QString folder = DefaultFolder());
+    // The largest entry one command may make; past it the rest of the command is not recorded.
+    static constexpr qint64 kMaxEntryBytes = qint64(1) << 30;
+
+    explicit Recorder(QString folder = DefaultFolder(), qint64 maxEntryBytes = kMaxEntryBytes);
     ~Recorder() override;
     Recorder(const Recorder &) = delete;
     Recorder &operator=(const Recorder &) = delete;
@@ -66,23 +79,29 @@ public:
     int Changes() const { return m_changes; }
     // Why the journal could not be written (empty when it could); said once per command.
     QString Error() const { return m_error; }
+    // The journal stopped taking records after the command began (a full disk, a write error, the entry's size
+    // limit): the changes from then on are made without it and cannot be undone.
+    bool FailedMidway() const { return m_midway; }
+    // The files the command changed, recorded or not.
+    int ChangedFiles() const { return m_changes + m_unrecorded; }
+    int Unrecorded() const { return m_unrecorded; }
+    // Called once, at the moment the journal stops taking records after Begin, with the reason.
+    void OnFailure(std::function<void(const QString &reason)> told) { m_told = std::move(told); }
 
     quint64 TagsChanging(const QString &path, const platform::FileIdentity &before, const QByteArray &oldHead,
                          const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail) override;
     void MakeDurable() override;
     void TagsChanged(quint64 change, bool ok, const platform::FileIdentity &after) override;
-    void Renamed(const QString &from, const QString &to, const platform::FileIdentity &identity) override;
-    void Copied(const QString &source, const QString &target, const platform::FileIdentity &identity) override;
-    void Trashed(const QString &path, const QString &trashPath) override;
+    bool InPlaceAllowed() const override;
+    quint64 FileChanging(platform::FileChange what, const QString &from, const QString &to,
+                         const platform::FileIdentity &before, const QByteArray &trashRecord) override;
+    void FileChanged(quint64 change, bool ok, const platform::FileIdentity &after) override;
     void Lost(const QString &path) override;
-    // The other halves, made by undo: a copy taken away again, a file brought back from the trash.
-    void Uncopied(const QString &source, const QString &target);
-    void Untrashed(const QString &path, const QString &trashPath);
 
 private:
     bool Append(char type, const QByteArray &payload, bool durable);
-    void Note(char type, const QString &a, const QString &b, bool flag, const platform::FileIdentity &identity);
     void Fail(int error);
+    void Fail(const QString &reason);
 
     QString m_folder;
     QString m_file;
@@ -91,25 +110,49 @@ private:
     quint32 m_sequence = 0;
     bool m_unsynced = false;   // records written since the last flush
     int m_changes = 0;
+    int m_unrecorded = 0;      // changes made after the journal stopped taking records
+    qint64 m_maxBytes = kMaxEntryBytes;
+    qint64 m_written = 0;
+    bool m_begun = false;
+    bool m_midway = false;
+    std::function<void(const QString &)> m_told;
     QString m_error;
     platform::ChangeObserver *m_previous = nullptr;
     bool m_installed = false;
     QStringList m_touched;   // the files changed, for the tag cache to forget at the end
 };
 
-// The entries, newest first.
-QList<EntryInfo> ListEntries(const QString &folder = DefaultFolder());
-// One entry whole; false when it is not there or cannot be read.
+// The entries, newest first. Without `verify` the large records are passed over unread (cheap, for menus); with
+// it every record is checked, so `files` counts only what can really be undone.
+QList<EntryInfo> ListEntries(const QString &folder = DefaultFolder(), bool verify = false);
+// One entry whole; false when it is not there or its first record cannot be read.
 bool ReadEntry(const QString &folder, qint64 id, EntryInfo &info, QList<Change> &changes);
+// An entry's lock: held by a running command, and by an undo or redo while it takes the entry back.
+class EntryLock
+{
+public:
+    EntryLock(const QString &folder, qint64 id);   // tries once, never waits
+    ~EntryLock();
+    EntryLock(const EntryLock &) = delete;
+    EntryLock &operator=(const EntryLock &) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_held = false;
+};
 // Marks an entry as taken back (or, with false, as standing again).
 void MarkUndone(const QString &folder, qint64 id, bool undone);
 
-// Keeps the newest `maxEntries` entries and at most `maxBytes` of them, dropping the oldest first.
+// Keeps the newest `maxEntries` entries and at most `maxBytes` of them, dropping the oldest first; the entries of
+// running commands are never dropped.
 void Trim(const QString &folder, int maxEntries = 100, qint64 maxBytes = qint64(1) << 30);
 
-// Settles the tag writes of entries whose command ended without saying how they went (a crash, a kill): a file
-// that holds neither its old nor its new tag whole is given the new one; either one whole is left as it is.
-// Entries of commands still running are left alone. Returns the files it finished.
-QStringList Recover(const QString &folder = DefaultFolder());
+// Settles the changes of entries whose command ended without saying how they went (a crash, a kill). A tag write
+// cut short in place is finished only in the file it began (same device and inode, no link, every page of its
+// tag regions old or new); either tag whole is left as it is; anything else is left alone and named in
+// `leftAlone`. A rename, copy or trash move is settled by where its file is now. An entry with no change left is
+// dropped. Entries of commands still running are left alone. Returns the files it finished.
+QStringList Recover(const QString &folder = DefaultFolder(), QStringList *leftAlone = nullptr);
 
 } // namespace journal

@@ -1,6 +1,7 @@
 #include "journal/undo.h"
 
 #include "platform/fileio.h"
+#include "platform/trash.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -22,6 +23,23 @@ constexpr qsizetype kMaxInPlace = qsizetype(64) << 10;
 // The identity each file was last given by a recorded change (renames under their new names).
 using Identities = QHash<QString, platform::FileIdentity>;
 
+// What putting one change back came to: done (empty `why`), as before already, or skipped with a reason.
+struct Step
+{
+    QString why;
+    bool already = false;
+};
+
+Step Skip(const QString &why) { return Step{why, false}; }
+Step Already() { return Step{QString(), true}; }
+
+bool Holds(const platform::ReadOnlyFile &file, std::int64_t size, const QByteArray &head, const QByteArray &tail)
+{
+    QByteArray a, b;
+    return file.ReadAt(0, head.size(), a) == 0 && a == head && file.ReadAt(size - tail.size(), tail.size(), b) == 0 &&
+           b == tail;
+}
+
 // Whether a file is still as `change` left it: untouched since, or changed only by recorded changes that were
 // taken back since (then its tag bytes and size are those the change left, and nothing else touched it after).
 bool AsLeft(const Change &change, platform::ReadOnlyFile &file, const Identities &later)
@@ -32,27 +50,30 @@ bool AsLeft(const Change &change, platform::ReadOnlyFile &file, const Identities
     const auto known = later.constFind(change.path);
     if (known == later.constEnd() || *known != now || now.size != change.after.size)
         return false;
-    QByteArray head, tail;
-    return file.ReadAt(0, change.newHead.size(), head) == 0 && head == change.newHead &&
-           file.ReadAt(now.size - change.newTail.size(), change.newTail.size(), tail) == 0 && tail == change.newTail;
+    return Holds(file, now.size, change.newHead, change.newTail);
 }
 
-// Puts one tag change back: the file must be as the change left it. Returns an empty text or why it was skipped.
-QString RestoreTags(const Change &change, Recorder &recorder, const Identities &later)
+// Puts one tag change back: the file must be as the change left it.
+Step RestoreTags(const Change &change, Recorder &recorder, const Identities &later)
 {
     platform::ReadOnlyFile file;
     if (const int error = file.OpenForUpdate(change.path))
-        return platform::ErrorText(error);
-    if (!AsLeft(change, file, later))
-        return tr("changed since; left as it is");
+        return Skip(platform::ErrorText(error));
     const platform::FileIdentity current = platform::IdentityOf(file.Status());
     const std::int64_t size = current.size;
+    // Put back already by an earlier run of this undo that was cut short or cancelled.
+    if (size == change.before.size && Holds(file, size, change.oldHead, change.oldTail) &&
+        (change.oldHead != change.newHead || change.oldTail != change.newTail))
+        return Already();
+    if (!AsLeft(change, file, later))
+        return Skip(tr("changed since; left as it is"));
     const quint64 token =
         recorder.TagsChanging(change.path, current, change.newHead, change.newTail, change.oldHead, change.oldTail);
     recorder.MakeDurable();
     int status = 0;
+    // In place only while the journal holds the write durably; else through a new file, which needs no journal.
     if (change.oldHead.size() == change.newHead.size() && change.oldTail.size() == change.newTail.size() &&
-        change.oldHead.size() <= kMaxInPlace) {
+        change.oldHead.size() <= kMaxInPlace && recorder.InPlaceAllowed()) {
         std::vector<std::pair<std::int64_t, QByteArray>> pieces;
         if (!change.oldHead.isEmpty())
             pieces.emplace_back(0, change.oldHead);
@@ -69,86 +90,126 @@ QString RestoreTags(const Change &change, Recorder &recorder, const Identities &
     platform::FileIdentity after;
     platform::Identify(change.path, after);
     recorder.TagsChanged(token, status == 0, after);
-    return status == 0 ? QString() : platform::ErrorText(status);
+    return status == 0 ? Step() : Skip(platform::ErrorText(status));
 }
 
-QString RestoreName(const Change &change, Recorder &recorder)
+Step RestoreName(const Change &change)
 {
-    platform::FileIdentity now;
-    if (platform::Identify(change.newPath, now) != 0)
-        return tr("no longer there");
-    if (now.device != change.after.device || now.inode != change.after.inode)
-        return tr("another file has its name now; left as it is");
+    platform::FileIdentity now, back;
+    const bool there = platform::Identify(change.newPath, now) == 0;
+    if (!there || !now.SameFile(change.after)) {
+        // Back under its old name already (a run cut short put it there)?
+        if (platform::Identify(change.path, back) == 0 && back.SameFile(change.after))
+            return Already();
+        return Skip(there ? tr("another file has its name now; left as it is") : tr("no longer there"));
+    }
     // Never over another file; across disks (a move) the file is copied back whole, then let go.
-    if (const int error = platform::MoveFileTo(change.newPath, change.path, false))
-        return error == EEXIST ? tr("its old name is taken; left as it is") : platform::ErrorText(error);
-    platform::Identify(change.path, now);
-    recorder.Renamed(change.newPath, change.path, now);
-    return QString();
+    platform::FileChangeNote note(platform::FileChange::Rename, change.newPath, change.path, change.newPath);
+    const int error = platform::MoveFileTo(change.newPath, change.path, false);
+    note.Done(error == 0, change.path);
+    if (error)
+        return Skip(error == EEXIST ? tr("its old name is taken; left as it is") : platform::ErrorText(error));
+    return Step();
 }
 
 // A copy is taken away again when it is still as it was made; one that was taken away is made again.
-QString RestoreCopy(const Change &change, Recorder &recorder, Outcome &outcome)
+Step RestoreCopy(const Change &change, Outcome &outcome)
 {
     if (change.present) {
         platform::FileIdentity now;
         if (platform::Identify(change.newPath, now) != 0)
-            return tr("no longer there");
+            return Already();   // gone: as before the copy
         if (now != change.after)
-            return tr("changed since; left as it is");
+            return Skip(tr("changed since; left as it is"));
         platform::ClearReadOnly(change.newPath);   // the copy is ours to take away, read-only or not
-        if (const int error = platform::DeleteFile(change.newPath))
-            return platform::ErrorText(error);
-        recorder.Uncopied(change.source, change.newPath);
+        platform::FileChangeNote note(platform::FileChange::Uncopy, change.source, change.newPath, change.newPath);
+        const int error = platform::DeleteFile(change.newPath);
+        note.Done(error == 0, change.newPath);
+        if (error)
+            return Skip(platform::ErrorText(error));
         outcome.removed.append(change.newPath);
-        return QString();
+        return Step();
     }
-    if (const int error = platform::CopyFileTo(change.source, change.newPath, false))
-        return error == EEXIST ? tr("its name is taken; left as it is") : platform::ErrorText(error);
-    platform::FileIdentity made;
-    platform::Identify(change.newPath, made);
-    recorder.Copied(change.source, change.newPath, made);
+    platform::FileChangeNote note(platform::FileChange::Copy, change.source, change.newPath, change.source);
+    const int error = platform::CopyFileTo(change.source, change.newPath, false);
+    note.Done(error == 0, change.newPath);
+    if (error)
+        return Skip(error == EEXIST ? tr("its name is taken; left as it is") : platform::ErrorText(error));
     outcome.added.append(change.newPath);
-    return QString();
+    return Step();
 }
 
-// A file put in the trash comes back out (never over a file that took its name); one brought out goes back in.
-QString RestoreTrash(const Change &change, Recorder &recorder, Outcome &outcome)
+// A file put in the trash comes back out (never over a file that took its name, and only the very file that was
+// put there); one brought out goes back in.
+Step RestoreTrash(const Change &change, Outcome &outcome)
 {
     if (change.present) {
-        if (const int error = platform::RestoreFromTrash(change.newPath, change.path))
-            return error == EEXIST ? tr("its name is taken; left in the trash") : platform::ErrorText(error);
-        recorder.Untrashed(change.path, change.newPath);
+        platform::FileIdentity inTrash, back;
+        const bool there = platform::Identify(change.newPath, inTrash) == 0;
+        if (!there || (change.after.size >= 0 && inTrash != change.after)) {
+            if (platform::Identify(change.path, back) == 0 && change.after.size >= 0 && back.SameFile(change.after))
+                return Already();
+            return Skip(there ? tr("another file is in its place in the trash; left as it is")
+                              : tr("no longer in the trash"));
+        }
+        const platform::TrashPlace place{change.newPath, platform::TrashPlace::InfoOf(change.newPath), change.trashRecord};
+        platform::FileChangeNote note(platform::FileChange::Untrash, change.path, change.newPath, change.newPath,
+                                      change.trashRecord);
+        const int error = platform::RestoreFromTrash(place, change.path);
+        note.Done(error == 0, change.path);
+        if (error == EEXIST)
+            return Skip(tr("its name is taken; left in the trash"));
+        if (error == platform::kErrorFileChanged)
+            return Skip(tr("the trash's record of it changed; left in the trash"));
+        if (error)
+            return Skip(platform::ErrorText(error));
         outcome.added.append(change.path);
-        return QString();
+        return Step();
     }
     platform::FileIdentity now;
     if (platform::Identify(change.path, now) != 0)
-        return tr("no longer there");
+        return Skip(tr("no longer there"));
     if (now != change.after)
-        return tr("changed since; left as it is");
-    QString trashed;
-    if (const int error = platform::MoveToTrash(change.path, trashed))
-        return platform::ErrorText(error);
-    recorder.Trashed(change.path, trashed);
+        return Skip(tr("changed since; left as it is"));
+    platform::TrashPlace place;
+    if (const int error = platform::ReserveTrash(change.path, place))
+        return Skip(platform::ErrorText(error));
+    platform::FileChangeNote note(platform::FileChange::Trash, change.path, place.file, change.path, place.infoText);
+    const int error = platform::CommitTrash(change.path, place);
+    note.Done(error == 0, place.file);
+    if (error)
+        return Skip(platform::ErrorText(error));
     outcome.removed.append(change.path);
-    return QString();
+    return Step();
 }
 
 // Takes back every change of entry `id`, newest first, recorded as an entry of `kind`.
 Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &progress)
 {
     Outcome outcome;
+    // Held while it is taken back: a second undo of the same entry (another process) waits its turn.
+    const EntryLock lock(folder, id);
+    if (!lock.Held()) {
+        outcome.error = tr("entry %1 is in use by another Tunegrove command; try again when it has ended").arg(id);
+        return outcome;
+    }
     EntryInfo info;
     QList<Change> changes;
     if (!ReadEntry(folder, id, info, changes)) {
         outcome.error = tr("entry %1 cannot be read").arg(id);
         return outcome;
     }
+    if (info.undone) {
+        outcome.error = tr("entry %1 is undone already").arg(id);   // by another process, just now
+        return outcome;
+    }
     outcome.found = true;
     outcome.id = id;
     outcome.command = info.command;
     outcome.kind = info.kind;
+    outcome.damaged = info.damaged;
+    outcome.cutShort = info.cutShort;
+    outcome.incomplete = info.incomplete;
     // What later entries (taken back since, or the file would not qualify) left each file as.
     Identities later;
     for (const EntryInfo &newer : ListEntries(folder)) {
@@ -178,58 +239,78 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
             break;
         }
         ++index;
-        QString why;
+        Step step;
         QString shown = it->path;
         switch (it->type) {
         case Change::Type::Tag:
-            why = RestoreTags(*it, recorder, later);
-            if (why.isEmpty())
+            step = RestoreTags(*it, recorder, later);
+            if (step.why.isEmpty() && !step.already)
                 outcome.retagged.append(it->path);
             break;
         case Change::Type::Rename:
             shown = it->newPath;
-            why = RestoreName(*it, recorder);
-            if (why.isEmpty())
+            step = RestoreName(*it);
+            if (step.why.isEmpty() && !step.already)
                 outcome.renamed.append({it->newPath, it->path});
             break;
         case Change::Type::Copy:
             shown = it->newPath;
-            why = RestoreCopy(*it, recorder, outcome);
+            step = RestoreCopy(*it, outcome);
             break;
         case Change::Type::Trash:
-            why = RestoreTrash(*it, recorder, outcome);
+            step = RestoreTrash(*it, outcome);
             break;
         case Change::Type::Lost:
-            why = tr("deleted or replaced for good (the trash was off); it cannot come back");
+            step = Skip(tr("deleted or replaced for good (the trash was off); it cannot come back"));
             break;
         }
-        if (why.isEmpty())
-            ++outcome.restored;
-        else
-            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, why));
+        if (!step.why.isEmpty()) {
+            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, step.why));
+            continue;
+        }
+        ++outcome.restored;
+        if (step.already)
+            ++outcome.already;
     }
     if (const int error = flush.Finish())
         outcome.skipped.append(tr("the files put back may not have reached the disk: %1").arg(platform::ErrorText(error)));
+    if (recorder.FailedMidway())
+        outcome.journalError = recorder.Error();
     recorder.End();
-    MarkUndone(folder, id, true);
+    // What could not be reached (cancelled) or read (damage) stays to be taken back by the next undo.
+    if (!outcome.cancelled && outcome.damaged == 0 && !outcome.cutShort)
+        MarkUndone(folder, id, true);
     return outcome;
+}
+
+// The newest entry of `kind`'s stack that is not taken back, passing over running commands.
+qint64 Newest(const QString &folder, bool wantRunning)
+{
+    for (const EntryInfo &entry : ListEntries(folder)) {
+        if (entry.kind == Kind::Undo || entry.undone)
+            continue;
+        if (entry.running) {
+            if (wantRunning)
+                return entry.id;
+            continue;
+        }
+        return wantRunning ? 0 : entry.id;
+    }
+    return 0;
 }
 
 } // namespace
 
-qint64 NextUndo(const QString &folder)
-{
-    for (const EntryInfo &entry : ListEntries(folder)) {
-        if (entry.kind != Kind::Undo && !entry.undone)
-            return entry.id;
-    }
-    return 0;
-}
+qint64 NextUndo(const QString &folder) { return Newest(folder, false); }
+
+qint64 RunningNewest(const QString &folder) { return Newest(folder, true); }
 
 qint64 NextRedo(const QString &folder)
 {
     // The newest undo still standing, unless a new command came after it.
     for (const EntryInfo &entry : ListEntries(folder)) {
+        if (entry.running)
+            continue;
         if (entry.kind == Kind::Do)
             return 0;
         if (entry.kind == Kind::Undo && !entry.undone)
@@ -255,10 +336,11 @@ Outcome Undo(const QString &folder, qint64 id, const Progress &progress)
         missing.error = tr("there is no entry %1").arg(id);
         return missing;
     }
-    if (info.kind == Kind::Undo || info.undone) {
+    if (info.kind == Kind::Undo || info.undone || info.running) {
         Outcome refused;
-        refused.error = info.undone ? tr("entry %1 is undone already").arg(id)
-                                    : tr("entry %1 is an undo; redo does it again").arg(id);
+        refused.error = info.running ? tr("entry %1 (\"%2\") is still running; undo it when it has ended").arg(id).arg(info.command)
+                        : info.undone ? tr("entry %1 is undone already").arg(id)
+                                      : tr("entry %1 is an undo; redo does it again").arg(id);
         return refused;
     }
     return Reverse(folder, id, Kind::Undo, progress);

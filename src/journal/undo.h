@@ -22,8 +22,15 @@ struct Outcome
     QStringList skipped;     // "<file>: <why>"
     QString journalError;    // the undo itself could not be journaled
     QString error;           // why nothing was done (no such entry, ...)
-    bool cancelled = false;  // stopped by the user; the files done stay done
+    bool cancelled = false;  // stopped by the user; the files done stay done, the rest stays to be taken back
     int notReached = 0;      // files a cancelled run did not come to
+    int damaged = 0;         // changes of the entry that could not be read (the entry stays to be taken back)
+    bool cutShort = false;   // ... and the entry ends inside a record: more of it may be lost
+    bool incomplete = false; // the journal stopped taking the command's records: its later changes stay
+    int already = 0;         // files that were as before already (a run cut short earlier put them back)
+
+    // Whether everything the entry holds was put back.
+    bool Whole() const { return skipped.isEmpty() && !cancelled && damaged == 0 && !cutShort && !incomplete; }
     QStringList retagged;                   // files whose tags were put back
     QList<QPair<QString, QString>> renamed; // files given back a name: from, to
     QStringList added;                      // files that are there again (a copy made again, out of the trash)
@@ -33,12 +40,17 @@ struct Outcome
 // Called before each file (0-based, of `total`); false stops the work there.
 using Progress = std::function<bool(int index, int total)>;
 
-// The entry Undo would take back now (0: none), and the one Redo would do again.
+// The entry Undo would take back now (0: none), and the one Redo would do again; entries of running commands are
+// passed over.
 qint64 NextUndo(const QString &folder = DefaultFolder());
 qint64 NextRedo(const QString &folder = DefaultFolder());
 
-// Takes back the newest command not yet undone, or entry `id`.
+// Takes back the newest command not yet undone (passing over commands still running), or entry `id`. An entry
+// is marked undone only when all of it was put back (or could not be: files changed since); a cancelled or
+// damaged one stays, and the next undo takes back the rest.
 Outcome Undo(const QString &folder = DefaultFolder(), qint64 id = 0, const Progress &progress = {});
+// The newest entry Undo would come to that belongs to a command still running (0: none).
+qint64 RunningNewest(const QString &folder = DefaultFolder());
 // Does again what the newest undo took back.
 Outcome Redo(const QString &folder = DefaultFolder(), const Progress &progress = {});
 

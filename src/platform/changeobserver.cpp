@@ -13,6 +13,7 @@ FileIdentity IdentityOf(const FileStatus &status)
     identity.inode = status.inode;
     identity.size = status.size;
     identity.modified = status.modified;
+    identity.changed = status.changed;
     return identity;
 }
 
@@ -23,6 +24,28 @@ int Identify(const QString &path, FileIdentity &identity)
         return error;
     identity = IdentityOf(status);
     return 0;
+}
+
+FileChangeNote::FileChangeNote(FileChange what, const QString &from, const QString &to, const QString &subject,
+                               const QByteArray &trashRecord)
+    : m_observer(t_observer)
+{
+    if (!m_observer)
+        return;
+    FileIdentity before;
+    Identify(subject, before);
+    m_token = m_observer->FileChanging(what, from, to, before, trashRecord);
+}
+
+void FileChangeNote::Done(bool ok, const QString &result)
+{
+    if (!m_observer)
+        return;
+    FileIdentity after;
+    if (ok)
+        Identify(result, after);
+    m_observer->FileChanged(m_token, ok, after);
+    m_observer = nullptr;
 }
 
 ChangeObserver *CurrentObserver() { return t_observer; }

@@ -58,6 +58,7 @@ void FillStatus(const struct stat &st, FileStatus &status)
     status.folder = S_ISDIR(st.st_mode);
     status.accessed = FromTimespec(st.st_atim);
     status.modified = FromTimespec(st.st_mtim);
+    status.changed = FromTimespec(st.st_ctim);
 }
 
 // A file-size limit must fail a write with EFBIG, not kill the process and leave its temporary file behind.
@@ -241,7 +242,7 @@ QString ErrorText(int error)
     case kErrorFileChanged:
         return QStringLiteral("The file changed while it was being written; it was left as it was");
     case kErrorFileBusy:
-        return QStringLiteral("Another program is writing the file");
+        return QStringLiteral("Another Tunegrove command is writing the file");
     default:
         return QString::fromStdString(std::system_category().message(error));
     }
@@ -530,27 +531,6 @@ void RemoveStaleTemporariesIn(const QString &folder)
     ::close(fd);
 }
 
-int MoveToTrash(const QString &path, QString &trashPath)
-{
-    struct stat st{};
-    if (::lstat(EncodeName(path).constData(), &st) != 0)
-        return errno;
-    return QFile::moveToTrash(path, &trashPath) ? 0 : EACCES;
-}
-
-int RestoreFromTrash(const QString &trashPath, const QString &path)
-{
-    if (const int error = MoveFileTo(trashPath, path, false))
-        return error;
-    // The freedesktop trash keeps "<trash>/info/<name>.trashinfo" beside "<trash>/files/<name>".
-    const qsizetype slash = trashPath.lastIndexOf(QLatin1Char('/'));
-    const QString files = trashPath.left(slash);
-    if (files.endsWith(QLatin1String("/files")))
-        ::unlink(EncodeName(files.left(files.size() - 5) + QStringLiteral("info/") + trashPath.mid(slash + 1) +
-                            QStringLiteral(".trashinfo")).constData());
-    return 0;
-}
-
 int SetModificationTime(const QString &path, const FileTime &modified)
 {
     const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(modified)};
@@ -574,12 +554,12 @@ void ReadOnlyFile::Close()
 
 int ReadOnlyFile::Open(const QString &path) { return OpenAs(path, false); }
 
-int ReadOnlyFile::OpenForUpdate(const QString &path)
+int ReadOnlyFile::OpenForUpdate(const QString &path, bool followLinks)
 {
     // Another writer may replace the file (rename a new one over it) while we wait for its lock; then the lock
     // we get is on the old file, and we start again on the new one.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        if (const int error = OpenAs(path, true))
+        if (const int error = OpenAs(path, true, followLinks))
             return error;
         if (CheckUnchanged() == 0)
             return 0;
@@ -588,12 +568,12 @@ int ReadOnlyFile::OpenForUpdate(const QString &path)
     return kErrorFileBusy;
 }
 
-int ReadOnlyFile::OpenAs(const QString &path, bool forUpdate)
+int ReadOnlyFile::OpenAs(const QString &path, bool forUpdate, bool followLinks)
 {
     Close();
     m_native = EncodeName(path);
     // O_NONBLOCK keeps a FIFO from blocking the open; it has no effect on regular files.
-    const int fd = OpenPath(m_native, O_RDONLY | O_NONBLOCK);
+    const int fd = OpenPath(m_native, O_RDONLY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return errno;
     struct stat st{};

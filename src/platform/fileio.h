@@ -39,6 +39,7 @@ struct FileStatus
     bool folder = false;
     FileTime accessed;
     FileTime modified;
+    FileTime changed;            // the inode's change time: moves with every write, even one that puts mtime back
 
     bool OwnerCanWrite() const;
 };
@@ -109,11 +110,6 @@ int ClearReadOnly(const QString &path);
 // Removes the temporary files interrupted copies and tag writes left in a folder (those no writer holds).
 void RemoveStaleTemporariesIn(const QString &folder);
 
-// Moves a file to the desktop's trash; `trashPath` is where it is then. 0 or an errno.
-int MoveToTrash(const QString &path, QString &trashPath);
-// Brings a file back from the trash to `path` (never over another file) and drops its trash record.
-int RestoreFromTrash(const QString &trashPath, const QString &path);
-
 // Sets a file's modification time (the access time stays); 0 or an errno.
 int SetModificationTime(const QString &path, const FileTime &modified);
 // Whether two paths name the same file (device and inode); false when either does not exist.
@@ -169,8 +165,9 @@ public:
     // Opens for reading. Opening anything but a regular file fails.
     int Open(const QString &path);
     // Opens for an update: takes the exclusive update lock (waiting a few seconds for another writer) and makes
-    // sure the path still names the locked file, reopening when another writer replaced it meanwhile.
-    int OpenForUpdate(const QString &path);
+    // sure the path still names the locked file, reopening when another writer replaced it meanwhile. Without
+    // `followLinks` a path whose last part is a symbolic link is refused (ELOOP).
+    int OpenForUpdate(const QString &path, bool followLinks = true);
     const FileStatus &Status() const { return m_status; }
     // Reads exactly `length` bytes (fewer only at the end of the file); returns 0 or an errno value.
     int ReadAt(std::int64_t offset, std::int64_t length, QByteArray &out) const;
@@ -216,7 +213,7 @@ public:
     int ReplaceWith(WorkingCopy &copy) const;
 
 private:
-    int OpenAs(const QString &path, bool forUpdate);
+    int OpenAs(const QString &path, bool forUpdate, bool followLinks = true);
     void Close();
 
     int m_fd = -1;

@@ -26,11 +26,31 @@ QString CacheFolder()
     return base + QStringLiteral("/Kestrine/Tunegrove");
 }
 
-int MakePrivateFolder(const QString &path)
+namespace {
+
+// Makes the folders above `path` that are missing; 0 or the errno of the step that failed (a file in the way is
+// "Not a directory", not a refusal).
+int MakeParents(const QString &path)
 {
     const QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));
-    if (!parent.isEmpty() && !QDir().mkpath(parent))
-        return EACCES;
+    if (parent.isEmpty())
+        return 0;
+    struct stat st{};
+    if (::stat(EncodeName(parent).constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (errno != ENOENT)
+        return errno;
+    if (const int error = MakeParents(parent))
+        return error;
+    return ::mkdir(EncodeName(parent).constData(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+} // namespace
+
+int MakePrivateFolder(const QString &path)
+{
+    if (const int error = MakeParents(path))
+        return error;
     const QByteArray native = EncodeName(path);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return errno;

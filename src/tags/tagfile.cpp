@@ -27,6 +27,7 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <optional>
 
 // All ID3 parsing and frame rendering goes through TagLib, and only in tags/ (id3raw: the bytes and frames,
@@ -307,7 +308,12 @@ void TagFile::WriteAll(const QList<TagFile *> &files,
         const QList<TagFile *> group = files.mid(start, kGroup);
         QList<QString> failures(group.size());
         bool anyPrepared = false;
-        for (qsizetype i = 0; i < group.size(); ++i) {
+        // Each file stays locked from its preparation to its write. Two commands on the same files lock them in
+        // one order (by path), so neither waits for a lock the other holds while it waits for one of its own.
+        std::vector<qsizetype> order(std::size_t(group.size()));
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) { return group[a]->path < group[b]->path; });
+        for (const qsizetype i : order) {
             if (!group[i]->PrepareWrite(&failures[i]) && failures[i].isEmpty())
                 failures[i] = tr("%1: the tag could not be written").arg(group[i]->path);
             anyPrepared = anyPrepared || group[i]->m_pending;
@@ -316,7 +322,7 @@ void TagFile::WriteAll(const QList<TagFile *> &files,
             MakeJournalDurable();
         std::vector<bool> written(std::size_t(group.size()), false);
         platform::FlushBatch flush;
-        for (qsizetype i = 0; i < group.size(); ++i) {
+        for (const qsizetype i : order) {
             if (failures[i].isEmpty())
                 written[std::size_t(i)] = group[i]->CommitWrite(&failures[i]);
         }
@@ -358,6 +364,8 @@ public:
         if (m_observer)
             m_token = m_observer->TagsChanging(target, before, oldHead, oldTail, newHead, newTail);
     }
+    // Whether the journal (if any) holds the write durably, so it may be made in place.
+    bool InPlaceAllowed() const { return !m_observer || m_observer->InPlaceAllowed(); }
     void Done(bool ok) const
     {
         if (!m_observer)
@@ -743,7 +751,13 @@ bool TagFile::CommitWrite(QString *error)
     int status = 0;
     if (pending->replace) {
         status = pending->file.ReplaceWith(pending->copy);
-    } else if (pending->inPlace) {
+    } else if (pending->inPlace && !pending->announced.InPlaceAllowed() && raw.status.links > 1) {
+        // Without the journal's record an in-place write cut short could not be finished; a new file would
+        // separate the links.
+        pending->announced.Done(false);
+        return Fail(error, tr("%1: the undo journal cannot be written and the file has %2 hard links; it was not "
+                              "changed").arg(path).arg(raw.status.links));
+    } else if (pending->inPlace && pending->announced.InPlaceAllowed()) {
         // ID3v2 first, each tag with one write: a killed process leaves each tag whole, old or new.
         std::vector<std::pair<std::int64_t, QByteArray>> pieces;
         if (pending->newV2 != raw.v2)

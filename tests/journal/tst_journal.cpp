@@ -299,7 +299,7 @@ void TestJournal::interruptedWriteIsFinished()
     // torn tag on disk.
     const QString entry = Journal() + QStringLiteral("/000000000001.tgj");
     QByteArray records = ReadFile(entry);
-    const int doneLength = 4 + 1 + 16 + 4 + 1 + 8 * 5;
+    const int doneLength = 4 + 1 + 16 + 4 + 1 + 8 * 7;
     const int closedLength = 4 + 1 + 16;
     records.chop(doneLength + closedLength);
     QVERIFY(WriteFile(entry, records));

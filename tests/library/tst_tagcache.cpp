@@ -332,8 +332,10 @@ void TestTagCache::ownChangesAreForgotten()
         QVERIFY(tag.Open(m_music + QStringLiteral("/a/0.mp3")));
         tag.title = QStringLiteral("written");
         QVERIFY(tag.Write());
+        const quint64 rename = recorder.FileChanging(platform::FileChange::Rename, m_music + QStringLiteral("/a/1.mp3"),
+                                                     m_music + QStringLiteral("/a/one.mp3"), {}, {});
         QVERIFY(QFile::rename(m_music + QStringLiteral("/a/1.mp3"), m_music + QStringLiteral("/a/one.mp3")));
-        recorder.Renamed(m_music + QStringLiteral("/a/1.mp3"), m_music + QStringLiteral("/a/one.mp3"), {});
+        recorder.FileChanged(rename, true, {});
         QVERIFY(QDir(m_music + QStringLiteral("/b")).removeRecursively());
         recorder.Lost(m_music + QStringLiteral("/b"));
         QCOMPARE(entries("2F612F"), 5);   // not before the command ends
