@@ -445,6 +445,7 @@ bool Recorder::Append(char type, const QByteArray &payload, bool durable)
     if (m_fd < 0)
         return false;
     const QByteArray frame = Frame(type, payload);
+    platform::IgnoreFileSizeSignal();
     if (const int error = WriteAll(m_fd, frame)) {
         // A part of the record may be on disk: cut it off, so whatever is appended later starts whole.
         ::ftruncate(m_fd, off_t(m_written));

@@ -61,10 +61,6 @@ void FillStatus(const struct stat &st, FileStatus &status)
     status.changed = FromTimespec(st.st_ctim);
 }
 
-// A file-size limit must fail a write with EFBIG, not kill the process and leave its temporary file behind.
-// Set before every write, since other code of the process may have put the default action back.
-void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
-
 // Writes all of `data` at `offset`, retrying short writes and interrupted calls.
 int WriteAllAt(int fd, const char *data, std::int64_t length, std::int64_t offset)
 {
@@ -235,6 +231,8 @@ QByteArray FollowNameLinks(QByteArray native)
 } // namespace
 
 bool FileStatus::OwnerCanWrite() const { return (mode & S_IWUSR) != 0; }
+
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 QString ErrorText(int error)
 {

@@ -44,6 +44,10 @@ struct FileStatus
     bool OwnerCanWrite() const;
 };
 
+// A file-size limit must fail a write with EFBIG, not kill the process and leave a temporary file or a half
+// record behind. Called before every write, since other code of the process may have put the default action back.
+void IgnoreFileSizeSignal();
+
 // The system's text for an error number, such as "No space left on device".
 QString ErrorText(int error);
 

@@ -315,8 +315,9 @@ void TestJournal::interruptedWriteIsFinished()
 
 void TestJournal::killedBatchesLeaveOldOrNewTags()
 {
-    // tunegrove-cli normalize over 400 files with 40 KiB covers, killed at random moments: after the next command
-    // every file holds its old tag or its new one, byte for byte, and undo then puts back those it did.
+    // tunegrove-cli normalize over 400 files with 40 KiB covers, killed at random moments (with a journal that
+    // fails midway, with an undo running at the same time): after the next command every file holds its old tag
+    // or its new one, byte for byte, another program's edits stay, and undo then puts back those it did.
     const QString folder = P(QStringLiteral("batch"));
     QVERIFY(QDir().mkpath(folder));
     const QByteArray cover = Frame("APIC", QByteArray("\0image/png\0\3\0", 13) + QByteArray(40 * 1024, '\x55'));
@@ -332,21 +333,54 @@ void TestJournal::killedBatchesLeaveOldOrNewTags()
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_STATE_HOME"), P(QStringLiteral("state")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), P(QStringLiteral("cache")));
+    const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
     QRandomGenerator random(1209);
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 9; ++round) {
+        // Every third round the journal fails midway (a file-size limit stands for a full disk): the rest is
+        // written without it, never in place. Every other round an undo runs at the same time.
+        const bool journalFails = round % 3 == 2 && !prlimit.isEmpty();
         QProcess cli;
         cli.setProcessEnvironment(env);
-        cli.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("normalize")} + files);
+        const QStringList normalize = QStringList{QStringLiteral("normalize")} + files;
+        if (journalFails)
+            cli.start(prlimit, QStringList{QStringLiteral("--fsize=%1").arg(200000 + random.bounded(4000000)),
+                                           QStringLiteral(CLI_PATH)} + normalize);
+        else
+            cli.start(QStringLiteral(CLI_PATH), normalize);
         QVERIFY(cli.waitForStarted());
+        QProcess concurrent;
+        concurrent.setProcessEnvironment(env);
+        if (round % 2 == 1)
+            concurrent.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo")});
         QThread::msleep(20 + random.bounded(300));   // from before the first file to well into the batch
         ::kill(pid_t(cli.processId()), SIGKILL);
         cli.waitForFinished();
+        concurrent.waitForFinished(60000);
+        // Between the kill and the next start, another program edits one song's tag in place and puts a link to
+        // a text file of the same size in place of another: neither may be written by the recovery.
+        const QString edited = files[random.bounded(int(files.size()))];
+        QString swapped = edited;
+        while (swapped == edited)
+            swapped = files[random.bounded(int(files.size()))];
+        QByteArray editedBytes = ReadFile(edited);
+        editedBytes[20] = char(editedBytes[20] ^ 0x20);
+        QVERIFY(WriteFile(edited, editedBytes));
+        const QString text = P(QStringLiteral("notes.txt"));
+        const QByteArray textBytes(ReadFile(swapped).size(), 'n');
+        QVERIFY(WriteFile(text, textBytes));
+        QVERIFY(QFile::remove(swapped));
+        QVERIFY(QFile::link(text, swapped));
         // The next command of either program settles what the killed one left.
         QProcess next;
         next.setProcessEnvironment(env);
         next.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo"), QStringLiteral("--list")});
         QVERIFY(next.waitForFinished(30000));
+        QCOMPARE(ReadFile(edited), editedBytes);
+        QCOMPARE(ReadFile(text), textBytes);
         for (const QString &path : files) {
+            if (path == edited || path == swapped)
+                continue;
             const QByteArray now = ReadFile(path);
             TagFile tag;
             QVERIFY(tag.Open(path));
@@ -358,13 +392,21 @@ void TestJournal::killedBatchesLeaveOldOrNewTags()
             if (isNew)
                 QVERIFY(now.contains(cover));   // the cover art whole
         }
-        // The killed command's entry takes back the files it did: all are as they were.
+        // The killed command's entry takes back the files it did: all are as they were, but for the two another
+        // program changed (and, when the journal failed, those written after it).
         QProcess undo;
         undo.setProcessEnvironment(env);
         undo.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo")});
         QVERIFY(undo.waitForFinished(60000));
-        for (const QString &path : files)
-            QVERIFY2(ReadFile(path) == old[path], qPrintable(path));
+        QCOMPARE(ReadFile(edited), editedBytes);
+        QCOMPARE(ReadFile(text), textBytes);
+        QVERIFY(QFile::remove(swapped));
+        for (const QString &path : files) {
+            if (!journalFails && path != edited && path != swapped)
+                QVERIFY2(ReadFile(path) == old[path], qPrintable(path));
+            else if (ReadFile(path) != old[path])
+                QVERIFY(WriteFile(path, old[path]));
+        }
     }
 }
 
