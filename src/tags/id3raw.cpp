@@ -99,12 +99,72 @@ QString ForeignFormat(const QByteArray &b)
         {0, "MThd", 4, "MIDI"},           {0, "MAC ", 4, "Monkey's Audio"}, {0, "wvpk", 4, "WavPack"},
         {0, "MPCK", 4, "Musepack"},       {0, "caff", 4, "CAF"},          {0, ".snd", 4, "Sun audio"},
         {0, "#!AMR", 5, "AMR"},           {0, "PK\x03\x04", 4, "ZIP"},    {0, "%PDF", 4, "PDF"},
+        {0, "DSD ", 4, "DSF (DSD audio)"}, {0, "FRM8", 4, "DSDIFF (DSD audio)"}, {0, "tBaK", 4, "TAK"},
+        {0, "OFR ", 4, "OptimFROG"},      {0, "MP+", 3, "Musepack"},      {0, "TTA1", 4, "TrueAudio"},
+        {0, "\x0B\x77", 2, "AC-3"},
     };
     for (const Signature &s : kSignatures) {
         if (b.size() >= s.at + s.length && b.mid(s.at, s.length) == QByteArray(s.bytes, s.length))
             return QString::fromLatin1(s.name);
     }
     return QString();
+}
+
+namespace {
+
+// The length of the MPEG audio frame whose header starts `b` at `at` (0: no valid header there); its version,
+// layer and sample rate in `kind`, so that the next frame can be matched with it.
+int MpegFrameLength(const QByteArray &b, qsizetype at, int &kind)
+{
+    if (at + 4 > b.size() || uchar(b[at]) != 0xFF || (uchar(b[at + 1]) & 0xE0) != 0xE0)
+        return 0;
+    const int version = (uchar(b[at + 1]) >> 3) & 3;   // 0: 2.5, 2: 2, 3: 1
+    const int layer = (uchar(b[at + 1]) >> 1) & 3;     // 1: III, 2: II, 3: I
+    const int bitrateIndex = uchar(b[at + 2]) >> 4;
+    const int rateIndex = (uchar(b[at + 2]) >> 2) & 3;
+    const int padding = (uchar(b[at + 2]) >> 1) & 1;
+    if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    static const int kBitrates[5][15] = {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},   // MPEG-1 layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},      // MPEG-1 layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},       // MPEG-1 layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},      // MPEG-2/2.5 layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},           // MPEG-2/2.5 layers II, III
+    };
+    static const int kRates[3] = {44100, 48000, 32000};
+    const bool mpeg1 = version == 3;
+    const int table = mpeg1 ? 3 - layer : (layer == 3 ? 3 : 4);
+    const int bitrate = kBitrates[table][bitrateIndex] * 1000;
+    const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    kind = (version << 4) | (layer << 2) | rateIndex;
+    if (layer == 3)
+        return (12 * bitrate / rate + padding) * 4;
+    return (layer == 1 && !mpeg1 ? 72 : 144) * bitrate / rate + padding;
+}
+
+} // namespace
+
+bool HoldsMpegAudio(const QByteArray &b, bool wholeAudio)
+{
+    constexpr qsizetype kMaxJunk = 4096;
+    for (qsizetype at = 0; at <= kMaxJunk && at + 4 <= b.size(); ++at) {
+        int kind = 0;
+        const int length = MpegFrameLength(b, at, kind);
+        if (length <= 4)
+            continue;
+        if (at == 0)
+            return true;   // a frame right after the tag: what every MPEG stream looks like
+        int nextKind = 0;
+        if (MpegFrameLength(b, at + length, nextKind) > 0 && nextKind == kind)
+            return true;   // after junk, two frames in a row
+        const QByteArray frame = b.mid(at, std::min(length, 64));
+        if (frame.contains("Xing") || frame.contains("Info") || frame.contains("VBRI"))
+            return true;   // a VBR header frame opens the stream
+        if (wholeAudio && at + length == b.size())
+            return true;   // a single frame is all the audio there is
+    }
+    return false;
 }
 
 // ---- Writing: the tag as a list of raw frames -----------------------------------------------------------

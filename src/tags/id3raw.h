@@ -73,6 +73,11 @@ int ReadRawTags(const platform::ReadOnlyFile &file, RawTags &raw);
 // The container a file's bytes after its ID3v2 tag announce, when it is not MPEG audio; empty otherwise.
 // An ID3v2 tag in front of one of these makes the file unplayable, so such files are never tagged.
 QString ForeignFormat(const QByteArray &b);
+// Whether `b` (the bytes after the ID3v2 tag, at most 16 KiB; `wholeAudio`: all of them up to the ID3v1 tag) is
+// MPEG audio: a valid frame header right at its start, or, after at most 4 KiB of junk, two frame headers in a
+// row that agree, or one frame that opens with a VBR header (or is all the audio). What a positive test of MP3 looks like: a list of other formats' magics can
+// never be complete.
+bool HoldsMpegAudio(const QByteArray &b, bool wholeAudio);
 
 bool IsFrameId(const QByteArray &id);
 

@@ -400,6 +400,17 @@ QString OpenForUpdate(const QString &path, const QString &target, platform::Read
     const QString format = ForeignFormat(start);
     if (!format.isEmpty())
         return tr("%1: the file holds %2 data, not MPEG audio; an ID3 tag would damage it").arg(path, format);
+    // MPEG audio must follow, found by its frames: anything else (an empty file, a container of a kind no list
+    // names) is not tagged.
+    const qint64 audioSize = raw.v1Start - raw.v2End;
+    if (raw.status.size == 0)
+        return tr("%1: the file is empty; it holds no MPEG audio to tag").arg(path);
+    QByteArray audio;
+    if ((status = file.ReadAt(raw.v2End, std::min<qint64>(audioSize, 16 << 10), audio)) != 0)
+        return FailureText(path, status);
+    if (audioSize <= 0 || !HoldsMpegAudio(audio, audio.size() == audioSize))
+        return tr("%1: no MPEG audio follows the tag; an ID3 tag could damage what the file holds, so it was not "
+                  "changed").arg(path);
     return QString();
 }
 

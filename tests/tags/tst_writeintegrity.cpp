@@ -130,7 +130,10 @@ void TestWriteIntegrity::otherContainersAreNeverTagged()
          {std::tuple{"song.wav", riff, "RIFF"}, std::tuple{"really-wav.mp3", riff, "RIFF"},
           std::tuple{"song.flac", flac, "FLAC"}, std::tuple{"really-ogg.mp3", ogg, "Ogg"},
           std::tuple{"really-mp4.mp3", mp4, "MP4"},
-          std::tuple{"tagged-flac.mp3", Tag(Frame("TIT2", Latin1Body("t"))) + flac, "FLAC"}}) {
+          std::tuple{"tagged-flac.mp3", Tag(Frame("TIT2", Latin1Body("t"))) + flac, "FLAC"},
+          std::tuple{"dsf.mp3", QByteArray("DSD ") + QByteArray(200, '\5'), "DSF"},
+          std::tuple{"tak.mp3", QByteArray("tBaK") + QByteArray(200, '\6'), "TAK"},
+          std::tuple{"ac3.mp3", QByteArray("\x0B\x77") + QByteArray(200, '\7'), "AC-3"}}) {
         const QString path = m_dir.filePath(QString::fromLatin1(name));
         QVERIFY(WriteFile(path, bytes));
         TagFile tag;
@@ -142,8 +145,21 @@ void TestWriteIntegrity::otherContainersAreNeverTagged()
         QVERIFY(!tag.RemoveTags(&error));
         QCOMPARE(ReadFile(path), bytes);
     }
-    // An empty file and MPEG frames are still tagged.
-    for (const QByteArray &bytes : {QByteArray(), Audio(3)}) {
+    // An empty file holds no audio to tag; bytes of no known kind neither, with or without a tag in front.
+    for (const QByteArray &bytes : {QByteArray(), QByteArray(5000, 'q'), Tag(Frame("TIT2", Latin1Body("x"))) + QByteArray(5000, '\x11'),
+                                    QByteArray(3000, '\0') + QByteArray::fromHex("fffb9064") + QByteArray(300, 'j')}) {
+        const QString path = m_dir.filePath(QStringLiteral("nothing.mp3"));
+        QVERIFY(WriteFile(path, bytes));
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        tag.artist = QStringLiteral("Nina");
+        QString error;
+        QVERIFY(!tag.Write(&error));
+        QVERIFY2(error.contains(QLatin1String("MPEG audio")), qPrintable(error));
+        QCOMPARE(ReadFile(path), bytes);
+    }
+    // MPEG frames are tagged: right at the start, after junk (two frames in a row), or behind a tag.
+    for (const QByteArray &bytes : {Audio(3), QByteArray(1000, '\0') + Audio(2), Tag(Frame("TIT2", Latin1Body("x"))) + Audio(1)}) {
         const QString path = m_dir.filePath(QStringLiteral("plain.mp3"));
         QVERIFY(WriteFile(path, bytes));
         TagFile tag;
