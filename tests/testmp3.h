@@ -87,6 +87,26 @@ inline QByteArray V1(const QByteArray &title, const QByteArray &artist, const QB
            field(comment, 28) + '\0' + char(track) + char(genre);
 }
 
+// A whole 1x1 PNG image; `padding` bytes after its end make it larger.
+inline QByteArray PngImage(int padding = 0, char fill = 'p')
+{
+    return QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg==") +
+           QByteArray(padding, fill);
+}
+
+// A JPEG whose segments are whole up to the start of its scan (a 1x1 frame); `padding` bytes of comment.
+inline QByteArray JpegImage(int padding = 0, char fill = 'j')
+{
+    QByteArray comment;
+    for (int left = padding; left > 0; left -= 60000) {
+        const int n = left > 60000 ? 60000 : left;
+        comment += QByteArray("\xFF\xFE", 2) + char((n + 2) >> 8) + char((n + 2) & 0xFF) + QByteArray(n, fill);
+    }
+    return QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) + comment +
+           QByteArray("\xFF\xC0\x00\x0B\x08\x00\x01\x00\x01\x01\x01\x11\x00", 13) +
+           QByteArray("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10) + QByteArray("\x12\x34\xFF\xD9", 4);
+}
+
 inline bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

@@ -456,7 +456,7 @@ void TestCli::coversFromTheCommandLine()
     const QString other = m_dir.filePath(QStringLiteral("covered.flac"));
     const QString png = m_dir.filePath(QStringLiteral("front.png"));
     const QString text = m_dir.filePath(QStringLiteral("notes.jpg"));
-    const QByteArray image = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(5000, 'p');
+    const QByteArray image = PngImage(5000);
     QVERIFY(WriteFile(song, Tag(Frame("TIT2", Latin1Body(QStringLiteral("T")))) + Audio(2)));
     QVERIFY(WriteFile(other, QByteArray("fLaC")));
     QVERIFY(WriteFile(png, image));

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace testmp3;
 
 namespace {
@@ -11,8 +13,8 @@ namespace {
 QString DataDir() { return QStringLiteral(TEST_DATA_DIR); }
 
 // Signatures are all a picture's type is told by; the rest need not be a decodable image here.
-const QByteArray kPng = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray("png picture bytes \0\xff", 20);
-const QByteArray kJpeg = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(3000, 'j');
+const QByteArray kPng = testmp3::PngImage(20, '\xff');
+const QByteArray kJpeg = testmp3::JpegImage(3000);
 
 // An APIC body: Latin-1, MIME type, picture type, empty description.
 QByteArray PictureBody(const char *mime, int type, const QByteArray &data, const char *description = "")
@@ -89,6 +91,20 @@ void TestCover::loadPictureRefusesWhatIsNoCover()
     QVERIFY2(error.contains(QStringLiteral("16 MiB")), qPrintable(error));
     big.resize(kMaxPictureSize);
     QVERIFY(LoadPicture(Make(QStringLiteral("big.jpg"), big), picture, error));
+    // Magic bytes alone are no image: a JPEG or PNG cut short, or with a damaged header, is refused.
+    for (const QByteArray &fake : {QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(3000, 'j'), kJpeg.left(30),
+                                   QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(500, 'p'), kPng.left(40)}) {
+        QVERIFY(!LoadPicture(Make(QStringLiteral("fake.jpg"), fake), picture, error));
+        QVERIFY2(error.contains(QStringLiteral("not a JPEG or PNG")), qPrintable(error));
+    }
+    QByteArray damaged = kPng;
+    damaged[20] = char(damaged[20] ^ 1);   // the header's size, whose check then fails
+    QVERIFY(!LoadPicture(Make(QStringLiteral("damaged.png"), damaged), picture, error));
+    // A FIFO is refused at once, never waited on.
+    const QString fifo = m_dir.filePath(QStringLiteral("cover.fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!LoadPicture(fifo, picture, error));
+    QVERIFY2(error.contains(QStringLiteral("not a regular file")), qPrintable(error));
 }
 
 void TestCover::setReplaceRemoveKeepOtherPictures_data()
