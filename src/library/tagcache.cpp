@@ -1,5 +1,6 @@
 #include "library/tagcache.h"
 
+#include "platform/fileio.h"
 #include "platform/names.h"
 #include "platform/statefolder.h"
 
@@ -90,7 +91,7 @@ TagCache::TagCache(const QString &file) : m_file(file)
 TagCache::TagCache(const QString &file, ReaderTag) : m_file(file), m_writable(false), m_rebuilt(true)
 {
     const QByteArray native = platform::EncodeName(file);
-    if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
         Close();
         return;
     }
@@ -124,19 +125,28 @@ QString TagCache::DefaultFile() { return platform::CacheFolder() + QStringLitera
 bool TagCache::Open(const QString &file)
 {
     const QByteArray native = platform::EncodeName(file);
-    if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    // A link in the cache's place (or its journal's) leads to someone else's file: no cache then, and nothing
+    // of that file is touched.
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        platform::FileStatus status;
+        if (platform::StatNoFollow(file + QLatin1String(suffix), status) == 0 && !status.regular)
+            return false;
+    }
+    if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
         Close();
         return false;
     }
     sqlite3_busy_timeout(m_db, 250);
-    // A cache: losing its last changes in a crash costs a re-read, so it never waits for the disk.
-    sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+    // Whose file it is is read before anything is written to it.
     sqlite3_stmt *version = Prepare("PRAGMA user_version");
     int found = -1;
     if (version && sqlite3_step(version) == SQLITE_ROW)
         found = sqlite3_column_int(version, 0);
     sqlite3_finalize(version);
+    // A cache: losing its last changes in a crash costs a re-read, so it never waits for the disk.
+    if (found == kSchemaVersion)
+        sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
     if (!m_db || m_select)
         return m_db != nullptr;   // the file was damaged, and Check has made it anew (or could not)
     if (found != kSchemaVersion) {
@@ -145,7 +155,7 @@ bool TagCache::Open(const QString &file)
         Close();
         for (const char *suffix : {"", "-wal", "-shm"})
             QFile::remove(file + QLatin1String(suffix));
-        if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+        if (sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                             nullptr) != SQLITE_OK) {
             Close();
             return false;

@@ -297,6 +297,15 @@ int Stat(const QString &path, FileStatus &status)
     return 0;
 }
 
+int StatNoFollow(const QString &path, FileStatus &status)
+{
+    struct stat st{};
+    if (::lstat(EncodeName(path).constData(), &st) != 0)
+        return errno;
+    FillStatus(st, status);
+    return 0;
+}
+
 FileStamp StampOfStatus(const struct ::stat &st)
 {
     FileStamp stamp;

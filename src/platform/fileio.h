@@ -56,6 +56,8 @@ QString ErrorText(int error);
 QString ResolveLinks(const QString &path);
 
 int Stat(const QString &path, FileStatus &status);
+// The same for the path itself: a symbolic link is not followed (neither `regular` nor `folder` then).
+int StatNoFollow(const QString &path, FileStatus &status);
 
 // What tells a file's contents apart without reading them: where it lives (device, inode), its size, and its
 // modification and change times to the nanosecond (the change time moves with every write, even one that puts

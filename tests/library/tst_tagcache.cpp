@@ -221,6 +221,22 @@ void TestTagCache::damagedOrUnusableCacheOnlyCostsSpeed()
     TagCache none(blocked + QStringLiteral("/tags.sqlite"));
     QVERIFY(!none.IsOpen());
     QVERIFY(Same(Walk(m_music, &none), plain));
+    // The cache's place is a link to another program's database: no cache, and that database is not touched
+    // (no journal mode switched, no table made), nor are links in the place of the cache's journal files.
+    const QString theirs = m_dir->filePath(QStringLiteral("theirs.sqlite"));
+    Sql(theirs, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('keep me')");
+    const QByteArray before = ReadFile(theirs);
+    for (const char *suffix : {"", "-wal"}) {
+        const QString linked = m_dir->filePath(QStringLiteral("linked/tags.sqlite"));
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("linked"))));
+        QVERIFY(QFile::link(theirs, linked + QLatin1String(suffix)));
+        TagCache link(linked);
+        QVERIFY(!link.IsOpen());
+        QVERIFY(Same(Walk(m_music, &link), plain));
+        QCOMPARE(ReadFile(theirs), before);
+        QVERIFY(!QFile::exists(theirs + QStringLiteral("-wal")));
+        QVERIFY(QDir(m_dir->filePath(QStringLiteral("linked"))).removeRecursively());
+    }
 }
 
 void TestTagCache::oldEntriesArePruned()
