@@ -1,6 +1,7 @@
 #include "tags/otheraudio.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QStringList>
 
 #include "platform/names.h"
@@ -16,6 +17,7 @@
 #include <taglib/xiphcomment.h>
 
 #include <memory>
+#include <numeric>
 
 namespace otheraudio {
 
@@ -102,65 +104,135 @@ QStringList KeptData(TagLib::File &file, Format format)
     return kept;
 }
 
-// The audio of a file, to compare: FLAC frames after the metadata, MP4 media data, Ogg audio packets.
-QList<QByteArray> Audio(const QByteArray &bytes, Format format)
+// Reads exactly `length` bytes at `offset` (fewer only at the end of the file).
+QByteArray ReadAt(QFile &file, qint64 offset, qint64 length)
 {
-    QList<QByteArray> audio;
+    return file.seek(offset) ? file.read(length) : QByteArray();
+}
+
+quint64 BigEndianAt(QFile &file, qint64 offset, int bytes, bool &ok)
+{
+    const QByteArray b = ReadAt(file, offset, bytes);
+    ok = b.size() == bytes;
+    quint64 value = 0;
+    for (int i = 0; ok && i < bytes; ++i)
+        value = (value << 8) | uchar(b[i]);
+    return value;
+}
+
+// Where a FLAC or MP4 file's audio lies, as byte ranges (offset, length): the FLAC frames after the metadata, the
+// MP4 media data boxes. Read by seeking through the headers; the audio itself is never read here.
+QList<QPair<qint64, qint64>> AudioRanges(QFile &file, Format format)
+{
+    QList<QPair<qint64, qint64>> ranges;
+    const qint64 size = file.size();
+    bool ok = true;
     if (format == Format::Flac) {
-        qsizetype at = 0;
-        if (bytes.startsWith("ID3") && bytes.size() >= 10)
-            at = 10 + ((qsizetype(uchar(bytes[6])) << 21) | (qsizetype(uchar(bytes[7])) << 14) |
-                       (qsizetype(uchar(bytes[8])) << 7) | qsizetype(uchar(bytes[9])));
-        if (bytes.mid(at, 4) != "fLaC")
+        qint64 at = 0;
+        const QByteArray id3 = ReadAt(file, 0, 10);
+        if (id3.startsWith("ID3") && id3.size() == 10)
+            at = 10 + ((qint64(uchar(id3[6])) << 21) | (qint64(uchar(id3[7])) << 14) | (qint64(uchar(id3[8])) << 7) |
+                       qint64(uchar(id3[9])));
+        if (ReadAt(file, at, 4) != "fLaC")
             return {};
         at += 4;
-        for (bool last = false; !last && at + 4 <= bytes.size();) {
-            last = uchar(bytes[at]) & 0x80;
-            at += 4 + ((qsizetype(uchar(bytes[at + 1])) << 16) | (qsizetype(uchar(bytes[at + 2])) << 8) |
-                       qsizetype(uchar(bytes[at + 3])));
+        for (bool last = false; !last && at + 4 <= size;) {
+            const QByteArray head = ReadAt(file, at, 4);
+            last = uchar(head[0]) & 0x80;
+            at += 4 + ((qint64(uchar(head[1])) << 16) | (qint64(uchar(head[2])) << 8) | qint64(uchar(head[3])));
         }
-        audio << bytes.mid(at);
+        if (at < size)
+            ranges.append({at, size - at});
     } else if (format == Format::Mp4) {
-        for (qsizetype at = 0; at + 8 <= bytes.size();) {
-            quint64 size = (quint64(uchar(bytes[at])) << 24) | (quint64(uchar(bytes[at + 1])) << 16) |
-                           (quint64(uchar(bytes[at + 2])) << 8) | quint64(uchar(bytes[at + 3]));
-            qsizetype header = 8;
-            if (size == 1 && at + 16 <= bytes.size()) {
-                size = 0;
-                for (int i = 8; i < 16; ++i)
-                    size = (size << 8) | uchar(bytes[at + i]);
+        for (qint64 at = 0; at + 8 <= size;) {
+            quint64 boxSize = BigEndianAt(file, at, 4, ok);
+            qint64 header = 8;
+            if (boxSize == 1 && at + 16 <= size) {
+                boxSize = BigEndianAt(file, at + 8, 8, ok);
                 header = 16;
-            } else if (size == 0) {
-                size = quint64(bytes.size() - at);
+            } else if (boxSize == 0) {
+                boxSize = quint64(size - at);
             }
-            if (size < quint64(header))
+            if (!ok || boxSize < quint64(header) || boxSize > quint64(size - at))
                 break;
-            if (bytes.mid(at + 4, 4) == "mdat")
-                audio << bytes.mid(at + header, qsizetype(size) - header);
-            at += qsizetype(size);
+            if (ReadAt(file, at + 4, 4) == "mdat")
+                ranges.append({at + header, qint64(boxSize) - header});
+            at += qint64(boxSize);
         }
-    } else {
-        // Ogg: pages of segments; a segment shorter than 255 bytes ends a packet.
-        QByteArray packet;
-        for (qsizetype at = 0; at + 27 <= bytes.size() && bytes.mid(at, 4) == "OggS";) {
-            const int segments = uchar(bytes[at + 26]);
-            qsizetype body = at + 27 + segments;
-            for (int i = 0; i < segments && at + 27 + i < bytes.size(); ++i) {
-                const int length = uchar(bytes[at + 27 + i]);
-                packet += bytes.mid(body, length);
-                body += length;
-                if (length < 255) {
-                    audio << packet;
-                    packet.clear();
-                }
-            }
-            at = body;
-        }
-        if (!packet.isEmpty())
-            audio << packet;
-        audio = audio.mid(format == Format::OggVorbis ? 3 : 2);   // the header packets hold the tags
     }
-    return audio;
+    return ranges;
+}
+
+// Whether two files hold the same bytes in their ranges, compared a megabyte at a time.
+bool SameRanges(QFile &a, const QList<QPair<qint64, qint64>> &ra, QFile &b, const QList<QPair<qint64, qint64>> &rb)
+{
+    if (ra.size() != rb.size())
+        return false;
+    constexpr qint64 kChunk = qint64(1) << 20;
+    for (qsizetype i = 0; i < ra.size(); ++i) {
+        if (ra[i].second != rb[i].second)
+            return false;
+        for (qint64 done = 0; done < ra[i].second; done += kChunk) {
+            const qint64 n = std::min(kChunk, ra[i].second - done);
+            const QByteArray x = ReadAt(a, ra[i].first + done, n);
+            if (x.size() != n || x != ReadAt(b, rb[i].first + done, n))
+                return false;
+        }
+    }
+    return true;
+}
+
+// An Ogg file's audio packets (all but the header packets, which hold the tags), as a digest of each packet's
+// bytes and length in order, read a page at a time. Empty when the file holds no audio packet.
+QByteArray OggAudioDigest(QFile &file, Format format)
+{
+    const int headers = format == Format::OggVorbis ? 3 : 2;
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    qint64 packets = 0, packetLength = 0;
+    const qint64 size = file.size();
+    for (qint64 at = 0; at + 27 <= size;) {
+        const QByteArray page = ReadAt(file, at, 27);
+        if (!page.startsWith("OggS"))
+            break;
+        const int segments = uchar(page[26]);
+        const QByteArray table = file.read(segments);
+        const QByteArray body = file.read(std::accumulate(table.begin(), table.end(), 0,
+                                                          [](int sum, char c) { return sum + uchar(c); }));
+        qsizetype from = 0;
+        for (int i = 0; i < table.size(); ++i) {
+            const int length = uchar(table[i]);
+            if (packets >= headers && from < body.size())
+                hash.addData(QByteArrayView(body.constData() + from, std::min<qsizetype>(length, body.size() - from)));
+            from += length;
+            packetLength += length;
+            if (length < 255) {
+                if (packets >= headers)
+                    hash.addData(QByteArray::number(packetLength) + '\n');
+                ++packets;
+                packetLength = 0;
+            }
+        }
+        at += 27 + segments + body.size();
+    }
+    if (packetLength > 0 && packets >= headers) {
+        hash.addData(QByteArray::number(packetLength) + '\n');
+        ++packets;
+    }
+    return packets > headers ? hash.result() : QByteArray();
+}
+
+// Whether the copy holds the very audio of the original; read in pieces, never whole.
+bool SameAudio(const QByteArray &original, const QByteArray &copy, Format format)
+{
+    QFile a(platform::DecodeName(original)), b(platform::DecodeName(copy));
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly))
+        return false;
+    if (format == Format::Flac || format == Format::Mp4) {
+        const auto ra = AudioRanges(a, format);
+        return !ra.isEmpty() && SameRanges(a, ra, b, AudioRanges(b, format));
+    }
+    const QByteArray digest = OggAudioDigest(a, format);
+    return !digest.isEmpty() && digest == OggAudioDigest(b, format);
 }
 
 quint64 BigEndian(const QByteArray &b, qsizetype at, int bytes)
@@ -209,10 +281,40 @@ bool Mp4BoxesHold(const QByteArray &bytes, qsizetype from, qsizetype to, int dep
     return true;
 }
 
-QByteArray ReadAll(const QByteArray &path)
+// Whether an MP4 file's boxes hold together (Mp4BoxesHold), read a top-level box at a time: the media data are
+// passed over, the rest (the movie box and its tables) is small.
+bool Mp4FileHolds(const QByteArray &path)
 {
+    static const QList<QByteArray> kContainers{"moov", "moof", "udta"};
+    constexpr quint64 kMaxBox = quint64(256) << 20;
     QFile file(platform::DecodeName(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    bool ok = true;
+    for (qint64 at = 0; at + 8 <= size;) {
+        quint64 boxSize = BigEndianAt(file, at, 4, ok);
+        qint64 header = 8;
+        if (boxSize == 1) {
+            if (at + 16 > size)
+                return false;
+            boxSize = BigEndianAt(file, at + 8, 8, ok);
+            header = 16;
+        } else if (boxSize == 0) {
+            boxSize = quint64(size - at);
+        }
+        if (!ok || boxSize < quint64(header) || boxSize > quint64(size - at))
+            return false;
+        if (kContainers.contains(ReadAt(file, at + 4, 4))) {
+            if (boxSize > kMaxBox)
+                return false;
+            const QByteArray box = ReadAt(file, at, qint64(boxSize));
+            if (box.size() != qsizetype(boxSize) || !Mp4BoxesHold(box, 0, box.size()))
+                return false;
+        }
+        at += qint64(boxSize);
+    }
+    return true;
 }
 
 } // namespace
@@ -220,11 +322,8 @@ QByteArray ReadAll(const QByteArray &path)
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                       unsigned changed)
 {
-    if (format == Format::Mp4) {
-        const QByteArray bytes = ReadAll(original);
-        if (!Mp4BoxesHold(bytes, 0, bytes.size()))
-            return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
-    }
+    if (format == Format::Mp4 && !Mp4FileHolds(original))
+        return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
     const std::unique_ptr<TagLib::File> before = OpenAs(original, format);
     std::unique_ptr<TagLib::File> file = OpenAs(copy, format);
     if (!before || !before->isValid() || !file || !file->isValid())
@@ -279,8 +378,7 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     const std::unique_ptr<TagLib::File> after = OpenAs(copy, format);
     if (!after || KeptData(*after, format) != KeptData(*before, format))
         return tr("fields or pictures that were not changed would not survive");
-    const QList<QByteArray> audioBefore = Audio(ReadAll(original), format);
-    if (audioBefore.isEmpty() || Audio(ReadAll(copy), format) != audioBefore)
+    if (!SameAudio(original, copy, format))
         return tr("the audio would not stay the same");
     return QString();
 }

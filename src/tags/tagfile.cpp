@@ -55,6 +55,41 @@ QString FailureText(const QString &path, int error)
     return tr("%1: %2").arg(path, platform::ErrorText(error));
 }
 
+// How many bytes two files share at their start and, after that, at their end; read a piece at a time.
+bool CommonEnds(const platform::ReadOnlyFile &a, const platform::ReadOnlyFile &b, qint64 &prefix, qint64 &suffix)
+{
+    constexpr qint64 kPiece = qint64(256) << 10;
+    const qint64 sizeA = a.Status().size, sizeB = b.Status().size;
+    const qint64 shortest = std::min(sizeA, sizeB);
+    QByteArray x, y;
+    prefix = 0;
+    while (prefix < shortest) {
+        const qint64 n = std::min(kPiece, shortest - prefix);
+        if (a.ReadAt(prefix, n, x) != 0 || b.ReadAt(prefix, n, y) != 0 || x.size() != n || y.size() != n)
+            return false;
+        qsizetype same = 0;
+        while (same < n && x[same] == y[same])
+            ++same;
+        prefix += same;
+        if (same < n)
+            break;
+    }
+    suffix = 0;
+    while (suffix < shortest - prefix) {
+        const qint64 n = std::min(kPiece, shortest - prefix - suffix);
+        if (a.ReadAt(sizeA - suffix - n, n, x) != 0 || b.ReadAt(sizeB - suffix - n, n, y) != 0 || x.size() != n ||
+            y.size() != n)
+            return false;
+        qsizetype same = 0;
+        while (same < n && x[n - 1 - same] == y[n - 1 - same])
+            ++same;
+        suffix += same;
+        if (same < n)
+            break;
+    }
+    return true;
+}
+
 // Opens a file for reading and reads where its tags lie. Returns 0 or an errno value.
 int ReadTagsOf(const QString &path, platform::ReadOnlyFile &file, RawTags &raw)
 {
@@ -721,29 +756,24 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
 
     // The journal gets the bytes that differ: everything before the audio they share at the end, or everything
     // after what they share at the start, whichever is the tag's part. Never the audio.
-    QByteArray a;
-    QFile after(pending->copy.Path());
-    if (file.ReadAt(0, raw.status.size, a) != 0 || !after.open(QIODevice::ReadOnly))
+    // Both files are compared a piece at a time from each end, so a large file is never held in memory.
+    platform::ReadOnlyFile after;
+    qint64 prefix = 0, suffix = 0;
+    if (after.Open(pending->copy.Path()) != 0 || !CommonEnds(file, after, prefix, suffix))
         return fail(tr("%1: the written copy cannot be read back; the file was not changed").arg(path));
-    const QByteArray b = after.readAll();
-    qsizetype prefix = 0;
-    const qsizetype shortest = std::min(a.size(), b.size());
-    while (prefix < shortest && a[prefix] == b[prefix])
-        ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < shortest - prefix && a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
-        ++suffix;
+    const qint64 oldSize = file.Status().size, newSize = after.Status().size;
     QByteArray oldHead, newHead, oldTail, newTail;
-    if (a.size() - suffix <= kMaxTagSize) {
-        oldHead = a.left(a.size() - suffix);
-        newHead = b.left(b.size() - suffix);
-    } else if (a.size() - prefix <= kMaxTagSize) {
-        oldTail = a.mid(prefix);
-        newTail = b.mid(prefix);
+    bool read = true;
+    if (oldSize - suffix <= kMaxTagSize) {
+        read = file.ReadAt(0, oldSize - suffix, oldHead) == 0 && after.ReadAt(0, newSize - suffix, newHead) == 0;
+    } else if (oldSize - prefix <= kMaxTagSize) {
+        read = file.ReadAt(prefix, oldSize - prefix, oldTail) == 0 && after.ReadAt(prefix, newSize - prefix, newTail) == 0;
     } else {
         return fail(tr("%1: the write would move the audio, which the undo journal does not hold; the file was not "
                        "changed").arg(path));
     }
+    if (!read)
+        return fail(tr("%1: the written copy cannot be read back; the file was not changed").arg(path));
     pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, oldTail, newHead, newTail);
     pending->replace = true;
     pending->trackChanged = (changed & kTrack) != 0;
