@@ -45,6 +45,7 @@ struct FolderWalker::Task
     int error = 0;
     bool read = false;      // readable (ListDirectory's answer)
     bool stopped = false;   // the stop flag ended its reading
+    bool uncached = false;  // on a file system whose stamps cannot be trusted: read, never cached
     State state = State::Queued;
     int readBy = 0;         // 0: the calling thread; n: helper n
 };
@@ -172,7 +173,9 @@ void FolderWalker::Spend(std::unique_ptr<Task> task)
 void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
 {
     const QString &prefix = task.prefix;
-    if (reader)
+    // Stamps on a FAT card tell neither an edit that put the time back nor the next card at the same place.
+    task.uncached = m_stamping && !platform::StampsAreTrustworthy(task.folder);
+    if (reader && !task.uncached)
         task.cached = reader->Load(prefix);
     const QByteArray nativePrefix = m_stamping || m_remember || !m_listed.empty() ? platform::EncodeName(prefix)
                                                                                   : QByteArray();
@@ -242,7 +245,7 @@ bool FolderWalker::MakeItem(Task &task, const QByteArray &nativePrefix, platform
     QString &name = entry.name;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QStringView extension = QStringView(name).mid(dot + 1);
-    if (m_stamping && entry.stamped && IsTaggableExtension(extension)) {
+    if (m_stamping && entry.stamped && !task.uncached && IsTaggableExtension(extension)) {
         TrackRecord record;
         if (task.cached.FindNative(entry.nativeName, entry.stamp, record)) {
             if (ext != extension)

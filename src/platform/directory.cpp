@@ -3,12 +3,14 @@
 #include "platform/fileio.h"
 #include "platform/names.h"
 
+#include <atomic>
 #include <vector>
 
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -100,6 +102,37 @@ std::uint64_t DeviceOf(const QString &folder)
 {
     FileStatus status;
     return Stat(folder, status) == 0 ? status.device : 0;
+}
+
+namespace {
+std::atomic<std::uint64_t> g_untrustedDevice{0};
+}
+
+void SetUntrustedDeviceForTests(std::uint64_t device) { g_untrustedDevice.store(device); }
+
+bool StampsAreTrustworthy(const QString &folder)
+{
+    if (const std::uint64_t untrusted = g_untrustedDevice.load(); untrusted != 0 && DeviceOf(folder) == untrusted)
+        return false;
+#ifdef __linux__
+    struct statfs fs{};
+    if (::statfs(EncodeName(folder).constData(), &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x4d44UL:       // msdos, vfat
+    case 0x2011BAB0UL:   // exfat
+    case 0x65735546UL:   // fuseblk: exfat-fuse, ntfs-3g and the like
+    case 0x65735543UL:   // fusectl
+    case 0xFF534D42UL:   // cifs
+    case 0xFE534D42UL:   // smb2
+    case 0x6969UL:       // nfs
+        return false;
+    default:
+        return true;
+    }
+#else
+    return true;
+#endif
 }
 
 QByteArray FileNameKey(const QString &path) { return EncodeName(path); }

@@ -38,6 +38,14 @@ bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntr
 // The device number of a folder, or 0 when it cannot be read.
 std::uint64_t DeviceOf(const QString &folder);
 
+// Whether the file system a folder is on keeps stamps (device, inode, size, modification and change time) that
+// tell a changed file from an unchanged one. FAT-family file systems (vfat, exFAT; USB sticks and SD cards) do
+// not: their change time is the modification time and their inode numbers are positions, the same on the next
+// card mounted at that place; nor do network and FUSE ones. False also when it cannot be told.
+bool StampsAreTrustworthy(const QString &folder);
+// Tests: `device` is taken for such a file system (0: none).
+void SetUntrustedDeviceForTests(std::uint64_t device);
+
 // The form in which two file names are equal exactly when the platform's file system treats them as the same
 // name: unchanged on Linux, case-folded where names ignore case.
 QByteArray FileNameKey(const QString &path);

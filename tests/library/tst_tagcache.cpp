@@ -5,6 +5,7 @@
 #include "library/folderwalker.h"
 #include "library/scanstate.h"
 #include "library/tagcache.h"
+#include "platform/directory.h"
 #include "settings/appsettings.h"
 #include "tags/tagfile.h"
 #include "testmp3.h"
@@ -109,6 +110,7 @@ private Q_SLOTS:
     void oldEntriesArePruned();
     void cachedWalksKeepWalkOrderOnAnyNumberOfThreads();
     void ownChangesAreForgotten();
+    void fatCardsAreNeverCached();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -365,6 +367,24 @@ void TestTagCache::ownChangesAreForgotten()
     QVERIFY(Same(after, Walk(m_music, nullptr)));
     QCOMPARE(TitleOf(after, m_music, QStringLiteral("a/0.mp3")), QStringLiteral("written"));
     qunsetenv("XDG_CACHE_HOME");
+}
+
+void TestTagCache::fatCardsAreNeverCached()
+{
+    // On a FAT card (here: the test's file system taken for one) a retag of the same size with the time put back
+    // leaves the stamp as it was, and the next card at the same place has the same inode numbers: its files are
+    // read on every listing and never stored.
+    QVERIFY(platform::StampsAreTrustworthy(m_music));
+    platform::SetUntrustedDeviceForTests(platform::DeviceOf(m_music));
+    QVERIFY(!platform::StampsAreTrustworthy(m_music));
+    const std::vector<TrackRecord> first = WalkCached(m_music, m_cache);
+    QCOMPARE(Count(m_cache, "SELECT count(*) FROM tags"), 0);
+    QVERIFY(WriteFile(m_music + QStringLiteral("/a/1.mp3"), Song(QStringLiteral("card two"))));
+    const std::vector<TrackRecord> second = WalkCached(m_music, m_cache);
+    platform::SetUntrustedDeviceForTests(0);
+    QCOMPARE(TitleOf(second, m_music, QStringLiteral("a/1.mp3")), QStringLiteral("card two"));
+    QVERIFY(Same(second, Walk(m_music, nullptr)));
+    QCOMPARE(first.size(), second.size());
 }
 
 QTEST_GUILESS_MAIN(TestTagCache)
