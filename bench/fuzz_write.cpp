@@ -6,7 +6,13 @@
 //   build/bench/tunegrove-fuzz-write --other SECONDS
 // does the same for FLAC, Ogg Vorbis, Opus and (with ffmpeg) M4A files it makes with the encoders and tags with
 // mutagen, and also checks that the decoded audio of every written file is what the input decoded to.
+//   build/bench/tunegrove-fuzz-write --journal SECONDS
+// writes under the undo journal, which fails at a random point of each entry (its size limit), with an undo of
+// the same journal running at the same time in one round of four; every write must still read back, and an
+// undo must give back the input byte for byte when the journal held the write, or leave the written file.
 
+#include "journal/journal.h"
+#include "journal/undo.h"
 #include "tags/genretable.h"
 #include "tags/tagfile.h"
 
@@ -23,6 +29,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -180,7 +188,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     GenreTable::Build();
     const bool other = argc > 1 && qstrcmp(argv[1], "--other") == 0;
-    const int first = other ? 2 : 1;
+    const bool journaled = argc > 1 && qstrcmp(argv[1], "--journal") == 0;
+    const int first = other || journaled ? 2 : 1;
+    long journalFailures = 0, undone = 0, concurrentUndos = 0;
     const int seconds = argc > first ? std::atoi(argv[first]) : 60;
     QTemporaryDir dir;
     QList<QByteArray> seeds;
@@ -246,7 +256,28 @@ int main(int argc, char **argv)
         case 7: tag.RemoveFrontCover(); coverChange = 2; break;
         }
         QString error;
+        const QString journalFolder = dir.filePath(QStringLiteral("undo"));
+        std::unique_ptr<journal::Recorder> recorder;
+        std::thread concurrent;
+        if (journaled) {
+            QDir(journalFolder).removeRecursively();
+            // The entry's limit falls anywhere from before the header to past the whole record.
+            recorder = std::make_unique<journal::Recorder>(journalFolder, qint64(rng.bounded(2 * input.size() + 200)));
+            recorder->Begin(QStringLiteral("fuzz"));
+            if (rng.bounded(4) == 0) {
+                ++concurrentUndos;
+                concurrent = std::thread([journalFolder] { journal::Undo(journalFolder); });
+            }
+        }
         const bool ok = tag.Write(&error);
+        bool heldByJournal = false;
+        if (recorder) {
+            if (concurrent.joinable())
+                concurrent.join();
+            journalFailures += recorder->FailedMidway() ? 1 : 0;
+            heldByJournal = !recorder->FailedMidway() && recorder->Error().isEmpty() && recorder->Changes() == 1;
+            recorder.reset();
+        }
         QString fault;
         if (!ok) {
             ++refused;
@@ -286,6 +317,18 @@ int main(int argc, char **argv)
                 }
             }
         }
+        if (fault.isEmpty() && journaled && ok) {
+            // The write is undone whole when the journal held it; otherwise the file stays as written.
+            const QByteArray writtenBytes = ReadAll(path);
+            const journal::Outcome outcome = journal::Undo(journalFolder);
+            const QByteArray now = ReadAll(path);
+            if (heldByJournal && now != input)
+                fault = QStringLiteral("undo did not give back the input: ") + outcome.skipped.join(QLatin1Char(';')) +
+                        outcome.error;
+            else if (!heldByJournal && now != input && now != writtenBytes)
+                fault = QStringLiteral("undo of an entry without the write changed the file");
+            undone += now == input ? 1 : 0;
+        }
         ::alarm(0);
         if (!fault.isEmpty()) {
             ++failures;
@@ -296,6 +339,9 @@ int main(int argc, char **argv)
     }
     std::printf("rounds %ld, opened %ld, written %ld, refused %ld, failures %ld in %d s\n", rounds, opened, written,
                 refused, failures, seconds);
+    if (journaled)
+        std::printf("  journal failed midway in %ld writes, %ld undos ran beside a write, %ld writes undone to the "
+                    "input byte for byte\n", journalFailures, concurrentUndos, undone);
     if (other)
         std::printf("  decoded audio compared after %ld writes of decodable inputs (seeds: %s)\n", audioChecks,
                     qPrintable(extensions.join(QLatin1Char(' '))));
