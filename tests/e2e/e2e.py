@@ -140,6 +140,8 @@ class App:
             "HOME": home,
             "XDG_CONFIG_HOME": os.path.join(home, ".config"),
             "XDG_DATA_HOME": os.path.join(home, ".local/share"),
+            "XDG_STATE_HOME": os.path.join(home, ".local/state"),
+            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
             "XDG_RUNTIME_DIR": os.path.join(home, "runtime"),
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "QT_ACCESSIBILITY": "1",
@@ -596,9 +598,59 @@ def scenario_open_what_it_is_given(home):
         app.close()
 
 
+def journal_records(data):
+    """The records of an undo journal entry: (type, frame bytes)."""
+    records, at = [], 0
+    while at + 21 <= len(data):
+        length = struct.unpack(">I", data[at:at + 4])[0]
+        records.append((data[at + 4:at + 5], data[at:at + 21 + length]))
+        at += 21 + length
+    return records
+
+
+def scenario_interrupted_write_named(home):
+    """A tag write killed half-way, then another program edits that file: at the next start the window names the
+    file in a warning, on top, and leaves it as the other program left it; OK closes the warning."""
+    music = os.path.join(home, "Music")
+    song = os.path.join(music, "song.mp3")
+    make_mp3(song, title="Before", artist="Ann")
+    env = dict(os.environ, HOME=home, XDG_STATE_HOME=os.path.join(home, ".local/state"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"))
+    cli = os.path.join(os.path.dirname(APP), "cli", "tunegrove-cli")
+    subprocess.run([cli, "set", "--title", "Written", song], env=env, check=True)
+    undo = os.path.join(home, ".local/state/Kestrine/Tunegrove/undo")
+    entry = os.path.join(undo, sorted(n for n in os.listdir(undo) if n.endswith(".tgj"))[-1])
+    data = open(entry, "rb").read()
+    # As a kill would leave it: the write announced, its outcome and the entry's end never recorded.
+    with open(entry, "wb") as out:
+        out.write(b"".join(frame for kind, frame in journal_records(data) if kind not in (b"D", b"E")))
+    with open(song, "r+b") as edit:   # another program's edit in place, same size
+        edit.seek(30)
+        byte = edit.read(1)
+        edit.seek(30)
+        edit.write(bytes([byte[0] ^ 0x01]))
+    edited = open(song, "rb").read()
+    app = App(home)
+    try:
+        message = wait_for(lambda: next(app.all_named("interrupted tag write was not finished"), None),
+                           "the warning about the interrupted write")
+        assert next(app.all_named("changed since the interrupted write"), None), "the warning names no file"
+        box = message.parent
+        while box is not None and box.getRoleName() not in ("dialog", "alert"):
+            box = box.parent
+        assert box is not None, "the warning is in no dialog"
+        app.click(app.wait("push button", "OK", within=box))
+        wait_for(lambda: not list(app.all_named("interrupted tag write")), "the warning to close")
+        wait_for(lambda: app.rows() == 1, "the song's row")
+        assert open(song, "rb").read() == edited, "the other program's edit was written over"
+    finally:
+        app.close()
+
+
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
              scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog,
-             scenario_filter_box, scenario_tag_from_name_and_cover, scenario_open_what_it_is_given]
+             scenario_filter_box, scenario_tag_from_name_and_cover, scenario_open_what_it_is_given,
+             scenario_interrupted_write_named]
 
 
 def main():
