@@ -82,6 +82,8 @@ private Q_SLOTS:
     void anEditThatPutsTheTimeBackIsSeen();
     void trashIsTheDesktopsAndBringsBackOnlyItsFile();
     void busyAndBlockedAreToldAsTheyAre();
+    void cliUndoWaitsForARunningCommand();
+    void twoCommandsOnTheSameFilesNeverWaitOnEachOther();
 
 private:
     QString P(const QString &name) const { return m_dir->filePath(name); }
@@ -510,6 +512,69 @@ void TestJournalFaults::busyAndBlockedAreToldAsTheyAre()
     journal::Recorder recorder(Journal());
     QVERIFY(!recorder.Begin(QStringLiteral("Edit")));
     QVERIFY2(recorder.Error().contains(platform::ErrorText(ENOTDIR)), qPrintable(recorder.Error()));
+}
+
+void TestJournalFaults::cliUndoWaitsForARunningCommand()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), P(QStringLiteral("state")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), P(QStringLiteral("cache")));
+    QProcess older;
+    older.setProcessEnvironment(env);
+    older.start(QStringLiteral(CLI_PATH), {QStringLiteral("set"), QStringLiteral("--title"), QStringLiteral("older"), P("0.mp3")});
+    QVERIFY(older.waitForFinished(30000) && older.exitCode() == 0);
+    journal::Recorder running(P(QStringLiteral("state/Kestrine/Tunegrove/undo")));
+    QVERIFY(running.Begin(QStringLiteral("tunegrove-cli set")));
+    QProcess undo;
+    undo.setProcessEnvironment(env);
+    undo.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo")});
+    QVERIFY(undo.waitForFinished(30000));
+    QCOMPARE(undo.exitCode(), 1);
+    const QString err = QString::fromUtf8(undo.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("is still running")), qPrintable(err));
+    QProcess list;
+    list.setProcessEnvironment(env);
+    list.start(QStringLiteral(CLI_PATH), {QStringLiteral("undo"), QStringLiteral("--list")});
+    QVERIFY(list.waitForFinished(30000));
+    QVERIFY(QString::fromUtf8(list.readAllStandardOutput()).contains(QLatin1String("\trunning\n")));
+    TagFile tag;
+    QVERIFY(tag.Open(P("0.mp3")));
+    QCOMPARE(tag.title, QStringLiteral("older"));   // the older command was not taken back instead
+}
+
+void TestJournalFaults::twoCommandsOnTheSameFilesNeverWaitOnEachOther()
+{
+    // Two commands over the same files, given in opposite orders, each holding a group's locks while it writes:
+    // the locks are taken in one order, so neither waits out the other's lock and both changes arrive.
+    QStringList files;
+    for (int i = 0; i < 60; ++i) {
+        files << P(QStringLiteral("many%1.mp3").arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(WriteFile(files.back(), Tag(Frame("TIT2", Latin1Body("t")), 3, 512) + Audio(2, i)));
+    }
+    QStringList reversed = files;
+    std::reverse(reversed.begin(), reversed.end());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), P(QStringLiteral("state")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), P(QStringLiteral("cache")));
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 5; ++round) {
+        QProcess a, b;
+        a.setProcessEnvironment(env);
+        b.setProcessEnvironment(env);
+        a.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("set"), QStringLiteral("--album"), QStringLiteral("A%1").arg(round)} + files);
+        b.start(QStringLiteral(CLI_PATH), QStringList{QStringLiteral("set"), QStringLiteral("--artist"), QStringLiteral("B%1").arg(round)} + reversed);
+        QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        for (const QString &file : files) {
+            TagFile tag;
+            QVERIFY(tag.Open(file));
+            QCOMPARE(tag.album, QStringLiteral("A%1").arg(round));
+            QCOMPARE(tag.artist, QStringLiteral("B%1").arg(round));
+        }
+    }
+    QVERIFY2(clock.elapsed() < 30000, "the commands waited on each other's locks");
 }
 
 QTEST_GUILESS_MAIN(TestJournalFaults)
