@@ -428,8 +428,10 @@ bool Recorder::Begin(const QString &command, Kind kind, qint64 target)
         Fail(EEXIST);
         return false;
     }
-    // Held while the command runs: recovery, undo and trimming leave the entry of a running command alone.
+    // Held while the command runs: recovery, undo and trimming leave the entry of a running command alone. A
+    // second descriptor keeps it should the journal fail and its writing descriptor be closed.
     ::flock(m_fd, LOCK_EX);
+    m_lock = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
@@ -568,14 +570,20 @@ void Recorder::End()
     // not tell the command's change from one another program made since, and the next listing reads them anew.
     if (!m_touched.isEmpty())
         TagCache::Forget(std::exchange(m_touched, QStringList()));
-    if (m_fd < 0)
+    if (m_fd < 0) {
+        if (m_lock >= 0)
+            ::close(m_lock);
+        m_lock = -1;
         return;
+    }
     Append(kClosed, QByteArray(), false);
     if (m_fd >= 0 && ::fdatasync(m_fd) != 0)
         Fail(errno);
     if (m_fd >= 0)
-        ::close(m_fd);   // also lets go of the entry's lock
-    m_fd = -1;
+        ::close(m_fd);
+    if (m_lock >= 0)
+        ::close(m_lock);   // lets go of the entry's lock
+    m_fd = m_lock = -1;
     if (m_changes == 0 && m_error.isEmpty())
         RemoveEntry(m_file);   // a command that changed nothing leaves nothing to undo
     else

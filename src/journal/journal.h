@@ -107,6 +107,7 @@ private:
     QString m_file;
     qint64 m_id = 0;
     int m_fd = -1;
+    int m_lock = -1;           // the entry's lock, held to the end even when the journal stopped taking records
     quint32 m_sequence = 0;
     bool m_unsynced = false;   // records written since the last flush
     int m_changes = 0;

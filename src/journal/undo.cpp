@@ -309,10 +309,10 @@ qint64 NextRedo(const QString &folder)
 {
     // The newest undo still standing, unless a new command came after it.
     for (const EntryInfo &entry : ListEntries(folder)) {
+        if (entry.kind == Kind::Do)
+            return 0;   // a new command (running or not) ends what can be redone
         if (entry.running)
             continue;
-        if (entry.kind == Kind::Do)
-            return 0;
         if (entry.kind == Kind::Undo && !entry.undone)
             return entry.id;
     }

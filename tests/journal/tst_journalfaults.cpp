@@ -210,6 +210,11 @@ void TestJournalFaults::journalFailingMidwayStopsInPlaceWrites()
         QCOMPARE(recorder.ChangedFiles(), 6);
         QVERIFY(recorder.Unrecorded() > 0);
         QCOMPARE(recorder.Changes() + recorder.Unrecorded(), 6);
+        // Still its command's while it runs: no recovery or undo of another process takes it meanwhile.
+        QVERIFY(journal::ListEntries(Journal()).front().running);
+        QStringList leftAlone;
+        journal::Recover(Journal(), &leftAlone);
+        QCOMPARE(leftAlone, QStringList());
     }
     QCOMPARE(toldTimes, 1);
     QVERIFY2(told.contains(QLatin1String("MiB")), qPrintable(told));
