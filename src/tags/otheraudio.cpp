@@ -319,9 +319,69 @@ bool Mp4FileHolds(const QByteArray &path)
 
 } // namespace
 
+QString FlacMetadataProblem(const QByteArray &path)
+{
+    QFile file(platform::DecodeName(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return tr("the FLAC data cannot be read");
+    const qint64 size = file.size();
+    qint64 at = 0;
+    const QByteArray id3 = ReadAt(file, 0, 10);
+    if (id3.startsWith("ID3") && id3.size() == 10)
+        at = 10 + ((qint64(uchar(id3[6])) << 21) | (qint64(uchar(id3[7])) << 14) | (qint64(uchar(id3[8])) << 7) |
+                   qint64(uchar(id3[9])));
+    if (ReadAt(file, at, 4) != "fLaC")
+        return tr("the FLAC data cannot be read");
+    at += 4;
+    auto le32 = [](const QByteArray &b, qint64 i) {
+        return quint32(uchar(b[i])) | (quint32(uchar(b[i + 1])) << 8) | (quint32(uchar(b[i + 2])) << 16) |
+               (quint32(uchar(b[i + 3])) << 24);
+    };
+    for (bool last = false; !last;) {
+        const QByteArray head = ReadAt(file, at, 4);
+        if (head.size() < 4)
+            return tr("the FLAC metadata blocks run past the end of the file");
+        last = uchar(head[0]) & 0x80;
+        const int type = uchar(head[0]) & 0x7F;
+        const qint64 length = (qint64(uchar(head[1])) << 16) | (qint64(uchar(head[2])) << 8) | qint64(uchar(head[3]));
+        if (at + 4 + length > size)
+            return tr("the FLAC metadata blocks run past the end of the file");
+        if (type == 4) {
+            // The comment block: vendor string, count, then each comment; all within the length it declares.
+            const QByteArray block = ReadAt(file, at + 4, length);
+            const QString cut = tr("the FLAC comment block holds more than its declared length, so other readers "
+                                   "may see comments TagLib does not");
+            if (block.size() < 8)
+                return cut;
+            qint64 i = 4 + qint64(le32(block, 0));
+            if (i + 4 > block.size())
+                return cut;
+            const quint32 count = le32(block, i);
+            i += 4;
+            for (quint32 n = 0; n < count; ++n) {
+                if (i + 4 > block.size())
+                    return cut;
+                i += 4 + qint64(le32(block, i));
+                if (i > block.size())
+                    return cut;
+            }
+        }
+        at += 4 + length;
+    }
+    // The last block is followed by the first audio frame: its 14-bit sync code.
+    const QByteArray sync = ReadAt(file, at, 2);
+    if (sync.size() < 2 || uchar(sync[0]) != 0xFF || (uchar(sync[1]) & 0xFE) != 0xF8)
+        return tr("the FLAC metadata blocks do not lead to the audio (a block's declared length is wrong)");
+    return QString();
+}
+
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                       unsigned changed)
 {
+    if (format == Format::Flac) {
+        if (const QString problem = FlacMetadataProblem(original); !problem.isEmpty())
+            return problem;
+    }
     if (format == Format::Mp4 && !Mp4FileHolds(original))
         return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
     const std::unique_ptr<TagLib::File> before = OpenAs(original, format);

@@ -32,6 +32,11 @@ bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &
 // Which fields a write changes.
 enum FieldBit : unsigned { kTitle = 1, kArtist = 2, kAlbum = 4, kYear = 8, kTrack = 16, kComment = 32, kGenre = 64 };
 
+// Why a FLAC file's metadata cannot be trusted for a write (empty when it can): a comment block whose count or
+// lengths run past its end (another reader may take comments from beyond it, which a rewrite from TagLib's view
+// would lose), or a block chain that does not reach an audio frame.
+QString FlacMetadataProblem(const QByteArray &path);
+
 // Writes the changed fields (an empty one removes the field) into `copy`, a copy of `original`, and then checks
 // the copy as it will be read: every field as expected, every other field and picture as in the original, the
 // audio the same (FLAC frames and MP4 media data byte for byte, Ogg audio packets packet for packet). Returns an

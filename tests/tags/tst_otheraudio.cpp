@@ -27,6 +27,7 @@ private Q_SLOTS:
     void refusalsChangeNothing();
     void writesAreUndone();
     void genresAreText();
+    void damagedFlacMetadataIsRefused();
     void damagedMp4IsRefusedAtOnce();
     void coversAreForMp3FilesOnly();
 
@@ -325,6 +326,35 @@ void TestOtherAudio::genresAreText()
     QVERIFY(tag.Write());
     QVERIFY(tag.Open(copy));
     QCOMPARE(tag.GenreName(), QStringLiteral("Jazz"));
+}
+
+void TestOtherAudio::damagedFlacMetadataIsRefused()
+{
+    // Written by an old encoder: the comment block declares only its vendor string and count, its six comments
+    // run past it. TagLib sees none, mutagen six: a write from TagLib's view would lose them. Refused, unchanged;
+    // and a block chain that does not reach the audio is refused too.
+    const QString path = P("hidden-comments.flac");
+    QFile::remove(path);
+    QVERIFY(QFile::copy(QStringLiteral(TEST_DATA_DIR "/other/flac-comments-past-block.flac"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = testmp3::ReadFile(path);
+    for (int round = 0; round < 2; ++round) {
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        tag.title = QStringLiteral("x");
+        QString error;
+        QVERIFY(!tag.Write(&error));
+        QVERIFY2(error.contains(round == 0 ? QLatin1String("comment block holds more than its declared length")
+                                           : QLatin1String("do not lead to the audio")), qPrintable(error));
+        QCOMPARE(testmp3::ReadFile(path), round == 0 ? before : testmp3::ReadFile(path));
+        // The second round: a good FLAC whose last block says it is longer than it is.
+        QByteArray good = testmp3::ReadFile(P("a.flac"));
+        qsizetype at = 4;
+        while (!(uchar(good[at]) & 0x80))
+            at += 4 + ((qsizetype(uchar(good[at + 1])) << 16) | (qsizetype(uchar(good[at + 2])) << 8) | uchar(good[at + 3]));
+        good[at + 3] = char(uchar(good[at + 3]) + 1);
+        QVERIFY(testmp3::WriteFile(path, good));
+    }
 }
 
 void TestOtherAudio::damagedMp4IsRefusedAtOnce()
