@@ -74,8 +74,9 @@ QString FrameText(const TagLib::ID3v2::FrameListMap &map, const char *id)
     return FromTagLib(frames.front()->toString());
 }
 
-// The comment a user means: the first COMM frame without a description, else the first COMM frame (players
-// keep private data such as "iTunNORM" in described comments). Returns its index among the COMM frames, or -1.
+// The comment a user means: the first COMM frame without a description, in any language. Described ones are
+// players' private data ("iTunNORM", "iTunSMPB" hold numbers) or notes of their own: never the comment, so a
+// cleared comment reads empty. Returns its index among the COMM frames, or -1.
 int ShownCommentIndex(const TagLib::ID3v2::Tag &tag)
 {
     const TagLib::ID3v2::FrameList &frames = tag.frameList("COMM");
@@ -86,7 +87,7 @@ int ShownCommentIndex(const TagLib::ID3v2::Tag &tag)
             return index;
         ++index;
     }
-    return frames.isEmpty() ? -1 : 0;
+    return -1;
 }
 
 // Genre number of one TCON value: "(n)", "(n)Name" and "n" give n; a name gives its number in our table, or in
@@ -256,7 +257,7 @@ qsizetype ShownRawComment(const QList<RawFrame> &frames, int major, const TagLib
         if (CommentHasNoDescription(frames[i], major))
             return i;
     }
-    return comments.front();
+    return -1;
 }
 
 namespace {

@@ -269,8 +269,28 @@ void TestTagFile::shownCommentPrefersEmptyDescription()
     TagFile tag;
     QVERIFY(tag.Open(Make("c1.mp3", Tag(described + plain) + Audio(2))));
     QCOMPARE(tag.comment, QStringLiteral("hello"));
-    QVERIFY(tag.Open(Make("c2.mp3", Tag(described) + Audio(2))));
-    QCOMPARE(tag.comment, QStringLiteral("0000 1111"));
+    // A player's private comments are never the comment: it reads empty, a new one goes beside them, a
+    // tidying leaves them alone, and clearing the comment leaves it empty (the private one is not shown then).
+    const QString c2 = Make("c2.mp3", Tag(described + Frame("COMM", CommentBody("iTunSMPB", " 00000000 00000210"))) + Audio(2));
+    QVERIFY(tag.Open(c2));
+    QCOMPARE(tag.comment, QString());
+    tag.Normalize();
+    QVERIFY(tag.Write());
+    QCOMPARE(Frames(ReadFile(c2)).size(), 2);
+    tag.comment = QStringLiteral("mine");
+    QVERIFY(tag.Write());
+    auto frames = Frames(ReadFile(c2));
+    QCOMPARE(frames.size(), 3);
+    QCOMPARE(frames[0].second, described);
+    QVERIFY(tag.Open(c2));
+    QCOMPARE(tag.comment, QStringLiteral("mine"));
+    tag.comment.clear();
+    QVERIFY(tag.Write());
+    QVERIFY(tag.Open(c2));
+    QCOMPARE(tag.comment, QString());
+    frames = Frames(ReadFile(c2));
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames[0].second, described);
 }
 
 void TestTagFile::changingCommentReplacesOnlyTheShownFrame()
