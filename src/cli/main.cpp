@@ -316,7 +316,9 @@ int Set(const CliArguments &args)
         take("comment", tag.comment);
         if (args.values.contains(QStringLiteral("track")))
             tag.SetTrack(args.values.value(QStringLiteral("track")));
-        if (genre != -2)
+        if (genre == -1)
+            tag.ClearGenre();
+        else if (genre != -2)
             tag.genre = genre;
     });
 }

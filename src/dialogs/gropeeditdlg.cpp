@@ -192,7 +192,12 @@ void CGropeEditDlg::ApplyTo(TagFile &record) const
     if (IsTicked(Year)) record.year = Text(Year);
     if (IsTicked(Comment)) record.comment = Text(Comment);
     if (IsTicked(Track)) record.SetTrack(Text(Track));
-    if (IsTicked(Genre)) record.genre = m_genreChoice;
+    if (IsTicked(Genre)) {
+        if (m_genreChoice < 0)
+            record.ClearGenre();
+        else
+            record.genre = m_genreChoice;
+    }
     if (IsCoverTicked() && !m_coverPicture.IsEmpty() &&
         IsMp3Extension(record.path.mid(record.path.lastIndexOf(QLatin1Char('.')) + 1)))
         record.SetFrontCover(m_coverPicture);

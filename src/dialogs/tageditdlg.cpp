@@ -234,6 +234,8 @@ void CTagEditDlg::WriteBack()
     // FLAC, Ogg and MP4 genres are text: whatever is typed is taken; an MP3 genre is an entry of the table.
     if (otheraudio::IsOtherAudioExtension(m_view.Model()->Row(m_row)[Column::Ext]))
         m_record.SetGenreText(m_genre->currentText());
+    else if (m_genre->currentText().trimmed().isEmpty())
+        m_record.ClearGenre();   // an emptied box clears a genre the table lacks too
     else
         m_record.genre = SelectedGenre(m_genre);
     if (m_coverChanged && m_cover->ShownPicture().IsEmpty())

@@ -63,6 +63,21 @@ bool IsLatin1(const QString &text)
     return true;
 }
 
+namespace {
+
+// A text that holds nothing but a byte-order mark is empty: a UTF-16 BOM left alone (FF FE), read as Latin-1
+// "ÿþ" or kept as U+FEFF.
+QString WithoutLoneBom(QString text)
+{
+    if (text == QStringLiteral("\u00FF\u00FE") || text == QStringLiteral("\u00FE\u00FF"))
+        return QString();
+    while (text.startsWith(QChar(0xFEFF)) || text.startsWith(QChar(0xFFFE)))
+        text.remove(0, 1);
+    return text;
+}
+
+} // namespace
+
 QString FrameText(const TagLib::ID3v2::FrameListMap &map, const char *id)
 {
     const auto found = map.find(TagLib::ByteVector(id, 4));
@@ -70,8 +85,8 @@ QString FrameText(const TagLib::ID3v2::FrameListMap &map, const char *id)
         return QString();
     const TagLib::ID3v2::FrameList &frames = found->second;
     if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frames.front()))
-        return FromTagLib(text->fieldList().toString(" / "));
-    return FromTagLib(frames.front()->toString());
+        return WithoutLoneBom(FromTagLib(text->fieldList().toString(" / ")));
+    return WithoutLoneBom(FromTagLib(frames.front()->toString()));
 }
 
 // The comment a user means: the first COMM frame without a description, in any language. Described ones are

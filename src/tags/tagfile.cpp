@@ -268,6 +268,12 @@ void TagFile::SetGenreText(const QString &text)
     m_genreText = genre < 0 ? text.trimmed() : QString();
 }
 
+void TagFile::ClearGenre()
+{
+    genre = -1;
+    m_genreText.clear();
+}
+
 QString TagFile::GenreName() const
 {
     // A genre the table lacks shows as the file spells it, as long as no genre was chosen instead.

@@ -55,6 +55,8 @@ public:
     // Sets the genre by its text: a name of the table becomes its number, any other text is kept as it is (FLAC,
     // Ogg and MP4 genres are text).
     void SetGenreText(const QString &text);
+    // No genre at all: a genre the table lacks ("Silence") is cleared as well as a numbered one.
+    void ClearGenre();
 
     // The front cover (an APIC frame of picture type 3) of an MP3 file, read on demand: Open never keeps
     // pictures. False with an empty `error` when the file has none; with the reason when it cannot be read.

@@ -79,6 +79,14 @@ void TestCli::setThenShow()
     QCOMPARE(r.out, path + QStringLiteral("\tТест\tA\t2020\tB\t3\tC\t17\tRock\t2\n"));
     QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--genre"), QStringLiteral("none"), path}).status, 0);
     QVERIFY(Cli({QStringLiteral("show"), path}).out.endsWith(QStringLiteral("\t-1\t\t2\n")));
+    // "none" also clears a genre the table lacks; a year of a lone byte-order mark reads empty.
+    const QString free = m_dir.filePath(QStringLiteral("free.mp3"));
+    QVERIFY(testmp3::WriteFile(free, testmp3::Tag(testmp3::Frame("TCON", testmp3::Latin1Body("Silence")) +
+                                                  testmp3::Frame("TYER", QByteArray("\0\xFF\xFE", 3))) + testmp3::Audio(2)));
+    r = Cli({QStringLiteral("show"), free});
+    QCOMPARE(r.out, free + QStringLiteral("\t\t\t\t\t\t\t-1\tSilence\t0\n"));
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--genre"), QStringLiteral("none"), free}).status, 0);
+    QCOMPARE(Cli({QStringLiteral("show"), free}).out, free + QStringLiteral("\t\t\t\t\t\t\t-1\t\t0\n"));
 }
 
 void TestCli::badInputGivesClearErrors()
