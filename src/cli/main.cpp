@@ -487,7 +487,8 @@ int Normalize(const CliArguments &args)
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("normalize: no file given"));
     const Journaled journaled(QStringLiteral("normalize"));
-    return ChangeTags(args.operands, false, [](TagFile &tag) { tag.Normalize(); });
+    // One rule for every command: a file that could not be changed (not taggable, say) makes the exit code 1.
+    return ChangeTags(args.operands, true, [](TagFile &tag) { tag.Normalize(); });
 }
 
 int Rename(const CliArguments &args)
@@ -518,7 +519,8 @@ int Rename(const CliArguments &args)
         TrackRecord row;
         SplitFullPath(path, row);
         if (!IsTaggableExtension(row[Column::Ext])) {
-            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file; skipped").arg(file));
+            Complain(QStringLiteral("%1: not an MP3, FLAC, Ogg, Opus or M4A file; left as it is").arg(file));
+            status = kExitFailed;
             continue;
         }
         // A missing or unreadable file is a failure, not a file whose tag happens to be empty.

@@ -221,18 +221,24 @@ QByteArray OggAudioDigest(QFile &file, Format format)
     return packets > headers ? hash.result() : QByteArray();
 }
 
-// Whether the copy holds the very audio of the original; read in pieces, never whole.
-bool SameAudio(const QByteArray &original, const QByteArray &copy, Format format)
+// Why the copy does not hold the very audio of the original (empty when it does); read in pieces, never whole.
+QString AudioProblem(const QByteArray &original, const QByteArray &copy, Format format)
 {
+    const QString differs = QCoreApplication::translate("otheraudio", "the audio would not stay the same");
     QFile a(platform::DecodeName(original)), b(platform::DecodeName(copy));
     if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly))
-        return false;
+        return differs;
+    const QString none = QCoreApplication::translate("otheraudio", "the file holds no audio");
     if (format == Format::Flac || format == Format::Mp4) {
         const auto ra = AudioRanges(a, format);
-        return !ra.isEmpty() && SameRanges(a, ra, b, AudioRanges(b, format));
+        if (ra.isEmpty())
+            return none;
+        return SameRanges(a, ra, b, AudioRanges(b, format)) ? QString() : differs;
     }
     const QByteArray digest = OggAudioDigest(a, format);
-    return !digest.isEmpty() && digest == OggAudioDigest(b, format);
+    if (digest.isEmpty())
+        return none;
+    return digest == OggAudioDigest(b, format) ? QString() : differs;
 }
 
 quint64 BigEndian(const QByteArray &b, qsizetype at, int bytes)
@@ -438,8 +444,8 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     const std::unique_ptr<TagLib::File> after = OpenAs(copy, format);
     if (!after || KeptData(*after, format) != KeptData(*before, format))
         return tr("fields or pictures that were not changed would not survive");
-    if (!SameAudio(original, copy, format))
-        return tr("the audio would not stay the same");
+    if (const QString problem = AudioProblem(original, copy, format); !problem.isEmpty())
+        return problem;
     return QString();
 }
 
@@ -471,6 +477,29 @@ QString Name(Format format)
     case Format::None: break;
     }
     return QString();
+}
+
+QString OggKind(const QByteArray &start)
+{
+    if (!start.startsWith("OggS") || start.size() < 28)
+        return QString();
+    const int segments = uchar(start[26]);
+    const QByteArray first = start.mid(27 + segments, 8);
+    // A second page that also begins a stream: several streams multiplexed (audio beside video, say).
+    qsizetype next = 27 + segments;
+    for (int i = 0; i < segments && 27 + i < start.size(); ++i)
+        next += uchar(start[27 + i]);
+    if (start.size() >= next + 6 && start.mid(next, 4) == "OggS" && (uchar(start[next + 5]) & 0x02))
+        return tr("several streams in one file");
+    if (first.startsWith("\x7F" "FLAC"))
+        return tr("Ogg FLAC");
+    if (first.startsWith("Speex"))
+        return tr("Speex");
+    if (first.startsWith("\x80theora"))
+        return tr("Theora video");
+    if (first.startsWith("\x01vorbis") || first.startsWith("OpusHead"))
+        return tr("a damaged stream");
+    return tr("an unknown codec");
 }
 
 bool IsOtherAudioExtension(QStringView extension)

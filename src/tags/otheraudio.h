@@ -17,6 +17,9 @@ QString Name(Format format);
 
 // Whether a file name extension is one of these formats' ("flac", "ogg", "oga", "opus", "m4a"; any case).
 bool IsOtherAudioExtension(QStringView extension);
+// What an Ogg file that Tunegrove does not write holds, from its first bytes (a few KiB: "Ogg FLAC", "Speex",
+// "Theora video", several streams); empty when they are no Ogg page.
+QString OggKind(const QByteArray &start);
 // Whether a file of this name may hold this format: what the name says and what the bytes hold must agree
 // before a file is written (".ogg" and ".oga" hold Vorbis or Opus).
 bool NameFits(const QString &extension, Format format);

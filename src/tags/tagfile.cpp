@@ -496,8 +496,15 @@ bool TagFile::WriteChanged(QString *error)
         return WriteOtherFormat(changed, error);
     }
     // A file named as FLAC, Ogg or MP4 audio that does not hold it whole is not MPEG audio either: no ID3 tag.
-    if (const QString ext = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1); otheraudio::IsOtherAudioExtension(ext))
+    if (const QString ext = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1); otheraudio::IsOtherAudioExtension(ext)) {
+        platform::ReadOnlyFile file;
+        QByteArray start;
+        if (file.Open(path) == 0)
+            file.ReadAt(0, 8192, start);
+        if (const QString kind = otheraudio::OggKind(start); !kind.isEmpty())
+            return fail(tr("%1: an Ogg stream Tunegrove does not write: %2; it was not changed").arg(path, kind));
         return fail(tr("%1: the file does not hold readable %2 audio; it was not changed").arg(path, ext.toUpper()));
+    }
     if (IsEmpty() && m_coverChange != CoverChange::Set)
         return RemoveAll(error);
 

@@ -205,10 +205,13 @@ void TestCli::normalizeTextsAndFiles()
     QVERIFY(WriteFile(wav, QByteArray("RIFF") + QByteArray(40, '\1')));
     r = Cli({QStringLiteral("normalize"), wav, missing, mp3});
     QCOMPARE(r.status, 1);
-    QCOMPARE(r.err.count(QLatin1Char('\n')), 2);   // the WAV skipped with a note, the missing file reported
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 2);   // the WAV left with a note, the missing file reported
     QVERIFY(r.err.contains(QLatin1String("n.wav")) && r.err.contains(QLatin1String("gone.mp3")));
     QVERIFY(Cli({QStringLiteral("show"), mp3}).out.contains(QLatin1String("\tRock N Roll\t")));
     QCOMPARE(ReadFile(wav), QByteArray("RIFF") + QByteArray(40, '\1'));
+    // One rule for every command: a file that could not be changed fails it, as it does set and rename.
+    QCOMPARE(Cli({QStringLiteral("normalize"), wav}).status, 1);
+    QCOMPARE(Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$T"), wav}).status, 1);
 }
 
 void TestCli::renameFromTags()

@@ -28,6 +28,7 @@ private Q_SLOTS:
     void writesAreUndone();
     void genresAreText();
     void damagedFlacMetadataIsRefused();
+    void refusalsSayWhatTheFileHolds();
     void damagedMp4IsRefusedAtOnce();
     void coversAreForMp3FilesOnly();
 
@@ -354,6 +355,48 @@ void TestOtherAudio::damagedFlacMetadataIsRefused()
             at += 4 + ((qsizetype(uchar(good[at + 1])) << 16) | (qsizetype(uchar(good[at + 2])) << 8) | uchar(good[at + 3]));
         good[at + 3] = char(uchar(good[at + 3]) + 1);
         QVERIFY(testmp3::WriteFile(path, good));
+    }
+}
+
+void TestOtherAudio::refusalsSayWhatTheFileHolds()
+{
+    // An Ogg FLAC file and two streams in one Ogg file are Ogg streams Tunegrove does not write, and say so.
+    QVERIFY(Run(QStringLiteral("flac"), {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("--ogg"), QStringLiteral("-o"),
+                                         P("oggflac.ogg"), P("tone.wav")}));
+    QByteArray twoStreams = testmp3::ReadFile(P("b.ogg"));
+    QByteArray second = testmp3::ReadFile(P("b.ogg"));
+    second[14] = char(second[14] ^ 0x55);   // another serial number: a second stream beginning beside the first
+    const qsizetype firstPage = 27 + uchar(twoStreams[26]) + [&] {
+        int body = 0;
+        for (int i = 0; i < uchar(twoStreams[26]); ++i)
+            body += uchar(twoStreams[27 + i]);
+        return body;
+    }();
+    twoStreams.insert(firstPage, second.left(firstPage));
+    QVERIFY(testmp3::WriteFile(P("two.ogg"), twoStreams));
+    for (const auto &[name, kind] : {std::pair{"oggflac.ogg", "Ogg FLAC"}, std::pair{"two.ogg", "several streams"}}) {
+        const QByteArray before = testmp3::ReadFile(P(name));
+        TagFile tag;
+        QVERIFY(tag.Open(P(name)));
+        tag.title = QStringLiteral("x");
+        QString error;
+        QVERIFY(!tag.Write(&error));
+        QVERIFY2(error.contains(QStringLiteral("an Ogg stream Tunegrove does not write: ") + QLatin1String(kind)), qPrintable(error));
+        QCOMPARE(testmp3::ReadFile(P(name)), before);
+    }
+    // An MP4 whose media data box is gone holds no audio, and is told so.
+    if (QFile::exists(P("d.m4a"))) {
+        QByteArray m4a = testmp3::ReadFile(P("d.m4a"));
+        const qsizetype mdat = m4a.indexOf("mdat");
+        QVERIFY(mdat > 0);
+        m4a.replace(mdat, 4, "free");
+        QVERIFY(testmp3::WriteFile(P("silent.m4a"), m4a));
+        TagFile tag;
+        QVERIFY(tag.Open(P("silent.m4a")));
+        tag.title = QStringLiteral("x");
+        QString error;
+        QVERIFY(!tag.Write(&error));
+        QVERIFY2(error.contains(QLatin1String("holds no audio")), qPrintable(error));
     }
 }
 
