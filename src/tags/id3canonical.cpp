@@ -458,14 +458,21 @@ ShownFields ReadFields(TagView &view, const QByteArray &rawV1)
         if (shown >= 0)
             f.comment = FromTagLib(v2->frameList("COMM")[uint(shown)]->toString());
         f.genre = GenreOfFrame(*v2);
-    } else if (TagLib::ID3v1::Tag *v1 = view.V1()) {
-        f.title = FromTagLib(v1->title());
-        f.artist = FromTagLib(v1->artist());
-        f.album = FromTagLib(v1->album());
-        f.comment = FromTagLib(v1->comment());
-        f.year = V1Year(rawV1);
-        f.track = v1->track() ? QString::number(v1->track()) : QString();
-        f.genre = v1->genreNumber() < 255 ? int(v1->genreNumber()) : -1;
+    }
+    // Field by field, what the ID3v2 tag lacks is taken from the ID3v1 tag, as other readers do.
+    if (TagLib::ID3v1::Tag *v1 = view.V1()) {
+        auto fill = [](QString &field, const QString &value) {
+            if (field.isEmpty())
+                field = value;
+        };
+        fill(f.title, FromTagLib(v1->title()));
+        fill(f.artist, FromTagLib(v1->artist()));
+        fill(f.album, FromTagLib(v1->album()));
+        fill(f.comment, FromTagLib(v1->comment()));
+        fill(f.year, V1Year(rawV1));
+        fill(f.track, v1->track() ? QString::number(v1->track()) : QString());
+        if (f.genre < 0 && (!view.V2() || FreeGenreText(*view.V2()).isEmpty()))
+            f.genre = v1->genreNumber() < 255 ? int(v1->genreNumber()) : -1;
     }
     if (f.genre >= GenreTable::Count())
         f.genre = -1;

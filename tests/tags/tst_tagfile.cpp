@@ -59,6 +59,7 @@ private Q_SLOTS:
     void readsEveryTextEncoding();
     void writesLatin1WhenItCanAndUnicodeOtherwise();
     void shownCommentPrefersEmptyDescription();
+    void fieldsMissingFromId3v2ComeFromId3v1();
     void changingCommentReplacesOnlyTheShownFrame();
     void editOneFieldKeepsEveryOtherFrame();
     void untouchedFieldsKeepTheirFrames();
@@ -291,6 +292,30 @@ void TestTagFile::shownCommentPrefersEmptyDescription()
     frames = Frames(ReadFile(c2));
     QCOMPARE(frames.size(), 2);
     QCOMPARE(frames[0].second, described);
+}
+
+void TestTagFile::fieldsMissingFromId3v2ComeFromId3v1()
+{
+    // Both tags: the ID3v2 one holds the title only. The other fields show from the ID3v1 tag, field by field,
+    // and clearing one clears it there too (it no longer shows); a field that both hold shows the ID3v2 text.
+    const QString path = Make("both.mp3", Tag(Frame("TIT2", Latin1Body("Long v2 title"))) + Audio(2) +
+                                              V1("v1 title", "v1 artist", "v1 album", "1999", "v1 comment", 7, 8));
+    TagFile tag;
+    QVERIFY(tag.Open(path));
+    QCOMPARE(tag.title, QStringLiteral("Long v2 title"));
+    QCOMPARE(tag.artist, QStringLiteral("v1 artist"));
+    QCOMPARE(tag.album, QStringLiteral("v1 album"));
+    QCOMPARE(tag.year, QStringLiteral("1999"));
+    QCOMPARE(tag.track, QStringLiteral("7"));
+    QCOMPARE(tag.comment, QStringLiteral("v1 comment"));
+    QCOMPARE(tag.genre, 8);
+    tag.album.clear();
+    QString error;
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    QVERIFY(tag.Open(path));
+    QCOMPARE(tag.album, QString());
+    QCOMPARE(tag.artist, QStringLiteral("v1 artist"));
+    QVERIFY(!ReadFile(path).right(128).contains("v1 album"));
 }
 
 void TestTagFile::changingCommentReplacesOnlyTheShownFrame()
