@@ -50,9 +50,26 @@ TagView::TagView(const QByteArray &v2, const QByteArray &v1)
 {
 }
 
-QString FromTagLib(const TagLib::String &text) { return QString::fromStdWString(text.toWString()); }
+// TagLib keeps a text as UTF-16 code units, one to a wchar_t, and converts from and to UTF-8 and UTF-16 on that
+// understanding: a character beyond the Basic Multilingual Plane is a surrogate pair there, as in QString. Given
+// it as one UCS-4 value (what toStdWString makes on Linux), TagLib cut it to 16 bits when it wrote a tag.
+QString FromTagLib(const TagLib::String &text)
+{
+    const std::wstring units = text.toWString();
+    QString out(qsizetype(units.size()), Qt::Uninitialized);
+    for (std::size_t i = 0; i < units.size(); ++i)
+        out[qsizetype(i)] = QChar(char16_t(units[i]));
+    return out;
+}
 
-TagLib::String ToTagLib(const QString &text) { return TagLib::String(text.toStdWString()); }
+TagLib::String ToTagLib(const QString &text)
+{
+    std::wstring units;
+    units.reserve(std::size_t(text.size()));
+    for (const QChar c : text)
+        units.push_back(wchar_t(c.unicode()));
+    return TagLib::String(units);
+}
 
 bool IsLatin1(const QString &text)
 {
@@ -220,16 +237,19 @@ QByteArray Render(const TagLib::ID3v2::Frame &frame, int major)
     return bytes.left(4) + size + QByteArray(2, '\0') + body;
 }
 
+
 RawFrame TextFrame(const char *id, const QString &text, int major)
 {
-    TagLib::ID3v2::TextIdentificationFrame frame(TagLib::ByteVector(id, 4), EncodingFor(text, major));
+    const TagLib::String::Type encoding = EncodingFor(text, major);
+    TagLib::ID3v2::TextIdentificationFrame frame(TagLib::ByteVector(id, 4), encoding);
     frame.setText(ToTagLib(text));
     return RawFrame{QByteArray(id, 4), Render(frame, major)};
 }
 
 RawFrame CommentFrame(const QString &text, int major, const QByteArray &language)
 {
-    TagLib::ID3v2::CommentsFrame frame(EncodingFor(text, major));
+    const TagLib::String::Type encoding = EncodingFor(text, major);
+    TagLib::ID3v2::CommentsFrame frame(encoding);
     frame.setLanguage(ToBytes(language));
     frame.setDescription(TagLib::String());
     frame.setText(ToTagLib(text));

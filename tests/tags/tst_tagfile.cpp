@@ -60,6 +60,7 @@ private Q_SLOTS:
     void writesLatin1WhenItCanAndUnicodeOtherwise();
     void shownCommentPrefersEmptyDescription();
     void fieldsMissingFromId3v2ComeFromId3v1();
+    void charactersBeyondTheBmpAreWrittenWhole();
     void changingCommentReplacesOnlyTheShownFrame();
     void editOneFieldKeepsEveryOtherFrame();
     void untouchedFieldsKeepTheirFrames();
@@ -316,6 +317,28 @@ void TestTagFile::fieldsMissingFromId3v2ComeFromId3v1()
     QCOMPARE(tag.album, QString());
     QCOMPARE(tag.artist, QStringLiteral("v1 artist"));
     QVERIFY(!ReadFile(path).right(128).contains("v1 album"));
+}
+
+void TestTagFile::charactersBeyondTheBmpAreWrittenWhole()
+{
+    // Emoji and musical symbols: surrogate pairs in v2.3's UTF-16, UTF-8 in v2.4; they read back as written.
+    const QString text = QStringLiteral("x\U0001F600y\U0001D11E");
+    for (const int major : {3, 4}) {
+        const QString path = Make(major == 3 ? "emoji3.mp3" : "emoji4.mp3", Tag(Frame("TIT2", Latin1Body("a"), major), major) + Audio(2));
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        tag.title = text;
+        tag.comment = text;
+        QString error;
+        QVERIFY2(tag.Write(&error), qPrintable(error));
+        QVERIFY(tag.Open(path));
+        QCOMPARE(tag.title, text);
+        QCOMPARE(tag.comment, text);
+        for (const auto &f : Frames(ReadFile(path))) {
+            if (f.first == "TIT2")
+                QCOMPARE(f.second, Frame("TIT2", major == 3 ? Utf16Body(text) : Utf8Body(text), major));
+        }
+    }
 }
 
 void TestTagFile::changingCommentReplacesOnlyTheShownFrame()
