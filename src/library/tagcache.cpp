@@ -15,7 +15,7 @@ namespace {
 
 // Raised whenever the cells a file gives change meaning (a reader that reads a field differently): an older
 // cache is then emptied instead of trusted.
-constexpr int kSchemaVersion = 3;   // 3: a described comment (iTunNORM) is never the comment; a lone BOM is empty
+constexpr int kSchemaVersion = 3;   // 3: a described comment (iTunNORM) is never the comment; a lone BOM is empty; several values joined with "; "
 // Changes written in one transaction.
 constexpr int kCommitEvery = 4096;
 

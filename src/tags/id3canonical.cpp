@@ -102,7 +102,7 @@ QString FrameText(const TagLib::ID3v2::FrameListMap &map, const char *id)
         return QString();
     const TagLib::ID3v2::FrameList &frames = found->second;
     if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frames.front()))
-        return WithoutLoneBom(FromTagLib(text->fieldList().toString(" / ")));
+        return WithoutLoneBom(FromTagLib(text->fieldList().toString("; ")));   // several values: all of them
     return WithoutLoneBom(FromTagLib(frames.front()->toString()));
 }
 

@@ -27,11 +27,16 @@ QString tr(const char *text) { return QCoreApplication::translate("otheraudio", 
 
 QString FromTagLib(const TagLib::String &text) { return QString::fromStdString(text.to8Bit(true)); }
 
-// The first value of a property, or empty.
-QString First(const TagLib::PropertyMap &map, const char *key)
+// The values of a property (two ARTIST comments, say), joined with "; "; empty when there is none.
+QString Joined(const TagLib::PropertyMap &map, const char *key)
 {
     const auto found = map.find(key);
-    return found == map.end() || found->second.isEmpty() ? QString() : FromTagLib(found->second.front());
+    if (found == map.end())
+        return QString();
+    QStringList values;
+    for (const TagLib::String &value : found->second)
+        values.append(FromTagLib(value));
+    return values.join(QStringLiteral("; "));
 }
 
 TagLib::String ToTagLib(const QString &text) { return TagLib::String(text.toStdString(), TagLib::String::UTF8); }
@@ -540,13 +545,13 @@ bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &
         return false;
     }
     const TagLib::PropertyMap map = file->properties();
-    fields.title = First(map, "TITLE");
-    fields.artist = First(map, "ARTIST");
-    fields.album = First(map, "ALBUM");
-    fields.year = First(map, "DATE");
-    fields.track = First(map, "TRACKNUMBER");
-    fields.comment = First(map, "COMMENT");
-    fields.genre = First(map, "GENRE");
+    fields.title = Joined(map, "TITLE");
+    fields.artist = Joined(map, "ARTIST");
+    fields.album = Joined(map, "ALBUM");
+    fields.year = Joined(map, "DATE");
+    fields.track = Joined(map, "TRACKNUMBER");
+    fields.comment = Joined(map, "COMMENT");
+    fields.genre = Joined(map, "GENRE");
     return true;
 }
 

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void genresAreText();
     void damagedFlacMetadataIsRefused();
     void refusalsSayWhatTheFileHolds();
+    void severalValuesShowJoinedAndStay();
     void damagedMp4IsRefusedAtOnce();
     void coversAreForMp3FilesOnly();
 
@@ -356,6 +357,40 @@ void TestOtherAudio::damagedFlacMetadataIsRefused()
         good[at + 3] = char(uchar(good[at + 3]) + 1);
         QVERIFY(testmp3::WriteFile(path, good));
     }
+}
+
+void TestOtherAudio::severalValuesShowJoinedAndStay()
+{
+    // Two ARTIST comments (FLAC) and a v2.4 TPE1 of two values: both show, joined with "; "; a write of another
+    // field leaves them as they were.
+    QVERIFY(QFile::copy(P("a.flac"), P("two-artists.flac")));
+    QVERIFY(testmp3::WriteFile(P("two-artists.mp3"), testmp3::Tag(testmp3::Frame("TPE1", QByteArray("\3piman\0jzig", 11), 4), 4) +
+                                                          testmp3::Audio(2)));
+    QVERIFY(Run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys
+from mutagen.flac import FLAC
+f = FLAC(sys.argv[1]); f["artist"] = ["piman", "jzig"]; f.save()
+)"), P("two-artists.flac")}));
+    for (const char *name : {"two-artists.flac", "two-artists.mp3"}) {
+        TagFile tag;
+        QVERIFY(tag.Open(P(name)));
+        QCOMPARE(tag.artist, QStringLiteral("piman; jzig"));
+        tag.title = QStringLiteral("only the title");
+        QString error;
+        QVERIFY2(tag.Write(&error), qPrintable(error));
+        QVERIFY(tag.Open(P(name)));
+        QCOMPARE(tag.artist, QStringLiteral("piman; jzig"));
+        QCOMPARE(tag.title, QStringLiteral("only the title"));
+    }
+    QProcess check;
+    check.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys
+from mutagen.flac import FLAC
+from mutagen.id3 import ID3
+print(FLAC(sys.argv[1])["artist"], ID3(sys.argv[2])["TPE1"].text)
+)"), P("two-artists.flac"), P("two-artists.mp3")});
+    QVERIFY(check.waitForFinished(30000));
+    QCOMPARE(QString::fromUtf8(check.readAllStandardOutput()).trimmed(), QStringLiteral("['piman', 'jzig'] ['piman', 'jzig']"));
 }
 
 void TestOtherAudio::refusalsSayWhatTheFileHolds()
