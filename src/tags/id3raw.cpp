@@ -235,6 +235,12 @@ CanonicalTag SplitTag(const QByteArray &tag)
             };
             size = (landsWell(safe) || !landsWell(size)) ? safe : size;
         }
+        if (size == 0 && pos + 2 * kHeaderSize <= body.size() && IsFrameId(body.mid(pos + kHeaderSize, 4))) {
+            // A frame of size 0 holds nothing, and TagLib stops reading there: the frames behind it are read
+            // (as other readers do), and a rewritten tag leaves the empty frame out.
+            pos += kHeaderSize;
+            continue;
+        }
         if (size == 0 || pos + kHeaderSize + size > body.size())
             break;
         RawFrame frame{id, body.mid(pos, kHeaderSize + size)};
@@ -245,6 +251,20 @@ CanonicalTag SplitTag(const QByteArray &tag)
     }
     result.hidden = WithoutTrailingZeros(body.mid(pos));
     return result;
+}
+
+QList<QByteArray> FrameIdsIn(const QByteArray &bytes, int major)
+{
+    QList<QByteArray> ids;
+    for (qsizetype pos = 0; pos + kHeaderSize <= bytes.size();) {
+        const QByteArray id = bytes.mid(pos, 4);
+        if (!IsFrameId(id))
+            break;
+        ids.append(id);
+        const qint64 size = major == 4 ? SynchsafeAt(bytes, pos + 4) : BigEndianAt(bytes, pos + 4);
+        pos += kHeaderSize + size;   // a frame of size 0 is passed over: readers stop there, the frames go on
+    }
+    return ids;
 }
 
 QByteArray BigEndian(quint32 value) { return FourBytes(value, 8); }

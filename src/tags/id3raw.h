@@ -64,6 +64,9 @@ QByteArray FromBytes(const TagLib::ByteVector &bytes);
 quint32 SynchsafeAt(const QByteArray &b, qsizetype at);
 
 quint32 BigEndianAt(const QByteArray &b, qsizetype at);
+// The ids of the frames in bytes that readers do not see (a tag's hidden part): frames behind one of size 0, or
+// behind one a reader rejects, walked as far as they look like frames.
+QList<QByteArray> FrameIdsIn(const QByteArray &bytes, int major);
 
 QByteArray Synchsafe(quint32 value);
 

@@ -539,6 +539,18 @@ bool TagFile::WriteChanged(QString *error)
         changed = kAllFields | (changed & kCover);   // a new tag carries every field
     }
     const int major = tag.major;
+    // Frames behind one where readers stop (a TENC of size 0, say) are not seen: a changed field whose frame also
+    // lies there would be written a second time, and another reader would show both.
+    if (!tag.hidden.isEmpty()) {
+        const QList<QByteArray> behind = FrameIdsIn(tag.hidden, major);
+        for (unsigned field = 1; field < kAllFields; field <<= 1) {
+            for (const QByteArray &id : FieldIds(field)) {
+                if ((changed & field) && behind.contains(id))
+                    return fail(tr("%1: a %2 frame lies behind a frame that readers stop at; writing the field would "
+                                   "leave two, so the file was not changed").arg(path, QString::fromLatin1(id)));
+            }
+        }
+    }
     // What the write must keep byte for byte: every frame the reader sees but those of the changed fields.
     // Equal bytes are equal frames only when the reader reads each frame from its own bytes: no hidden part, and
     // no frame whose flags (a data length, compression) let the reader take bytes beyond the frame's end.

@@ -2,6 +2,7 @@
 // files that change during a write, system limits and names that are not UTF-8.
 
 #include "platform/names.h"
+#include "tags/id3raw.h"
 #include "tags/tagfile.h"
 #include "testmp3.h"
 
@@ -67,6 +68,7 @@ private Q_SLOTS:
     void oddLayoutsKeepEveryField_data();
     void oddLayoutsKeepEveryField();
     void otherContainersAreNeverTagged();
+    void framesBehindAnEmptyFrameAreRead();
     void concurrentWritersLoseNothing();
     void bytesAppendedDuringAWriteSurvive();
     void largeTagsAreCopiedSmallOnesWrittenInPlace();
@@ -169,6 +171,36 @@ void TestWriteIntegrity::otherContainersAreNeverTagged()
         QVERIFY(tag.Open(path));
         QCOMPARE(tag.artist, QStringLiteral("Nina"));
     }
+}
+
+void TestWriteIntegrity::framesBehindAnEmptyFrameAreRead()
+{
+    // A TENC of size 0 first in the tag: TagLib stops there and showed every field empty, and a new title then
+    // went in beside the old one. The frames behind it are read as other readers read them, and a write leaves
+    // one title (and the empty frame out).
+    const QByteArray original = ReadFile(DataDir() + QStringLiteral("/malformed/zero-size-tenc-first.mp3"));
+    QVERIFY(!original.isEmpty());
+    const QString path = m_dir.filePath(QStringLiteral("empty-frame-first.mp3"));
+    QVERIFY(WriteFile(path, original));
+    TagFile tag;
+    QVERIFY(tag.Open(path));
+    QCOMPARE(tag.title, QStringLiteral("Hidden title"));
+    QCOMPARE(tag.artist, QStringLiteral("Hidden artist"));
+    tag.title = QStringLiteral("New title");
+    QString error;
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    int titles = 0;
+    for (const auto &frame : Frames(ReadFile(path))) {
+        titles += frame.first == "TIT2" ? 1 : 0;
+        QVERIFY(frame.first != "TENC");
+    }
+    QCOMPARE(titles, 1);
+    QVERIFY(tag.Open(path));
+    QCOMPARE(tag.title, QStringLiteral("New title"));
+    QCOMPARE(tag.artist, QStringLiteral("Hidden artist"));
+    QCOMPARE(AudioOf(ReadFile(path)), AudioOf(original));
+    // What lies in a part readers do not see is found past empty frames, so a write never adds a second copy.
+    QCOMPARE(id3::FrameIdsIn(QByteArray("TENC\0\0\0\0\0\0TIT2\0\0\0\2\0\0\0a", 22), 3), (QList<QByteArray>{"TENC", "TIT2"}));
 }
 
 void TestWriteIntegrity::concurrentWritersLoseNothing()
