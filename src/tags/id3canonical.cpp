@@ -2,9 +2,12 @@
 
 #include "tags/genretable.h"
 
+#include <QHash>
+
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2synchdata.h>
 #include <taglib/textidentificationframe.h>
 
 #include <algorithm>
@@ -179,6 +182,65 @@ QString FreeGenreText(const TagLib::ID3v2::Tag &tag)
     return isNumber || value.startsWith(QLatin1Char('(')) ? QString() : value;
 }
 
+namespace {
+
+// The v2.3 frame each v2.2 frame becomes; empty for those with no counterpart (CRM, encrypted metadata).
+QByteArray V23IdOf(const QByteArray &id)
+{
+    static const QHash<QByteArray, QByteArray> kIds{
+        {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"}, {"EQU", "EQUA"},
+        {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"LNK", "LINK"}, {"MCI", "MCDI"}, {"MLL", "MLLT"}, {"PIC", "APIC"},
+        {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"}, {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"},
+        {"TBP", "TBPM"}, {"TCM", "TCOM"}, {"TCO", "TCON"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"},
+        {"TEN", "TENC"}, {"TFT", "TFLT"}, {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"},
+        {"TMT", "TMED"}, {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"},
+        {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"},
+        {"TRC", "TSRC"}, {"TRD", "TRDA"}, {"TRK", "TRCK"}, {"TSI", "TSIZ"}, {"TSS", "TSSE"}, {"TT1", "TIT1"},
+        {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"},
+        {"ULT", "USLT"}, {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"},
+        {"WPB", "WPUB"}, {"WXX", "WXXX"}};
+    return kIds.value(id);
+}
+
+// Frames whose body is the same in v2.2 and v2.3: the texts, the date and time, the volume adjustment.
+bool SameBodyInV23(const QByteArray &id)
+{
+    return (id.startsWith('T') && id != "TXX") || id == "RVA" || id == "CNT" || id == "MCI";
+}
+
+} // namespace
+
+void UpgradeV22Frames(const QByteArray &tag, CanonicalTag &result)
+{
+    if (tag.size() < kHeaderSize || (uchar(tag[5]) & 0x40))
+        return;   // a compressed v2.2 tag: TagLib does not read it either
+    QByteArray body = tag.mid(kHeaderSize, qsizetype(SynchsafeAt(tag, 6)));
+    if (uchar(tag[5]) & 0x80)
+        body = FromBytes(TagLib::ID3v2::SynchData::decode(ToBytes(body)));
+    QHash<QByteArray, int> present;
+    for (const RawFrame &frame : result.frames)
+        ++present[frame.id];
+    for (qsizetype pos = 0; pos + 6 <= body.size();) {
+        const QByteArray id = body.mid(pos, 3);
+        if (!IsFrameId(id + "0"))
+            break;
+        const qsizetype size = (qsizetype(uchar(body[pos + 3])) << 16) | (qsizetype(uchar(body[pos + 4])) << 8) |
+                               qsizetype(uchar(body[pos + 5]));
+        if (size == 0 || pos + 6 + size > body.size())
+            break;
+        const QByteArray upgraded = V23IdOf(id);
+        if (!upgraded.isEmpty() && present.value(upgraded) > 0) {
+            --present[upgraded];   // converted by TagLib
+        } else if (!upgraded.isEmpty() && SameBodyInV23(id)) {
+            const QByteArray frameBody = body.mid(pos + 6, size);
+            result.frames.append(RawFrame{upgraded, upgraded + BigEndian(quint32(size)) + QByteArray(2, '\0') + frameBody});
+        } else {
+            result.lost.append(id);
+        }
+        pos += 6 + size;
+    }
+}
+
 // The tag in the form the writer keeps, agreed with the reader, and the reader's view of it (with the ID3v1 tag
 // `v1`). Frames the reader does not take as we split them (it stops at a frame it rejects, or sizes it
 // differently) move into the hidden part, so the reader and the writer never disagree about which frames exist.
@@ -189,11 +251,13 @@ std::unique_ptr<TagView> ReadCanonical(const QByteArray &tag, const QByteArray &
     if (tag.size() < kHeaderSize)
         return std::make_unique<TagView>(QByteArray(), v1);
     if (uchar(tag[3]) == 2) {
-        // A v2.2 tag cannot be written back as it is: TagLib converts its frames to v2.3.
+        // A v2.2 tag cannot be written back as it is: TagLib converts its frames to v2.3, and what it drops
+        // (TDA, TIM, RVA) is converted here; a frame that still has no place is named, and the tag not written.
         TagView view(tag, QByteArray());
         if (TagLib::ID3v2::Tag *parsed = view.V2())
             result = SplitTag(FromBytes(parsed->render(TagLib::ID3v2::v3)));
         result.major = 3;
+        UpgradeV22Frames(tag, result);
         return std::make_unique<TagView>(result.Render(), v1);
     }
     result = SplitTag(tag);

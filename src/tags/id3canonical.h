@@ -81,6 +81,11 @@ int GenreOfFrame(const TagLib::ID3v2::Tag &tag);
 // The first TCON value when it is a name the genre tables lack; a "(n)" reference or a number gives nothing.
 QString FreeGenreText(const TagLib::ID3v2::Tag &tag);
 
+// A v2.2 tag converted by TagLib to v2.3 in `result`: the v2.2 frames it dropped are added in their v2.3 form
+// (TDA -> TDAT, TIM -> TIME, RVA -> RVAD and the other frames whose body did not change); those that have no
+// form there go to `result.lost`, so the tag is never written without them.
+void UpgradeV22Frames(const QByteArray &tag, CanonicalTag &result);
+
 // The tag in the form the writer keeps, agreed with the reader, and the reader's view of it (with the ID3v1 tag
 // `v1`). Frames the reader does not take as we split them (it stops at a frame it rejects, or sizes it
 // differently) move into the hidden part, so the reader and the writer never disagree about which frames exist.

@@ -52,6 +52,7 @@ struct CanonicalTag
     int major = 0;            // 0: no tag; 3 or 4 (a v2.2 tag becomes v2.3)
     QList<RawFrame> frames;
     QByteArray hidden;        // bytes after the frames that readers do not see, trailing zeros dropped
+    QList<QByteArray> lost;   // frames of a v2.2 tag that the conversion to v2.3 cannot keep: never written
 
     // The tag with a plain header, padded with zeros to `minimumSize` bytes when it is shorter.
     QByteArray Render(qint64 minimumSize = 0) const;

@@ -539,6 +539,9 @@ bool TagFile::WriteChanged(QString *error)
         changed = kAllFields | (changed & kCover);   // a new tag carries every field
     }
     const int major = tag.major;
+    if (!tag.lost.isEmpty())
+        return fail(tr("%1: the ID3v2.2 tag's frame %2 has no place in an ID3v2.3 tag; writing would lose it, so the "
+                       "file was not changed").arg(path, QString::fromLatin1(tag.lost.join(", "))));
     // Frames behind one where readers stop (a TENC of size 0, say) are not seen: a changed field whose frame also
     // lies there would be written a second time, and another reader would show both.
     if (!tag.hidden.isEmpty()) {

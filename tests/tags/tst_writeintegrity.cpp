@@ -69,6 +69,7 @@ private Q_SLOTS:
     void oddLayoutsKeepEveryField();
     void otherContainersAreNeverTagged();
     void framesBehindAnEmptyFrameAreRead();
+    void id3v22FramesSurviveTheUpgrade();
     void concurrentWritersLoseNothing();
     void bytesAppendedDuringAWriteSurvive();
     void largeTagsAreCopiedSmallOnesWrittenInPlace();
@@ -201,6 +202,62 @@ void TestWriteIntegrity::framesBehindAnEmptyFrameAreRead()
     QCOMPARE(AudioOf(ReadFile(path)), AudioOf(original));
     // What lies in a part readers do not see is found past empty frames, so a write never adds a second copy.
     QCOMPARE(id3::FrameIdsIn(QByteArray("TENC\0\0\0\0\0\0TIT2\0\0\0\2\0\0\0a", 22), 3), (QList<QByteArray>{"TENC", "TIT2"}));
+}
+
+namespace {
+
+QByteArray V22Frame(const char *id, const QByteArray &body)
+{
+    const int n = int(body.size());
+    return QByteArray(id, 3) + char(n >> 16) + char((n >> 8) & 0xFF) + char(n & 0xFF) + body;
+}
+
+QByteArray V22Tag(const QByteArray &frames)
+{
+    const QByteArray body = frames + QByteArray(64, '\0');
+    return QByteArray("ID3\x02\x00\x00", 6) + Synchsafe(quint32(body.size())) + body;
+}
+
+} // namespace
+
+void TestWriteIntegrity::id3v22FramesSurviveTheUpgrade()
+{
+    // TagLib upgrades a v2.2 tag to v2.3 and dropped the date, the time and the volume adjustment on any write.
+    // They are converted (TDA -> TDAT, TIM -> TIME, RVA -> RVAD), and a frame with no v2.3 form stops the write.
+    const QByteArray rva = QByteArray::fromHex("0310") + QByteArray::fromHex("0102030400000000");
+    const QByteArray frames = V22Frame("TT2", QByteArray("\0Old title", 10)) + V22Frame("TYE", QByteArray("\0" "1999", 5)) +
+                              V22Frame("TDA", QByteArray("\0" "3112", 5)) + V22Frame("TIM", QByteArray("\0" "2359", 5)) +
+                              V22Frame("RVA", rva) + V22Frame("COM", QByteArray("\0eng\0a comment", 15)) +
+                              V22Frame("PIC", QByteArray("\0PNG\3\0", 6) + QByteArray(300, '\x42'));
+    const QString path = m_dir.filePath(QStringLiteral("v22.mp3"));
+    QVERIFY(WriteFile(path, V22Tag(frames) + Audio(3)));
+    TagFile tag;
+    QVERIFY(tag.Open(path));
+    QCOMPARE(tag.title, QStringLiteral("Old title"));
+    QCOMPARE(tag.year, QStringLiteral("1999"));
+    tag.album = QStringLiteral("New album");
+    QString error;
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    QMap<QByteArray, QByteArray> written;
+    for (const auto &frame : Frames(ReadFile(path)))
+        written[frame.first] = frame.second.mid(10);
+    QCOMPARE(uchar(ReadFile(path)[3]), uchar(3));
+    QCOMPARE(written.value("TDAT"), QByteArray("\0" "3112", 5));
+    QCOMPARE(written.value("TIME"), QByteArray("\0" "2359", 5));
+    QCOMPARE(written.value("RVAD"), rva);
+    QVERIFY(written.contains("APIC") && written.contains("COMM") && written.contains("TYER") && written.contains("TIT2"));
+    QVERIFY(tag.Open(path));
+    QCOMPARE(tag.album, QStringLiteral("New album"));
+    QCOMPARE(tag.comment, QStringLiteral("a comment"));
+    // A frame v2.3 has no place for (CRM: encrypted metadata) is never lost silently.
+    const QString crm = m_dir.filePath(QStringLiteral("v22-crm.mp3"));
+    const QByteArray withCrm = V22Tag(frames + V22Frame("CRM", QByteArray("owner\0explanation\0data", 24))) + Audio(3);
+    QVERIFY(WriteFile(crm, withCrm));
+    QVERIFY(tag.Open(crm));
+    tag.album = QStringLiteral("x");
+    QVERIFY(!tag.Write(&error));
+    QVERIFY2(error.contains(QLatin1String("CRM")), qPrintable(error));
+    QCOMPARE(ReadFile(crm), withCrm);
 }
 
 void TestWriteIntegrity::concurrentWritersLoseNothing()
