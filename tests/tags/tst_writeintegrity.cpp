@@ -68,6 +68,7 @@ private Q_SLOTS:
     void oddLayoutsKeepEveryField_data();
     void oddLayoutsKeepEveryField();
     void otherContainersAreNeverTagged();
+    void foreignContainersNamedMp3AreNamed();
     void framesBehindAnEmptyFrameAreRead();
     void id3v22FramesSurviveTheUpgrade();
     void concurrentWritersLoseNothing();
@@ -171,6 +172,28 @@ void TestWriteIntegrity::otherContainersAreNeverTagged()
         QVERIFY(tag.Write());
         QVERIFY(tag.Open(path));
         QCOMPARE(tag.artist, QStringLiteral("Nina"));
+    }
+}
+
+void TestWriteIntegrity::foreignContainersNamedMp3AreNamed()
+{
+    // Other containers under an .mp3 name, kept as regression files: never tagged, and the message names them.
+    const QMap<QString, QString> kinds{{"dsf-named-mp3.mp3", "DSF"},         {"dsdiff-named-mp3.mp3", "DSDIFF"},
+                                       {"tak-named-mp3.mp3", "TAK"},         {"optimfrog-named-mp3.mp3", "OptimFROG"},
+                                       {"musepack7-named-mp3.mp3", "Musepack"}, {"trueaudio-named-mp3.mp3", "TrueAudio"},
+                                       {"ac3-named-mp3.mp3", "AC-3"}};
+    for (auto it = kinds.cbegin(); it != kinds.cend(); ++it) {
+        const QByteArray original = ReadFile(DataDir() + QStringLiteral("/malformed/") + it.key());
+        QVERIFY2(!original.isEmpty(), qPrintable(it.key()));
+        const QString path = m_dir.filePath(it.key());
+        QVERIFY(WriteFile(path, original));
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        tag.title = QStringLiteral("x");
+        QString error;
+        QVERIFY(!tag.Write(&error));
+        QVERIFY2(error.contains(it.value()), qPrintable(error));
+        QCOMPARE(ReadFile(path), original);
     }
 }
 
