@@ -68,6 +68,7 @@ private Q_SLOTS:
     void tagDialogShowsSetsAndRemovesTheCover();
     void setCoverThroughTheRealFileDialog();
     void groupEditWritesTheCoverToMp3Files();
+    void anEmptiedGenreBoxClearsAGenreTheTableLacks();
 
 private:
     QString Path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -409,6 +410,39 @@ void TestTagDialogs::groupEditWritesTheCoverToMp3Files()
     dialog.Reset();
     QVERIFY(!dialog.IsCoverTicked());
     QVERIFY(dialog.CoverPicture().IsEmpty());
+}
+
+void TestTagDialogs::anEmptiedGenreBoxClearsAGenreTheTableLacks()
+{
+    QVERIFY(WriteFile(Path("e.mp3"), Tag(Frame("TIT2", Latin1Body("Echo")) + Frame("TCON", Latin1Body("Silence"))) + Audio(2)));
+    QVERIFY(m_view->AddFile(Path("e.mp3")));
+    const int row = m_view->Model()->rowCount() - 1;
+    {
+        // Another field edited: the genre the table lacks stays as the file spells it.
+        CTagEditDlg dialog(*m_view, row);
+        QCOMPARE(dialog.GenreBox()->currentText(), QStringLiteral("Silence"));
+        dialog.TitleEdit()->selectAll();
+        QTest::keyClicks(dialog.TitleEdit(), QStringLiteral("Echo two"));
+        dialog.Update();
+        TagFile e;
+        QVERIFY(e.Open(Path("e.mp3")));
+        QCOMPARE(e.GenreName(), QStringLiteral("Silence"));
+    }
+    // The box emptied with the keyboard: the genre goes.
+    CTagEditDlg dialog(*m_view, row);
+    QLineEdit *edit = dialog.GenreBox()->lineEdit();
+    QVERIFY(edit);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(dialog.GenreBox()->currentText(), QString());
+    dialog.Update();
+    TagFile e;
+    QVERIFY(e.Open(Path("e.mp3")));
+    QCOMPARE(e.GenreName(), QString());
+    QCOMPARE(e.genre, -1);
+    for (const auto &frame : Frames(ReadFile(Path("e.mp3"))))
+        QVERIFY(frame.first != "TCON");
 }
 
 QTEST_MAIN(TestTagDialogs)
