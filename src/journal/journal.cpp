@@ -126,6 +126,13 @@ bool EndsClosed(int fd)
            tail == closed;
 }
 
+// Cuts an entry back to its whole records. A failure leaves a torn record at the end, which recovery cuts later.
+void CutBack(int fd, qint64 size)
+{
+    if (::ftruncate(fd, off_t(size)) != 0)
+        return;
+}
+
 int WriteAll(int fd, const QByteArray &bytes)
 {
     const char *data = bytes.constData();
@@ -449,8 +456,9 @@ bool Recorder::Append(char type, const QByteArray &payload, bool durable)
     const QByteArray frame = Frame(type, payload);
     platform::IgnoreFileSizeSignal();
     if (const int error = WriteAll(m_fd, frame)) {
-        // A part of the record may be on disk: cut it off, so whatever is appended later starts whole.
-        ::ftruncate(m_fd, off_t(m_written));
+        // A part of the record may be on disk: cut it off, so whatever is appended later starts whole (should
+        // that fail too, the next start's recovery cuts the torn record).
+        CutBack(m_fd, m_written);
         Fail(error);
         return false;
     }
@@ -863,7 +871,7 @@ QStringList Recover(const QString &folder, QStringList *leftAlone)
             appended = WriteAll(fd, Frame(kClosed, QByteArray())) == 0;
         ::fdatasync(fd);
         if (!appended)
-            ::ftruncate(fd, off_t(scan.wholeEnd));   // tried again at the next start
+            CutBack(fd, scan.wholeEnd);   // tried again at the next start
         ::close(fd);
     }
     return finished;

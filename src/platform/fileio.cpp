@@ -127,6 +127,14 @@ bool IsTemporaryName(const char *name)
     return true;
 }
 
+// Gives a new file the group of the one it replaces when we may; a group we do not belong to is lost, which is
+// no reason to fail the write.
+void KeepGroupIfAllowed(int fd, std::uint32_t group)
+{
+    if (::fchown(fd, uid_t(-1), gid_t(group)) != 0)
+        return;
+}
+
 // Removes the temporary files that an interrupted copy or tag write left in a folder. A temporary file is locked
 // by its writer for as long as it is written, so one whose lock can be taken has no writer any more; the age
 // test covers the moment between a writer creating its file and locking it. Reading the folder's names costs
@@ -723,7 +731,7 @@ int ReadOnlyFile::ReplaceWith(WorkingCopy &copy) const
         if (::fstat(copy.m_fd, &mine) != 0 || mine.st_uid != uid_t(m_status.owner))
             result = EPERM;
         else
-            ::fchown(copy.m_fd, uid_t(-1), gid_t(m_status.group));
+            KeepGroupIfAllowed(copy.m_fd, m_status.group);
     }
     if (result == 0 && ::fchmod(copy.m_fd, mode_t(m_status.mode)) != 0)
         result = errno;
@@ -793,7 +801,7 @@ int ReadOnlyFile::Rewrite(const QByteArray &head, std::int64_t from, std::int64_
             if (::fstat(target, &mine) != 0 || mine.st_uid != uid_t(m_status.owner))
                 result = EPERM;
             else
-                ::fchown(target, uid_t(-1), gid_t(m_status.group));   // a group we do not belong to is lost, not fatal
+                KeepGroupIfAllowed(target, m_status.group);
         }
     }
     if (result == 0 && ::fchmod(target, mode_t(m_status.mode)) != 0)
