@@ -6,6 +6,7 @@
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
+#include "testdesktop.h"
 
 #include <QtTest>
 
@@ -44,6 +45,7 @@ void TestOptions::initTestCase()
     Prompter::SetCurrent(&m_prompter);
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));   // no desktop player
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
+    testdesktop::UseOwnDesktop(m_dir.filePath(QStringLiteral("desktop")));
 }
 
 void TestOptions::init()

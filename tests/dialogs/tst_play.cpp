@@ -10,6 +10,7 @@
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
 #include "defaultsettings.h"
+#include "testdesktop.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -50,8 +51,7 @@ void TestPlay::initTestCase()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("runtime"))));
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
-    qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");   // the MIME database lives there
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_dir.filePath(QStringLiteral("nowhere"))));
+    testdesktop::UseOwnDesktop(m_dir.filePath(QStringLiteral("desktop")));
     for (const char *name : {"c.mp3", "a.mp3", "b.mp3"})
         QVERIFY(testmp3::WriteFile(m_dir.filePath(QStringLiteral("music/") + QString::fromLatin1(name)), testmp3::Audio(1)));
     m_settings = DefaultSettings();
