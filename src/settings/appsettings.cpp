@@ -73,7 +73,7 @@ void AppSettings::Load(QSettings &store)
     treePathStored = store.contains(QStringLiteral("TreePath"));
     treePath = text("TreePath");
     useTrash = Flag(number("UseTrash", 0));
-    otherAudio = Flag(number("OtherAudio", 0));
+    otherAudio = Flag(number("OtherAudio", 1));   // on unless the user turned it off: a mixed collection shows whole
     columnWidths = text("ColumnWidths");
     columnVisible = text("ColumnVisible");
     if (columnVisible.isEmpty())

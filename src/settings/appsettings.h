@@ -33,7 +33,7 @@ public:
     int maxWindow = 0;
     QString treePath;           // the last folder listed, in tree form
     int useTrash = 0;
-    int otherAudio = 0;         // flag: FLAC, Ogg Vorbis, Opus and M4A files are listed, with their tags           // flag: deleted and replaced files go to the desktop's trash (and can be undone)
+    int otherAudio = 1;         // flag: FLAC, Ogg Vorbis, Opus and M4A files are listed, with their tags           // flag: deleted and replaced files go to the desktop's trash (and can be undone)
 
     static constexpr const char *kSection = "Settings";
 

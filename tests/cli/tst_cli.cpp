@@ -154,7 +154,7 @@ void TestCli::settingsInTableOrder()
     QCOMPARE(lines.at(8), QStringLiteral("Encoding=Windows-1252"));
     QCOMPARE(lines.at(22), QStringLiteral("TreePath=/media/x"));
     QCOMPARE(lines.at(23), QStringLiteral("UseTrash=0"));   // off until the user chooses the trash
-    QCOMPARE(lines.last(), QStringLiteral("OtherAudio=0"));
+    QCOMPARE(lines.last(), QStringLiteral("OtherAudio=1"));
 }
 
 void TestCli::latin1NamesAreReachable()

@@ -73,7 +73,9 @@ void TestOptions::extensions()
 {
     // Every extension box cleared: one warning, and exactly mp3.
     Run([](COptionsSheet &s) {
-        for (QCheckBox *box : {s.general->mp3, s.general->wav, s.general->mid, s.general->avi, s.general->mpg, s.general->all})
+        QVERIFY(s.general->other->isChecked());   // other audio is on at first
+        for (QCheckBox *box : {s.general->mp3, s.general->wav, s.general->mid, s.general->avi, s.general->mpg, s.general->all,
+                               s.general->other})
             box->setChecked(false);
     });
     QCOMPARE(m_prompter.texts, QStringList{QStringLiteral("Options warning: At least one file extension must be set. Mp3 is assumed.")});

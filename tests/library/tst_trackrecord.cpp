@@ -36,6 +36,7 @@ void TestTrackRecord::extensionSets()
     QFETCH(QList<int>, flags);
     QFETCH(QStringList, entries);
     AppSettings s;
+    s.otherAudio = 0;   // the extension flags alone
     s.aviExt = flags[0]; s.midExt = flags[1]; s.mp3Ext = flags[2]; s.mpgExt = flags[3]; s.wavExt = flags[4]; s.allExt = flags[5];
     ExtensionSet set;
     set.Build(s);

@@ -159,7 +159,9 @@ void TestOtherAudio::fieldsRead()
 void TestOtherAudio::listingFollowsTheSetting()
 {
     AppSettings settings;
+    QCOMPARE(settings.otherAudio, 1);   // on unless turned off: a mixed collection shows whole at first contact
     settings.mp3Ext = 1;
+    settings.otherAudio = 0;
     ExtensionSet extensions;
     extensions.Build(settings);
     QVERIFY(!extensions.IsAccepted(u"flac"));
