@@ -444,6 +444,10 @@ int Report(const CliArguments &args)
     const int format = int(kFormats.indexOf(args.values.value(QStringLiteral("format")).toLower()));
     if (format < 0)
         return UsageError(QStringLiteral("report: --format must be html, xml, m3u or txt"));
+    // XML and M3U reports name the files only: tags asked for there would be dropped without a word.
+    if (args.switches.contains(QStringLiteral("tags")) && (format == 1 || format == 2))
+        return UsageError(QStringLiteral("report: --tags belongs to html and txt reports; %1 reports name the files only")
+                              .arg(kFormats[format]));
     const int group = int(kGroups.indexOf(args.values.value(QStringLiteral("group"), QStringLiteral("path")).toLower()));
     if (group < 0)
         return UsageError(QStringLiteral("report: --group must be path, artist, genre or year"));

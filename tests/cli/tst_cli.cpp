@@ -241,6 +241,13 @@ void TestCli::reportToFileAndStdout()
     QTemporaryDir dir;
     QVERIFY(WriteFile(dir.filePath(QStringLiteral("b.mp3")), Tag(Frame("TPE1", Latin1Body("Zed"))) + Audio(1)));
     QVERIFY(WriteFile(dir.filePath(QStringLiteral("a.mp3")), Tag(Frame("TPE1", Latin1Body("Amy"))) + Audio(1)));
+    // Tags asked for where the format has no place for them are refused, not dropped.
+    for (const char *format : {"xml", "m3u"}) {
+        const Run refused = Cli({QStringLiteral("report"), QStringLiteral("--format"), QString::fromLatin1(format),
+                                 QStringLiteral("--tags"), dir.path()});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains(QLatin1String("--tags belongs to html and txt reports")), qPrintable(refused.err));
+    }
     Run r = Cli({QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("m3u"), QStringLiteral("--group"),
                  QStringLiteral("artist"), dir.path()});
     QCOMPARE(r.status, 0);
