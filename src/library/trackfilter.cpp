@@ -3,6 +3,10 @@
 #include "tags/tagfile.h"
 
 #include <QCoreApplication>
+#include <QStringList>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -136,6 +140,16 @@ bool TrackFilter::Parse(const QString &expression, QString *error)
         }
 
         const int column = colon > 0 ? FieldColumn(QStringView(text).left(colon)) : -1;
+        if (column < 0 && colon > 0 &&
+            std::all_of(text.cbegin(), text.cbegin() + colon, [](QChar c) { return c.isLetter(); })) {
+            if (error) {
+                QStringList fields;
+                for (int c = 0; c < kColumnCount; ++c)
+                    fields.append(FieldName(c));
+                *error = tr("There is no field \"%1\"; the fields are %2.").arg(text.left(colon), fields.join(QStringLiteral(", ")));
+            }
+            return false;
+        }
         if (column < 0) {
             term.needle = FoldForSearch(text);
         } else {
@@ -145,9 +159,13 @@ bool TrackFilter::Parse(const QString &expression, QString *error)
             bool lowOk = false, highOk = false;
             if (value.isEmpty()) {
                 term.empty = true;
-            } else if (!valueQuoted && dots > 0) {
-                term.low = value.left(dots).toLongLong(&lowOk);
-                term.high = value.mid(dots + 2).toLongLong(&highOk);
+            } else if (!valueQuoted && dots >= 0 && value.size() > 2) {
+                // An end left out is open: ..1999 is up to 1999, 2000.. from 2000 on.
+                const QString low = value.left(dots), high = value.mid(dots + 2);
+                term.low = low.isEmpty() ? std::numeric_limits<long long>::min() : low.toLongLong(&lowOk);
+                term.high = high.isEmpty() ? std::numeric_limits<long long>::max() : high.toLongLong(&highOk);
+                lowOk = lowOk || low.isEmpty();
+                highOk = highOk || high.isEmpty();
             }
             if (lowOk && highOk) {
                 term.range = true;

@@ -34,8 +34,10 @@ FoldedRecord FoldRecord(const TrackRecord &record);
 //   field:          that column is empty (or blank)
 //   "a phrase"      blanks kept; also field:"a phrase"
 //   -term           rows the term matches are left out
-//   field:A..B      the cell's leading number (as C's atoi reads it) lies between A and B; never an empty cell
-// A word before a colon that is no field name makes the whole term a plain one. An unclosed quote is an error.
+//   field:A..B      the cell's leading number (as C's atoi reads it) lies between A and B; never an empty cell;
+//                   either end may be left open (year:..1999, year:2000..)
+// A word of letters before a colon that is no field name is an error (a slip would otherwise match nothing), as
+// is an unclosed quote; anything else before a colon ("12:30") makes the whole term a plain one.
 class TrackFilter
 {
 public:

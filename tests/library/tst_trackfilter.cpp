@@ -104,8 +104,9 @@ void TestTrackFilter::language_data()
     QTest::newRow("plain term looks in the path too") << "paris" << "0,4";
     QTest::newRow("ext field") << "ext:mp3" << "0,1,2";
     QTest::newRow("field limits the term") << "title:zoe" << "";
-    QTest::newRow("unknown field word is a plain term") << "foo:bar" << "";
-    QTest::newRow("colon in a plain term") << "ock:" << "";
+    QTest::newRow("colon after digits is a plain term") << "12:30" << "";
+    QTest::newRow("open range up to") << "year:..1995" << "0,2,4";
+    QTest::newRow("open range from") << "year:2000.." << "1";
     QTest::newRow("colon first") << ":live" << "";
     QTest::newRow("a lone minus is a character") << "- zoe" << "";
     QTest::newRow("quoted field word is text") << "\"artist:nina\"" << "";
@@ -137,6 +138,11 @@ void TestTrackFilter::badExpressions()
     QCOMPARE(error, QStringLiteral("The quote at character 5 is not closed."));
     QVERIFY(!filter.Parse(QStringLiteral("artist:\"nina"), &error));
     QVERIFY(error.contains(QLatin1String("character 8")));
+    // An unknown field is a slip, not a search that matches nothing: the message names the fields.
+    QVERIFY(!filter.Parse(QStringLiteral("foo:bar"), &error));
+    QCOMPARE(error, QStringLiteral("There is no field \"foo\"; the fields are filename, ext, path, title, artist, year, "
+                                   "album, track, comment, genre."));
+    QVERIFY(!filter.Parse(QStringLiteral("ock:"), &error));
     // A failed parse leaves the filter as it was.
     QVERIFY(filter.Matches(Rows()[0]));
     QVERIFY(!filter.Matches(Rows()[1]));
