@@ -537,8 +537,14 @@ int Rename(const CliArguments &args)
             continue;
         }
         FillTagCells(row, &tag);
+        const bool noTagText = GivesNoTagText(pattern, row, counter);
         const QString newName = RenamedFileName(pattern, row, counter);
         const QString oldName = row[Column::Filename] + QLatin1String(".") + row[Column::Ext];
+        if (noTagText) {
+            Complain(QStringLiteral("%1: its tags give the pattern no text; it keeps its name").arg(file));
+            status = kExitFailed;
+            continue;
+        }
         if (newName.isEmpty() || oldName == newName)
             continue;
         const QString target = row[Column::Path] + newName;

@@ -220,8 +220,13 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
             continue;
         // The file is renamed from the name it has on disk (its extension may be "MP3"); an MP3 file's new name
         // ends ".mp3", any other keeps its own extension, and the row shows the name and extension it has then.
+        const bool noTagText = GivesNoTagText(pattern, record, counter);
         const QString newName = RenamedFileName(pattern, record, counter);
         const QString oldName = record[Column::Filename] + QLatin1Char('.') + record[Column::Ext];
+        if (noTagText) {
+            failures.append(tr("%1: its tags give the pattern no text; it keeps its name").arg(view.RowFullPath(row)));
+            continue;
+        }
         if (newName.isEmpty() || oldName == newName)
             continue;
         const qsizetype dot = newName.lastIndexOf(QLatin1Char('.'));

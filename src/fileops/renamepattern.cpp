@@ -44,10 +44,48 @@ QString ExpandRenamePattern(const QString &pattern, const TrackRecord &row, long
     return SafeFileName(name);
 }
 
+namespace {
+
+// Blanks and dots at either end of a name: invisible, or a hidden file on Linux and refused on Windows.
+QString Trimmed(const QString &name)
+{
+    qsizetype from = 0, to = name.size();
+    while (from < to && (name[from].isSpace() || name[from] == QLatin1Char('.')))
+        ++from;
+    while (to > from && (name[to - 1].isSpace() || name[to - 1] == QLatin1Char('.')))
+        --to;
+    return name.mid(from, to - from);
+}
+
+bool UsesTagCodes(const QString &pattern)
+{
+    for (qsizetype i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == QLatin1Char('$') && QStringLiteral("ATBYGK").contains(pattern[++i].toUpper()))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool GivesNoTagText(const QString &pattern, const TrackRecord &row, long long counter)
+{
+    if (!UsesTagCodes(pattern))
+        return false;   // the old name or the counter alone is what the user asked for
+    TrackRecord untagged = row;
+    for (const Column column : {Column::Title, Column::Artist, Column::Album, Column::Year, Column::Track,
+                                Column::Comment, Column::Genre})
+        untagged[column].clear();
+    long long again = counter;
+    return ExpandRenamePattern(pattern, row, counter) == ExpandRenamePattern(pattern, untagged, again);
+}
+
 QString RenamedFileName(const QString &pattern, const TrackRecord &row, long long &counter)
 {
-    const QString name = ExpandRenamePattern(pattern, row, counter);
-    if (name.isEmpty())
+    // A name the tags give nothing to (" - .mp3" from "$A - $T" of an untagged file) is no name.
+    const bool noTagText = GivesNoTagText(pattern, row, counter);
+    const QString name = Trimmed(ExpandRenamePattern(pattern, row, counter));
+    if (name.isEmpty() || noTagText)
         return QString();
     return name + QLatin1Char('.') + (IsMp3Extension(row[Column::Ext]) ? QStringLiteral("mp3") : row[Column::Ext]);
 }

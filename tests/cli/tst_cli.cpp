@@ -222,6 +222,14 @@ void TestCli::renameFromTags()
         QVERIFY(WriteFile(dir.filePath(QString::fromLatin1(name)),
                           Tag(Frame("TPE1", Latin1Body("Ann")) + Frame("TRCK", Latin1Body("4/9"))) + Audio(1)));
     const QString a = dir.filePath(QStringLiteral("a.mp3")), b = dir.filePath(QStringLiteral("b.mp3"));
+    // An untagged file is named on stderr and keeps its name (no " - .mp3"), and the command fails.
+    const QString bare = dir.filePath(QStringLiteral("bare.mp3"));
+    QVERIFY(WriteFile(bare, Audio(1)));
+    Run untagged = Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$A - $T"), bare});
+    QCOMPARE(untagged.status, 1);
+    QVERIFY2(untagged.err.contains(QLatin1String("give the pattern no text")), qPrintable(untagged.err));
+    QVERIFY(QFile::exists(bare));
+    QVERIFY(QFile::remove(bare));
     Run r = Cli({QStringLiteral("rename"), QStringLiteral("--pattern"), QStringLiteral("$A $K"), a, b});
     QCOMPARE(r.status, 1);   // both give "Ann 04": the second is refused, nothing replaced
     QCOMPARE(r.out, a + QStringLiteral("\t") + dir.filePath(QStringLiteral("Ann 04.mp3")) + QStringLiteral("\n"));

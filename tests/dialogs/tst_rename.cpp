@@ -204,6 +204,15 @@ void TestRename::previewFollowsThePattern()
     dialog.PatternBox()->setEditText(QStringLiteral("$T"));
     QVERIFY(marked(3));   // the pattern gives nothing: the file keeps its name
     QVERIFY(shown(3).contains(QStringLiteral("nothing")));
+    // An untagged file gets no " - .mp3": marked as keeping its name; blanks and dots at the ends of a name go.
+    dialog.PatternBox()->setEditText(QStringLiteral("$A - $T"));
+    TrackRecord untagged = row(QStringLiteral("five"), QString());
+    untagged[Column::Artist].clear();
+    dialog.SetPreviewRows({untagged, row(QStringLiteral("six"), QStringLiteral("Hi.. "))});
+    QVERIFY(marked(0));
+    QVERIFY(shown(0).contains(QStringLiteral("nothing")));
+    QCOMPARE(shown(1), QStringLiteral("Ann - Hi.mp3"));
+    QVERIFY(!marked(1));
 }
 
 void TestRename::tagFromFileNameThroughTheRealDialog()
