@@ -262,25 +262,6 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes, bool verif
             changes->append(change);
             break;
         }
-        case kTagSettled: {
-            quint32 sequence = 0;
-            bool ok = false;
-            platform::FileIdentity after;
-            in >> sequence >> ok;
-            Get(in, after, format);
-            const auto found = planned.find(sequence);
-            if (found == planned.end())
-                break;   // its plan could not be read
-            if (ok)
-                ++info.files;
-            if (changes && found->second >= 0) {
-                Change &change = (*changes)[found->second];
-                change.settled = true;
-                change.done = ok;
-                change.after = after;
-            }
-            break;
-        }
         case kFilePlanned: {
             Change change;
             qint32 what = 0;
@@ -299,15 +280,18 @@ bool ParseEntry(QFile &file, EntryInfo &info, QList<Change> *changes, bool verif
                 changes->append(change);
             break;
         }
+        case kTagSettled:
         case kFileSettled: {
+            // The outcome of a planned tag write or file operation, tied to its plan by the number.
             quint32 sequence = 0;
             bool ok = false;
             platform::FileIdentity after;
             in >> sequence >> ok;
             Get(in, after, format);
-            const auto found = moves.find(sequence);
-            if (found == moves.end())
-                break;
+            const std::map<quint32, int> &plans = type == kTagSettled ? planned : moves;
+            const auto found = plans.find(sequence);
+            if (found == plans.end())
+                break;   // its plan could not be read
             if (ok)
                 ++info.files;
             if (changes && found->second >= 0) {

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-// The desktop's trash as the freedesktop.org specification lays it out: a file goes to the trash of its own file
+// The desktop's trash, laid out as every Linux desktop and file manager expects: a file goes to the trash of its own file
 // system (the user's home trash, $XDG_DATA_HOME/Trash, when it lives there; else the top directory's
 // .Trash/$UID or .Trash-$UID), as "files/NAME" beside "info/NAME.trashinfo", which says where it came from.
 // Moving a file there is two steps, so that the place can be recorded before the file moves.

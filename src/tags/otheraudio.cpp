@@ -125,6 +125,17 @@ quint64 BigEndianAt(QFile &file, qint64 offset, int bytes, bool &ok)
     return value;
 }
 
+// Where a FLAC file's first metadata block starts (after an ID3v2 tag, if any, and "fLaC"); -1 when it is no FLAC.
+qint64 FlacBlocksStart(QFile &file)
+{
+    qint64 at = 0;
+    const QByteArray id3 = ReadAt(file, 0, 10);
+    if (id3.startsWith("ID3") && id3.size() == 10)
+        at = 10 + ((qint64(uchar(id3[6])) << 21) | (qint64(uchar(id3[7])) << 14) | (qint64(uchar(id3[8])) << 7) |
+                   qint64(uchar(id3[9])));
+    return ReadAt(file, at, 4) == "fLaC" ? at + 4 : -1;
+}
+
 // Where a FLAC or MP4 file's audio lies, as byte ranges (offset, length): the FLAC frames after the metadata, the
 // MP4 media data boxes. Read by seeking through the headers; the audio itself is never read here.
 QList<QPair<qint64, qint64>> AudioRanges(QFile &file, Format format)
@@ -133,14 +144,9 @@ QList<QPair<qint64, qint64>> AudioRanges(QFile &file, Format format)
     const qint64 size = file.size();
     bool ok = true;
     if (format == Format::Flac) {
-        qint64 at = 0;
-        const QByteArray id3 = ReadAt(file, 0, 10);
-        if (id3.startsWith("ID3") && id3.size() == 10)
-            at = 10 + ((qint64(uchar(id3[6])) << 21) | (qint64(uchar(id3[7])) << 14) | (qint64(uchar(id3[8])) << 7) |
-                       qint64(uchar(id3[9])));
-        if (ReadAt(file, at, 4) != "fLaC")
+        qint64 at = FlacBlocksStart(file);
+        if (at < 0)
             return {};
-        at += 4;
         for (bool last = false; !last && at + 4 <= size;) {
             const QByteArray head = ReadAt(file, at, 4);
             last = uchar(head[0]) & 0x80;
@@ -336,14 +342,9 @@ QString FlacMetadataProblem(const QByteArray &path)
     if (!file.open(QIODevice::ReadOnly))
         return tr("the FLAC data cannot be read");
     const qint64 size = file.size();
-    qint64 at = 0;
-    const QByteArray id3 = ReadAt(file, 0, 10);
-    if (id3.startsWith("ID3") && id3.size() == 10)
-        at = 10 + ((qint64(uchar(id3[6])) << 21) | (qint64(uchar(id3[7])) << 14) | (qint64(uchar(id3[8])) << 7) |
-                   qint64(uchar(id3[9])));
-    if (ReadAt(file, at, 4) != "fLaC")
+    qint64 at = FlacBlocksStart(file);
+    if (at < 0)
         return tr("the FLAC data cannot be read");
-    at += 4;
     auto le32 = [](const QByteArray &b, qint64 i) {
         return quint32(uchar(b[i])) | (quint32(uchar(b[i + 1])) << 8) | (quint32(uchar(b[i + 2])) << 16) |
                (quint32(uchar(b[i + 3])) << 24);
