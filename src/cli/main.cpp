@@ -47,10 +47,16 @@ const char kUsage[] =
     "                        genre number, genre name, size in KiB\n"
     "  set [FIELDS] FILE...  change tag fields; FIELDS are --title T, --artist A,\n"
     "                        --album B, --year Y, --track K, --comment C and\n"
-    "                        --genre NAME|NUMBER|none; --cover IMAGE sets the front\n"
-    "                        cover (JPEG or PNG, at most 16 MiB; MP3 files only),\n"
-    "                        --cover none removes front covers (other pictures stay)\n"
-    "  cover FILE -o IMAGE   write the front cover's bytes of an MP3 file to IMAGE\n"
+    "                        --genre TEXT|NUMBER|none (a name of the genre table is\n"
+    "                        its number, other text is written as it stands);\n"
+    "                        --cover IMAGE sets the front\n"
+    "                        cover (JPEG or PNG, at most 16 MiB): an MP3's APIC\n"
+    "                        frame, a FLAC PICTURE block, an Ogg Vorbis or Opus\n"
+    "                        METADATA_BLOCK_PICTURE (each of type 3, front cover),\n"
+    "                        an M4A file's first covr image; --cover none removes\n"
+    "                        front covers (other pictures and further covr images\n"
+    "                        stay)\n"
+    "  cover FILE -o IMAGE   write the bytes of a file's front cover to IMAGE\n"
     "                        (- for standard output); exit 1 when it has none\n"
     "  fromname --pattern P [--dry-run] FILE...\n"
     "                        set tag fields from the file names: the codes $A $T $B\n"
@@ -257,19 +263,17 @@ int Set(const CliArguments &args)
 {
     if (args.operands.isEmpty())
         return UsageError(QStringLiteral("set: no file given"));
-    int genre = -2;   // -2: leave the genre alone
-    if (args.values.contains(QStringLiteral("genre"))) {
-        const QString text = args.values.value(QStringLiteral("genre"));
+    // A number is an entry of the table; "none" (or nothing) clears the genre; any other text is taken: a name
+    // of the table becomes its number, the rest is written as the genre's text.
+    const bool setGenre = args.values.contains(QStringLiteral("genre"));
+    const QString genreText = args.values.value(QStringLiteral("genre")).trimmed();
+    int genre = -1;
+    if (setGenre) {
         bool isNumber = false;
-        const int number = text.toInt(&isNumber);
-        if (text.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
-            genre = -1;
-        else if (isNumber && number >= 0 && number < GenreTable::Count())
-            genre = number;
-        else if (!isNumber && GenreTable::NumberOf(text) >= 0)
-            genre = GenreTable::NumberOf(text);
-        else
-            return UsageError(QStringLiteral("set: unknown genre \"%1\"").arg(text));
+        const int number = genreText.toInt(&isNumber);
+        if (isNumber && (number < 0 || number >= GenreTable::Count()))
+            return UsageError(QStringLiteral("set: genre numbers run from 0 to %1; not %2").arg(GenreTable::Count() - 1).arg(number));
+        genre = isNumber ? number : -1;
     }
 
     if (args.values.contains(QStringLiteral("track"))) {
@@ -294,11 +298,6 @@ int Set(const CliArguments &args)
             removeCover = true;
         else if (!LoadPicture(image, cover, error))
             return UsageError(QStringLiteral("set: --cover: %1").arg(error));
-        // Covers live in ID3 tags only: other files are named and left alone before anything is written.
-        for (const QString &file : args.operands) {
-            if (!IsMp3Extension(QFileInfo(file).suffix()))
-                return UsageError(QStringLiteral("set: --cover: %1 is not an MP3 file").arg(file));
-        }
     }
 
     const Journaled journaled(QStringLiteral("set"));
@@ -318,10 +317,16 @@ int Set(const CliArguments &args)
         take("comment", tag.comment);
         if (args.values.contains(QStringLiteral("track")))
             tag.SetTrack(args.values.value(QStringLiteral("track")));
-        if (genre == -1)
+        if (!setGenre)
+            return;
+        if (genre >= 0) {
             tag.ClearGenre();
-        else if (genre != -2)
             tag.genre = genre;
+        } else if (genreText.isEmpty() || genreText.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0) {
+            tag.ClearGenre();
+        } else {
+            tag.SetGenreText(genreText);
+        }
     });
 }
 

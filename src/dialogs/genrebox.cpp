@@ -33,9 +33,3 @@ void SelectGenre(QComboBox *box, int genre)
     if (found < 0 && box->currentIndex() < 0)
         box->setEditText(QString());
 }
-
-int SelectedGenre(const QComboBox *box)
-{
-    const int index = box->currentIndex();
-    return index < 0 ? -1 : GenreTable::NumberOf(box->itemText(index));
-}

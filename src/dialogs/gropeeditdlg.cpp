@@ -173,8 +173,8 @@ bool CGropeEditDlg::TakeValues()
 
 void CGropeEditDlg::accept()
 {
-    // The genre is the selected entry's; text typed into the box is not read.
-    m_genreChoice = SelectedGenre(m_genre);
+    // A name of the table is that genre, any other text the genre's text; an empty box clears the genre.
+    m_genreChoice = m_genre->currentText().trimmed();
     if (IsCoverTicked() && m_coverPicture.IsEmpty()) {
         Prompter::Current().Tell(this, tr("Choose an image for the cover, or untick it."), QMessageBox::Warning);
         m_chooseCover->setFocus();
@@ -193,12 +193,11 @@ void CGropeEditDlg::ApplyTo(TagFile &record) const
     if (IsTicked(Comment)) record.comment = Text(Comment);
     if (IsTicked(Track)) record.SetTrack(Text(Track));
     if (IsTicked(Genre)) {
-        if (m_genreChoice < 0)
+        if (m_genreChoice.isEmpty())
             record.ClearGenre();
         else
-            record.genre = m_genreChoice;
+            record.SetGenreText(m_genreChoice);
     }
-    if (IsCoverTicked() && !m_coverPicture.IsEmpty() &&
-        IsMp3Extension(record.path.mid(record.path.lastIndexOf(QLatin1Char('.')) + 1)))
+    if (IsCoverTicked() && !m_coverPicture.IsEmpty())
         record.SetFrontCover(m_coverPicture);
 }

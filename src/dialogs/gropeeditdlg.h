@@ -29,8 +29,9 @@ public:
     bool IsTicked(Field field) const;
     void SetTicked(Field field, bool ticked);
     QString Text(Field field) const;   // empty for Genre
-    int GenreChoice() const { return m_genreChoice; }
-    // The front cover for every selected MP3 file: ticked with an image chosen (from a file dialog, a file
+    // The genre text taken on OK (a name of the table, any other text, or empty to clear).
+    QString GenreChoice() const { return m_genreChoice; }
+    // The front cover for every selected file: ticked with an image chosen (from a file dialog, a file
     // dropped onto the picture, or SetCoverFromFile).
     bool IsCoverTicked() const;
     bool SetCoverFromFile(const QString &path);
@@ -38,7 +39,7 @@ public:
     QCheckBox *CoverBox() const { return m_coverBox; }
     QPushButton *ChooseCoverButton() const { return m_chooseCover; }
     // Sets the ticked fields of a record: text fields directly, the track through SetTrack, the genre choice, the
-    // cover (MP3 files only).
+    // cover.
     void ApplyTo(TagFile &record) const;
 
     void Reset();
@@ -59,7 +60,7 @@ private:
     std::array<LimitedLineEdit *, FieldCount> m_edits{};   // null for Genre
     QComboBox *m_genre;
     QPushButton *m_reset;
-    int m_genreChoice = -1;
+    QString m_genreChoice;
     QCheckBox *m_coverBox;
     QPushButton *m_chooseCover;
     CCoverView *m_cover;

@@ -131,8 +131,8 @@ void CTagEditDlg::LoadRow()
     // A file that cannot be read (gone, no access) is shown empty and read-only, so nothing is ever written to
     // it or to its row; the user is told why.
     SetEditable(readable && IsTaggableExtension(m_view.Model()->Row(m_row)[Column::Ext]));
-    // Covers live in ID3 tags: MP3 rows only. The picture is read here, never while listing.
-    m_coverEditable = m_editable && IsMp3Extension(m_view.Model()->Row(m_row)[Column::Ext]);
+    // The picture is read here, never while listing.
+    m_coverEditable = m_editable;
     m_loadedCover = Picture();
     if (m_coverEditable)
         TagFile::ReadFrontCover(path, m_loadedCover);
@@ -231,13 +231,12 @@ void CTagEditDlg::WriteBack()
     m_record.title = m_title->text();
     m_record.year = m_year->text();
     m_record.SetTrack(m_track->text());
-    // FLAC, Ogg and MP4 genres are text: whatever is typed is taken; an MP3 genre is an entry of the table.
-    if (otheraudio::IsOtherAudioExtension(m_view.Model()->Row(m_row)[Column::Ext]))
-        m_record.SetGenreText(m_genre->currentText());
-    else if (m_genre->currentText().trimmed().isEmpty())
-        m_record.ClearGenre();   // an emptied box clears a genre the table lacks too
+    // A name of the table is that genre; any other text is the genre's text (an ID3v2 TCON text, a FLAC, Ogg or
+    // MP4 genre). An emptied box clears a genre the table lacks too.
+    if (m_genre->currentText().trimmed().isEmpty())
+        m_record.ClearGenre();
     else
-        m_record.genre = SelectedGenre(m_genre);
+        m_record.SetGenreText(m_genre->currentText());
     if (m_coverChanged && m_cover->ShownPicture().IsEmpty())
         m_record.RemoveFrontCover();
     else if (m_coverChanged)

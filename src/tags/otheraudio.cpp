@@ -73,9 +73,37 @@ TagLib::Ogg::XiphComment *XiphOf(TagLib::File &file, Format format)
     }
 }
 
-// Everything of a file's tags that a write of the seven fields must leave alone: the other fields and the
-// pictures, as comparable text.
-QStringList KeptData(TagLib::File &file, Format format)
+// The FLAC pictures of a file: FLAC's PICTURE blocks, or the METADATA_BLOCK_PICTURE comments of Vorbis and Opus.
+TagLib::List<TagLib::FLAC::Picture *> PicturesOf(TagLib::File &file, Format format)
+{
+    if (format == Format::Flac)
+        return static_cast<TagLib::FLAC::File &>(file).pictureList();
+    if (format == Format::OggVorbis || format == Format::OggOpus)
+        return XiphOf(file, format)->pictureList();
+    return {};
+}
+
+TagLib::MP4::CoverArtList Mp4Covers(TagLib::MP4::Tag *tag)
+{
+    return tag && tag->contains("covr") ? tag->item("covr").toCoverArtList() : TagLib::MP4::CoverArtList();
+}
+
+QByteArray FromBytes(const TagLib::ByteVector &data) { return QByteArray(data.data(), qsizetype(data.size())); }
+
+// A picture as comparable text: its type and the digest and size of all it holds.
+QString PictureText(const TagLib::ByteVector &whole, int type)
+{
+    return QStringLiteral("picture %1 %2 %3")
+        .arg(type)
+        .arg(QString::fromLatin1(QCryptographicHash::hash(FromBytes(whole), QCryptographicHash::Sha1).toHex()))
+        .arg(whole.size());
+}
+
+// Everything of a file's tags that a write of the seven fields and the front cover must leave alone: the other
+// fields and the pictures, as comparable text. With `coverChanged`, front covers are no part of it: FLAC, Vorbis
+// and Opus pictures of type 3, and the first MP4 image unless `mp4FirstKept` (a copy whose first image was removed
+// keeps the images behind it).
+QStringList KeptData(TagLib::File &file, Format format, bool coverChanged = false, bool mp4FirstKept = false)
 {
     QStringList kept;
     TagLib::PropertyMap map = file.properties();
@@ -87,26 +115,66 @@ QStringList KeptData(TagLib::File &file, Format format)
             texts << FromTagLib(value);
         kept << FromTagLib(key) + QLatin1Char('=') + texts.join(QLatin1Char('\x1f'));
     }
-    auto picture = [&kept](const TagLib::ByteVector &data) {
-        kept << QStringLiteral("picture ") + QString::fromLatin1(QByteArray(data.data(), int(data.size())).toBase64().left(64)) +
-                    QString::number(data.size());
-    };
-    if (format == Format::Flac) {
-        for (TagLib::FLAC::Picture *p : static_cast<TagLib::FLAC::File &>(file).pictureList())
-            picture(p->render());
-    } else if (TagLib::Ogg::XiphComment *xiph = XiphOf(file, format)) {
-        for (TagLib::FLAC::Picture *p : xiph->pictureList())
-            picture(p->render());
-    } else if (format == Format::Mp4) {
-        TagLib::MP4::Tag *tag = static_cast<TagLib::MP4::File &>(file).tag();
-        if (tag && tag->contains("covr")) {
-            for (const TagLib::MP4::CoverArt &art : tag->item("covr").toCoverArtList()) {
-                picture(art.data());
-                kept << QStringLiteral("picture format %1").arg(int(art.format()));
-            }
+    if (format == Format::Mp4) {
+        const TagLib::MP4::CoverArtList covers = Mp4Covers(static_cast<TagLib::MP4::File &>(file).tag());
+        int index = 0;
+        for (const TagLib::MP4::CoverArt &art : covers) {
+            if (index++ == 0 && coverChanged && !mp4FirstKept)
+                continue;
+            kept << PictureText(art.data(), int(art.format()));
+        }
+    } else {
+        for (TagLib::FLAC::Picture *p : PicturesOf(file, format)) {
+            if (!(coverChanged && p->type() == TagLib::FLAC::Picture::FrontCover))
+                kept << PictureText(p->render(), int(p->type()));
         }
     }
     return kept;
+}
+
+// Makes the cover change in an open file's tags; empty, or why it cannot be made.
+QString ApplyCover(TagLib::File &file, Format format, const CoverChange &cover)
+{
+    const TagLib::ByteVector bytes(cover.picture.data.constData(), uint(cover.picture.data.size()));
+    if (format == Format::Mp4) {
+        TagLib::MP4::Tag *tag = static_cast<TagLib::MP4::File &>(file).tag();
+        if (!tag)
+            return tr("the MP4 file has no place for tags");
+        TagLib::MP4::CoverArtList covers = Mp4Covers(tag);
+        if (!covers.isEmpty())
+            covers.erase(covers.begin());
+        if (cover.kind == CoverChange::Set) {
+            const QString mime = cover.picture.mime;
+            if (mime != QLatin1String("image/jpeg") && mime != QLatin1String("image/png"))
+                return tr("MP4 covers are JPEG or PNG images");
+            covers.prepend(TagLib::MP4::CoverArt(
+                mime == QLatin1String("image/png") ? TagLib::MP4::CoverArt::PNG : TagLib::MP4::CoverArt::JPEG, bytes));
+        }
+        if (covers.isEmpty())
+            tag->removeItem("covr");
+        else
+            tag->setItem("covr", TagLib::MP4::Item(covers));
+        return QString();
+    }
+    for (TagLib::FLAC::Picture *p : PicturesOf(file, format)) {
+        if (p->type() != TagLib::FLAC::Picture::FrontCover)
+            continue;
+        if (format == Format::Flac)
+            static_cast<TagLib::FLAC::File &>(file).removePicture(p, true);
+        else
+            XiphOf(file, format)->removePicture(p, true);
+    }
+    if (cover.kind == CoverChange::Set) {
+        auto picture = std::make_unique<TagLib::FLAC::Picture>();
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        picture->setMimeType(ToTagLib(cover.picture.mime));
+        picture->setData(bytes);
+        if (format == Format::Flac)
+            static_cast<TagLib::FLAC::File &>(file).addPicture(picture.release());
+        else
+            XiphOf(file, format)->addPicture(picture.release());
+    }
+    return QString();
 }
 
 // Reads exactly `length` bytes at `offset` (fewer only at the end of the file).
@@ -387,8 +455,41 @@ QString FlacMetadataProblem(const QByteArray &path)
     return QString();
 }
 
+bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover, QString &error)
+{
+    cover = Picture();
+    error.clear();
+    const std::unique_ptr<TagLib::File> file = OpenAs(nativePath, format);
+    if (!file || !file->isValid()) {
+        error = tr("the %1 data cannot be read").arg(Name(format));
+        return false;
+    }
+    if (format == Format::Mp4) {
+        const TagLib::MP4::CoverArtList covers = Mp4Covers(static_cast<TagLib::MP4::File &>(*file).tag());
+        if (covers.isEmpty())
+            return false;
+        cover.data = FromBytes(covers.front().data());
+        switch (covers.front().format()) {
+        case TagLib::MP4::CoverArt::JPEG: cover.mime = QStringLiteral("image/jpeg"); break;
+        case TagLib::MP4::CoverArt::PNG: cover.mime = QStringLiteral("image/png"); break;
+        default: cover.mime = ImageMimeType(cover.data); break;
+        }
+        return true;
+    }
+    for (TagLib::FLAC::Picture *p : PicturesOf(*file, format)) {
+        if (p->type() != TagLib::FLAC::Picture::FrontCover)
+            continue;
+        cover.data = FromBytes(p->data());
+        cover.mime = FromTagLib(p->mimeType());
+        if (!cover.mime.contains(QLatin1Char('/')))
+            cover.mime = ImageMimeType(cover.data);
+        return true;
+    }
+    return false;
+}
+
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                      unsigned changed)
+                      unsigned changed, const CoverChange &cover)
 {
     if (format == Format::Flac) {
         if (const QString problem = FlacMetadataProblem(original); !problem.isEmpty())
@@ -425,6 +526,10 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
             }
         }
     }
+    if (cover.kind != CoverChange::None) {
+        if (const QString why = ApplyCover(*file, format, cover); !why.isEmpty())
+            return why;
+    }
     if (!file->save())
         return tr("TagLib could not write the %1 tags").arg(Name(format));
     file.reset();
@@ -447,9 +552,21 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
         if (got != expected)
             return tr("a field would read \"%1\" instead of \"%2\"").arg(got, expected);
     }
+    const bool coverChanged = cover.kind != CoverChange::None;
     const std::unique_ptr<TagLib::File> after = OpenAs(copy, format);
-    if (!after || KeptData(*after, format) != KeptData(*before, format))
+    if (!after || KeptData(*after, format, coverChanged, cover.kind == CoverChange::Remove) !=
+                      KeptData(*before, format, coverChanged))
         return tr("fields or pictures that were not changed would not survive");
+    if (coverChanged) {
+        Picture got;
+        ReadFrontCover(copy, format, got, why);
+        if (!why.isEmpty())
+            return why;
+        const bool flacPictures = format != Format::Mp4;
+        if (cover.kind == CoverChange::Set ? (got.data != cover.picture.data || got.mime != cover.picture.mime)
+                                           : (flacPictures && !got.IsEmpty()))
+            return tr("the front cover would not read back as written");
+    }
     if (const QString problem = AudioProblem(original, copy, format); !problem.isEmpty())
         return problem;
     return QString();

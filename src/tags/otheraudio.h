@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tags/picture.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -40,11 +42,28 @@ enum FieldBit : unsigned { kTitle = 1, kArtist = 2, kAlbum = 4, kYear = 8, kTrac
 // would lose), or a block chain that does not reach an audio frame.
 QString FlacMetadataProblem(const QByteArray &path);
 
-// Writes the changed fields (an empty one removes the field) into `copy`, a copy of `original`, and then checks
-// the copy as it will be read: every field as expected, every other field and picture as in the original, the
-// audio the same (FLAC frames and MP4 media data byte for byte, Ogg audio packets packet for packet). Returns an
-// empty text, or why the copy must not replace the original.
+// The front cover of a file: FLAC's first PICTURE block of type 3 (front cover), the first Vorbis or Opus
+// METADATA_BLOCK_PICTURE of that type, or an MP4 file's first covr image (MP4 images carry no type: the first is
+// the one players show). False with an empty `error` when there is none; with the reason when the file cannot be
+// read as that format.
+bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover, QString &error);
+
+// A change of the front cover that a write makes beside the fields.
+struct CoverChange
+{
+    enum Kind { None, Set, Remove } kind = None;
+    Picture picture;   // JPEG or PNG, for Set
+};
+
+// Writes the changed fields (an empty one removes the field) and the cover change into `copy`, a copy of
+// `original`, and then checks the copy as it will be read: every field as expected, the front cover as set or
+// gone, every other field and picture as in the original, the audio the same (FLAC frames and MP4 media data byte
+// for byte, Ogg audio packets packet for packet). Returns an empty text, or why the copy must not replace the
+// original.
+//
+// Setting a cover replaces every front cover (FLAC, Vorbis, Opus) or the first MP4 image; removing takes them
+// (or that first image) away. Pictures of other types, and further MP4 images, stay as they are.
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                      unsigned changed);
+                      unsigned changed, const CoverChange &cover = CoverChange());
 
 } // namespace otheraudio

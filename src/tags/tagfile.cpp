@@ -204,7 +204,15 @@ bool TagFile::ReadFrontCover(const QString &fullPath, Picture &cover, QString *e
                 *error = FailureText(fullPath, status);
             return false;
         }
-        if (raw.v2.isEmpty() || otheraudio::Detect(raw.start, raw.afterTag) != otheraudio::Format::None)
+        if (const otheraudio::Format other = otheraudio::Detect(raw.start, raw.afterTag);
+            other != otheraudio::Format::None) {
+            QString why;
+            const bool found = otheraudio::ReadFrontCover(platform::EncodeName(fullPath), other, cover, why);
+            if (!why.isEmpty() && error)
+                *error = tr("%1: %2").arg(fullPath, why);
+            return found;
+        }
+        if (raw.v2.isEmpty())
             return false;
         CanonicalTag tag;
         const std::unique_ptr<TagView> view = ReadCanonical(raw.v2, raw.v1, tag);
@@ -245,7 +253,7 @@ void TagFile::KeepFrontCover()
 bool TagFile::IsEmpty() const
 {
     return album.isEmpty() && artist.isEmpty() && comment.isEmpty() && title.isEmpty() && year.isEmpty() &&
-           sizeText.isEmpty() && track.isEmpty() && genre == -1;
+           sizeText.isEmpty() && track.isEmpty() && genre == -1 && m_genreText.isEmpty();
 }
 
 void TagFile::SetTrack(const QString &text)
@@ -490,11 +498,8 @@ bool TagFile::WriteChanged(QString *error)
     if (m_coverChange != CoverChange::None) changed |= kCover;
     if (changed == 0)
         return true;
-    if (m_otherFormat != 0) {
-        if (changed & kCover)
-            return fail(tr("%1: covers are written into MP3 files only; the file was not changed").arg(path));
+    if (m_otherFormat != 0)
         return WriteOtherFormat(changed, error);
-    }
     // A file named as FLAC, Ogg or MP4 audio that does not hold it whole is not MPEG audio either: no ID3 tag.
     if (const QString ext = path.mid(path.lastIndexOf(QLatin1Char('.')) + 1); otheraudio::IsOtherAudioExtension(ext)) {
         platform::ReadOnlyFile file;
@@ -777,8 +782,13 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     const otheraudio::Fields fields{title, artist, album, year,
                                     trackNumber > 0 && trackNumber <= 4096 ? QString::number(trackNumber) : QString(),
                                     comment, genre >= 0 ? GenreTable::NameOf(genre) : m_genreText};
+    otheraudio::CoverChange cover;
+    if (m_coverChange != CoverChange::None) {
+        cover.kind = m_coverChange == CoverChange::Set ? otheraudio::CoverChange::Set : otheraudio::CoverChange::Remove;
+        cover.picture = m_cover;
+    }
     const QString problem = otheraudio::WriteAndCheck(platform::EncodeName(target), platform::EncodeName(pending->copy.Path()),
-                                                      format, fields, bits);
+                                                      format, fields, bits, cover);
     if (!problem.isEmpty())
         return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
 

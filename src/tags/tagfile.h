@@ -58,11 +58,12 @@ public:
     // No genre at all: a genre the table lacks ("Silence") is cleared as well as a numbered one.
     void ClearGenre();
 
-    // The front cover (an APIC frame of picture type 3) of an MP3 file, read on demand: Open never keeps
-    // pictures. False with an empty `error` when the file has none; with the reason when it cannot be read.
+    // The front cover, read on demand (Open never keeps pictures): an MP3's APIC frame of picture type 3, a FLAC,
+    // Vorbis or Opus picture of that type, an MP4 file's first covr image. False with an empty `error` when the
+    // file has none; with the reason when it cannot be read.
     static bool ReadFrontCover(const QString &fullPath, Picture &cover, QString *error = nullptr);
     // The next write replaces every front cover by `picture` (or adds it), or removes them; pictures of other
-    // types stay as they are. MP3 files only: any other file refuses the write.
+    // types stay as they are (an MP4 file's further images too: only its first is replaced or removed).
     void SetFrontCover(const Picture &picture);
     void RemoveFrontCover();
     void KeepFrontCover();   // forgets a cover change not yet written

@@ -31,7 +31,8 @@ private Q_SLOTS:
     void refusalsSayWhatTheFileHolds();
     void severalValuesShowJoinedAndStay();
     void damagedMp4IsRefusedAtOnce();
-    void coversAreForMp3FilesOnly();
+    void coversOfEveryFormat_data();
+    void coversOfEveryFormat();
 
 private:
     QString P(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -458,21 +459,133 @@ void TestOtherAudio::damagedMp4IsRefusedAtOnce()
     QCOMPARE(testmp3::ReadFile(path), before);
 }
 
-void TestOtherAudio::coversAreForMp3FilesOnly()
+namespace {
+
+// Every picture another tool sees in a file, one line each: FLAC/Xiph "type mime md5", MP4 "covr format md5".
+QStringList PicturesSeen(const QString &path)
 {
-    QVERIFY(QFile::copy(P("a.flac"), P("cover.flac")));
-    const QByteArray before = testmp3::ReadFile(P("cover.flac"));
-    TagFile tag;
-    QVERIFY(tag.Open(P("cover.flac")));
-    tag.title = QStringLiteral("with a cover");
-    tag.SetFrontCover(Picture{QByteArray("\x89PNG\r\n\x1A\n....", 12), QStringLiteral("image/png")});
-    QString error;
-    QVERIFY(!tag.Write(&error));
-    QVERIFY2(error.contains(QStringLiteral("MP3 files only")), qPrintable(error));
-    QCOMPARE(testmp3::ReadFile(P("cover.flac")), before);
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys, base64, hashlib, mutagen
+from mutagen.flac import Picture
+f = mutagen.File(sys.argv[1])
+md5 = lambda b: hashlib.md5(b).hexdigest()
+if hasattr(f, "pictures"):
+    for p in f.pictures: print(p.type, p.mime, md5(p.data))
+elif sys.argv[1].endswith(".m4a"):
+    for c in f.get("covr", []): print("covr", c.imageformat, md5(bytes(c)))
+else:
+    for b in f.get("metadata_block_picture", []):
+        p = Picture(base64.b64decode(b)); print(p.type, p.mime, md5(p.data))
+)"), path});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString Md5(const QByteArray &bytes) { return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()); }
+
+} // namespace
+
+void TestOtherAudio::coversOfEveryFormat_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("flac") << "a.flac";
+    QTest::newRow("vorbis") << "b.ogg";
+    QTest::newRow("opus") << "c.opus";
+    QTest::newRow("m4a") << "d.m4a";
+}
+
+void TestOtherAudio::coversOfEveryFormat()
+{
+    QFETCH(QString, file);
+    if (!QFile::exists(P(qPrintable(file))))
+        QSKIP("ffmpeg (which makes the M4A file) is not installed");
+    const bool mp4 = file.endsWith(QLatin1String(".m4a"));
+    const QString path = m_dir.filePath(QStringLiteral("cover-") + file);
+    QFile::remove(path);
+    QVERIFY(QFile::copy(P(qPrintable(file)), path));
+    QFile(path).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // Another tool gives the file a back cover (FLAC and Ogg) or a second image (M4A), which must stay.
+    const QString script = QStringLiteral(R"(
+import sys, base64, mutagen
+from mutagen.flac import Picture
+from mutagen.mp4 import MP4Cover
+path = sys.argv[1]
+f = mutagen.File(path)
+back = Picture(); back.type = 4; back.mime = "image/jpeg"; back.data = b"\xff\xd8back" + bytes(300)
+if hasattr(f, "add_picture"):
+    f.add_picture(back)
+elif path.endswith(".m4a"):
+    f["covr"] = list(f.get("covr", [])) + [MP4Cover(b"\xff\xd8second" + bytes(100), imageformat=MP4Cover.FORMAT_JPEG)]
+else:
+    f["metadata_block_picture"] = [base64.b64encode(back.write()).decode("ascii")]
+f.save()
+)");
+    QVERIFY(Run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path}));
+    const QStringList seenBefore = PicturesSeen(path);
+    const QByteArray audio = Decoded(path);
+    const QByteArray before = testmp3::ReadFile(path);
+
+    // What another tool wrote reads as the front cover: FLAC's and the M4A's own image; none in the Ogg files.
     Picture cover;
-    QVERIFY(!TagFile::ReadFrontCover(P("cover.flac"), cover, &error));
+    QString error;
+    const bool had = TagFile::ReadFrontCover(path, cover, &error);
     QCOMPARE(error, QString());
+    QCOMPARE(had, file == QLatin1String("a.flac") || mp4);
+    if (had)
+        QCOMPARE(cover.mime, QStringLiteral("image/png"));
+
+    // Set: the one front cover is the new image, under a journal entry that takes it back byte for byte.
+    const Picture jpeg{QByteArray("\xff\xd8\xff\xe0new cover", 13) + QByteArray(5000, 'j'), QStringLiteral("image/jpeg")};
+    const QString journalFolder = m_dir.filePath(QStringLiteral("cover-journal-") + file);
+    {
+        journal::Recorder recorder(journalFolder);
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        tag.title = QStringLiteral("Covered");
+        tag.SetFrontCover(jpeg);
+        QVERIFY2(tag.Write(&error), qPrintable(error));
+    }
+    QVERIFY(TagFile::ReadFrontCover(path, cover, &error));
+    QCOMPARE(cover.data, jpeg.data);
+    QCOMPARE(cover.mime, jpeg.mime);
+    const QStringList seenSet = PicturesSeen(path);
+    const QString newLine = mp4 ? QStringLiteral("covr 13 ") + Md5(jpeg.data) : QStringLiteral("3 image/jpeg ") + Md5(jpeg.data);
+    QVERIFY2(seenSet.count(newLine) == 1, qPrintable(seenSet.join(QLatin1Char('|'))));
+    if (mp4)
+        QCOMPARE(seenSet.front(), newLine);   // the first image is the one players show
+    QStringList othersBefore = seenBefore, othersSet = seenSet;
+    othersSet.removeAll(newLine);
+    if (mp4)
+        othersBefore.removeFirst();
+    else
+        othersBefore.erase(std::remove_if(othersBefore.begin(), othersBefore.end(),
+                                          [](const QString &l) { return l.startsWith(QLatin1String("3 ")); }),
+                           othersBefore.end());
+    QCOMPARE(othersSet, othersBefore);
+    QVERIFY(!othersSet.isEmpty());
+    QCOMPARE(Decoded(path), audio);
+    QCOMPARE(journal::Undo(journalFolder).restored, 1);
+    QCOMPARE(testmp3::ReadFile(path), before);
+
+    // Remove: no front cover is left (an M4A loses its first image only); every other picture stays.
+    TagFile tag;
+    QVERIFY(tag.Open(path));
+    tag.RemoveFrontCover();
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    QVERIFY(tag.Open(path));
+    QVERIFY(tag.title != QStringLiteral("Covered"));   // the undone title stays undone
+    QStringList expected = seenBefore;
+    if (mp4)
+        expected.removeFirst();
+    else
+        expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                      [](const QString &l) { return l.startsWith(QLatin1String("3 ")); }),
+                       expected.end());
+    QCOMPARE(PicturesSeen(path), expected);
+    QCOMPARE(TagFile::ReadFrontCover(path, cover, &error), mp4);   // the M4A's second image now comes first
+    QCOMPARE(Decoded(path), audio);
 }
 
 QTEST_GUILESS_MAIN(TestOtherAudio)
