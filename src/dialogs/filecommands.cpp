@@ -195,13 +195,18 @@ void RenameSelection(CRightView &view, QSettings &store, QWidget *parent)
 {
     CTag2FilenameDlg dialog(store, parent);
     QList<TrackRecord> preview;
+    QStringList extensions;
     for (const int row : view.SelectedRows()) {
-        if (IsTaggableExtension(view.Model()->Row(row)[Column::Ext]))
+        const QString &ext = view.Model()->Row(row)[Column::Ext];
+        if (!IsTaggableExtension(ext))
+            continue;
+        if (preview.size() < CTag2FilenameDlg::kPreviewRows)
             preview.append(view.Model()->Row(row));
-        if (preview.size() == CTag2FilenameDlg::kPreviewRows)
-            break;
+        if (!extensions.contains(ext, Qt::CaseInsensitive))
+            extensions.append(ext);
     }
     dialog.SetPreviewRows(preview);
+    dialog.SetExtensions(extensions);
     if (dialog.exec() != QDialog::Accepted)
         return;
     RenameRows(view, dialog.Pattern(), dialog.CounterStart(), parent);

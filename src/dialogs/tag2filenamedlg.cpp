@@ -25,7 +25,7 @@ const PatternHistory kHistory{QString(), false};
 
 CTag2FilenameDlg::CTag2FilenameDlg(QSettings &store, QWidget *parent)
     : QDialog(parent), m_store(store), m_box(new QComboBox(this)), m_counter(new QLineEdit(this)),
-      m_preview(new QTableWidget(0, 2, this))
+      m_preview(new QTableWidget(0, 2, this)), m_extension(new QLabel(QStringLiteral(".mp3"), this))
 {
     setWindowTitle(tr("Rename"));
     m_box->setEditable(true);
@@ -41,7 +41,7 @@ CTag2FilenameDlg::CTag2FilenameDlg(QSettings &store, QWidget *parent)
     auto *grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("Filename:"), this), 0, 0, 1, 3);
     grid->addWidget(m_box, 1, 0, 1, 2);
-    grid->addWidget(new QLabel(tr(".mp3"), this), 1, 2);
+    grid->addWidget(m_extension, 1, 2);
     const char *legend[] = {"$A - Artist", "$T - Title", "$B - Album", "$K - Track", "$Y - Year", "$G - Genre"};
     int row = 2;
     for (int i = 0; i < 6; i += 2, ++row) {
@@ -82,6 +82,21 @@ void CTag2FilenameDlg::SetPreviewRows(const QList<TrackRecord> &rows)
     if (!m_rows.isEmpty())
         resize(std::max(width(), 560), std::max(height(), 420));
     UpdatePreview();
+}
+
+void CTag2FilenameDlg::SetExtensions(const QStringList &extensions)
+{
+    QStringList shown;
+    for (const QString &ext : extensions) {
+        const QString name = QLatin1Char('.') + (IsMp3Extension(ext) ? QStringLiteral("mp3") : ext);
+        if (!shown.contains(name, Qt::CaseInsensitive))
+            shown.append(name);
+    }
+    constexpr int kShown = 4;
+    QString text = shown.isEmpty() ? QStringLiteral(".mp3") : QStringList(shown.mid(0, kShown)).join(QStringLiteral(", "));
+    if (shown.size() > kShown)
+        text += QStringLiteral(", ...");
+    m_extension->setText(text);
 }
 
 void CTag2FilenameDlg::UpdatePreview()

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSettings;
 class QTableWidget;
@@ -30,6 +31,10 @@ public:
     // The rows the preview shows (the first kPreviewRows are kept).
     void SetPreviewRows(const QList<TrackRecord> &rows);
     static constexpr int kPreviewRows = 20;
+    // The extensions the new names end with, shown beside the pattern (".flac"; ".mp3, .ogg" for a mixed
+    // selection): an MP3 file's name ends ".mp3", any other keeps its own extension.
+    void SetExtensions(const QStringList &extensions);
+    QLabel *ExtensionLabel() const { return m_extension; }
 
     void accept() override;
 
@@ -41,6 +46,7 @@ private:
     QComboBox *m_box;
     QLineEdit *m_counter;
     QTableWidget *m_preview;
+    QLabel *m_extension;
     QList<TrackRecord> m_rows;
     QString m_pattern;
     long long m_counterStart = 0;

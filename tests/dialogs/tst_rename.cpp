@@ -58,6 +58,7 @@ private Q_SLOTS:
     void renamesNeverReplace();
     void previewFollowsThePattern();
     void tagFromFileNameThroughTheRealDialog();
+    void renameDialogShowsTheSelectionsExtensions();
 
 private:
     FakePrompter m_prompter;
@@ -290,6 +291,41 @@ void TestRename::tagFromFileNameThroughTheRealDialog()
     QCOMPARE(m_prompter.texts.size(), 1);
     again.UpdatePreview();
     QVERIFY(again.Summary()->text().contains(QStringLiteral("$F")));
+}
+
+void TestRename::renameDialogShowsTheSelectionsExtensions()
+{
+    // The real dialog over the list: beside the pattern stands the extension the new names get.
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("h.ini")), QSettings::IniFormat);
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("x.flac")), QByteArray("fLaC") + QByteArray(40, '\0')));
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("y.MP3")), Tag(Frame("TIT2", Latin1Body("Why"))) + Audio(1)));
+    AppSettings settings = DefaultSettings();
+    ScanState state;
+    CRightView view(settings, state);
+    QVERIFY(view.AddFile(dir.filePath(QStringLiteral("x.flac"))));
+    QVERIFY(view.AddFile(dir.filePath(QStringLiteral("y.MP3"))));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto shownExtension = [&] {
+        QString text;
+        QTimer::singleShot(200, this, [&] {
+            auto *dialog = qobject_cast<CTag2FilenameDlg *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            text = dialog->ExtensionLabel()->text();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        filecommands::RenameSelection(view, store, nullptr);
+        return text;
+    };
+    view.selectRow(0);
+    QCOMPARE(shownExtension(), QStringLiteral(".flac"));
+    view.selectRow(1);
+    QCOMPARE(shownExtension(), QStringLiteral(".mp3"));
+    view.selectAll();
+    QCOMPARE(shownExtension(), QStringLiteral(".flac, .mp3"));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("x.flac"))));   // cancelled: nothing renamed
 }
 
 QTEST_MAIN(TestRename)
