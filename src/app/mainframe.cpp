@@ -9,6 +9,7 @@
 #include "platform/statefolder.h"
 #include "dialogs/filecommands.h"
 #include "dialogs/optionsdlg.h"
+#include "dialogs/prompter.h"
 #include "dialogs/reportcommands.h"
 #include "library/tracklistmodel.h"
 #include "settings/product.h"
@@ -45,6 +46,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QMessageBox>
 #include <QUrl>
 
 #include <memory>
@@ -729,11 +731,27 @@ void CMainFrame::ClearSelection()
 void CMainFrame::OpenHelpFile()
 {
     const QString help = platform::HelpFilePath();
-    if (!help.isEmpty())
-        platform::OpenWithDesktop(QUrl::fromLocalFile(help));
+    if (help.isEmpty()) {
+        Prompter::Current().Tell(this, tr("The help could not be opened: its files are missing beside the program."),
+                                 QMessageBox::Warning);
+        return;
+    }
+    OpenOrTell(QUrl::fromLocalFile(help), tr("The help could not be opened"));
 }
 
-void CMainFrame::OpenHomePage() { platform::OpenWithDesktop(QUrl(QString::fromLatin1(product::kHomePage) + QLatin1Char('/'))); }
+void CMainFrame::OpenHomePage()
+{
+    OpenOrTell(QUrl(QString::fromLatin1(product::kHomePage) + QLatin1Char('/')), tr("The home page could not be opened"));
+}
+
+void CMainFrame::OpenOrTell(const QUrl &url, const QString &failure)
+{
+    QString why = platform::WhyDesktopCannotOpen(url);
+    if (why.isEmpty() && !platform::OpenWithDesktop(url))
+        why = tr("the desktop did not open %1").arg(url.toDisplayString());
+    if (!why.isEmpty())
+        Prompter::Current().Tell(this, tr("%1: %2.").arg(failure, why), QMessageBox::Warning);
+}
 
 void CMainFrame::ShowAbout()
 {

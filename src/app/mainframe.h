@@ -10,6 +10,7 @@
 #include <memory>
 
 class QPrinter;
+class QUrl;
 
 class AppSettings;
 class CLeftView;
@@ -88,6 +89,8 @@ private:
     void ClearSelection();
     void OpenHelpFile();
     void OpenHomePage();
+    // Opens a file or web address with the desktop's program, or says why it cannot: `failure` leads the message.
+    void OpenOrTell(const QUrl &url, const QString &failure);
     void ShowAbout();
     void Quit(bool saveLayout);
     QAction *MenuEntry(QMenu *menu, int id, const QString &text);

@@ -60,22 +60,29 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(playlist));
         return;
     }
-    auto failedToStart = [&](const QString &what) {
-        Prompter::Current().Tell(parent, tr("The player could not be started:\n%1").arg(what));
+    auto failedToStart = [&](const QString &what, const QString &why) {
+        Prompter::Current().Tell(parent, tr("The player could not be started:\n%1\n%2").arg(what, why));
     };
-    if (!settings.useDefaultPlayer && !settings.pathToPlayer.isEmpty() && QFileInfo(settings.pathToPlayer).isFile()) {
-        if (!platform::StartProgram(settings.pathToPlayer, playlist))
-            failedToStart(settings.pathToPlayer);
+    if (!settings.useDefaultPlayer && !settings.pathToPlayer.isEmpty()) {
+        // The chosen player: a program's path (blanks and all), or a command line with arguments
+        // ("/usr/bin/player --enqueue"), the playlist added at the end or where a %f/%U code stands.
+        const QStringList command = QFileInfo(settings.pathToPlayer).isFile()
+                                        ? QStringList{settings.pathToPlayer, playlist}
+                                        : platform::ExecArguments(settings.pathToPlayer, playlist);
+        QString why;
+        if (!platform::StartCommand(command, &why))
+            failedToStart(settings.pathToPlayer, why);
         return;
     }
     // The desktop's program for playlists, asked once.
-    const QString exec = platform::ExecLineForFile(QFileInfo(playlist).fileName());
+    const QString exec = platform::ExecLineForFile(playlist);
     if (settings.useDefaultPlayer) {
         settings.pathToPlayer = platform::ProgramOfExecLine(exec);
         if (!settings.pathToPlayer.isEmpty()) {
             // Its whole command line runs ("env VAR=1 player", "flatpak run ID %U", "player --enqueue %F").
-            if (!platform::StartCommand(platform::ExecArguments(exec, playlist)))
-                failedToStart(exec);
+            QString why;
+            if (!platform::StartCommand(platform::ExecArguments(exec, playlist), &why))
+                failedToStart(exec, why);
             return;
         }
     }

@@ -65,6 +65,53 @@ QString ExecOfDesktopFile(const QString &path)
     return QString();
 }
 
+// The MIME type `xdg-mime query filetype` gives an existing file; empty for a missing file or without xdg-mime.
+QString FileTypeOf(const QString &file)
+{
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty() || !QFileInfo(file).isFile())
+        return QString();
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("filetype"), file});
+    if (!query.waitForFinished(kQueryTimeoutMs) || query.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(query.readAllStandardOutput()).section(QLatin1Char(';'), 0, 0).trimmed();
+}
+
+// The desktop files the user's own mimeapps.list files name as the default for a type, in the order the
+// desktop reads them: the desktop's own list, then the general one, in the config home and then the data home.
+QStringList UserDefaults(const QString &type)
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QStringList lists;
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &folder : {config, data + QStringLiteral("/applications")}) {
+        for (const QString &desktop : desktops)
+            lists << folder + QLatin1Char('/') + desktop + QStringLiteral("-mimeapps.list");
+        lists << folder + QStringLiteral("/mimeapps.list");
+    }
+    QStringList found;
+    for (const QString &list : lists) {
+        QFile file(list);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            continue;
+        bool inDefaults = false;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.startsWith(QLatin1Char('['))) {
+                inDefaults = line == QLatin1String("[Default Applications]");
+                continue;
+            }
+            if (!inDefaults || line.section(QLatin1Char('='), 0, 0).trimmed() != type)
+                continue;
+            for (const QString &entry : line.section(QLatin1Char('='), 1).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+                found << entry.trimmed();
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 namespace {
@@ -80,25 +127,59 @@ bool IsThisProgram(const QString &program)
 
 } // namespace
 
-QString ExecLineForFile(const QString &fileName)
+namespace {
+
+// The Exec line of the first usable handler of the types, in their order: the user's own defaults for every
+// type first (what the user chose stands before what some installed program claims for another of the types),
+// then xdg-mime's answer for each.
+QString ExecLineForTypes(const QStringList &types)
 {
-    const QMimeDatabase database;
-    QStringList types;
-    for (const QMimeType &type : database.mimeTypesForFileName(fileName))
-        types << type.name() << type.aliases();
-    types.removeDuplicates();
-    for (const QString &type : types) {
-        const QString desktopFile = DefaultDesktopFile(type);
+    auto usable = [](const QString &desktopFile) {
         if (desktopFile.isEmpty())
-            continue;
+            return QString();
         const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopFile);
         const QString exec = path.isEmpty() ? QString() : ExecOfDesktopFile(path);
         const QString program = ProgramOfExecLine(exec);
-        if (!program.isEmpty() && !IsThisProgram(program))
+        return !program.isEmpty() && !IsThisProgram(program) ? exec : QString();
+    };
+    for (const QString &type : types) {
+        for (const QString &desktopFile : UserDefaults(type)) {
+            if (const QString exec = usable(desktopFile); !exec.isEmpty())
+                return exec;
+        }
+    }
+    for (const QString &type : types) {
+        if (const QString exec = usable(DefaultDesktopFile(type)); !exec.isEmpty())
             return exec;
     }
     return QString();
 }
+
+} // namespace
+
+QString ExecLineForFile(const QString &file)
+{
+    const QMimeDatabase database;
+    QStringList types;
+    for (const QMimeType &type : database.mimeTypesForFileName(QFileInfo(file).fileName()))
+        types << type.name() << type.aliases();
+    types.removeDuplicates();
+    // The type the desktop itself gives the file goes first, when it is one the name allows: "temp.m3u" is
+    // audio/x-mpegurl and application/vnd.apple.mpegurl by name, and a bare desktop's xdg-mime, which asks
+    // file(1), calls its contents text/plain (a text editor is no player).
+    if (const QString own = FileTypeOf(file); types.contains(own)) {
+        types.removeAll(own);
+        types.prepend(own);
+    }
+    return ExecLineForTypes(types);
+}
+
+QString ExecLineForScheme(const QString &scheme)
+{
+    return ExecLineForTypes({QStringLiteral("x-scheme-handler/") + scheme});
+}
+
+bool CanAskDesktop() { return !QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty(); }
 
 QString ProgramOfExecLine(const QString &exec)
 {
@@ -168,21 +249,31 @@ QStringList ExecArguments(const QString &exec, const QString &file)
     return words;
 }
 
-bool StartCommand(const QStringList &command)
+bool StartCommand(const QStringList &command, QString *why)
 {
-    if (command.isEmpty())
+    auto fail = [why](const QString &reason) {
+        if (why)
+            *why = reason;
         return false;
-    return QProcess::startDetached(command.front(), command.mid(1));
+    };
+    if (command.isEmpty() || command.front().isEmpty())
+        return fail(QCoreApplication::translate("platform", "no program is named"));
+    const QString &name = command.front();
+    const QString program = name.contains(QLatin1Char('/')) ? name : QStandardPaths::findExecutable(name);
+    const QFileInfo info(program);
+    if (program.isEmpty() || !info.exists())
+        return fail(QCoreApplication::translate("platform", "%1: no such program").arg(name));
+    if (!info.isFile() || !info.isExecutable())
+        return fail(QCoreApplication::translate("platform", "%1: not a program this user may run").arg(program));
+    if (!QProcess::startDetached(program, command.mid(1)))
+        return fail(QCoreApplication::translate("platform", "%1: the system could not run it (a script's interpreter "
+                                                            "may be missing)").arg(program));
+    return true;
 }
 
 QString PlaylistPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/temp.m3u");
-}
-
-bool StartProgram(const QString &program, const QString &argument)
-{
-    return QProcess::startDetached(program, {argument});
 }
 
 } // namespace platform

@@ -6,10 +6,11 @@
 // The desktop's program for a kind of document, and starting programs.
 namespace platform {
 
-// The command line the desktop opens a file of this name with: every MIME type of the name (and their aliases)
-// asked of `xdg-mime query default`, the first handler's .desktop file found, its Exec line. The file need not
-// exist. Empty when nothing is associated (or xdg-mime is missing).
-QString ExecLineForFile(const QString &fileName);
+// The command line the desktop opens a file with: the MIME types of its name (and their aliases), the one
+// `xdg-mime query filetype` gives an existing file first; for each, the user's own default (mimeapps.list), and
+// then for each the answer of `xdg-mime query default`; the first .desktop file found whose program is not this
+// one gives its Exec line. The file need not exist. Empty when nothing is associated (or xdg-mime is missing).
+QString ExecLineForFile(const QString &file);
 // The program an Exec line runs (past an "env VAR=value" prefix), with its full path; empty when there is none.
 QString ProgramOfExecLine(const QString &exec);
 // ProgramOfExecLine(ExecLineForFile(fileName)).
@@ -20,13 +21,16 @@ QString ProgramForFile(const QString &fileName);
 // has none of them), %% a percent sign, and every other field code is dropped.
 QStringList ExecArguments(const QString &exec, const QString &file);
 
-// Starts a command line (program first), not waiting for it; false when it could not be started.
-bool StartCommand(const QStringList &command);
+// The command line of the desktop's default handler of a URL scheme ("https"); empty when there is none.
+QString ExecLineForScheme(const QString &scheme);
+// Whether the desktop's associations can be asked at all (xdg-mime is there).
+bool CanAskDesktop();
+
+// Starts a command line (program first, found on PATH when it has no slash), not waiting for it; false with the
+// reason in `why` when it could not be started (no such program, not executable, the system could not run it).
+bool StartCommand(const QStringList &command, QString *why = nullptr);
 
 // Where Play writes its playlist: "temp.m3u" in the user's private runtime folder.
 QString PlaylistPath();
-
-// Starts `program` with one argument, not waiting for it; false when it could not be started.
-bool StartProgram(const QString &program, const QString &argument);
 
 } // namespace platform

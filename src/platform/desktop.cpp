@@ -1,5 +1,7 @@
 #include "platform/desktop.h"
 
+#include "platform/associations.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -8,6 +10,23 @@
 namespace platform {
 
 bool OpenWithDesktop(const QUrl &url) { return QDesktopServices::openUrl(url); }
+
+QString WhyDesktopCannotOpen(const QUrl &url)
+{
+    if (!CanAskDesktop())
+        return QString();
+    if (url.isLocalFile()) {
+        if (!QFileInfo(url.toLocalFile()).isFile())
+            return QCoreApplication::translate("platform", "%1: no such file").arg(url.toLocalFile());
+        if (ExecLineForFile(url.toLocalFile()).isEmpty())
+            return QCoreApplication::translate("platform", "no program is set to open %1 (a web browser, for a page)")
+                .arg(url.toLocalFile());
+        return QString();
+    }
+    if (ExecLineForScheme(url.scheme()).isEmpty())
+        return QCoreApplication::translate("platform", "no web browser is set to open %1 addresses").arg(url.scheme());
+    return QString();
+}
 
 QString HelpFilePath()
 {

@@ -8,6 +8,9 @@ namespace platform {
 
 // Hands a file or web address to the desktop's default program; false when nothing took it.
 bool OpenWithDesktop(const QUrl &url);
+// Why the desktop has no program for a file or web address (its type or its scheme has no default handler);
+// empty when it has one, or when the desktop cannot be asked.
+QString WhyDesktopCannotOpen(const QUrl &url);
 // The program's own HTML help, shipped beside it; empty when it is missing.
 QString HelpFilePath();
 // Whether the desktop shows tray icons.

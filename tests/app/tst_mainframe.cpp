@@ -52,6 +52,7 @@ private Q_SLOTS:
     void dragOutForgetsACut();
     void undoAndRedoFromTheEditMenu();
     void filterBoxNarrowsTheList();
+    void helpThatCannotOpenIsSaid();
 
 private:
     std::unique_ptr<CMainFrame> Make(bool tray = true);
@@ -690,6 +691,20 @@ void TestMainFrame::filterBoxNarrowsTheList()
     QCOMPARE(view->SelectedRows().size(), 1);   // the window's Esc (clear the selection) did not run
     frame->UpdateIdle();
     QCOMPARE(frame->PaneText(3), QStringLiteral("Mp3: 4"));
+}
+
+void TestMainFrame::helpThatCannotOpenIsSaid()
+{
+    // The test's desktop has no browser (and the help may not stand beside a test program): F1 says why.
+    auto frame = Make();
+    frame->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame.get()));
+    FakePrompter prompter;
+    Prompter::SetCurrent(&prompter);
+    QTest::keyClick(frame->windowHandle(), Qt::Key_F1);
+    Prompter::SetCurrent(nullptr);
+    QCOMPARE(prompter.texts.size(), 1);
+    QVERIFY2(prompter.texts[0].startsWith(QLatin1String("The help could not be opened")), qPrintable(prompter.texts[0]));
 }
 
 QTEST_MAIN(TestMainFrame)

@@ -5,6 +5,7 @@
 #include "library/scanstate.h"
 #include "library/tracklistmodel.h"
 #include "platform/associations.h"
+#include "platform/desktop.h"
 #include "res/resources.h"
 #include "settings/appsettings.h"
 #include "tracklist/rightview.h"
@@ -14,6 +15,8 @@
 #include "testmp3.h"
 
 #include <QtTest>
+
+#include <QMimeDatabase>
 
 #include <sys/stat.h>
 
@@ -31,6 +34,9 @@ private Q_SLOTS:
     void execLinesSplitByTheDesktopRules_data();
     void execLinesSplitByTheDesktopRules();
     void wholeCommandLineRunsAndFailuresAreTold();
+    void theUsersChoiceBeatsAnotherTypesClaim();
+    void chosenPlayerWithArgumentsRunsOrSaysWhy();
+    void noBrowserIsSaid();
 
 private:
     QString WritePlayer(const QString &name);
@@ -199,6 +205,97 @@ void TestPlay::wholeCommandLineRunsAndFailuresAreTold()
     QVERIFY2(m_prompter.texts[0].contains(QLatin1String("could not be started")), qPrintable(m_prompter.texts[0]));
     QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
     QFile::remove(entry);
+}
+
+void TestPlay::theUsersChoiceBeatsAnotherTypesClaim()
+{
+    // "temp.m3u" has two types by name. A player installed for every playlist type (as mpv is) must not win over
+    // the player the user chose for one of them, whichever type the MIME database names first.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+        QSKIP("xdg-mime (xdg-utils) is not installed");
+    const QList<QMimeType> types = QMimeDatabase().mimeTypesForFileName(QStringLiteral("temp.m3u"));
+    QVERIFY(types.size() >= 2);
+    const QString system = m_dir.filePath(QStringLiteral("desktop/applications/"));
+    const QString claimer = WritePlayer(QStringLiteral("claimer.sh"));
+    const QString chosen = WritePlayer(QStringLiteral("chosen.sh"));
+    testmp3::WriteFile(system + QStringLiteral("claimer.desktop"),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Claimer\nExec=%1 %U\n")
+                           .arg(m_dir.filePath(QStringLiteral("claimer.sh"))).toUtf8());
+    QString cache = QStringLiteral("[MIME Cache]\n");
+    for (const QMimeType &type : types)
+        cache += type.name() + QStringLiteral("=claimer.desktop;\n");
+    testmp3::WriteFile(system + QStringLiteral("mimeinfo.cache"), cache.toUtf8());
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("data/applications/chosen.desktop")),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Chosen\nExec=%1 %U\n")
+                           .arg(m_dir.filePath(QStringLiteral("chosen.sh"))).toUtf8());
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("config/mimeapps.list")),
+                       QStringLiteral("[Default Applications]\n%1=chosen.desktop\n").arg(types.last().name()).toUtf8());
+    m_settings.useDefaultPlayer = 1;
+    m_view->selectRow(0);
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QCOMPARE(m_settings.pathToPlayer, m_dir.filePath(QStringLiteral("chosen.sh")));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(chosen), 10000);
+    QVERIFY(!QFile::exists(claimer));
+    // Without the user's choice the installed claim is taken.
+    QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
+    QVERIFY(platform::ExecLineForFile(platform::PlaylistPath()).contains(QLatin1String("claimer.sh")));
+    QFile::remove(system + QStringLiteral("mimeinfo.cache"));
+    QFile::remove(system + QStringLiteral("claimer.desktop"));
+    QVERIFY(m_prompter.texts.isEmpty());
+}
+
+void TestPlay::chosenPlayerWithArgumentsRunsOrSaysWhy()
+{
+    // A player typed with its arguments: the playlist goes at the end, or where a field code stands.
+    const QString player = m_dir.filePath(QStringLiteral("queue-player.sh"));
+    const QString log = m_dir.filePath(QStringLiteral("queue.log"));
+    testmp3::WriteFile(player, QStringLiteral("#!/bin/sh\n{ for a in \"$@\"; do echo \"[$a]\"; done; } > \"%1.tmp\"; "
+                                              "mv \"%1.tmp\" \"%1\"\n").arg(log).toUtf8());
+    ::chmod(QFile::encodeName(player).constData(), 0755);
+    m_settings.useDefaultPlayer = 0;
+    m_settings.pathToPlayer = player + QStringLiteral(" --enqueue");
+    m_view->selectRow(0);
+    reportcommands::Play(*m_view, m_settings, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 10000);
+    QCOMPARE(QString::fromUtf8(testmp3::ReadFile(log)), QStringLiteral("[--enqueue]\n[%1]\n").arg(platform::PlaylistPath()));
+    QVERIFY(m_prompter.texts.isEmpty());
+    // One that is missing, and one that may not run: the user is told which, and why; nothing else starts.
+    const QString notExecutable = m_dir.filePath(QStringLiteral("plain-file"));
+    testmp3::WriteFile(notExecutable, "#!/bin/sh\n");
+    const std::pair<QString, const char *> cases[] = {{QStringLiteral("/nonexistent/player --enqueue"), "no such program"},
+                                                      {QStringLiteral("no-such-player-anywhere %F"), "no such program"},
+                                                      {notExecutable + QStringLiteral(" -x"), "not a program this user may run"}};
+    for (const auto &[path, why] : cases) {
+        m_prompter.texts.clear();
+        m_settings.pathToPlayer = path;
+        reportcommands::Play(*m_view, m_settings, nullptr);
+        QCOMPARE(m_prompter.texts.size(), 1);
+        QVERIFY2(m_prompter.texts[0].contains(path) && m_prompter.texts[0].contains(QLatin1String(why)),
+                 qPrintable(m_prompter.texts[0]));
+    }
+    m_prompter.texts.clear();
+}
+
+void TestPlay::noBrowserIsSaid()
+{
+    if (!platform::CanAskDesktop())
+        QSKIP("xdg-mime (xdg-utils) is not installed");
+    // The test's desktop has no browser: the reason names what is missing.
+    const QString page = m_dir.filePath(QStringLiteral("page.html"));
+    testmp3::WriteFile(page, "<html></html>");
+    QVERIFY(platform::WhyDesktopCannotOpen(QUrl::fromLocalFile(page)).contains(QLatin1String("no program is set to open")));
+    QVERIFY(platform::WhyDesktopCannotOpen(QUrl(QStringLiteral("https://example.org/"))).contains(QLatin1String("no web browser")));
+    QVERIFY(platform::WhyDesktopCannotOpen(QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("gone.html")))).contains(QLatin1String("no such file")));
+    // With one chosen, nothing is said.
+    WritePlayer(QStringLiteral("browser.sh"));
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("data/applications/browser.desktop")),
+                       QStringLiteral("[Desktop Entry]\nType=Application\nName=Browser\nExec=%1 %u\n")
+                           .arg(m_dir.filePath(QStringLiteral("browser.sh"))).toUtf8());
+    testmp3::WriteFile(m_dir.filePath(QStringLiteral("config/mimeapps.list")),
+                       "[Default Applications]\ntext/html=browser.desktop\nx-scheme-handler/https=browser.desktop\n");
+    QCOMPARE(platform::WhyDesktopCannotOpen(QUrl::fromLocalFile(page)), QString());
+    QCOMPARE(platform::WhyDesktopCannotOpen(QUrl(QStringLiteral("https://example.org/"))), QString());
+    QFile::remove(m_dir.filePath(QStringLiteral("config/mimeapps.list")));
 }
 
 QTEST_MAIN(TestPlay)
