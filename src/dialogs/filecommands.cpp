@@ -146,10 +146,13 @@ void CommitCellEdit(CRightView &view, const QString &path, int column, const QSt
         const QString newName = SafeFileName(text);   // the name stays in its folder
         if (!newName.isEmpty() && newName != record[Column::Filename]) {
             const QString suffix = QLatin1Char('.') + record[Column::Ext];
-            const int error = RenameFile(path, record[Column::Path] + newName + suffix);
+            const QString newPath = record[Column::Path] + newName + suffix;
+            const int error = RenameFile(path, newPath);
             if (error == 0 && row >= 0)
                 view.Model()->SetFilename(row, newName);
-            else if (error != 0)
+            if (error == 0)
+                view.FileRenamed(path, newPath);
+            else
                 failure = (IsAccessDenied(error) ? tr("Can`t Rename File!") + QStringLiteral("\n\n") : QString()) +
                           QStringLiteral("%1: %2").arg(path, platform::ErrorText(error));
         }

@@ -16,6 +16,8 @@ public:
     int Row() const { return m_row; }
     int Column() const { return m_column; }
     QString Path() const { return m_path; }
+    // The file was renamed while the editor was open: its text goes to the new name.
+    void SetPath(const QString &path) { m_path = path; }
     // Ends the edit now with its text, as losing the focus does.
     void Commit();
 

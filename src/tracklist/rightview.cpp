@@ -577,6 +577,12 @@ InPlaceEdit *CRightView::EditCell(int row, int column)
     return editor;
 }
 
+void CRightView::FileRenamed(const QString &oldPath, const QString &newPath)
+{
+    if (m_editor && m_editor->Path() == oldPath)
+        m_editor->SetPath(newPath);
+}
+
 void CRightView::NavigateEditor(int key, Qt::KeyboardModifiers modifiers)
 {
     if (!m_editor)

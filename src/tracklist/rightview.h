@@ -71,6 +71,9 @@ public:
     InPlaceEdit *Editor() const { return m_editor; }
     // Ends an open in-place edit with its text, as losing the focus does (before a command acts on the rows).
     void EndEdit();
+    // A file of the list was renamed: an open in-place editor of it follows it to the new name (the editor that
+    // Tab opened after a rename in place commits to the renamed file).
+    void FileRenamed(const QString &oldPath, const QString &newPath);
 
     // Shows only the rows the filter matches (all rows for an empty one). Selected rows that stay shown stay
     // selected, and the current row stays current and in view; hidden rows are never selected.

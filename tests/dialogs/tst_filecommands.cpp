@@ -241,6 +241,23 @@ void TestFileCommands::inPlaceEditing()
     QTRY_COMPARE(m_view->Editor()->Column(), 0);
     QTest::keyClick(m_view->Editor(), Qt::Key_Escape);
 
+    // F2, a new name, then Tab to Title: the title typed there reaches the renamed file.
+    m_view->selectRow(0);
+    QTest::keyClick(m_view.get(), Qt::Key_F2);
+    m_view->Editor()->selectAll();
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("renamed"));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Tab);
+    QTRY_COMPARE(m_view->Editor()->Column(), int(Column::Title));
+    QTRY_VERIFY(QFile::exists(Src("renamed.mp3")));
+    m_view->Editor()->selectAll();
+    QTest::keyClicks(m_view->Editor(), QStringLiteral("Kept"));
+    QTest::keyClick(m_view->Editor(), Qt::Key_Return);
+    QTRY_VERIFY(!m_view->Editor());
+    QVERIFY(tag.Open(Src("renamed.mp3")));
+    QCOMPARE(tag.title, QStringLiteral("Kept"));
+    QCOMPARE(m_view->Model()->Row(0)[Column::Title], QStringLiteral("Kept"));
+    QVERIFY2(m_prompter.texts.isEmpty(), qPrintable(m_prompter.texts.join(QLatin1Char('|'))));
+
     // A track of 5000 is no track: the cell shows what the file holds, empty.
     m_view->EditCell(1, int(Column::Track));
     QTest::keyClicks(m_view->Editor(), QStringLiteral("5000"));
