@@ -165,8 +165,25 @@ CMainFrame::CMainFrame(AppSettings &settings, ScanState &state, QSettings &store
     BuildStatusBar();
     BuildAccelerators();
     platform::MakePrivateFolder(journal::DefaultFolder());
+    m_outsideCommands = std::make_unique<undocommands::OutsideCommands>();
     auto *watcher = new QFileSystemWatcher({journal::DefaultFolder()}, this);
-    connect(watcher, &QFileSystemWatcher::directoryChanged, this, [this] { RefreshUndoState(); });
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        RefreshUndoState();
+        m_journalFollow->start();
+    });
+    // A command of the command line shows in the rows once its entry is written: the files it changed are
+    // read again. A burst of changes to the folder is taken once.
+    m_journalFollow = new QTimer(this);
+    m_journalFollow->setSingleShot(true);
+    m_journalFollow->setInterval(250);
+    connect(m_journalFollow, &QTimer::timeout, this, [this] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool running = m_outsideCommands->Follow(*m_rightView);
+        QApplication::restoreOverrideCursor();
+        RefreshUndoState();
+        if (running)
+            m_journalFollow->start(500);   // its end writes nothing new into the folder: look again
+    });
     connect(m_rightView, &CRightView::CellEdited, this, [this] { RefreshUndoState(); }, Qt::QueuedConnection);
     RefreshUndoState();
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QPrinter;
+class QTimer;
 class QUrl;
 
 class AppSettings;
@@ -120,6 +121,8 @@ private:
     QMenu *m_contextMenu = nullptr;   // the list's context menu
     QAction *m_undoEntry = nullptr;
     QAction *m_redoEntry = nullptr;
+    std::unique_ptr<undocommands::OutsideCommands> m_outsideCommands;   // the command line's commands, followed
+    QTimer *m_journalFollow = nullptr;
     undocommands::Next m_nextUndo;
     undocommands::Next m_nextRedo;
     std::unique_ptr<QPrinter> m_printer;

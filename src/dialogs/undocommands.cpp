@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <memory>
 
 namespace undocommands {
@@ -119,6 +120,45 @@ Next NextRedo() { return Describe(journal::NextRedo()); }
 void Undo(CRightView &view, QWidget *parent) { Run(view, parent, false); }
 
 void Redo(CRightView &view, QWidget *parent) { Run(view, parent, true); }
+
+namespace {
+
+QString SeenKey(const journal::EntryInfo &entry)
+{
+    return QString::number(entry.id) + QLatin1Char(' ') + QString::number(entry.time.toMSecsSinceEpoch());
+}
+
+} // namespace
+
+OutsideCommands::OutsideCommands()
+{
+    for (const journal::EntryInfo &entry : journal::ListEntries())
+        m_seen.insert(SeenKey(entry));
+}
+
+bool OutsideCommands::Follow(CRightView &view)
+{
+    const QString folder = journal::DefaultFolder();
+    bool running = false;
+    QList<journal::EntryInfo> entries = journal::ListEntries(folder);
+    std::reverse(entries.begin(), entries.end());   // oldest first: a later command acts on what an earlier left
+    for (const journal::EntryInfo &entry : entries) {
+        const QString key = SeenKey(entry);
+        if (m_seen.contains(key))
+            continue;
+        if (entry.running) {
+            running = true;
+            continue;
+        }
+        m_seen.insert(key);
+        if (journal::MadeHere(folder, entry.id))
+            continue;
+        const journal::Outcome changes = journal::ChangesOf(folder, entry.id);
+        if (changes.found)
+            RefreshRows(view, changes);
+    }
+    return running;
+}
 
 struct Scope::Private
 {

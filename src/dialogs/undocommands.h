@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 class CRightView;
@@ -25,6 +26,21 @@ Next NextRedo();
 // message names the files skipped; the list's rows then show what the files hold and are called.
 void Undo(CRightView &view, QWidget *parent);
 void Redo(CRightView &view, QWidget *parent);
+
+// Brings the list's rows up to date with the commands other processes (the command line) ran, as their journal
+// entries tell: tags read again, renamed files under their new names, rows of files gone removed, files that
+// came back into the listed folder listed. The entries there when it is made count as seen.
+class OutsideCommands
+{
+public:
+    OutsideCommands();
+    // Follows the finished entries not seen yet that this process did not make. True when an entry is still
+    // being written (a command still running): call again later.
+    bool Follow(CRightView &view);
+
+private:
+    QSet<QString> m_seen;   // "id time" of the entries seen
+};
 
 // Records the changes a command makes while it lives; when the journal cannot be written, the user is told
 // once that this command cannot be undone (the command still runs).

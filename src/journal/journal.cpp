@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QMutex>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -369,6 +371,19 @@ bool OpenEntry(const QString &folder, qint64 id, QFile &file, EntryInfo &info)
 
 QString DefaultFolder() { return platform::StateFolder() + QStringLiteral("/undo"); }
 
+namespace {
+
+QMutex g_madeHereLock;
+QSet<QString> g_madeHere;   // the entry files this process began
+
+} // namespace
+
+bool MadeHere(const QString &folder, qint64 id)
+{
+    const QMutexLocker locker(&g_madeHereLock);
+    return g_madeHere.contains(EntryPath(folder, id));
+}
+
 Recorder::Recorder(QString folder, qint64 maxEntryBytes) : m_folder(std::move(folder)), m_maxBytes(maxEntryBytes) {}
 
 Recorder::~Recorder() { End(); }
@@ -414,6 +429,10 @@ bool Recorder::Begin(const QString &command, Kind kind, qint64 target)
         }
         if (m_fd >= 0)
             m_id = id;
+    }
+    if (m_fd >= 0) {
+        const QMutexLocker locker(&g_madeHereLock);
+        g_madeHere.insert(m_file);
     }
     if (m_fd < 0) {
         Fail(EEXIST);

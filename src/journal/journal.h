@@ -126,6 +126,8 @@ private:
 // The entries, newest first. Without `verify` the large records are passed over unread (cheap, for menus); with
 // it every record is checked, so `files` counts only what can really be undone.
 QList<EntryInfo> ListEntries(const QString &folder = DefaultFolder(), bool verify = false);
+// Whether this process began the entry (the window's own commands bring their rows up to date themselves).
+bool MadeHere(const QString &folder, qint64 id);
 // One entry whole; false when it is not there or its first record cannot be read.
 bool ReadEntry(const QString &folder, qint64 id, EntryInfo &info, QList<Change> &changes);
 // An entry's lock: held by a running command, and by an undo or redo while it takes the entry back.

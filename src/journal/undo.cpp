@@ -358,4 +358,30 @@ Outcome Redo(const QString &folder, const Progress &progress)
     return Reverse(folder, id, Kind::Redo, progress);
 }
 
+Outcome ChangesOf(const QString &folder, qint64 id)
+{
+    Outcome outcome;
+    EntryInfo info;
+    QList<Change> changes;
+    if (!ReadEntry(folder, id, info, changes))
+        return outcome;
+    outcome.found = true;
+    outcome.id = id;
+    outcome.command = info.command;
+    outcome.kind = info.kind;
+    for (const Change &change : changes) {
+        if (!change.done)
+            continue;
+        switch (change.type) {
+        case Change::Type::Tag: outcome.retagged.append(change.path); break;
+        case Change::Type::Rename: outcome.renamed.append({change.path, change.newPath}); break;
+        case Change::Type::Copy: (change.present ? outcome.added : outcome.removed).append(change.newPath); break;
+        case Change::Type::Trash: (change.present ? outcome.removed : outcome.added).append(change.path); break;
+        case Change::Type::Lost: outcome.removed.append(change.path); break;
+        }
+    }
+    outcome.retagged.removeDuplicates();
+    return outcome;
+}
+
 } // namespace journal

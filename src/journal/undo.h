@@ -37,6 +37,11 @@ struct Outcome
     QStringList removed;                    // files that are gone again (a copy taken away, back in the trash)
 };
 
+// What an entry's command did to the files, as an undo's outcome tells it (retagged, renamed, added, removed):
+// for a window to bring its rows up to date with a command another process ran. `found` is false when the
+// entry cannot be read.
+Outcome ChangesOf(const QString &folder, qint64 id);
+
 // Called before each file (0-based, of `total`); false stops the work there.
 using Progress = std::function<bool(int index, int total)>;
 

@@ -132,22 +132,36 @@ def window_titles():
 
 # --- the program, seen through its accessibility tree ------------------------------------------------------------
 
+def environment(home):
+    """The environment of a user whose home is `home`: the window and the command line share its journal."""
+    env = dict(os.environ)
+    env.update({
+        "HOME": home,
+        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_DATA_HOME": os.path.join(home, ".local/share"),
+        "XDG_STATE_HOME": os.path.join(home, ".local/state"),
+        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "XDG_RUNTIME_DIR": os.path.join(home, "runtime"),
+        "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+        "QT_ACCESSIBILITY": "1",
+    })
+    env.pop("QT_QPA_PLATFORM", None)   # a real X window, not the offscreen platform tests use
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    return env
+
+
+def cli(home, *args):
+    """tunegrove-cli (built beside the program) as the same user; its standard output."""
+    program = os.path.join(os.path.dirname(APP), "cli", "tunegrove-cli")
+    done = subprocess.run([program, *args], env=environment(home), capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, (args, done.returncode, done.stderr)
+    return done.stdout
+
+
 class App:
     def __init__(self, home, args=(), command=None):
         self.home = home
-        env = dict(os.environ)
-        env.update({
-            "HOME": home,
-            "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-            "XDG_DATA_HOME": os.path.join(home, ".local/share"),
-            "XDG_STATE_HOME": os.path.join(home, ".local/state"),
-            "XDG_CACHE_HOME": os.path.join(home, ".cache"),
-            "XDG_RUNTIME_DIR": os.path.join(home, "runtime"),
-            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-            "QT_ACCESSIBILITY": "1",
-        })
-        env.pop("QT_QPA_PLATFORM", None)   # a real X window, not the offscreen platform tests use
-        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+        env = environment(home)
         self.log = open(os.path.join(home, "tunegrove.log"), "w")
         self.process = subprocess.Popen(command or [APP, *args], env=env, stdout=self.log, stderr=subprocess.STDOUT)
         self.root = wait_for(self._find_app, "the program's accessibility tree", 20)
@@ -647,10 +661,35 @@ def scenario_interrupted_write_named(home):
         app.close()
 
 
+def scenario_rows_follow_the_command_line(home):
+    """Commands of tunegrove-cli while the window lists the files: the rows show what they did, an undo too."""
+    music, app = start_with(home, {"a.mp3": ("Alpha", "Ann"), "b.mp3": ("Bravo", "Bob")})
+    try:
+        a, b = os.path.join(music, "a.mp3"), os.path.join(music, "b.mp3")
+        cli(home, "set", "--title", "From the CLI", a, b)
+        wait_for(lambda: app.cell(0, 3).name == "From the CLI" and app.cell(1, 3).name == "From the CLI",
+                 "the rows to show the new titles")
+        cli(home, "rename", "--pattern", "$A", a)
+        wait_for(lambda: sorted(app.cell(r, 0).name for r in range(app.rows())) == ["Ann", "b"], "the renamed row")
+        cli(home, "undo")   # the rename
+        wait_for(lambda: sorted(app.cell(r, 0).name for r in range(app.rows())) == ["a", "b"], "the old name back")
+        cli(home, "undo")   # the titles
+        wait_for(lambda: app.cell(0, 3).name == "Alpha" and app.cell(1, 3).name == "Bravo", "the old titles back")
+        # The row of the renamed-back file is that file: an edit in place reaches it.
+        app.click(app.cell(0, 0))
+        key("F2", "Tab")
+        type_text("Edited")
+        key("Return")
+        wait_for(lambda: title_of(a) == "Edited", "the edit on disk")
+        assert not list(app.all_named("No such file")), "an edit went to a name the file no longer has"
+    finally:
+        app.close()
+
+
 SCENARIOS = [scenario_copy_skip, scenario_edit_hide_enter, scenario_escape_in_editor, scenario_rename_upper_case_mp3,
              scenario_shift_f10, scenario_damaged_settings, scenario_undo_redo_keys, scenario_flac_in_the_tag_dialog,
              scenario_filter_box, scenario_tag_from_name_and_cover, scenario_open_what_it_is_given,
-             scenario_interrupted_write_named]
+             scenario_interrupted_write_named, scenario_rows_follow_the_command_line]
 
 
 def main():

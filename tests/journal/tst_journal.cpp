@@ -130,6 +130,14 @@ void TestJournal::renamesUndoAndRedo()
         QCOMPARE(RenameFile(P("plain.mp3"), P("x?.mp3")), 0);   // the name the file really gets: "x_.mp3"
     }
     QVERIFY(QFile::exists(P("Ann - Song.mp3")) && QFile::exists(P("x_.mp3")));
+    // What the entry did, as a window that did not run it reads it: the names the files really got.
+    const qint64 id = journal::ListEntries(Journal()).front().id;
+    const journal::Outcome did = journal::ChangesOf(Journal(), id);
+    QVERIFY(did.found);
+    QCOMPARE(did.renamed, (QList<QPair<QString, QString>>{{P("cover.mp3"), P("Ann - Song.mp3")}, {P("plain.mp3"), P("x_.mp3")}}));
+    QVERIFY(did.retagged.isEmpty() && did.added.isEmpty() && did.removed.isEmpty());
+    QVERIFY(journal::MadeHere(Journal(), id));
+    QVERIFY(!journal::MadeHere(Journal(), id + 1));
     QCOMPARE(journal::Undo(Journal()).restored, 2);
     QVERIFY(QFile::exists(P("cover.mp3")) && QFile::exists(P("plain.mp3")));
     QVERIFY(!QFile::exists(P("Ann - Song.mp3")) && !QFile::exists(P("x_.mp3")));
