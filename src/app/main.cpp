@@ -40,6 +40,10 @@ int main(int argc, char **argv)
     case GuiCommandLine::Action::Run:
         break;
     }
+    if (const QString reason = platform::NoDisplayReason(); !reason.isEmpty()) {
+        std::fprintf(stderr, "tunegrove: %s\n", reason.toLocal8Bit().constData());
+        return 2;
+    }
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kestrine"));

@@ -636,8 +636,12 @@ void CMainFrame::OpenAtStart(const QString &folder, const QStringList &files)
         });
     }
     // As a click on it in the tree would; a folder the tree does not reach (a hidden one, say) is listed directly.
+    // A folder given (a library's root, say) is listed with its subfolders, as a Ctrl+click lists it; the folder
+    // of files given is listed alone.
+    const int subfolders = m_state.subfolderMode.exchange(files.isEmpty() ? 1 : m_state.subfolderMode.load());
     if (!m_leftView->Tree()->SelectPath(DocumentsFolder::Current().ToTreeForm(folder)))
         m_rightView->ListFolder(folder);
+    m_state.subfolderMode.store(subfolders);
 }
 
 void CMainFrame::ShowAtStart(bool hidden)

@@ -39,6 +39,20 @@ QString HelpFilePath()
     return QString();
 }
 
+QString NoDisplayReason()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Another platform plugin (offscreen, vnc, eglfs) needs no display server.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return QString();
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return QStringLiteral("no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                              "tunegrove-cli does the same work without one");
+#endif
+    return QString();
+}
+
 bool TrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 QString DefaultPlayerCaption()

@@ -13,6 +13,9 @@ bool OpenWithDesktop(const QUrl &url);
 QString WhyDesktopCannotOpen(const QUrl &url);
 // The program's own HTML help, shipped beside it; empty when it is missing.
 QString HelpFilePath();
+// Why no window can be shown (no display to connect to: neither DISPLAY nor WAYLAND_DISPLAY is set for the
+// X11 or Wayland platform), or empty. Asked before the application is made, which would abort without one.
+QString NoDisplayReason();
 // Whether the desktop shows tray icons.
 bool TrayAvailable();
 

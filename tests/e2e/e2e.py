@@ -574,13 +574,15 @@ def scenario_tag_from_name_and_cover(home):
 
 
 def scenario_open_what_it_is_given(home):
-    """The desktop entry's command with a folder lists that folder; `tunegrove FILE FILE MISSING` says the missing
-    path is not there (a message on top, closed by a click), then lists the files' folder with both selected."""
+    """The desktop entry's command with a folder lists that folder and its subfolders; `tunegrove FILE FILE
+    MISSING` says the missing path is not there (a message on top, closed by a click), then lists the files'
+    folder alone with both selected."""
     music = os.path.join(home, "Music")
     jazz = os.path.join(music, "Jazz")
-    os.makedirs(jazz)
+    os.makedirs(os.path.join(jazz, "Live"))
     for name in ("a.mp3", "b.mp3", "c.mp3"):
         make_mp3(os.path.join(jazz, name), title=name[0].upper())
+    make_mp3(os.path.join(jazz, "Live", "d.mp3"), title="D")
     make_mp3(os.path.join(music, "elsewhere.mp3"), title="E")
     entry = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
                          "org.kestrine.Tunegrove.desktop")
@@ -588,7 +590,7 @@ def scenario_open_what_it_is_given(home):
     assert exec_line == ["tunegrove", "%F"], exec_line
     app = App(home, command=[APP] + [jazz if word == "%F" else word for word in exec_line[1:]])
     try:
-        wait_for(lambda: app.rows() == 3, "the folder's three rows")
+        wait_for(lambda: app.rows() == 4, "the folder's three rows and its subfolder's one")
         assert jazz in app.status("Current"), app.status("Current")
     finally:
         app.close()

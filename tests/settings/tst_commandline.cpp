@@ -117,6 +117,10 @@ void TestCommandLine::programAnswersWithoutADisplay_data()
     QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: tunegrove" << "";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "tunegrove " TUNEGROVE_VERSION "\n" << "";
     QTest::newRow("unknown") << QStringList{"--frob"} << 2 << "" << "tunegrove: unknown option --frob\nUsage: tunegrove";
+    // A window without a display: said in a word, never Qt's abort.
+    QTest::newRow("a folder, no display") << QStringList{QDir::tempPath()} << 2 << ""
+                                          << "tunegrove: no display to show the window on";
+    QTest::newRow("nothing, no display") << QStringList{} << 2 << "" << "tunegrove: no display to show the window on";
 }
 
 void TestCommandLine::programAnswersWithoutADisplay()
