@@ -1,5 +1,7 @@
 #include "library/folderwalker.h"
 
+#include "library/tracksort.h"
+
 #include "platform/directory.h"
 #include "platform/names.h"
 #include "library/orderedreader.h"
@@ -170,6 +172,19 @@ void FolderWalker::Spend(std::unique_ptr<Task> task)
     m_spent[std::size_t(task->readBy)].push_back(std::move(task));
 }
 
+namespace {
+
+// A folder's files and subfolders come in the order a file manager shows them, whatever order the disk keeps.
+const platform::EntryOrder &NameOrder()
+{
+    static const platform::EntryOrder order = [](const platform::DirectoryEntry &a, const platform::DirectoryEntry &b) {
+        return NaturalNameLess(a.name, b.name);
+    };
+    return order;
+}
+
+} // namespace
+
 void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
 {
     const QString &prefix = task.prefix;
@@ -215,7 +230,7 @@ void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
         else
             task.items.push_back(std::move(item));
         return true;
-    }, &task.error, m_stamping, m_device != 0);
+    }, &task.error, m_stamping, m_device != 0, NameOrder());
     task.read = read;
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_waiting += task.items.size();

@@ -81,6 +81,46 @@ const QCollator &Collator()
 
 int CompareTexts(const QString &a, const QString &b) { return Collator().compare(a, b); }
 
+bool NaturalNameLess(QStringView a, QStringView b)
+{
+    auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    qsizetype i = 0, j = 0;
+    int zeros = 0;   // leading zeros of a than b, for a tie of all else
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            const qsizetype startA = i, startB = j;
+            while (i < a.size() && a[i] == QLatin1Char('0'))
+                ++i;
+            while (j < b.size() && b[j] == QLatin1Char('0'))
+                ++j;
+            const qsizetype significantA = i, significantB = j;
+            while (i < a.size() && isDigit(a[i]))
+                ++i;
+            while (j < b.size() && isDigit(b[j]))
+                ++j;
+            const qsizetype lengthA = i - significantA, lengthB = j - significantB;
+            if (lengthA != lengthB)
+                return lengthA < lengthB;
+            const int digits = a.mid(significantA, lengthA).compare(b.mid(significantB, lengthB));
+            if (digits != 0)
+                return digits < 0;
+            if (zeros == 0)
+                zeros = int((significantA - startA) - (significantB - startB));
+            continue;
+        }
+        const char16_t x = a[i].toCaseFolded().unicode(), y = b[j].toCaseFolded().unicode();
+        if (x != y)
+            return x < y;
+        ++i;
+        ++j;
+    }
+    if ((i < a.size()) != (j < b.size()))
+        return j < b.size();   // the shorter name first
+    if (zeros != 0)
+        return zeros < 0;
+    return a.compare(b) < 0;
+}
+
 void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending)
 {
     // Rank each distinct cell text once: a collation key per distinct text (artists, albums, years and folders

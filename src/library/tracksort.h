@@ -41,6 +41,11 @@ private:
 // the C or POSIX locale a language-neutral order is used, not byte order.
 int CompareTexts(const QString &a, const QString &b);
 
+// The order a file manager shows names in, fast enough for every folder of a walk: case ignored, runs of digits
+// by value ("2" before "10"; "1" before "01" when all else is equal), other characters by their case-folded code;
+// names equal but for case by their code points, so the order is total.
+bool NaturalNameLess(QStringView a, QStringView b);
+
 // Reorders `order` (indexes into `rows`) stably by one column.
 void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending);
 

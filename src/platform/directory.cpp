@@ -1,5 +1,7 @@
 #include "platform/directory.h"
 
+#include <algorithm>
+
 #include "platform/fileio.h"
 #include "platform/names.h"
 
@@ -30,7 +32,7 @@ EntryKind KindOfLinkTarget(int folderFd, const char *name)
 } // namespace
 
 bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntry &)> &visit, int *error,
-                   bool stampFiles, bool folderDevices)
+                   bool stampFiles, bool folderDevices, const EntryOrder &before)
 {
     const QByteArray native = EncodeName(folder);
     const int fd = OpenPath(native.isEmpty() ? QByteArray(".") : native, O_RDONLY | O_DIRECTORY);
@@ -89,6 +91,8 @@ bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntr
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
+    if (before)
+        std::stable_sort(entries.begin(), entries.end(), before);
     for (DirectoryEntry &entry : entries) {
         if (!visit(entry))
             break;

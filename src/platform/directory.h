@@ -22,8 +22,7 @@ struct DirectoryEntry
     FileStamp stamp;
 };
 
-// Calls `visit` for each entry of `folder` except "." and "..", in the order the file system returns them,
-// hidden entries included. A symbolic link is reported as what it points to: File for a regular file,
+// Calls `visit` for each entry of `folder` except "." and "..", hidden entries included. A symbolic link is reported as what it points to: File for a regular file,
 // LinkToFolder for a folder, Other for anything else or nothing. The folder is read whole and closed before the
 // first call, so a walk that descends from `visit` holds no folder open. `visit` returns false to stop early.
 // Returns false when the folder cannot be read, with the errno value in `error` when given.
@@ -32,8 +31,11 @@ struct DirectoryEntry
 // Without `folderDevices`, a Folder entry's device is left 0 (one stat less per folder, when the file system
 // reports its entries' kinds).
 // `visit` may take what it wants of the entry (it is not used again).
+// With `before`, the entries are visited in the order it gives (a stable sort); else as the file system returns them.
+using EntryOrder = std::function<bool(const DirectoryEntry &a, const DirectoryEntry &b)>;
 bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntry &)> &visit,
-                   int *error = nullptr, bool stampFiles = false, bool folderDevices = true);
+                   int *error = nullptr, bool stampFiles = false, bool folderDevices = true,
+                   const EntryOrder &before = {});
 
 // The device number of a folder, or 0 when it cannot be read.
 std::uint64_t DeviceOf(const QString &folder);

@@ -49,6 +49,7 @@ private Q_SLOTS:
     void filterKeepsMatchingRows();
     void fromNameDryRunAndWrite();
     void coversFromTheCommandLine();
+    void listingsComeInNameOrder();
 
 private:
     QTemporaryDir m_dir;
@@ -528,6 +529,21 @@ void TestCli::coversFromTheCommandLine()
     QCOMPARE(Cli({QStringLiteral("cover"), song, QStringLiteral("-o"), out}).status, 1);
     QCOMPARE(Cli({QStringLiteral("cover"), song}).status, 2);   // no -o
     QCOMPARE(Cli({QStringLiteral("list"), QStringLiteral("-o"), out, m_dir.path()}).status, 2);
+}
+
+void TestCli::listingsComeInNameOrder()
+{
+    // Made in an order the disk may keep: the listing reads like a file manager, subfolders where they sort.
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("b")));
+    for (const char *name : {"10.mp3", "2.mp3", "b/9.mp3", "B.mp3", "1.mp3", "a.mp3", "b/10.mp3", "01.mp3"})
+        QVERIFY(testmp3::WriteFile(dir.filePath(QString::fromLatin1(name)), testmp3::Audio(1)));
+    const Run r = Cli({QStringLiteral("list"), QStringLiteral("-r"), dir.path()});
+    QCOMPARE(r.status, 0);
+    QStringList shown;
+    for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        shown << line.section(QLatin1Char('\t'), 2, 2).mid(dir.path().size() + 1) + line.section(QLatin1Char('\t'), 0, 0);
+    QCOMPARE(shown, (QStringList{"1", "01", "2", "10", "a", "b/9", "b/10", "B"}));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -31,6 +31,7 @@ private Q_SLOTS:
     void ctrlClickAddsAndMovesKeys();
     void textOrderIgnoresCaseAndIsStable();
     void multiKeyResult();
+    void namesInNaturalOrder();
 };
 
 void TestTrackSort::eachColumnAlternatesItsOwnDirection()
@@ -101,6 +102,23 @@ void TestTrackSort::multiKeyResult()
     QCOMPARE(ColumnOf(rows, Column::Album), (QStringList{"x", "z", "x", "y"}));
     const std::vector<int> order = SortedOrder(rows, {{int(Column::Album), false}});
     QCOMPARE(order, (std::vector<int>{1, 3, 0, 2}));
+}
+
+void TestTrackSort::namesInNaturalOrder()
+{
+    // Shuffled, then sorted: the order a file manager shows.
+    QStringList names{"track10.mp3", "Track2.mp3", "track1.mp3", "01 - b.mp3", "1 - a.mp3", "10 - c.mp3", "2 - d.mp3",
+                      "b", "B", "a", "", "Ärger", "track01.mp3", "x9y10", "x9y9", "x09y10"};
+    std::reverse(names.begin(), names.end());
+    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return NaturalNameLess(a, b); });
+    QCOMPARE(names, (QStringList{"", "1 - a.mp3", "01 - b.mp3", "2 - d.mp3", "10 - c.mp3", "a", "B", "b", "track1.mp3",
+                                 "track01.mp3", "Track2.mp3", "track10.mp3", "x9y9", "x9y10", "x09y10", "Ärger"}));
+    // A strict order: never both ways, and a name is not before itself.
+    for (const QString &a : names) {
+        QVERIFY(!NaturalNameLess(a, a));
+        for (const QString &b : names)
+            QVERIFY(!(NaturalNameLess(a, b) && NaturalNameLess(b, a)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTrackSort)
