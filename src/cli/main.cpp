@@ -2,6 +2,7 @@
 
 #include "settings/appsettings.h"
 #include "cli/clioptions.h"
+#include "cli/progressmeter.h"
 #include "fileops/namepattern.h"
 #include "fileops/renamefile.h"
 #include "fileops/renamepattern.h"
@@ -110,9 +111,11 @@ const char kUsage[] =
     "  --version             show the version\n";
 
 int g_outputError = 0;   // the first error writing standard output
+QString g_commandName;   // the command running, for its progress line
 
 void Write(FILE *stream, const QByteArray &bytes)
 {
+    ProgressMeter::ClearCurrent();   // output and messages never land inside the progress line
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) && stream == stdout &&
         g_outputError == 0)
         g_outputError = errno ? errno : EIO;
@@ -222,7 +225,9 @@ int ChangeTags(const QStringList &paths, bool strict, const std::function<void(T
 {
     constexpr qsizetype kGroup = 64;
     int status = 0;
+    ProgressMeter meter(g_commandName, paths.size());
     for (qsizetype start = 0; start < paths.size(); start += kGroup) {
+        meter.Step(start);
         std::vector<TagFile> changed;
         for (const QString &file : paths.mid(start, kGroup)) {
             TagFile tag;
@@ -376,7 +381,10 @@ int CollectRows(const CliArguments &args, const TrackFilter &filter, const std::
     extensions.Build(settings);
 
     ScanState state;
+    ProgressMeter meter(g_commandName, 0);
+    qint64 seen = 0;
     FolderWalker walker(state, extensions, [&](TrackRecord &&row) {
+        meter.Step(++seen);
         if (filter.Matches(row))
             take(std::move(row));
     });
@@ -524,7 +532,10 @@ int Rename(const CliArguments &args)
                      .arg(unknown.size() > 1 ? QStringLiteral("s") : QString(), unknown.join(QStringLiteral(", ")),
                           unknown.size() > 1 ? QString() : QStringLiteral("s")));
     int status = 0;
+    ProgressMeter meter(QStringLiteral("rename"), args.operands.size());
+    qint64 done = 0;
     for (const QString &file : args.operands) {
+        meter.Step(done++);
         // The cells the list would show for the file.
         const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(file));
         TrackRecord row;
@@ -645,6 +656,16 @@ int Settings(const CliArguments &args)
 }
 
 // The outcome of an undo or redo: what was put back on standard output, each skipped file on stderr.
+// An undo's or redo's steps, shown on the meter (whose total the first step gives).
+journal::Progress MeterSteps(ProgressMeter &meter)
+{
+    return [&meter](int index, int total) {
+        meter.SetTotal(total);
+        meter.Step(index);
+        return true;
+    };
+}
+
 int TellOutcome(const journal::Outcome &outcome, const char *verb)
 {
     if (!outcome.found) {
@@ -717,14 +738,20 @@ int Undo(const CliArguments &args)
             return kExitFailed;
         }
     }
-    return TellOutcome(journal::Undo(journal::DefaultFolder(), id), "undo");
+    ProgressMeter meter(QStringLiteral("undo"), 0);
+    const journal::Outcome outcome = journal::Undo(journal::DefaultFolder(), id, MeterSteps(meter));
+    meter.Clear();
+    return TellOutcome(outcome, "undo");
 }
 
 int Redo(const CliArguments &args)
 {
     if (!args.operands.isEmpty())
         return UsageError(QStringLiteral("redo: unexpected argument %1").arg(args.operands.front()));
-    return TellOutcome(journal::Redo(), "redo");
+    ProgressMeter meter(QStringLiteral("redo"), 0);
+    const journal::Outcome outcome = journal::Redo(journal::DefaultFolder(), MeterSteps(meter));
+    meter.Clear();
+    return TellOutcome(outcome, "redo");
 }
 
 int Run(const CliArguments &args)
@@ -734,8 +761,10 @@ int Run(const CliArguments &args)
         {"set", Set},             {"settings", Settings}, {"list", List}, {"undo", Undo},
         {"redo", Redo},           {"cover", Cover},       {"fromname", FromName}};
     for (const auto &[name, command] : kCommands) {
-        if (args.command == QLatin1String(name))
+        if (args.command == QLatin1String(name)) {
+            g_commandName = args.command;
             return command(args);
+        }
     }
     if (args.command.isEmpty())
         return UsageError(QStringLiteral("no command given"));

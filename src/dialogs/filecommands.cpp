@@ -221,7 +221,13 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
     QStringList failures;   // failures other than access denied, which is told at once
     int failed = 0;
     BatchProgress progress(parent, int(rows.size()));
-    for (qsizetype i = 0; i < rows.size() && progress.Step(int(i)); ++i) {
+    int renamed = 0;
+    bool cancelled = false;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!progress.Step(int(i))) {
+            cancelled = true;
+            break;
+        }
         const int row = rows[i];
         const TrackRecord &record = view.Model()->Row(row);
         if (!IsTaggableExtension(record[Column::Ext]))
@@ -244,6 +250,7 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
         const int error = RenameFile(oldPath, record[Column::Path] + newName);
         if (error == 0) {
             view.Model()->SetFilename(row, name, extension);
+            ++renamed;
             continue;
         }
         ++failed;
@@ -253,6 +260,8 @@ int RenameRows(CRightView &view, const QString &pattern, long long counter, QWid
             failures.append(QStringLiteral("%1: %2").arg(oldPath, platform::ErrorText(error)));
     }
     progress.Finish();
+    if (cancelled)
+        TellStopped(parent, renamed, int(rows.size()), tr("renamed"));
     TellFailures(parent, QCoreApplication::translate("filecommands", "%n file(s) could not be renamed:", nullptr,
                                                      int(failures.size())),
                  failures);

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -62,6 +63,16 @@ void TellFailures(QWidget *parent, const QString &heading, const QStringList &fa
     if (failures.size() > kFailuresListed)
         shown.append(QCoreApplication::translate("Prompter", "... and %1 more").arg(failures.size() - kFailuresListed));
     Prompter::Current().Tell(parent, heading + QStringLiteral("\n\n") + shown.join(QLatin1Char('\n')), QMessageBox::Warning);
+}
+
+void TellStopped(QWidget *parent, int done, int total, const QString &what)
+{
+    const QLocale locale;
+    const QString text =
+        done == 0 ? QCoreApplication::translate("Prompter", "Stopped: no file was %1.").arg(what)
+                  : QCoreApplication::translate("Prompter", "Stopped: %1 of %2 files were %3; Edit > Undo takes them back.")
+                        .arg(locale.toString(done), locale.toString(total), what);
+    Prompter::Current().Tell(parent, text, QMessageBox::Information);
 }
 
 void Prompter::Tell(QWidget *parent, const QString &text, QMessageBox::Icon icon)

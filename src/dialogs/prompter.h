@@ -10,6 +10,10 @@ class QWidget;
 // Nothing is shown for none.
 void TellFailures(QWidget *parent, const QString &heading, const QStringList &failures);
 
+// After a batch the user stopped: how many of the files were done ("written", "renamed") and that Edit > Undo
+// takes them back, so nobody has to guess what a cancelled command left.
+void TellStopped(QWidget *parent, int done, int total, const QString &what);
+
 // Every message box a command shows goes through here, so tests can read the questions and answer them.
 class Prompter
 {

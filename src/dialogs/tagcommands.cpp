@@ -89,6 +89,7 @@ int ApplyToRows(CRightView &view, const QList<int> &rows, QWidget *parent, const
     // The files go in groups: each group's changes are made, then written with one journal flush.
     constexpr qsizetype kGroup = 64;
     bool cancelled = false;
+    int written = 0;
     for (qsizetype start = 0; start < rows.size() && !cancelled; start += kGroup) {
         std::vector<TagFile> records;
         QList<int> recordRows;
@@ -117,11 +118,15 @@ int ApplyToRows(CRightView &view, const QList<int> &rows, QWidget *parent, const
             if (!ok) {
                 failures.append(error);
                 record.Open(record.path);   // the row shows what the file really holds
+            } else {
+                ++written;
             }
             view.FillTagCells(recordRows[next++], &record);
         });
     }
     progress.Finish();
+    if (cancelled)
+        TellStopped(parent, written, int(rows.size()), QCoreApplication::translate("tagcommands", "written"));
     ReportFailures(parent, failures);
     return int(failures.size());
 }

@@ -242,6 +242,8 @@ bool FileStatus::OwnerCanWrite() const { return (mode & S_IWUSR) != 0; }
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 QString ErrorText(int error)
 {
     switch (error) {

@@ -51,6 +51,9 @@ void IgnoreFileSizeSignal();
 // The system's text for an error number, such as "No space left on device".
 QString ErrorText(int error);
 
+// Whether standard error is a terminal (a person watching), not a pipe or a file.
+bool StandardErrorIsTerminal();
+
 // Follows symbolic links to the file they name; returns the path unchanged when it cannot be resolved
 // (the caller's next call then reports why).
 QString ResolveLinks(const QString &path);

@@ -50,6 +50,7 @@ private Q_SLOTS:
     void fromNameDryRunAndWrite();
     void coversFromTheCommandLine();
     void listingsComeInNameOrder();
+    void progressOnATerminalOnly();
 
 private:
     QTemporaryDir m_dir;
@@ -544,6 +545,41 @@ void TestCli::listingsComeInNameOrder()
     for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         shown << line.section(QLatin1Char('\t'), 2, 2).mid(dir.path().size() + 1) + line.section(QLatin1Char('\t'), 0, 0);
     QCOMPARE(shown, (QStringList{"1", "01", "2", "10", "a", "b/9", "b/10", "B"}));
+}
+
+void TestCli::progressOnATerminalOnly()
+{
+    // On a terminal (script(1) gives the command one) long work shows how far it has come, in one line that is
+    // wiped before anything else is written and at the end; to a pipe nothing is added.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (script.isEmpty())
+        QSKIP("script (util-linux) is not installed");
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 200; ++i) {
+        files << dir.filePath(QStringLiteral("%1.mp3").arg(i));
+        QVERIFY(testmp3::WriteFile(files.last(), testmp3::Audio(1)));
+    }
+    QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("list.txt")), files.join(QLatin1Char(' ')).toUtf8()));
+    auto onTerminal = [&](const QString &arguments) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TUNEGROVE_PROGRESS_AFTER_MS"), QStringLiteral("0"));
+        p.setProcessEnvironment(env);
+        p.start(script, {QStringLiteral("-qec"), QStringLiteral(CLI_PATH) + QLatin1Char(' ') + arguments, QStringLiteral("/dev/null")});
+        p.waitForFinished(60000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    QString seen = onTerminal(QStringLiteral("set --comment hi $(cat '%1')").arg(dir.filePath(QStringLiteral("list.txt"))));
+    QVERIFY2(seen.contains(QLatin1String("\rset: 0 of 200 files\x1b[K")), qPrintable(seen));
+    QVERIFY2(seen.endsWith(QLatin1String("\r\x1b[K")), qPrintable(seen));   // wiped at the end
+    seen = onTerminal(QStringLiteral("undo"));
+    QVERIFY2(seen.contains(QLatin1String("\rundo: 0 of 200 files\x1b[K")), qPrintable(seen));
+    QVERIFY2(!seen.contains(QLatin1String("files\x1b[Ktunegrove-cli")), qPrintable(seen));   // a message on a wiped line
+    // A pipe: the undo's own words only.
+    const Run redo = Cli({QStringLiteral("redo")});
+    QCOMPARE(redo.status, 0);
+    QVERIFY2(!redo.err.contains(QLatin1Char('\r')) && !redo.out.contains(QLatin1Char('\r')), qPrintable(redo.err));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -24,6 +24,9 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QLocale>
+#include <QTimer>
+#include <QProgressDialog>
 
 using namespace testmp3;
 
@@ -69,6 +72,7 @@ private Q_SLOTS:
     void setCoverThroughTheRealFileDialog();
     void groupEditWritesTheCoverToEveryFormat();
     void genreBoxTakesAnyText();
+    void aStoppedGroupEditSaysHowManyWereWritten();
 
 private:
     QString Path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -501,6 +505,53 @@ void TestTagDialogs::genreBoxTakesAnyText()
     QVERIFY(e.Write());
     QVERIFY(e.Open(Path("e.mp3")));
     QCOMPARE(e.genre, GenreTable::NumberOf(QStringLiteral("Jazz")));
+}
+
+void TestTagDialogs::aStoppedGroupEditSaysHowManyWereWritten()
+{
+    // Many files: the progress box comes up and its Cancel button is clicked; the message says how many files
+    // were written, and that many hold the new year.
+    QTemporaryDir many;
+    constexpr int kFiles = 3000;
+    CRightView view(m_settings, m_state);
+    const QByteArray song = Tag(Frame("TIT2", Latin1Body("Song"))) + Audio(1);
+    for (int i = 0; i < kFiles; ++i) {
+        const QString path = many.filePath(QStringLiteral("%1.mp3").arg(i, 4, 10, QLatin1Char('0')));
+        QVERIFY(WriteFile(path, song));
+        QVERIFY(view.AddFile(path));
+    }
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    bool clicked = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (!progress || clicked)
+            return;
+        for (QPushButton *button : progress->findChildren<QPushButton *>()) {
+            if (button->text().contains(QLatin1String("Cancel"))) {
+                QTest::mouseClick(button, Qt::LeftButton);
+                clicked = true;
+            }
+        }
+    });
+    poll.start(20);
+    view.selectAll();
+    tagcommands::ApplyToSelection(view, &window, [](TagFile &r) { r.year = QStringLiteral("1999"); });
+    poll.stop();
+    if (!clicked)
+        QSKIP("the machine wrote every file before the progress box came up");
+    int written = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        TagFile tag;
+        QVERIFY(tag.Open(many.filePath(QStringLiteral("%1.mp3").arg(i, 4, 10, QLatin1Char('0')))));
+        written += tag.year == QLatin1String("1999") ? 1 : 0;
+    }
+    QVERIFY(written > 0 && written < kFiles);
+    QCOMPARE(m_prompter.texts.size(), 1);
+    QCOMPARE(m_prompter.texts[0], QStringLiteral("Stopped: %1 of %2 files were written; Edit > Undo takes them back.")
+                                      .arg(QLocale().toString(written), QLocale().toString(kFiles)));
 }
 
 QTEST_MAIN(TestTagDialogs)
