@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPixmap>
 #include <QUrl>
@@ -92,9 +93,11 @@ bool TakeCoverFile(QWidget *parent, const QString &path, Picture &picture)
     return false;
 }
 
-bool ChooseCoverFile(QWidget *parent, Picture &picture)
+bool ChooseCoverFile(QWidget *parent, Picture &picture, const QString &startFolder)
 {
     QFileDialog dialog(parent, QCoreApplication::translate("CCoverView", "Set Cover"));
+    if (!startFolder.isEmpty() && QFileInfo(startFolder).isDir())
+        dialog.setDirectory(startFolder);   // where a song's cover image usually lies
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters({QCoreApplication::translate("CCoverView", "Images (*.jpg *.jpeg *.png *.JPG *.JPEG *.PNG)"),
                            QCoreApplication::translate("CCoverView", "All files (*)")});

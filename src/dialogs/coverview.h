@@ -35,5 +35,6 @@ private:
 
 // Reads an image file for a cover; a file that is no JPEG or PNG image, or too big, is refused with a message.
 bool TakeCoverFile(QWidget *parent, const QString &path, Picture &picture);
-// Asks for an image file ("Set Cover...") and reads it. False when cancelled or refused.
-bool ChooseCoverFile(QWidget *parent, Picture &picture);
+// Asks for an image file ("Set Cover..."), starting in `startFolder` (the song's), and reads it. False when
+// cancelled or refused.
+bool ChooseCoverFile(QWidget *parent, Picture &picture, const QString &startFolder = QString());

@@ -115,7 +115,9 @@ void ForEachSelected(CRightView &view, bool removeDone, const std::function<void
 void CopyMoveSelection(CRightView &view, AppSettings &settings, ScanState &state, bool move,
                        const std::function<void()> &refresh, QWidget *parent)
 {
-    CFolderDlg dialog(settings, state, parent);
+    const QList<int> selected = view.SelectedRows();
+    CFolderDlg dialog(settings, state, parent,
+                      selected.isEmpty() ? view.CurrentFolder() : view.Model()->Row(selected.front())[Column::Path]);
     if (dialog.exec() != QDialog::Accepted || dialog.Folder().isEmpty())
         return;
     CopyMoveRows(view, dialog.Folder(), move, refresh, parent);

@@ -18,7 +18,7 @@ QString g_lastFolder;
 
 } // namespace
 
-CFolderDlg::CFolderDlg(AppSettings &settings, ScanState &state, QWidget *parent)
+CFolderDlg::CFolderDlg(AppSettings &settings, ScanState &state, QWidget *parent, const QString &startFolder)
     : QDialog(parent), m_tree(new CFolderTreeCtrl(settings, state, this)), m_path(new QLineEdit(this))
 {
     setWindowTitle(tr("Copy/Move"));
@@ -40,8 +40,11 @@ CFolderDlg::CFolderDlg(AppSettings &settings, ScanState &state, QWidget *parent)
         m_newFolder->setEnabled(!treePath.isEmpty());
     });
     m_tree->Init(QString(), true);   // the home folder and the drives, as in the main tree
-    if (!g_lastFolder.isEmpty())
-        m_tree->SelectPath(g_lastFolder);
+    const QString start = !g_lastFolder.isEmpty() ? g_lastFolder
+                          : startFolder.isEmpty() ? QString()
+                                                  : DocumentsFolder::Current().ToTreeForm(QDir::cleanPath(startFolder));
+    if (!start.isEmpty() && m_tree->SelectPath(start))
+        m_tree->scrollToItem(m_tree->currentItem());
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_tree, 1);
     layout->addWidget(m_path);

@@ -15,7 +15,9 @@ class CFolderDlg : public QDialog
 {
     Q_OBJECT
 public:
-    CFolderDlg(AppSettings &settings, ScanState &state, QWidget *parent = nullptr);
+    // The tree opens at the folder chosen last in this session, or else at `startFolder` (a file-system path: the
+    // folder of the songs to copy, say).
+    CFolderDlg(AppSettings &settings, ScanState &state, QWidget *parent = nullptr, const QString &startFolder = QString());
 
     // The chosen folder as a file-system path.
     QString Folder() const;

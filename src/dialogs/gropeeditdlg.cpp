@@ -68,7 +68,7 @@ CGropeEditDlg::CGropeEditDlg(QWidget *parent)
     m_chooseCover->setAutoDefault(false);
     connect(m_chooseCover, &QPushButton::clicked, this, [this] {
         Picture picture;
-        if (ChooseCoverFile(this, picture))
+        if (ChooseCoverFile(this, picture, m_coverFolder))
             TakeCover(picture);
     });
     connect(m_cover, &CCoverView::fileDropped, this, &CGropeEditDlg::SetCoverFromFile);

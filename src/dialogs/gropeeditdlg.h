@@ -25,6 +25,8 @@ public:
     enum Field { Artist, Title, Album, Year, Track, Genre, Comment, FieldCount };
 
     explicit CGropeEditDlg(QWidget *parent = nullptr);
+    // Where the cover's file dialog starts: the folder of the first file edited.
+    void SetCoverFolder(const QString &folder) { m_coverFolder = folder; }
 
     bool IsTicked(Field field) const;
     void SetTicked(Field field, bool ticked);
@@ -65,4 +67,5 @@ private:
     QPushButton *m_chooseCover;
     CCoverView *m_cover;
     Picture m_coverPicture;
+    QString m_coverFolder;
 };

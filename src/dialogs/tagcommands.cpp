@@ -40,6 +40,7 @@ void EditTag(CRightView &view, QWidget *parent)
         return;
     }
     CGropeEditDlg dialog(parent);
+    dialog.SetCoverFolder(view.Model()->Row(rows.front())[Column::Path]);
     if (dialog.exec() != QDialog::Accepted)
         return;
     ApplyToSelection(view, parent, [&dialog](TagFile &record) { dialog.ApplyTo(record); });

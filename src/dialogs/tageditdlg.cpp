@@ -183,7 +183,7 @@ bool CTagEditDlg::SetCoverFromFile(const QString &path)
 void CTagEditDlg::ChooseCover()
 {
     Picture picture;
-    if (m_coverEditable && ChooseCoverFile(this, picture))
+    if (m_coverEditable && ChooseCoverFile(this, picture, m_view.Model()->Row(m_row)[Column::Path]))
         ShowCover(picture, true);
 }
 

@@ -44,6 +44,7 @@ private Q_SLOTS:
     void copyOverwriteAllAndSkipAll();
     void moveRemovesRowsAndFailureRefreshes();
     void removeAsksFirstAndSkipsReadOnly();
+    void copyMoveStartsAtTheSongsFolderThenTheLastChosen();
     void folderDialogNeedsAFolder();
     void inPlaceEditing();
     void clipboardAndDrop();
@@ -155,6 +156,32 @@ void TestFileCommands::removeAsksFirstAndSkipsReadOnly()
     QCOMPARE(m_view->Model()->rowCount(), 1);
     QCOMPARE(m_view->Model()->Row(0)[Column::Filename], QStringLiteral("b"));
     QVERIFY(m_prompter.texts.contains(QStringLiteral("File Deleting")));
+}
+
+void TestFileCommands::copyMoveStartsAtTheSongsFolderThenTheLastChosen()
+{
+    // The real Copy/Move dialog over the list: first at the songs' folder; once a folder is chosen, there.
+    auto opened = [this](const QString &choose) {
+        QString shown;
+        QTimer::singleShot(300, this, [&] {
+            auto *dialog = qobject_cast<CFolderDlg *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            shown = QDir::cleanPath(dialog->Folder());
+            if (choose.isEmpty()) {
+                QTest::keyClick(dialog, Qt::Key_Escape);
+                return;
+            }
+            dialog->Tree()->SelectPath(choose);
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        m_view->selectRow(1);
+        filecommands::CopyMoveSelection(*m_view, m_settings, m_state, false, {}, nullptr);
+        return shown;
+    };
+    QCOMPARE(opened(m_dst.path()), m_src.path());
+    QCOMPARE(ReadFile(Dst("b.mp3")), QByteArray("old b.mp3"));   // the same name there: the question said Skip
+    QCOMPARE(opened(QString()), m_dst.path());
 }
 
 void TestFileCommands::folderDialogNeedsAFolder()

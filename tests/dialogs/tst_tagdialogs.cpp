@@ -362,21 +362,24 @@ void TestTagDialogs::setCoverThroughTheRealFileDialog()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     bool asked = false;
+    QString startedIn;
     QTimer::singleShot(300, this, [&] {
         auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         asked = files != nullptr;
         if (!files)
             return;
+        startedIn = files->directory().absolutePath();
         // Typed into the dialog's name box, as a user would.
         auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         if (!name)
             return;
         name->setFocus();
-        QTest::keyClicks(name, Path("square.png"));
+        QTest::keyClicks(name, QStringLiteral("square.png"));   // a bare name: the dialog stands in the song's folder
         QTest::keyClick(name, Qt::Key_Return);
     });
     QTest::mouseClick(dialog.SetCoverButton(), Qt::LeftButton);
     QTRY_VERIFY(asked);
+    QCOMPARE(QDir(startedIn).canonicalPath(), QDir(m_dir.path()).canonicalPath());
     QVERIFY(dialog.CoverView()->IsDrawn());
     QCOMPARE(dialog.CoverView()->ShownPicture().data, png);
     QTest::keyClick(&dialog, Qt::Key_Return);   // Update is the default button
