@@ -175,11 +175,9 @@ void FolderWalker::Spend(std::unique_ptr<Task> task)
 namespace {
 
 // A folder's files and subfolders come in the order a file manager shows them, whatever order the disk keeps.
-const platform::EntryOrder &NameOrder()
+const platform::EntrySortKey &NameOrder()
 {
-    static const platform::EntryOrder order = [](const platform::DirectoryEntry &a, const platform::DirectoryEntry &b) {
-        return NaturalNameLess(a.name, b.name);
-    };
+    static const platform::EntrySortKey order = [](const QString &name) { return NaturalNameKey(name); };
     return order;
 }
 

@@ -81,45 +81,41 @@ const QCollator &Collator()
 
 int CompareTexts(const QString &a, const QString &b) { return Collator().compare(a, b); }
 
-bool NaturalNameLess(QStringView a, QStringView b)
+QString NaturalNameKey(QStringView name)
 {
-    auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
-    qsizetype i = 0, j = 0;
-    int zeros = 0;   // leading zeros of a than b, for a tie of all else
-    while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            const qsizetype startA = i, startB = j;
-            while (i < a.size() && a[i] == QLatin1Char('0'))
+    // Every digit run becomes '0', its significant length and its significant digits: it sorts against other
+    // characters as a digit does, and against another run by value. Then, for names equal so far, each run's
+    // leading zeros and the name itself, behind a NUL (below every character: the shorter name first).
+    auto isDigit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+    QString key;
+    key.reserve(name.size() + 8);
+    QString zeros;
+    for (qsizetype i = 0; i < name.size();) {
+        const char16_t c = name[i].unicode();
+        if (isDigit(c)) {
+            qsizetype start = i;
+            while (i < name.size() && name[i] == u'0')
                 ++i;
-            while (j < b.size() && b[j] == QLatin1Char('0'))
-                ++j;
-            const qsizetype significantA = i, significantB = j;
-            while (i < a.size() && isDigit(a[i]))
+            const qsizetype significant = i;
+            while (i < name.size() && isDigit(name[i].unicode()))
                 ++i;
-            while (j < b.size() && isDigit(b[j]))
-                ++j;
-            const qsizetype lengthA = i - significantA, lengthB = j - significantB;
-            if (lengthA != lengthB)
-                return lengthA < lengthB;
-            const int digits = a.mid(significantA, lengthA).compare(b.mid(significantB, lengthB));
-            if (digits != 0)
-                return digits < 0;
-            if (zeros == 0)
-                zeros = int((significantA - startA) - (significantB - startB));
+            key += QChar(u'0');
+            key += QChar(char16_t(0x30 + std::min<qsizetype>(i - significant, 0xFF00)));
+            key += name.mid(significant, i - significant);
+            zeros += QChar(char16_t(0x30 + std::min<qsizetype>(significant - start, 0xFF00)));
             continue;
         }
-        const char16_t x = a[i].toCaseFolded().unicode(), y = b[j].toCaseFolded().unicode();
-        if (x != y)
-            return x < y;
+        key += c < 0x80 ? QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c) : name[i].toCaseFolded();
         ++i;
-        ++j;
     }
-    if ((i < a.size()) != (j < b.size()))
-        return j < b.size();   // the shorter name first
-    if (zeros != 0)
-        return zeros < 0;
-    return a.compare(b) < 0;
+    key += QChar(u'\0');
+    key += zeros;
+    key += QChar(u'\0');
+    key += name;
+    return key;
 }
+
+bool NaturalNameLess(QStringView a, QStringView b) { return NaturalNameKey(a) < NaturalNameKey(b); }
 
 void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending)
 {

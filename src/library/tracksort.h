@@ -45,6 +45,8 @@ int CompareTexts(const QString &a, const QString &b);
 // by value ("2" before "10"; "1" before "01" when all else is equal), other characters by their case-folded code;
 // names equal but for case by their code points, so the order is total.
 bool NaturalNameLess(QStringView a, QStringView b);
+// A text whose plain order (QString's <) is that order: made once per name, so a folder sorts by cheap compares.
+QString NaturalNameKey(QStringView name);
 
 // Reorders `order` (indexes into `rows`) stably by one column.
 void SortOrder(const std::vector<TrackRecord> &rows, std::vector<int> &order, int column, bool ascending);

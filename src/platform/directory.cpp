@@ -32,7 +32,7 @@ EntryKind KindOfLinkTarget(int folderFd, const char *name)
 } // namespace
 
 bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntry &)> &visit, int *error,
-                   bool stampFiles, bool folderDevices, const EntryOrder &before)
+                   bool stampFiles, bool folderDevices, const EntrySortKey &sortKey)
 {
     const QByteArray native = EncodeName(folder);
     const int fd = OpenPath(native.isEmpty() ? QByteArray(".") : native, O_RDONLY | O_DIRECTORY);
@@ -91,11 +91,21 @@ bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntr
         entries.push_back(std::move(entry));
     }
     ::closedir(dir);
-    if (before)
-        std::stable_sort(entries.begin(), entries.end(), before);
-    for (DirectoryEntry &entry : entries) {
-        if (!visit(entry))
-            break;
+    if (sortKey) {
+        std::vector<std::pair<QString, std::size_t>> keys;
+        keys.reserve(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            keys.emplace_back(sortKey(entries[i].name), i);
+        std::stable_sort(keys.begin(), keys.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (const auto &key : keys) {
+            if (!visit(entries[key.second]))
+                break;
+        }
+    } else {
+        for (DirectoryEntry &entry : entries) {
+            if (!visit(entry))
+                break;
+        }
     }
     if (readError != 0 && error)
         *error = readError;

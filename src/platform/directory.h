@@ -31,11 +31,12 @@ struct DirectoryEntry
 // Without `folderDevices`, a Folder entry's device is left 0 (one stat less per folder, when the file system
 // reports its entries' kinds).
 // `visit` may take what it wants of the entry (it is not used again).
-// With `before`, the entries are visited in the order it gives (a stable sort); else as the file system returns them.
-using EntryOrder = std::function<bool(const DirectoryEntry &a, const DirectoryEntry &b)>;
+// With `sortKey`, the entries are visited in the order of the keys it gives their names (a stable sort); else
+// as the file system returns them.
+using EntrySortKey = std::function<QString(const QString &name)>;
 bool ListDirectory(const QString &folder, const std::function<bool(DirectoryEntry &)> &visit,
                    int *error = nullptr, bool stampFiles = false, bool folderDevices = true,
-                   const EntryOrder &before = {});
+                   const EntrySortKey &sortKey = {});
 
 // The device number of a folder, or 0 when it cannot be read.
 std::uint64_t DeviceOf(const QString &folder);
