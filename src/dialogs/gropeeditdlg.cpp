@@ -180,24 +180,33 @@ void CGropeEditDlg::accept()
         m_chooseCover->setFocus();
         return;
     }
-    if (TakeValues())
-        QDialog::accept();
+    if (!TakeValues())
+        return;
+    // What OK took: ApplyTo reads only this, so the files can be written on another thread.
+    for (std::size_t i = 0; i < FieldCount; ++i) {
+        m_taken.ticked[i] = IsTicked(Field(i));
+        m_taken.texts[i] = Text(Field(i));
+    }
+    m_taken.cover = IsCoverTicked() && !m_coverPicture.IsEmpty();
+    QDialog::accept();
 }
 
 void CGropeEditDlg::ApplyTo(TagFile &record) const
 {
-    if (IsTicked(Artist)) record.artist = Text(Artist);
-    if (IsTicked(Title)) record.title = Text(Title);
-    if (IsTicked(Album)) record.album = Text(Album);
-    if (IsTicked(Year)) record.year = Text(Year);
-    if (IsTicked(Comment)) record.comment = Text(Comment);
-    if (IsTicked(Track)) record.SetTrack(Text(Track));
-    if (IsTicked(Genre)) {
+    auto ticked = [this](Field field) { return m_taken.ticked[std::size_t(field)]; };
+    auto text = [this](Field field) { return m_taken.texts[std::size_t(field)]; };
+    if (ticked(Artist)) record.artist = text(Artist);
+    if (ticked(Title)) record.title = text(Title);
+    if (ticked(Album)) record.album = text(Album);
+    if (ticked(Year)) record.year = text(Year);
+    if (ticked(Comment)) record.comment = text(Comment);
+    if (ticked(Track)) record.SetTrack(text(Track));
+    if (ticked(Genre)) {
         if (m_genreChoice.isEmpty())
             record.ClearGenre();
         else
             record.SetGenreText(m_genreChoice);
     }
-    if (IsCoverTicked() && !m_coverPicture.IsEmpty())
+    if (m_taken.cover)
         record.SetFrontCover(m_coverPicture);
 }

@@ -40,8 +40,8 @@ public:
     const Picture &CoverPicture() const { return m_coverPicture; }
     QCheckBox *CoverBox() const { return m_coverBox; }
     QPushButton *ChooseCoverButton() const { return m_chooseCover; }
-    // Sets the ticked fields of a record: text fields directly, the track through SetTrack, the genre choice, the
-    // cover.
+    // Sets the fields ticked when OK was pressed on a record: text fields directly, the track through SetTrack,
+    // the genre choice, the cover. Reads no widget, so it may run on another thread.
     void ApplyTo(TagFile &record) const;
 
     void Reset();
@@ -63,6 +63,12 @@ private:
     QComboBox *m_genre;
     QPushButton *m_reset;
     QString m_genreChoice;
+    struct Taken
+    {
+        std::array<bool, FieldCount> ticked{};
+        std::array<QString, FieldCount> texts;
+        bool cover = false;
+    } m_taken;   // what OK took
     QCheckBox *m_coverBox;
     QPushButton *m_chooseCover;
     CCoverView *m_cover;

@@ -1,11 +1,12 @@
 #include "dialogs/tagcommands.h"
 
-#include "dialogs/batchprogress.h"
 #include "dialogs/filename2tagdlg.h"
 #include "dialogs/gropeeditdlg.h"
 #include "dialogs/prompter.h"
+#include "dialogs/reportcommands.h"
 #include "dialogs/tageditdlg.h"
 #include "library/tracklistmodel.h"
+#include "platform/changeobserver.h"
 #include "tags/tagfile.h"
 #include "tracklist/rightview.h"
 
@@ -14,6 +15,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 namespace tagcommands {
@@ -85,48 +87,57 @@ void TagFromFileNames(CRightView &view, QSettings &store, QWidget *parent)
 
 int ApplyToRows(CRightView &view, const QList<int> &rows, QWidget *parent, const std::function<void(TagFile &)> &change)
 {
-    QStringList failures;
-    BatchProgress progress(parent, int(rows.size()));
-    // The files go in groups: each group's changes are made, then written with one journal flush.
-    constexpr qsizetype kGroup = 64;
-    bool cancelled = false;
-    int written = 0;
-    for (qsizetype start = 0; start < rows.size() && !cancelled; start += kGroup) {
-        std::vector<TagFile> records;
-        QList<int> recordRows;
-        for (qsizetype i = start; i < std::min(rows.size(), start + kGroup); ++i) {
-            if (!progress.Step(int(i))) {
-                cancelled = true;
-                break;
-            }
-            const int row = rows[i];
-            if (!IsTaggableExtension(view.Model()->Row(row)[Column::Ext]))
-                continue;
-            TagFile record;
-            if (!record.Open(view.RowFullPath(row))) {
-                failures.append(record.ReadError());   // an unreadable file is never written
-                continue;
-            }
-            change(record);
-            records.push_back(std::move(record));
-            recordRows.append(row);
-        }
-        QList<TagFile *> files;
-        for (TagFile &record : records)
-            files.append(&record);
-        qsizetype next = 0;
-        TagFile::WriteAll(files, [&](TagFile &record, bool ok, const QString &error) {
-            if (!ok) {
-                failures.append(error);
-                record.Open(record.path);   // the row shows what the file really holds
-            } else {
-                ++written;
-            }
-            view.FillTagCells(recordRows[next++], &record);
-        });
+    // The files are read, changed and written on another thread, so the window keeps painting whatever the disk
+    // does; this thread only takes the paths before and shows the rows after, in one change. The command's
+    // journal goes with the work.
+    QStringList paths;
+    for (const int row : rows) {
+        if (IsTaggableExtension(view.Model()->Row(row)[Column::Ext]))
+            paths.append(view.RowFullPath(row));
     }
-    progress.Finish();
-    if (cancelled)
+    QStringList failures;
+    int written = 0;
+    std::vector<std::pair<QString, TagFile>> results;
+    results.reserve(std::size_t(paths.size()));
+    std::atomic<int> done{0};
+    std::atomic<bool> cancel{false};
+    platform::ChangeObserver *journal = platform::CurrentObserver();
+    const bool whole = reportcommands::RunWithProgress(parent, int(paths.size()), done, cancel, [&] {
+        platform::ChangeObserver *previous = platform::SetCurrentObserver(journal);
+        // The files go in groups: each group's changes are made, then written with one journal flush.
+        constexpr qsizetype kGroup = 64;
+        for (qsizetype start = 0; start < paths.size() && !cancel.load(); start += kGroup) {
+            std::vector<TagFile> records;
+            for (qsizetype i = start; i < std::min(paths.size(), start + kGroup); ++i) {
+                if (cancel.load())
+                    break;   // the file in hand is finished; the rest stay as they are
+                TagFile record;
+                if (!record.Open(paths[i])) {
+                    failures.append(record.ReadError());   // an unreadable file is never written
+                    continue;
+                }
+                change(record);
+                records.push_back(std::move(record));
+            }
+            QList<TagFile *> files;
+            for (TagFile &record : records)
+                files.append(&record);
+            TagFile::WriteAll(files, [&](TagFile &record, bool ok, const QString &error) {
+                if (!ok) {
+                    failures.append(error);
+                    record.Open(record.path);   // the row shows what the file really holds
+                } else {
+                    ++written;
+                }
+            });
+            for (TagFile &record : records)
+                results.emplace_back(record.path, std::move(record));
+            done.store(int(std::min(paths.size(), start + kGroup)));
+        }
+        platform::SetCurrentObserver(previous);
+    });
+    view.Model()->FillTagCellsOfFiles(results);
+    if (!whole)
         TellStopped(parent, written, int(rows.size()), QCoreApplication::translate("tagcommands", "written"));
     ReportFailures(parent, failures);
     return int(failures.size());

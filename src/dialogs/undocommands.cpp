@@ -2,6 +2,7 @@
 
 #include "dialogs/batchprogress.h"
 #include "dialogs/prompter.h"
+#include "dialogs/reportcommands.h"
 #include "journal/journal.h"
 #include "journal/undo.h"
 #include "library/tracklistmodel.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 namespace undocommands {
@@ -36,7 +38,7 @@ Next Describe(qint64 id)
 
 // The rows follow what the files hold now: tags read again, names given back (a file back in the listed folder
 // gets its row again, one that left it loses it).
-void RefreshRows(CRightView &view, const journal::Outcome &outcome)
+void RefreshRows(CRightView &view, const journal::Outcome &outcome, QWidget *parent)
 {
     TrackListModel &model = *view.Model();
     const QString folder = view.CurrentFolder().endsWith(QLatin1Char('/')) ? view.CurrentFolder()
@@ -60,13 +62,27 @@ void RefreshRows(CRightView &view, const journal::Outcome &outcome)
         if (path.left(path.lastIndexOf(QLatin1Char('/')) + 1) == folder)
             view.AddFile(path);
     }
+    // The tags are read again off this thread (the window keeps painting and shows how far it has come), then
+    // every row changes at once.
+    QStringList listed;
     for (const QString &path : outcome.retagged) {
-        if (!model.IsListed(path))
-            continue;
-        TagFile tag;
-        tag.Open(path);
-        model.FillTagCellsOfFile(path, &tag);
+        if (model.IsListed(path))
+            listed.append(path);
     }
+    if (listed.isEmpty())
+        return;
+    std::vector<std::pair<QString, TagFile>> read(std::size_t(listed.size()));
+    std::atomic<int> done{0};
+    std::atomic<bool> cancel{false};
+    reportcommands::RunWithProgress(parent, int(listed.size()), done, cancel, [&] {
+        for (qsizetype i = 0; i < listed.size() && !cancel.load(); ++i) {
+            read[std::size_t(i)].first = listed[i];
+            read[std::size_t(i)].second.Open(listed[i]);
+            done.store(int(i + 1));
+        }
+    });
+    read.resize(std::size_t(done.load()));   // a Cancel leaves the rows not reached as they were
+    model.FillTagCellsOfFiles(read);
 }
 
 void Run(CRightView &view, QWidget *parent, bool redo)
@@ -85,7 +101,7 @@ void Run(CRightView &view, QWidget *parent, bool redo)
         Prompter::Current().Tell(parent, outcome.error, QMessageBox::Information);
         return;
     }
-    RefreshRows(view, outcome);
+    RefreshRows(view, outcome, parent);
     if (!outcome.journalError.isEmpty())
         Prompter::Current().Tell(parent, tr("The undo journal cannot be written (%1); this cannot be taken back.")
                                              .arg(outcome.journalError));
@@ -155,7 +171,7 @@ bool OutsideCommands::Follow(CRightView &view)
             continue;
         const journal::Outcome changes = journal::ChangesOf(folder, entry.id);
         if (changes.found)
-            RefreshRows(view, changes);
+            RefreshRows(view, changes, view.window());
     }
     return running;
 }

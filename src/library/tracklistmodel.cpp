@@ -1,6 +1,7 @@
 #include "library/tracklistmodel.h"
 
 #include "platform/directory.h"
+#include "tags/tagfile.h"
 
 #include <algorithm>
 
@@ -56,6 +57,8 @@ void TrackListModel::Clear()
     m_rows.reserve(kReservedRows);
     m_listed = QSet<QByteArray>();
     m_listed.reserve(qsizetype(kReservedRows));
+    DropPlaces();
+    m_placesValid = true;   // no rows, nothing to find
     m_rowCounter = 0;
     m_shown.clear();
     std::vector<FoldedRecord>().swap(m_folded);
@@ -71,6 +74,7 @@ int TrackListModel::AppendRows(std::vector<TrackRecord> &&rows)
         if (m_listed.contains(key))
             continue;
         m_listed.insert(key);
+        IndexPlace(key, int(m_rows.size() + fresh.size()));
         fresh.push_back(std::move(row));
     }
     if (fresh.empty())
@@ -156,6 +160,7 @@ void TrackListModel::EraseSources(const std::vector<int> &sources)
 {
     for (const int source : sources)
         m_listed.remove(platform::FileNameKey(::RowFullPath(m_rows[std::size_t(source)])));
+    DropPlaces();   // the rows after them move up
     // Shown rows after the removed ones move up by as many places as were removed before them.
     if (m_filtered) {
         for (int &shown : m_shown)
@@ -193,6 +198,7 @@ bool TrackListModel::ApplyOrder(const std::vector<int> &order)
     if (m_rows.size() < 2)
         return true;
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    DropPlaces();
     std::vector<int> newPosition(order.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         newPosition[std::size_t(order[i])] = int(i);
@@ -229,22 +235,60 @@ bool TrackListModel::ApplyOrder(const std::vector<int> &order)
 void TrackListModel::SetFilename(int row, const QString &name, const QString &extension)
 {
     TrackRecord &record = m_rows[Source(row)];
-    m_listed.remove(platform::FileNameKey(::RowFullPath(record)));
+    const QByteArray oldKey = platform::FileNameKey(::RowFullPath(record));
+    m_listed.remove(oldKey);
+    UnindexPlace(oldKey, int(Source(row)));
     record[Column::Filename] = name;
     if (!extension.isNull())
         record[Column::Ext] = extension;
-    m_listed.insert(platform::FileNameKey(::RowFullPath(record)));
+    const QByteArray newKey = platform::FileNameKey(::RowFullPath(record));
+    m_listed.insert(newKey);
+    IndexPlace(newKey, int(Source(row)));
     Refold(Source(row));
     Q_EMIT dataChanged(index(row, int(Column::Filename)), index(row, int(Column::Ext)));
 }
 
+void TrackListModel::IndexPlace(const QByteArray &key, int source) const
+{
+    if (m_placesValid)
+        m_places.emplace(qHash(key), source);
+}
+
+void TrackListModel::UnindexPlace(const QByteArray &key, int source) const
+{
+    if (!m_placesValid)
+        return;
+    auto [first, last] = m_places.equal_range(qHash(key));
+    for (auto at = first; at != last; ++at) {
+        if (at->second == source) {
+            m_places.erase(at);
+            return;
+        }
+    }
+}
+
+void TrackListModel::DropPlaces() const
+{
+    std::unordered_multimap<std::size_t, int>().swap(m_places);
+    m_placesValid = false;
+}
+
 int TrackListModel::SourceOfFile(const QString &fullPath) const
 {
-    if (!m_listed.contains(platform::FileNameKey(fullPath)))
+    const QByteArray key = platform::FileNameKey(fullPath);
+    if (!m_listed.contains(key))
         return -1;
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (::RowFullPath(m_rows[i]) == fullPath)
-            return int(i);
+    if (!m_placesValid) {
+        m_places.reserve(m_rows.size());
+        for (std::size_t i = 0; i < m_rows.size(); ++i)
+            m_places.emplace(qHash(platform::FileNameKey(::RowFullPath(m_rows[i]))), int(i));
+        m_placesValid = true;
+    }
+    // Keys of one hash are told apart by the row's own path.
+    auto [first, last] = m_places.equal_range(qHash(key));
+    for (auto at = first; at != last; ++at) {
+        if (::RowFullPath(m_rows[std::size_t(at->second)]) == fullPath)
+            return at->second;
     }
     return -1;
 }
@@ -279,6 +323,27 @@ bool TrackListModel::FillTagCellsOfFile(const QString &fullPath, const TagFile *
     return true;
 }
 
+int TrackListModel::FillTagCellsOfFiles(const std::vector<std::pair<QString, TagFile>> &tags)
+{
+    int changed = 0;
+    int firstShown = -1, lastShown = -1;
+    for (const auto &[path, tag] : tags) {
+        const int source = SourceOfFile(path);
+        if (source < 0)
+            continue;
+        ::FillTagCells(m_rows[std::size_t(source)], &tag);
+        Refold(std::size_t(source));
+        ++changed;
+        if (const int row = RowOfSource(source); row >= 0) {
+            firstShown = firstShown < 0 ? row : std::min(firstShown, row);
+            lastShown = std::max(lastShown, row);
+        }
+    }
+    if (firstShown >= 0)
+        Q_EMIT dataChanged(index(firstShown, int(Column::Title)), index(lastShown, int(Column::Genre)));
+    return changed;
+}
+
 bool TrackListModel::SetFilenameOfFile(const QString &fullPath, const QString &name, const QString &extension)
 {
     const int source = SourceOfFile(fullPath);
@@ -289,11 +354,15 @@ bool TrackListModel::SetFilenameOfFile(const QString &fullPath, const QString &n
         return true;
     }
     TrackRecord &record = m_rows[std::size_t(source)];
-    m_listed.remove(platform::FileNameKey(fullPath));
+    const QByteArray oldKey = platform::FileNameKey(fullPath);
+    m_listed.remove(oldKey);
+    UnindexPlace(oldKey, source);
     record[Column::Filename] = name;
     if (!extension.isNull())
         record[Column::Ext] = extension;
-    m_listed.insert(platform::FileNameKey(::RowFullPath(record)));
+    const QByteArray newKey = platform::FileNameKey(::RowFullPath(record));
+    m_listed.insert(newKey);
+    IndexPlace(newKey, source);
     Refold(std::size_t(source));
     return true;
 }

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QSet>
 
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 class TagFile;
@@ -57,6 +59,9 @@ public:
     // The same changes for a file whose row may be hidden by the filter (the journal's undo reaches files the
     // user cannot see); each returns false when the file is not listed.
     bool FillTagCellsOfFile(const QString &fullPath, const TagFile *tag);
+    // The same for many files at once (a batch's files read again): one change for the views, not one per row.
+    // Files not listed are passed over; returns how many rows changed.
+    int FillTagCellsOfFiles(const std::vector<std::pair<QString, TagFile>> &tags);
     bool SetFilenameOfFile(const QString &fullPath, const QString &name, const QString &extension);
     bool RemoveFile(const QString &fullPath);
 
@@ -85,6 +90,11 @@ public:
 private:
     std::size_t Source(int row) const { return m_filtered ? std::size_t(m_shown[std::size_t(row)]) : std::size_t(row); }
     int SourceOfFile(const QString &fullPath) const;
+    // The index from a file to its place among all rows, made when first asked for after the rows moved and kept
+    // up to date as rows are added and renamed, so a batch finds its files' rows without a scan per file.
+    void IndexPlace(const QByteArray &key, int source) const;
+    void UnindexPlace(const QByteArray &key, int source) const;
+    void DropPlaces() const;
     // Removes the rows at these places among all rows (ascending), telling views about shown rows first..last.
     void EraseSources(const std::vector<int> &sources);
     void Refold(std::size_t source);
@@ -95,6 +105,8 @@ private:
     std::vector<int> m_shown;              // while filtered: the places of the shown rows, ascending
     std::vector<FoldedRecord> m_folded;    // while filtered: each row's text folded for the filter
     QSet<QByteArray> m_listed;
+    mutable std::unordered_multimap<std::size_t, int> m_places;   // qHash of a file's key -> its place
+    mutable bool m_placesValid = true;
     std::array<ColumnDef, kColumnCount> m_defs;
     int m_rowCounter = 0;
 };
