@@ -11,6 +11,10 @@
 #include "library/trackfilter.h"
 #include "tracklist/filterbox.h"
 #include "dialogs/batchprogress.h"
+#include "dialogs/prompter.h"
+#include "dialogs/tagcommands.h"
+#include "dialogs/undocommands.h"
+#include "tags/tagfile.h"
 #include "dialogs/reportcommands.h"
 #include "dialogs/reportprinter.h"
 #include "reports/reportwriter.h"
@@ -34,6 +38,7 @@
 #include <numeric>
 #include <random>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -227,6 +232,80 @@ int Gui(const QString &folder)
     QApplication::exec();
     std::printf("gui_rows %d\ngui_seconds %.2f\ngui_first_rows_ms %.1f\ngui_max_gap_ms %.1f\n", view.Model()->rowCount(),
                 double(probe.ElapsedNs()) / 1e9, double(firstRows) / 1e6, probe.WorstMs());
+    return 0;
+}
+
+// The CPU time this thread has used, in seconds.
+double ThreadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Messages are counted, never shown: a batch bench must not wait for a click.
+class SilentPrompter : public Prompter
+{
+public:
+    QMessageBox::StandardButton Ask(QWidget *, const QString &, const QString &text, QMessageBox::StandardButtons,
+                                    QMessageBox::Icon) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text.left(200)));
+        return QMessageBox::Ok;
+    }
+    int Choose(QWidget *, const QString &, const QString &text, const QString &, const QStringList &) override
+    {
+        std::fprintf(stderr, "question: %s\n", qPrintable(text.left(200)));
+        return -1;
+    }
+};
+
+// A group edit of `count` of the rows of a listed folder (every n-th row), then Edit > Undo of it, as the window
+// runs them: wall time, the longest the event loop went without a 2 ms timer, and the GUI thread's CPU time.
+int Batch(const QString &folder, int count)
+{
+    InitGuiResources();
+    SilentPrompter prompter;
+    Prompter::SetCurrent(&prompter);
+    AppSettings settings = Defaults();
+    ScanState &state = ScanState::Instance();
+    CRightView view(settings, state);
+    view.resize(1000, 700);
+    view.show();
+    QObject::connect(&view, &CRightView::WalkFinished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QTimer::singleShot(0, [&] {
+        state.subfolderMode = 1;
+        view.ListFolder(folder);
+    });
+    QApplication::exec();
+    const int rows = view.Model()->rowCount();
+    const int step = std::max(1, rows / std::max(1, count));
+    QItemSelection selection;
+    for (int row = 0, picked = 0; row < rows && picked < count; row += step, ++picked)
+        selection.select(view.Model()->index(row, 0), view.Model()->index(row, kColumnCount - 1));
+    view.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    const int selected = int(view.SelectedRows().size());
+    StallProbe probe(2);
+    auto measure = [&](const char *name, const std::function<void()> &work) {
+        QTimer::singleShot(0, [&] {
+            probe.Start();
+            const double cpu = ThreadCpuSeconds();
+            work();
+            const double used = ThreadCpuSeconds() - cpu;
+            probe.Stop();
+            std::printf("%s_seconds %.2f\n%s_max_gap_ms %.1f\n%s_gui_cpu_seconds %.2f\n", name,
+                        double(probe.ElapsedNs()) / 1e9, name, probe.WorstMs(), name, used);
+            QCoreApplication::quit();
+        });
+        QApplication::exec();
+    };
+    measure("edit", [&] {
+        const undocommands::Scope journaled(QStringLiteral("Edit Tag"), nullptr);
+        tagcommands::ApplyToSelection(view, nullptr, [](TagFile &tag) { tag.comment = QStringLiteral("bench batch"); });
+    });
+    measure("undo", [&] { undocommands::Undo(view, nullptr); });
+    std::printf("batch_rows %d\nbatch_files %d\n", rows, selected);
+    Prompter::SetCurrent(nullptr);
     return 0;
 }
 
@@ -424,13 +503,15 @@ int main(int argc, char **argv)
         return Memory(args[2]);
     if (args.size() >= 3 && args[1] == QLatin1String("gui"))
         return Gui(args[2]);
+    if (args.size() >= 4 && args[1] == QLatin1String("batch"))
+        return Batch(args[2], args[3].toInt());
     if (args.size() >= 3 && args[1] == QLatin1String("report"))
         return Report(args[2].toInt());
     if (args.size() >= 3 && args[1] == QLatin1String("filter"))
         return Filter(args[2].toInt(), args.size() >= 4 ? std::max(1, args[3].toInt()) : 1);
     if (args.size() >= 3 && args[1] == QLatin1String("cachescan"))
         return CacheScan(args[2], args.size() >= 4 ? args[3] : QString());
-    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER | filter ROWS [STEP] | report ROWS | "
+    std::fprintf(stderr, "usage: tunegrove-bench sort ROWS | memory FOLDER | gui FOLDER | batch FOLDER COUNT | filter ROWS [STEP] | report ROWS | "
                          "cachescan FILE [FOLDER]\n");
     return 2;
 }

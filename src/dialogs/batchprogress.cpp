@@ -46,6 +46,14 @@ void BatchProgress::Finish()
     QApplication::restoreOverrideCursor();
 }
 
+void BatchProgress::SetTotal(int total)
+{
+    if (total == m_total || total < 1)
+        return;
+    m_total = total;
+    m_dialog.setMaximum(total);
+}
+
 bool BatchProgress::Step(int index)
 {
     if (m_finished)

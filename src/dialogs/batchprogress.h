@@ -17,6 +17,8 @@ public:
 
     // Before file `index` (0-based); false when the user cancelled.
     bool Step(int index);
+    // The total, once it is known (an undo learns it when it has read its entry).
+    void SetTotal(int total);
     // Closes the dialog and puts the cursor back (before a closing message, say); the destructor does it too.
     void Finish();
 

@@ -93,7 +93,7 @@ void Play(CRightView &view, AppSettings &settings, QWidget *parent)
 }
 
 bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::atomic<bool> &cancel,
-                     const std::function<void()> &work)
+                     const std::function<void()> &work, const std::atomic<int> *liveTotal)
 {
     std::atomic<bool> finished{false};
     std::thread worker([&] {
@@ -103,6 +103,10 @@ bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::at
     {
         BatchProgress progress(parent, std::max(1, total));
         while (!finished.load()) {
+            if (liveTotal && liveTotal->load() > 0 && liveTotal->load() != total) {
+                total = liveTotal->load();
+                progress.SetTotal(total);
+            }
             if (!progress.Step(std::clamp(done.load(), 0, std::max(0, total - 1))))
                 cancel = true;
             // The window keeps painting before the dialog shows too; clicks and keys wait for the end.

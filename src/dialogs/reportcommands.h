@@ -29,8 +29,9 @@ void CreateReport(CRightView &view, const AppSettings &settings, QWidget *parent
 // painted (no clicks or keys reach it meanwhile): past half a second a window-modal dialog with Cancel shows;
 // Cancel sets `cancel`, which the work watches. Returns false when it was cancelled. The work must not touch
 // widgets.
+// A `liveTotal` given replaces `total` once the work sets it above 0.
 bool RunWithProgress(QWidget *parent, int total, std::atomic<int> &done, std::atomic<bool> &cancel,
-                     const std::function<void()> &work);
+                     const std::function<void()> &work, const std::atomic<int> *liveTotal = nullptr);
 
 // Lays out and paints the lines on this thread (the print preview's paint), with a progress that keeps the
 // window painted; returns the page count.

@@ -1,6 +1,5 @@
 #include "dialogs/undocommands.h"
 
-#include "dialogs/batchprogress.h"
 #include "dialogs/prompter.h"
 #include "dialogs/reportcommands.h"
 #include "journal/journal.h"
@@ -87,16 +86,19 @@ void RefreshRows(CRightView &view, const journal::Outcome &outcome, QWidget *par
 
 void Run(CRightView &view, QWidget *parent, bool redo)
 {
-    std::unique_ptr<BatchProgress> progress;
-    const journal::Progress step = [&](int index, int total) {
-        if (!progress)
-            progress = std::make_unique<BatchProgress>(parent, total);
-        return progress->Step(index);
+    // The files are put back on another thread while this one shows how far it has come and keeps painting;
+    // the total is known once the entry is read, so the bar counts the files from then on.
+    std::atomic<int> done{0}, total{0};
+    std::atomic<bool> cancel{false};
+    journal::Outcome outcome;
+    const journal::Progress step = [&](int index, int count) {
+        total.store(count);
+        done.store(index);
+        return !cancel.load();
     };
-    const journal::Outcome outcome = redo ? journal::Redo(journal::DefaultFolder(), step)
-                                          : journal::Undo(journal::DefaultFolder(), 0, step);
-    if (progress)
-        progress->Finish();
+    reportcommands::RunWithProgress(parent, 0, done, cancel, [&] {
+        outcome = redo ? journal::Redo(journal::DefaultFolder(), step) : journal::Undo(journal::DefaultFolder(), 0, step);
+    }, &total);
     if (!outcome.found) {
         Prompter::Current().Tell(parent, outcome.error, QMessageBox::Information);
         return;

@@ -1,5 +1,6 @@
 #include "library/trackfilter.h"
 #include "library/tracklistmodel.h"
+#include "tags/tagfile.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void sortingOrdersEveryRow();
     void removingShownRows();
     void hiddenRowsFollowTheirFiles();
+    void filesAreFoundThroughEveryChange();
 };
 
 void TestTrackFilter::language_data()
@@ -267,6 +269,48 @@ void TestTrackFilter::hiddenRowsFollowTheirFiles()
     QCOMPARE(model.rowCount(), 2);
     QCOMPARE(model.Row(1)[Column::Filename], QStringLiteral("renamed"));
     QCOMPARE(model.Row(1)[Column::Title], QStringLiteral("Non"));   // the tag cells of a file without a tag
+}
+
+void TestTrackFilter::filesAreFoundThroughEveryChange()
+{
+    // The path index follows sorting, renames, removals and rows added, hidden rows too.
+    TrackListModel model;
+    std::vector<TrackRecord> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.push_back(Row(QStringLiteral("/m/%1/%2.mp3").arg(i % 7).arg(i), {QString::number(i)}));
+    model.AppendRows(std::move(rows));
+    auto placeOf = [&](int i) { return model.RowOfFile(QStringLiteral("/m/%1/%2.mp3").arg(i % 7).arg(i)); };
+    QCOMPARE(placeOf(1234), 1234);
+    model.Sort({{int(Column::Title), false}});   // by text, descending
+    for (int i : {0, 1, 999, 1234, 1999}) {
+        const int row = placeOf(i);
+        QVERIFY(row >= 0);
+        QCOMPARE(model.Row(row)[Column::Title], QString::number(i));
+    }
+    QVERIFY(model.SetFilenameOfFile(QStringLiteral("/m/2/9.mp3"), QStringLiteral("nine"), QStringLiteral("mp3")));
+    QCOMPARE(placeOf(9), -1);
+    QCOMPARE(model.Row(model.RowOfFile(QStringLiteral("/m/2/nine.mp3")))[Column::Title], QStringLiteral("9"));
+    QVERIFY(model.RemoveFile(QStringLiteral("/m/6/1000.mp3")));
+    QCOMPARE(placeOf(1000), -1);
+    QCOMPARE(model.Row(placeOf(1999))[Column::Title], QStringLiteral("1999"));   // rows after it moved up
+    model.AppendRows({Row(QStringLiteral("/m/new/x.mp3"), {"x"})});
+    QCOMPARE(model.RowOfFile(QStringLiteral("/m/new/x.mp3")), model.rowCount() - 1);
+    model.SetFilter(Filter(QStringLiteral("title:5")));
+    QCOMPARE(placeOf(1234), -1);   // hidden, still listed
+    QVERIFY(model.IsListed(QStringLiteral("/m/2/1234.mp3")));
+    model.SetFilter(TrackFilter());
+
+    // Many files read again: one change for the views, files not listed passed over.
+    std::vector<std::pair<QString, TagFile>> tags(3);
+    tags[0].first = QStringLiteral("/m/1/1.mp3");
+    tags[1].first = QStringLiteral("/m/6/6.mp3");
+    tags[2].first = QStringLiteral("/nowhere/z.mp3");
+    for (auto &tag : tags)
+        tag.second.title = QStringLiteral("Again");
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    QCOMPARE(model.FillTagCellsOfFiles(tags), 2);
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(model.Row(placeOf(6))[Column::Title], QStringLiteral("Again"));
 }
 
 QTEST_GUILESS_MAIN(TestTrackFilter)
