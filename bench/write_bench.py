@@ -3,7 +3,9 @@
 against mutagen doing the same change in one Python process, alternating runs on fresh copies of the same files;
 every file is checked afterwards. The undo journal is on (its own folder), as a user has it.
 
-Usage: /usr/bin/python3 bench/write_bench.py [--files N] [--runs R] [--cli PATH] [--dir DIR]
+Usage: /usr/bin/python3 bench/write_bench.py [--files N] [--runs R] [--cli PATH] [--dir DIR] [--big-folder]
+--big-folder instead compares 5,000 writes that grow the tag (each file rewritten through a working copy) in a
+folder of their own with the same writes in a folder of 100,000 files (about 60 MB of disk).
 Needs python3-mutagen (Debian). The files are made in DIR (default: a temporary folder on the same file system as
 /tmp); the medians and the ratios tunegrove / mutagen are printed.
 """
@@ -59,13 +61,12 @@ def text_frame(fid, text):
     return fid + struct.pack(">I", len(body)) + b"\x00\x00" + body
 
 
-def tagged(i):
+def tagged(i, padding=1024):
     frames = (text_frame(b"TIT2", f"the SONG  number {i}") + text_frame(b"TPE1", f"some ARTIST {i % 50}") +
               text_frame(b"TALB", f"an album {i % 300}") + text_frame(b"TYER", str(1960 + i % 60)) +
               text_frame(b"TRCK", str(i % 20 + 1)) + text_frame(b"TCON", "(17)"))
     comm = b"\x00eng\x00" + f"ripped  from CD {i}".encode()
     frames += b"COMM" + struct.pack(">I", len(comm)) + b"\x00\x00" + comm
-    padding = 1024
     size = len(frames) + padding
     synchsafe = bytes([(size >> 21) & 0x7F, (size >> 14) & 0x7F, (size >> 7) & 0x7F, size & 0x7F])
     return b"ID3\x03\x00\x00" + synchsafe + frames + bytes(padding) + FRAME * 24
@@ -100,16 +101,64 @@ def check_normalized(files):
             sys.exit(f"{p}: title {title!r} not tidied")
 
 
+def big_folder(args, work, env):
+    """5,000 growing-tag writes alone in a folder, and the same among 95,000 other files."""
+    count, others = 5000, 95000
+    runs = {"folder of 5,000": [], "folder of 100,000": []}
+    big = os.path.join(work, "big")
+    os.makedirs(big, exist_ok=True)
+    marker = os.path.join(big, ".others")
+    if not os.path.exists(marker):
+        for i in range(others):
+            with open(os.path.join(big, f"other {i:06d}.txt"), "wb") as out:
+                out.write(b"x")
+        open(marker, "w").close()
+    small = os.path.join(work, "small")
+    for run in range(args.runs):
+        for label, folder in (("folder of 5,000", small), ("folder of 100,000", big)):
+            os.makedirs(folder, exist_ok=True)
+            files = []
+            for i in range(count):
+                path = os.path.join(folder, f"{i:05d}.mp3")
+                with open(path, "wb") as out:
+                    out.write(tagged(i, padding=0))   # no room: every write makes a working copy
+                files.append(path)
+            os.sync()
+            album = "an album name long enough to grow every tag %d" % run
+            started = time.perf_counter()
+            result = subprocess.run([args.cli, "set", "--album", album, *files], env=env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.PIPE)
+            elapsed = time.perf_counter() - started
+            if result.returncode != 0:
+                sys.exit(f"set in the {label} failed: {result.stderr.decode()[:500]}")
+            check_album(files, album)
+            for path in files:
+                os.remove(path)
+            runs[label].append(elapsed)
+            print(f"run {run + 1} {label:18s} {elapsed:7.3f} s", file=sys.stderr)
+    a, b = statistics.median(runs["folder of 5,000"]), statistics.median(runs["folder of 100,000"])
+    print(f"{count} growing-tag writes, median of {args.runs}: folder of 5,000 {a:.3f} s, folder of 100,000 {b:.3f} s, "
+          f"ratio {b / a:.2f}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--files", type=int, default=10000)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--cli", default=os.path.join(HERE, "..", "build", "src", "cli", "tunegrove-cli"))
     parser.add_argument("--dir")
+    parser.add_argument("--big-folder", action="store_true")
     args = parser.parse_args()
     work = args.dir or tempfile.mkdtemp(prefix="tg-write-bench-")
     os.makedirs(work, exist_ok=True)
     env = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"))
+    if args.big_folder:
+        try:
+            big_folder(args, work, env)
+        finally:
+            if not args.dir:
+                shutil.rmtree(work, ignore_errors=True)
+        return
     folder = os.path.join(work, "files")
     py = "/usr/bin/python3"
     jobs = {

@@ -7,6 +7,8 @@
 #include <QHash>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include <cerrno>
 
@@ -53,23 +55,52 @@ bool AsLeft(const Change &change, platform::ReadOnlyFile &file, const Identities
     return Holds(file, now.size, change.newHead, change.newTail);
 }
 
-// Puts one tag change back: the file must be as the change left it.
-Step RestoreTags(const Change &change, Recorder &recorder, const Identities &later)
+// One tag change being put back, in two steps, so that a group of them makes the journal durable once: Prepare
+// checks and opens the file and records the change; Commit writes it.
+struct TagRestore
 {
+    const Change *change = nullptr;
     platform::ReadOnlyFile file;
-    if (const int error = file.OpenForUpdate(change.path))
-        return Skip(platform::ErrorText(error));
+    std::int64_t size = 0;
+    quint64 token = 0;
+    bool prepared = false;   // recorded: Commit writes
+    Step early;              // the step, when Prepare already knows it (skipped, or as before already)
+};
+
+// The file must be as the change left it.
+void PrepareTagRestore(TagRestore &restore, Recorder &recorder, const Identities &later)
+{
+    const Change &change = *restore.change;
+    platform::ReadOnlyFile &file = restore.file;
+    if (const int error = file.OpenForUpdate(change.path)) {
+        restore.early = Skip(platform::ErrorText(error));
+        return;
+    }
     const platform::FileIdentity current = platform::IdentityOf(file.Status());
-    const std::int64_t size = current.size;
+    restore.size = current.size;
     // Put back already by an earlier run of this undo that was cut short or cancelled.
-    if (size == change.before.size && Holds(file, size, change.oldHead, change.oldTail) &&
-        (change.oldHead != change.newHead || change.oldTail != change.newTail))
-        return Already();
-    if (!AsLeft(change, file, later))
-        return Skip(tr("changed since; left as it is"));
-    const quint64 token =
+    if (restore.size == change.before.size && Holds(file, restore.size, change.oldHead, change.oldTail) &&
+        (change.oldHead != change.newHead || change.oldTail != change.newTail)) {
+        restore.early = Already();
+        return;
+    }
+    if (!AsLeft(change, file, later)) {
+        restore.early = Skip(tr("changed since; left as it is"));
+        return;
+    }
+    restore.token =
         recorder.TagsChanging(change.path, current, change.newHead, change.newTail, change.oldHead, change.oldTail);
-    recorder.MakeDurable();
+    restore.prepared = true;
+}
+
+// Writes a prepared restore (the journal holds its record durably by now).
+Step CommitTagRestore(TagRestore &restore, Recorder &recorder)
+{
+    if (!restore.prepared)
+        return restore.early;
+    const Change &change = *restore.change;
+    platform::ReadOnlyFile &file = restore.file;
+    const std::int64_t size = restore.size;
     int status = 0;
     // In place only while the journal holds the write durably; else through a new file, which needs no journal.
     if (change.oldHead.size() == change.newHead.size() && change.oldTail.size() == change.newTail.size() &&
@@ -89,7 +120,7 @@ Step RestoreTags(const Change &change, Recorder &recorder, const Identities &lat
         platform::SetModificationTime(change.path, change.before.modified);
     platform::FileIdentity after;
     platform::Identify(change.path, after);
-    recorder.TagsChanged(token, status == 0, after);
+    recorder.TagsChanged(restore.token, status == 0, after);
     return status == 0 ? Step() : Skip(platform::ErrorText(status));
 }
 
@@ -230,6 +261,31 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
     int index = 0;
     // The files put back are made durable together, before the journal records the undo as done.
     platform::FlushBatch flush;
+    auto settle = [&](const Step &step, const QString &shown) {
+        if (!step.why.isEmpty()) {
+            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, step.why));
+            return;
+        }
+        ++outcome.restored;
+        if (step.already)
+            ++outcome.already;
+    };
+    // Tag changes go in groups, as a command writes them: each group's records are made durable with one flush,
+    // then its files are written.
+    constexpr std::size_t kGroup = 64;
+    std::vector<std::unique_ptr<TagRestore>> group;
+    auto writeGroup = [&] {
+        if (group.empty())
+            return;
+        recorder.MakeDurable();
+        for (const std::unique_ptr<TagRestore> &restore : group) {
+            const Step step = CommitTagRestore(*restore, recorder);
+            if (step.why.isEmpty() && !step.already)
+                outcome.retagged.append(restore->change->path);
+            settle(step, restore->change->path);
+        }
+        group.clear();
+    };
     for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
         if (!it->done)
             continue;
@@ -239,13 +295,23 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
             break;
         }
         ++index;
+        if (it->type == Change::Type::Tag) {
+            // A file that comes twice in a group is written once its first change is in.
+            if (std::any_of(group.begin(), group.end(), [&](const auto &r) { return r->change->path == it->path; }))
+                writeGroup();
+            auto restore = std::make_unique<TagRestore>();
+            restore->change = &*it;
+            PrepareTagRestore(*restore, recorder, later);
+            group.push_back(std::move(restore));
+            if (group.size() >= kGroup)
+                writeGroup();
+            continue;
+        }
+        writeGroup();   // the tags before a rename or copy are back before it
         Step step;
         QString shown = it->path;
         switch (it->type) {
         case Change::Type::Tag:
-            step = RestoreTags(*it, recorder, later);
-            if (step.why.isEmpty() && !step.already)
-                outcome.retagged.append(it->path);
             break;
         case Change::Type::Rename:
             shown = it->newPath;
@@ -264,14 +330,9 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
             step = Skip(tr("deleted or replaced for good (the trash was off); it cannot come back"));
             break;
         }
-        if (!step.why.isEmpty()) {
-            outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, step.why));
-            continue;
-        }
-        ++outcome.restored;
-        if (step.already)
-            ++outcome.already;
+        settle(step, shown);
     }
+    writeGroup();
     if (const int error = flush.Finish())
         outcome.skipped.append(tr("the files put back may not have reached the disk: %1").arg(platform::ErrorText(error)));
     if (recorder.FailedMidway())

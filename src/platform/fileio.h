@@ -126,10 +126,13 @@ bool SameFile(const QString &a, const QString &b);
 
 // Durability for a batch of tag writes. While a FlushBatch lives on a thread, the in-place writes and the
 // renames of copies made on that thread skip their own flush (fsync of each file, of each folder) and Finish
-// makes them durable at once: one syncfs per file system written to. A new file's bytes are still flushed before
-// it is renamed over the old one, batch or not, so a rename never exposes bytes that are not on disk. A batch
-// ended without Finish is flushed by its destructor, its result lost; batches do not nest (an inner one adds to
-// the outer).
+// makes them durable at once: every file and folder written is flushed (fdatasync, fsync for folders), the
+// flushes issued together from a few threads so the file system commits them as one. Only these files are
+// waited for, never the other dirty data of the file system (a download or a build writing beside us). A new
+// file's bytes are still flushed before it is renamed over the old one, batch or not, so a rename never exposes
+// bytes that are not on disk. A batch that holds many files flushes them early, keeping the first error for
+// Finish; one ended without Finish is flushed by its destructor, its result lost; batches do not nest (an inner
+// one adds to the outer).
 class FlushBatch
 {
 public:
@@ -138,21 +141,29 @@ public:
     FlushBatch(const FlushBatch &) = delete;
     FlushBatch &operator=(const FlushBatch &) = delete;
 
-    // Flushes every file system written to since the batch began (or since the last Finish); 0 or the first
+    // Flushes every file and folder written since the batch began (or since the last Finish); 0 or the first
     // error (a write-back error since the writes reaches us here: EIO, ENOSPC).
     int Finish();
 
     // The batch running on this thread, or nullptr.
     static FlushBatch *Current();
-    // Makes the file system of `fd` part of the batch (kept open from before its writes, so their errors are
-    // reported to it).
+    // Adds a written file or a changed folder (its descriptor is duplicated: the caller may close it).
     void Enlist(int fd);
 
-    // Tests: a function run instead of syncfs (nullptr: syncfs again).
+    // Tests: a function run once per flush of the batch's files instead of flushing them (nullptr: flush again).
     static void SetFlushForTests(int (*flush)(int fd));
 
 private:
-    std::vector<std::pair<std::uint64_t, int>> m_systems;   // device, an open descriptor on it
+    int FlushHeld();
+
+    struct Held
+    {
+        std::uint64_t device, inode;
+        int fd;
+        bool folder;
+    };
+    std::vector<Held> m_held;
+    int m_error = 0;   // of an early flush, for Finish
     FlushBatch *m_outer = nullptr;
 };
 
