@@ -172,6 +172,7 @@ def main():
         ],
     }
     times = {(job, tool): [] for job in jobs for tool, _, _ in jobs[job]}
+    undos = {}
     try:
         for run in range(args.runs):
             for job, tools in jobs.items():
@@ -185,11 +186,27 @@ def main():
                     check(files)
                     times[(job, tool)].append(elapsed)
                     print(f"run {run + 1} {job:12s} {tool:9s} {elapsed:7.3f} s", file=sys.stderr)
+                    if tool == "tunegrove":
+                        # Its undo, timed the same way: every file back byte for byte.
+                        started = time.perf_counter()
+                        result = subprocess.run([args.cli, "undo"], env=env, stdout=subprocess.DEVNULL,
+                                                stderr=subprocess.PIPE)
+                        undo = time.perf_counter() - started
+                        if result.returncode != 0:
+                            sys.exit(f"undo of {job} failed: {result.stderr.decode()[:500]}")
+                        for i, path in enumerate(files):
+                            with open(path, "rb") as f:
+                                if f.read() != tagged(i):
+                                    sys.exit(f"undo of {job}: {path} is not as it was")
+                        undos.setdefault(job, []).append(undo)
+                        print(f"run {run + 1} {job:12s} undo      {undo:7.3f} s", file=sys.stderr)
         print(f"{args.files} files, median of {args.runs} runs (every file checked after each run)")
         for job in jobs:
             t = statistics.median(times[(job, "tunegrove")])
             m = statistics.median(times[(job, "mutagen")])
-            print(f"{job:12s} tunegrove {t:7.3f} s   mutagen {m:7.3f} s   tunegrove/mutagen {t / m:5.2f}")
+            u = statistics.median(undos[job])
+            print(f"{job:12s} tunegrove {t:7.3f} s   mutagen {m:7.3f} s   tunegrove/mutagen {t / m:5.2f}   "
+                  f"undo {u:7.3f} s   undo/write {u / t:5.2f}")
     finally:
         if not args.dir:
             shutil.rmtree(work, ignore_errors=True)

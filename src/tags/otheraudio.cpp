@@ -489,7 +489,7 @@ bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover,
 }
 
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                      unsigned changed, const CoverChange &cover)
+                      unsigned changed, const CoverChange &cover, bool compareAudio)
 {
     if (format == Format::Flac) {
         if (const QString problem = FlacMetadataProblem(original); !problem.isEmpty())
@@ -567,8 +567,48 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
                                            : (flacPictures && !got.IsEmpty()))
             return tr("the front cover would not read back as written");
     }
-    if (const QString problem = AudioProblem(original, copy, format); !problem.isEmpty())
+    if (compareAudio) {
+        if (const QString problem = AudioProblem(original, copy, format); !problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
+QString FlacInPlace(const QByteArray &original, const QByteArray &scratch, const Fields &fields, unsigned changed,
+                    const CoverChange &cover, QByteArray &oldHead, QByteArray &newHead)
+{
+    oldHead.clear();
+    newHead.clear();
+    QFile file(platform::DecodeName(original));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QList<QPair<qint64, qint64>> audio = AudioRanges(file, Format::Flac);
+    if (audio.isEmpty())
+        return QString();
+    const qint64 audioStart = audio.front().first, size = file.size();
+    // The scratch file is the original's metadata and the start of its audio, as long as the original (the rest
+    // a hole): TagLib sizes the padding by the file's length, and reads nothing past the metadata.
+    constexpr qint64 kAudioKept = qint64(64) << 10;
+    const QByteArray head = ReadAt(file, 0, std::min(size, audioStart + kAudioKept));
+    if (head.size() < audioStart)
+        return QString();
+    {
+        QFile out(platform::DecodeName(scratch));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(head) != head.size() || !out.resize(size))
+            return QString();
+    }
+    if (const QString problem = WriteAndCheck(original, scratch, Format::Flac, fields, changed, cover, false);
+        !problem.isEmpty())
         return problem;
+    // It fits when the new metadata took the old one's room exactly and the audio after it did not move.
+    QFile edited(platform::DecodeName(scratch));
+    if (!edited.open(QIODevice::ReadOnly) || edited.size() != size)
+        return QString();
+    const QByteArray after = ReadAt(edited, 0, head.size());
+    if (after.size() != head.size() || QByteArrayView(after).sliced(audioStart) != QByteArrayView(head).sliced(audioStart))
+        return QString();
+    oldHead = head.left(audioStart);
+    newHead = after.left(audioStart);
     return QString();
 }
 

@@ -63,7 +63,16 @@ struct CoverChange
 //
 // Setting a cover replaces every front cover (FLAC, Vorbis, Opus) or the first MP4 image; removing takes them
 // (or that first image) away. Pictures of other types, and further MP4 images, stay as they are.
+// `compareAudio` false leaves out the audio comparison (a copy that holds only the start of the audio).
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                      unsigned changed, const CoverChange &cover = CoverChange());
+                      unsigned changed, const CoverChange &cover = CoverChange(), bool compareAudio = true);
+
+// A FLAC write that can be made where the metadata stands: the change is made and checked (as WriteAndCheck does)
+// in `scratch`, a file that holds only the original's metadata and the start of its audio. When the new metadata
+// takes exactly the old one's room (the padding gives or takes the difference), `oldHead` and `newHead` are the
+// bytes before the first audio frame, old and new; else both are empty and the file must be rewritten whole.
+// Returns why the change cannot be written faithfully, or an empty text.
+QString FlacInPlace(const QByteArray &original, const QByteArray &scratch, const Fields &fields, unsigned changed,
+                    const CoverChange &cover, QByteArray &oldHead, QByteArray &newHead);
 
 } // namespace otheraudio

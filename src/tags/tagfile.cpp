@@ -9,7 +9,9 @@
 #include "tags/id3raw.h"
 #include "tags/otheraudio.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryFile>
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
@@ -475,6 +477,11 @@ struct TagFile::Pending
     QByteArray newV2;
     QByteArray newV1;
     bool inPlace = false;
+    // FLAC metadata rewritten where it stands: `newHead` replaces the bytes before the first audio frame, which
+    // are `headEnd` long, old and new.
+    bool headInPlace = false;
+    QByteArray newHead;
+    qint64 headEnd = 0;
     bool trackChanged = false;
     QString track;
     Announcement announced;
@@ -765,11 +772,6 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     if (!otheraudio::NameFits(path.mid(path.lastIndexOf(QLatin1Char('.')) + 1), format))
         return fail(tr("%1: the file holds %2 audio, not what its name says; it was not changed")
                         .arg(path, otheraudio::Name(format)));
-    if (raw.status.links > 1)
-        return fail(tr("%1: the file has %2 hard links; writing it would separate them").arg(path).arg(raw.status.links));
-    if ((status = file.CopyToWorkingCopy(pending->copy)) != 0)
-        return fail(FailureText(path, status));
-
     unsigned bits = 0;
     if (changed & kTitle) bits |= otheraudio::kTitle;
     if (changed & kArtist) bits |= otheraudio::kArtist;
@@ -787,6 +789,34 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
         cover.kind = m_coverChange == CoverChange::Set ? otheraudio::CoverChange::Set : otheraudio::CoverChange::Remove;
         cover.picture = m_cover;
     }
+    pending->trackChanged = (changed & kTrack) != 0;
+    pending->track = fields.track;
+    // FLAC metadata that keeps its room (its padding gives or takes the difference) is written where it stands:
+    // a few KiB instead of a copy of the whole file.
+    if (format == otheraudio::Format::Flac) {
+        QTemporaryFile scratch(QDir::tempPath() + QStringLiteral("/tunegrove-flac-XXXXXX"));
+        if (scratch.open()) {
+            scratch.close();
+            QByteArray oldHead, newHead;
+            const QString problem = otheraudio::FlacInPlace(platform::EncodeName(target), platform::EncodeName(scratch.fileName()),
+                                                            fields, bits, cover, oldHead, newHead);
+            if (!problem.isEmpty())
+                return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
+            if (!newHead.isEmpty()) {
+                pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, QByteArray(), newHead,
+                                            QByteArray());
+                pending->headInPlace = true;
+                pending->headEnd = oldHead.size();
+                pending->newHead = newHead;
+                m_pending = pending;
+                return true;
+            }
+        }
+    }
+    if (raw.status.links > 1)
+        return fail(tr("%1: the file has %2 hard links; writing it would separate them").arg(path).arg(raw.status.links));
+    if ((status = file.CopyToWorkingCopy(pending->copy)) != 0)
+        return fail(FailureText(path, status));
     const QString problem = otheraudio::WriteAndCheck(platform::EncodeName(target), platform::EncodeName(pending->copy.Path()),
                                                       format, fields, bits, cover);
     if (!problem.isEmpty())
@@ -814,8 +844,6 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
         return fail(tr("%1: the written copy cannot be read back; the file was not changed").arg(path));
     pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, oldTail, newHead, newTail);
     pending->replace = true;
-    pending->trackChanged = (changed & kTrack) != 0;
-    pending->track = fields.track;
     m_pending = pending;
     return true;
 }
@@ -830,6 +858,18 @@ bool TagFile::CommitWrite(QString *error)
     int status = 0;
     if (pending->replace) {
         status = pending->file.ReplaceWith(pending->copy);
+    } else if (pending->headInPlace) {
+        if (pending->newHead.size() <= kMaxInPlaceWrite && pending->announced.InPlaceAllowed()) {
+            status = pending->file.WriteInPlace({{0, pending->newHead}});
+        } else if (raw.status.links > 1) {
+            pending->announced.Done(false);
+            return Fail(error, tr("%1: the file has %2 hard links and its metadata cannot be written in place; writing "
+                                  "it would separate them").arg(path).arg(raw.status.links));
+        } else {
+            // Too big for one write, or no journal to finish a write cut short: a new file, renamed over the old.
+            status = pending->file.Rewrite(pending->newHead, pending->headEnd, raw.status.size, QByteArray(),
+                                           !raw.status.OwnerCanWrite());
+        }
     } else if (pending->inPlace && !pending->announced.InPlaceAllowed() && raw.status.links > 1) {
         // Without the journal's record an in-place write cut short could not be finished; a new file would
         // separate the links.

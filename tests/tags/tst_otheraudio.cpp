@@ -13,6 +13,9 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 class TestOtherAudio : public QObject
 {
     Q_OBJECT
@@ -31,6 +34,7 @@ private Q_SLOTS:
     void refusalsSayWhatTheFileHolds();
     void severalValuesShowJoinedAndStay();
     void damagedMp4IsRefusedAtOnce();
+    void flacMetadataIsWrittenWhereItStands();
     void coversOfEveryFormat_data();
     void coversOfEveryFormat();
 
@@ -485,6 +489,68 @@ else:
 QString Md5(const QByteArray &bytes) { return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()); }
 
 } // namespace
+
+void TestOtherAudio::flacMetadataIsWrittenWhereItStands()
+{
+    // The encoder leaves padding: a change that fits rewrites the metadata in the file itself (the same inode,
+    // hard links kept, the audio bytes untouched), through the journal, and is undone byte for byte.
+    const QString path = P("inplace.flac");
+    QFile::remove(path);
+    QVERIFY(QFile::copy(P("a.flac"), path));
+    QFile(path).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    {
+        // TagLib trims padding beyond 1% of the file (at least 4 KiB): this short file's first write trims it.
+        TagFile first;
+        QVERIFY(first.Open(path));
+        first.album = QStringLiteral("Alpha, trimmed");
+        QVERIFY(first.Write());
+    }
+    const QString link = P("inplace-link.flac");
+    QFile::remove(link);
+    QVERIFY(::link(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()) == 0);
+    const QByteArray before = testmp3::ReadFile(path);
+    const QByteArray audio = Decoded(path);
+    struct stat st{};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    const ino_t inode = st.st_ino;
+    const QString journalFolder = m_dir.filePath(QStringLiteral("inplace-journal"));
+    {
+        journal::Recorder recorder(journalFolder);
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        TagFile tag;
+        QVERIFY(tag.Open(path));
+        tag.album = QStringLiteral("An album that still fits the padding");
+        tag.comment.clear();
+        QString error;
+        QVERIFY2(tag.Write(&error), qPrintable(error));
+    }
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_ino, inode);
+    QCOMPARE(qint64(st.st_size), qint64(before.size()));
+    QCOMPARE(testmp3::ReadFile(link), testmp3::ReadFile(path));   // still one file
+    QCOMPARE(Decoded(path), audio);
+    TagFile again;
+    QVERIFY(again.Open(path));
+    QCOMPARE(again.album, QStringLiteral("An album that still fits the padding"));
+    QCOMPARE(again.comment, QString());
+    QCOMPARE(again.title, QStringLiteral("Flac ★ Title"));
+    QCOMPARE(Elsewhere(path), Elsewhere(P("a.flac")));   // the picture and the custom field, as another tool sees them
+    const QList<journal::EntryInfo> entries = journal::ListEntries(journalFolder);
+    QCOMPARE(entries.size(), 1);
+    QVERIFY(entries[0].bytes < 40000);   // the metadata, old and new
+    QCOMPARE(journal::Undo(journalFolder).restored, 1);
+    QCOMPARE(testmp3::ReadFile(path), before);
+
+    // Past the padding the file is rewritten whole (and gets new padding), the audio still the same.
+    QFile::remove(link);
+    TagFile big;
+    QVERIFY(big.Open(path));
+    big.comment = QString(20000, QLatin1Char('c'));
+    QVERIFY(big.Write());
+    QVERIFY(big.Open(path));
+    QCOMPARE(big.comment.size(), 20000);
+    QCOMPARE(Decoded(path), audio);
+}
 
 void TestOtherAudio::coversOfEveryFormat_data()
 {
