@@ -10,12 +10,15 @@
 
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/mp4file.h>
 #include <taglib/opusfile.h>
+#include <taglib/tbytevectorstream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <map>
 #include <memory>
 #include <numeric>
 
@@ -41,8 +44,18 @@ QString Joined(const TagLib::PropertyMap &map, const char *key)
 
 TagLib::String ToTagLib(const QString &text) { return TagLib::String(text.toStdString(), TagLib::String::UTF8); }
 
+// FLAC files held in memory under a name of their own (a scratch copy of a file's metadata): OpenAs reads and
+// writes them there, so checking a change in place touches no disk.
+thread_local std::map<QByteArray, TagLib::ByteVectorStream *> t_inMemory;
+
 std::unique_ptr<TagLib::File> OpenAs(const QByteArray &path, Format format)
 {
+    if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
+        if (format != Format::Flac)
+            return nullptr;
+        held->second->seek(0);
+        return std::make_unique<TagLib::FLAC::File>(held->second, TagLib::ID3v2::FrameFactory::instance(), false);
+    }
     switch (format) {
     case Format::Flac: return std::make_unique<TagLib::FLAC::File>(path.constData(), false);
     case Format::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(path.constData(), false);
@@ -455,6 +468,9 @@ QString FlacMetadataProblem(const QByteArray &path)
     return QString();
 }
 
+QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
+                  unsigned changed, const CoverChange &cover, bool compareAudio);
+
 bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover, QString &error)
 {
     cover = Picture();
@@ -533,7 +549,15 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     if (!file->save())
         return tr("TagLib could not write the %1 tags").arg(Name(format));
     file.reset();
+    return CheckCopy(original, copy, format, fields, changed, cover, compareAudio);
+}
 
+QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
+                  unsigned changed, const CoverChange &cover, bool compareAudio)
+{
+    const std::unique_ptr<TagLib::File> before = OpenAs(original, format);
+    if (!before || !before->isValid())
+        return tr("the %1 data cannot be read").arg(Name(format));
     // The copy as the next reading will see it.
     Fields read;
     QString why;
@@ -574,8 +598,8 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     return QString();
 }
 
-QString FlacInPlace(const QByteArray &original, const QByteArray &scratch, const Fields &fields, unsigned changed,
-                    const CoverChange &cover, QByteArray &oldHead, QByteArray &newHead)
+QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
+                    QByteArray &oldHead, QByteArray &newHead)
 {
     oldHead.clear();
     newHead.clear();
@@ -586,25 +610,60 @@ QString FlacInPlace(const QByteArray &original, const QByteArray &scratch, const
     if (audio.isEmpty())
         return QString();
     const qint64 audioStart = audio.front().first, size = file.size();
-    // The scratch file is the original's metadata and the start of its audio, as long as the original (the rest
-    // a hole): TagLib sizes the padding by the file's length, and reads nothing past the metadata.
-    constexpr qint64 kAudioKept = qint64(64) << 10;
+    // The scratch copy is the original's metadata and the start of its audio, in memory: TagLib reads nothing
+    // past the metadata, and moves no more than this when the metadata changes size.
+    constexpr qint64 kAudioKept = qint64(16) << 10;
     const QByteArray head = ReadAt(file, 0, std::min(size, audioStart + kAudioKept));
     if (head.size() < audioStart)
         return QString();
+    static const QByteArray kScratch(":tunegrove-flac-scratch:");
+    TagLib::ByteVectorStream stream(TagLib::ByteVector(head.constData(), uint(head.size())));
+    t_inMemory[kScratch] = &stream;
+    struct Forget
     {
-        QFile out(platform::DecodeName(scratch));
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(head) != head.size() || !out.resize(size))
-            return QString();
-    }
-    if (const QString problem = WriteAndCheck(original, scratch, Format::Flac, fields, changed, cover, false);
+        ~Forget() { t_inMemory.erase(kScratch); }
+    } forget;
+    if (const QString problem = WriteAndCheck(original, kScratch, Format::Flac, fields, changed, cover, false);
         !problem.isEmpty())
         return problem;
-    // It fits when the new metadata took the old one's room exactly and the audio after it did not move.
-    QFile edited(platform::DecodeName(scratch));
-    if (!edited.open(QIODevice::ReadOnly) || edited.size() != size)
-        return QString();
-    const QByteArray after = ReadAt(edited, 0, head.size());
+    const QByteArray edited(stream.data()->data(), qsizetype(stream.data()->size()));
+    QByteArray after = edited;
+    if (edited.size() != head.size()) {
+        // TagLib sized the padding by its own rule (it trims padding past 1% of the file, and this one is short):
+        // when the blocks before the padding fit the old room, the padding is made to fill it, and the result is
+        // checked again. The blocks run from after "fLaC" (and an ID3v2 tag before it) to the last one.
+        qint64 at = head.startsWith("ID3") || edited.startsWith("ID3") ? -1 : 4;
+        if (at < 0 || !edited.startsWith("fLaC"))
+            return QString();
+        qint64 paddingAt = -1, editedStart = -1;
+        for (bool last = false; !last && at + 4 <= edited.size();) {
+            last = uchar(edited[at]) & 0x80;
+            if (last && (uchar(edited[at]) & 0x7F) == 1)
+                paddingAt = at;
+            at += 4 + ((qint64(uchar(edited[at + 1])) << 16) | (qint64(uchar(edited[at + 2])) << 8) |
+                       qint64(uchar(edited[at + 3])));
+            if (last)
+                editedStart = at;
+        }
+        const qint64 room = audioStart - paddingAt - 4;
+        if (paddingAt < 0 || editedStart < 0 || room < 0 || room > 0xFFFFFF ||
+            QByteArrayView(edited).sliced(std::min<qint64>(editedStart, edited.size())) !=
+                QByteArrayView(head).sliced(audioStart))
+            return QString();
+        after = edited.left(paddingAt);
+        after += char(0x81);   // the last block, padding
+        after += char((room >> 16) & 0xFF);
+        after += char((room >> 8) & 0xFF);
+        after += char(room & 0xFF);
+        after += QByteArray(room, '\0');
+        after += QByteArrayView(head).sliced(audioStart);
+        stream.seek(0);
+        stream.truncate(0);
+        stream.writeBlock(TagLib::ByteVector(after.constData(), uint(after.size())));
+        if (const QString problem = CheckCopy(original, kScratch, Format::Flac, fields, changed, cover, false);
+            !problem.isEmpty())
+            return problem;
+    }
     if (after.size() != head.size() || QByteArrayView(after).sliced(audioStart) != QByteArrayView(head).sliced(audioStart))
         return QString();
     oldHead = head.left(audioStart);
@@ -690,14 +749,7 @@ bool NameFits(const QString &extension, Format format)
 bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &error)
 {
     // Read-only, without audio properties: only the tags are parsed.
-    std::unique_ptr<TagLib::File> file;
-    switch (format) {
-    case Format::Flac: file = std::make_unique<TagLib::FLAC::File>(nativePath.constData(), false); break;
-    case Format::OggVorbis: file = std::make_unique<TagLib::Ogg::Vorbis::File>(nativePath.constData(), false); break;
-    case Format::OggOpus: file = std::make_unique<TagLib::Ogg::Opus::File>(nativePath.constData(), false); break;
-    case Format::Mp4: file = std::make_unique<TagLib::MP4::File>(nativePath.constData(), false); break;
-    case Format::None: break;
-    }
+    const std::unique_ptr<TagLib::File> file = OpenAs(nativePath, format);
     if (!file || !file->isValid()) {
         error = tr("the %1 data cannot be read").arg(Name(format));
         return false;

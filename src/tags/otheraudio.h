@@ -68,11 +68,11 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
                       unsigned changed, const CoverChange &cover = CoverChange(), bool compareAudio = true);
 
 // A FLAC write that can be made where the metadata stands: the change is made and checked (as WriteAndCheck does)
-// in `scratch`, a file that holds only the original's metadata and the start of its audio. When the new metadata
-// takes exactly the old one's room (the padding gives or takes the difference), `oldHead` and `newHead` are the
-// bytes before the first audio frame, old and new; else both are empty and the file must be rewritten whole.
+// in a copy in memory that holds only the original's metadata and the start of its audio. When the new blocks fit
+// the old metadata's room, the padding is made to fill the rest, and `oldHead` and `newHead` are the bytes before
+// the first audio frame, old and new (of one length); else both are empty and the file must be rewritten whole.
 // Returns why the change cannot be written faithfully, or an empty text.
-QString FlacInPlace(const QByteArray &original, const QByteArray &scratch, const Fields &fields, unsigned changed,
-                    const CoverChange &cover, QByteArray &oldHead, QByteArray &newHead);
+QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
+                    QByteArray &oldHead, QByteArray &newHead);
 
 } // namespace otheraudio

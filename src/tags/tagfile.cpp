@@ -9,9 +9,7 @@
 #include "tags/id3raw.h"
 #include "tags/otheraudio.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1genres.h>
@@ -794,23 +792,18 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     // FLAC metadata that keeps its room (its padding gives or takes the difference) is written where it stands:
     // a few KiB instead of a copy of the whole file.
     if (format == otheraudio::Format::Flac) {
-        QTemporaryFile scratch(QDir::tempPath() + QStringLiteral("/tunegrove-flac-XXXXXX"));
-        if (scratch.open()) {
-            scratch.close();
-            QByteArray oldHead, newHead;
-            const QString problem = otheraudio::FlacInPlace(platform::EncodeName(target), platform::EncodeName(scratch.fileName()),
-                                                            fields, bits, cover, oldHead, newHead);
-            if (!problem.isEmpty())
-                return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
-            if (!newHead.isEmpty()) {
-                pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, QByteArray(), newHead,
-                                            QByteArray());
-                pending->headInPlace = true;
-                pending->headEnd = oldHead.size();
-                pending->newHead = newHead;
-                m_pending = pending;
-                return true;
-            }
+        QByteArray oldHead, newHead;
+        const QString problem = otheraudio::FlacInPlace(platform::EncodeName(target), fields, bits, cover, oldHead, newHead);
+        if (!problem.isEmpty())
+            return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
+        if (!newHead.isEmpty()) {
+            pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, QByteArray(), newHead,
+                                        QByteArray());
+            pending->headInPlace = true;
+            pending->headEnd = oldHead.size();
+            pending->newHead = newHead;
+            m_pending = pending;
+            return true;
         }
     }
     if (raw.status.links > 1)
