@@ -76,6 +76,21 @@ QString ValueOf(const Fields &f, int index)
     return *values[index];
 }
 
+// The seven fields of an open file, through TagLib's property names.
+Fields FieldsOf(TagLib::File &file)
+{
+    const TagLib::PropertyMap map = file.properties();
+    Fields fields;
+    fields.title = Joined(map, "TITLE");
+    fields.artist = Joined(map, "ARTIST");
+    fields.album = Joined(map, "ALBUM");
+    fields.year = Joined(map, "DATE");
+    fields.track = Joined(map, "TRACKNUMBER");
+    fields.comment = Joined(map, "COMMENT");
+    fields.genre = Joined(map, "GENRE");
+    return fields;
+}
+
 TagLib::Ogg::XiphComment *XiphOf(TagLib::File &file, Format format)
 {
     switch (format) {
@@ -468,8 +483,9 @@ QString FlacMetadataProblem(const QByteArray &path)
     return QString();
 }
 
+// Checks a written copy as it will be read (`originalFile`: the original, open already, or nullptr to open it).
 QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                  unsigned changed, const CoverChange &cover, bool compareAudio);
+                  unsigned changed, const CoverChange &cover, bool compareAudio, TagLib::File *originalFile = nullptr);
 
 bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover, QString &error)
 {
@@ -549,23 +565,25 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     if (!file->save())
         return tr("TagLib could not write the %1 tags").arg(Name(format));
     file.reset();
-    return CheckCopy(original, copy, format, fields, changed, cover, compareAudio);
+    return CheckCopy(original, copy, format, fields, changed, cover, compareAudio, before.get());
 }
 
 QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                  unsigned changed, const CoverChange &cover, bool compareAudio)
+                  unsigned changed, const CoverChange &cover, bool compareAudio, TagLib::File *originalFile)
 {
-    const std::unique_ptr<TagLib::File> before = OpenAs(original, format);
-    if (!before || !before->isValid())
-        return tr("the %1 data cannot be read").arg(Name(format));
+    std::unique_ptr<TagLib::File> ownOriginal;
+    if (!originalFile) {
+        ownOriginal = OpenAs(original, format);
+        originalFile = ownOriginal.get();
+    }
     // The copy as the next reading will see it.
-    Fields read;
+    const std::unique_ptr<TagLib::File> after = OpenAs(copy, format);
+    if (!originalFile || !originalFile->isValid() || !after || !after->isValid())
+        return tr("the %1 data cannot be read").arg(Name(format));
+    TagLib::File &before = *originalFile;
+    const Fields read = FieldsOf(*after);
+    const Fields opened = FieldsOf(before);
     QString why;
-    if (!Read(copy, format, read, why))
-        return why;
-    Fields opened;
-    if (!Read(original, format, opened, why))
-        return why;
     for (int i = 0; i < 7; ++i) {
         QString expected = (changed & (1u << i)) ? ValueOf(fields, i) : ValueOf(opened, i);
         QString got = ValueOf(read, i);
@@ -577,9 +595,7 @@ QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format for
             return tr("a field would read \"%1\" instead of \"%2\"").arg(got, expected);
     }
     const bool coverChanged = cover.kind != CoverChange::None;
-    const std::unique_ptr<TagLib::File> after = OpenAs(copy, format);
-    if (!after || KeptData(*after, format, coverChanged, cover.kind == CoverChange::Remove) !=
-                      KeptData(*before, format, coverChanged))
+    if (KeptData(*after, format, coverChanged, cover.kind == CoverChange::Remove) != KeptData(before, format, coverChanged))
         return tr("fields or pictures that were not changed would not survive");
     if (coverChanged) {
         Picture got;
@@ -754,14 +770,7 @@ bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &
         error = tr("the %1 data cannot be read").arg(Name(format));
         return false;
     }
-    const TagLib::PropertyMap map = file->properties();
-    fields.title = Joined(map, "TITLE");
-    fields.artist = Joined(map, "ARTIST");
-    fields.album = Joined(map, "ALBUM");
-    fields.year = Joined(map, "DATE");
-    fields.track = Joined(map, "TRACKNUMBER");
-    fields.comment = Joined(map, "COMMENT");
-    fields.genre = Joined(map, "GENRE");
+    fields = FieldsOf(*file);
     return true;
 }
 
