@@ -480,15 +480,23 @@ int Report(const CliArguments &args)
     const std::unique_ptr<QSettings> store = OpenSettings(args);
     AppSettings settings;
     settings.Load(*store);
+    // The report goes out as it is made: its text is never held whole.
     ReportWriter writer(rows, {});
-    writer.Build({format, group, args.switches.contains(QStringLiteral("tags")), false, settings.encoding});
-    const QByteArray bytes = writer.Encode();
+    const ReportChoice choice{format, group, args.switches.contains(QStringLiteral("tags")), false, settings.encoding};
     if (!args.values.contains(QStringLiteral("o")) || args.values.value(QStringLiteral("o")) == QLatin1String("-")) {
-        Write(stdout, bytes);
+        writer.Stream(choice, [](const QByteArray &piece) {
+            Write(stdout, piece);
+            return true;
+        });
         return status;
     }
     const QString output = args.values.value(QStringLiteral("o"));
-    if (const int error = platform::WriteFileAtomically(output, bytes)) {
+    const int error = platform::WriteFileAtomically(output, [&](const platform::AppendBytes &append) {
+        int failed = 0;
+        writer.Stream(choice, [&](const QByteArray &piece) { return (failed = append(piece)) == 0; });
+        return failed;
+    });
+    if (error) {
         Complain(QStringLiteral("%1: %2").arg(output, platform::ErrorText(error)));
         return kExitFailed;
     }

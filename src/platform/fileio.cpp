@@ -420,6 +420,11 @@ int CopyContents(int from, int to, FileSide &side)
 
 int WriteFileAtomically(const QString &path, const QByteArray &bytes)
 {
+    return WriteFileAtomically(path, [&bytes](const AppendBytes &append) { return append(bytes); });
+}
+
+int WriteFileAtomically(const QString &path, const std::function<int(const AppendBytes &append)> &produce)
+{
     IgnoreFileSizeSignal();
     // Saving over a symbolic link writes the file it names; the link stays.
     const QByteArray native = FollowNameLinks(EncodeName(path));
@@ -437,7 +442,12 @@ int WriteFileAtomically(const QString &path, const QByteArray &bytes)
         ::close(folder);
         return error;
     }
-    int result = WriteAllAt(out, bytes.constData(), bytes.size(), 0);
+    std::int64_t written = 0;
+    int result = produce([&](QByteArrayView bytes) {
+        const int error = WriteAllAt(out, bytes.data(), bytes.size(), written);
+        written += bytes.size();
+        return error;
+    });
     if (result == 0 && ::fchmod(out, mode) != 0)
         result = errno;
     if (result == 0 && ::fsync(out) != 0)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -97,6 +99,11 @@ int OpenPath(const QByteArray &native, int flags, unsigned mode = 0);
 // the path, so an earlier file of that name stays as it was until the new one is complete. A new file gets the
 // mode the umask allows, a replaced one keeps its mode; a path that is a symbolic link writes the file it names.
 int WriteFileAtomically(const QString &path, const QByteArray &bytes);
+// The same for content made as it is written: `produce` is called once with a function that appends bytes to the
+// new file (it returns 0 or an errno); what `produce` returns (0 or an errno) decides whether the file replaces
+// the old one.
+using AppendBytes = std::function<int(QByteArrayView bytes)>;
+int WriteFileAtomically(const QString &path, const std::function<int(const AppendBytes &append)> &produce);
 
 // Which file a failed copy or move was about: the one read from or the one written.
 enum class FileSide { Source, Target };

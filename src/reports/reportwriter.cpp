@@ -22,40 +22,35 @@ QByteArray EncodeWithReferences(const QString &text, const QString &encoding)
     QHash<char32_t, bool> holds;   // per code point: does the encoding round-trip it?
     QByteArray out;
     out.reserve(text.size());
-    QString run;
-    auto flush = [&] {
-        if (!run.isEmpty())
-            out += QByteArray(encoder.encode(run));
-        run.clear();
-    };
+    // Runs of characters the encoding holds are encoded whole; a character it cannot hold becomes a reference.
+    qsizetype runStart = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t code = text[i].unicode();
+        const QChar c = text[i];
+        if (c.unicode() < 0x80)
+            continue;
+        char32_t code = c.unicode();
         qsizetype length = 1;
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(c, text[i + 1]);
             length = 2;
         }
-        const QString one = text.mid(i, length);
-        if (code >= 0x80) {
-            auto found = holds.constFind(code);
-            if (found == holds.constEnd()) {
-                QStringEncoder probe(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
-                const QByteArray bytes = probe.encode(one);
-                QStringDecoder back(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
-                const QString decoded = back.decode(bytes);
-                found = holds.insert(code, !probe.hasError() && decoded == one);
-            }
-            if (!found.value()) {
-                flush();
-                out += "&#" + QByteArray::number(quint32(code)) + ';';
-                i += length - 1;
-                continue;
-            }
+        auto found = holds.constFind(code);
+        if (found == holds.constEnd()) {
+            const QStringView one = QStringView(text).mid(i, length);
+            QStringEncoder probe(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
+            const QByteArray bytes = probe.encode(one);
+            QStringDecoder back(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
+            const QString decoded = back.decode(bytes);
+            found = holds.insert(code, !probe.hasError() && decoded == one);
         }
-        run += one;
+        if (!found.value()) {
+            out += QByteArray(encoder.encode(QStringView(text).mid(runStart, i - runStart)));
+            out += "&#" + QByteArray::number(quint32(code)) + ';';
+            runStart = i + length;
+        }
         i += length - 1;
     }
-    flush();
+    out += QByteArray(encoder.encode(QStringView(text).mid(runStart)));
     return out;
 }
 
@@ -332,6 +327,49 @@ int ReportWriter::WritePlaylist(const QString &path)
     AddHeader();
     AddRows();
     return platform::WriteFileAtomically(path, Encode());
+}
+
+bool ReportWriter::Stream(const ReportChoice &choice, const std::function<bool(const QByteArray &piece)> &out)
+{
+    format = choice.format;
+    groupChoice = choice.group;
+    includeTags = choice.tags;
+    onlySelected = choice.onlySelected;
+    encoding = choice.encoding;
+    // The lines made so far go out whenever they hold this many characters; each piece ends with a whole line,
+    // and every encoding used is stateless, so the pieces are the bytes Encode gives.
+    constexpr qsizetype kPieceChars = qsizetype(256) << 10;
+    qsizetype held = 0;
+    bool going = true;
+    auto flush = [&] {
+        if (going && !m_lines.isEmpty())
+            going = out(Encode());
+        m_lines.clear();
+        held = 0;
+    };
+    AddHeader();
+    m_previousGroup.clear();
+    QList<int> rows = m_selected;
+    if (onlySelected)
+        std::sort(rows.begin(), rows.end());
+    const int count = onlySelected ? int(rows.size()) : int(m_rows.size());
+    for (int i = 0; i < count && going; ++i) {
+        if (keepGoing && i % 256 == 0 && !keepGoing(i)) {
+            m_cancelled = true;
+            return false;
+        }
+        const qsizetype before = m_lines.size();
+        AddRow(onlySelected ? rows[i] : i);
+        for (qsizetype line = before; line < m_lines.size(); ++line)
+            held += m_lines[line].text.size();
+        if (held >= kPieceChars)
+            flush();
+    }
+    if (!going)
+        return false;
+    AddFooter();
+    flush();
+    return going;
 }
 
 QByteArray ReportWriter::Encode() const

@@ -70,6 +70,10 @@ public:
 
     // The file's bytes: every line in order, each "\n" written as CR LF.
     QByteArray Encode() const;
+    // Builds the report as Build does and hands on its bytes (what Encode would give) in pieces of some 256 KiB as
+    // they are made, never holding the whole text; `out` returns false to stop. False when it was stopped (or
+    // keepGoing stopped it).
+    bool Stream(const ReportChoice &choice, const std::function<bool(const QByteArray &piece)> &out);
     // The encoding HTML and XML are written in and declare: the setting when Qt knows it, else UTF-8.
     QString EffectiveEncoding() const;
     // &quot; &amp; &lt; &gt;, and the apostrophe as &#39; (HTML) or &apos; (XML).
