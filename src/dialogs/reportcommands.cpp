@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -168,8 +169,25 @@ bool WriteReport(CRightView &view, const AppSettings &settings, int format, int 
                  const QString &path, QWidget *parent)
 {
     SortedRows sorted(view, {format, group, tags, onlySelected, settings.encoding}, parent);
+    // Written as it is made, on another thread: the report's text is never held whole. A Cancel leaves the old
+    // file of that name as it was.
     int error = 0;
-    if (!sorted.Build(parent, [&](ReportWriter &writer) { error = platform::WriteFileAtomically(path, writer.Encode()); }))
+    std::atomic<int> done{0};
+    std::atomic<bool> cancel{false};
+    RunWithProgress(parent, int(sorted.rows.size()), done, cancel, [&] {
+        ReportWriter writer(sorted.rows, sorted.selected);
+        writer.keepGoing = [&](int count) {
+            done = count;
+            return !cancel.load();
+        };
+        error = platform::WriteFileAtomically(path, [&](const platform::AppendBytes &append) {
+            int failed = 0;
+            const bool whole =
+                writer.Stream(sorted.choice, [&](const QByteArray &piece) { return (failed = append(piece)) == 0; });
+            return failed != 0 ? failed : whole ? 0 : ECANCELED;
+        });
+    });
+    if (cancel.load() || error == ECANCELED)
         return false;   // cancelled: nothing written
     if (error != 0) {
         Prompter::Current().Tell(parent, tr("File %1 open error!").arg(path) + QStringLiteral("\n\n") +
