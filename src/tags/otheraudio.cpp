@@ -44,17 +44,19 @@ QString Joined(const TagLib::PropertyMap &map, const char *key)
 
 TagLib::String ToTagLib(const QString &text) { return TagLib::String(text.toStdString(), TagLib::String::UTF8); }
 
-// FLAC files held in memory under a name of their own (a scratch copy of a file's metadata): OpenAs reads and
+// FLAC and MP4 files held in memory under a name of their own (a scratch copy of a file's metadata): OpenAs reads and
 // writes them there, so checking a change in place touches no disk.
 thread_local std::map<QByteArray, TagLib::ByteVectorStream *> t_inMemory;
 
 std::unique_ptr<TagLib::File> OpenAs(const QByteArray &path, Format format)
 {
     if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
-        if (format != Format::Flac)
-            return nullptr;
         held->second->seek(0);
-        return std::make_unique<TagLib::FLAC::File>(held->second, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (format == Format::Flac)
+            return std::make_unique<TagLib::FLAC::File>(held->second, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (format == Format::Mp4)
+            return std::make_unique<TagLib::MP4::File>(held->second, false);
+        return nullptr;
     }
     switch (format) {
     case Format::Flac: return std::make_unique<TagLib::FLAC::File>(path.constData(), false);
@@ -684,6 +686,77 @@ QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned c
         return QString();
     oldHead = head.left(audioStart);
     newHead = after.left(audioStart);
+    return QString();
+}
+
+QString Mp4InPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
+                   qint64 &offset, QByteArray &oldBytes, QByteArray &newBytes)
+{
+    offset = -1;
+    oldBytes.clear();
+    newBytes.clear();
+    QFile file(platform::DecodeName(original));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    // The scratch copy is the file with every media data box emptied: the boxes TagLib reads and writes (the
+    // movie box with the tags) whole, at most a few MiB, the audio never.
+    constexpr quint64 kMaxKept = quint64(32) << 20;
+    const qint64 size = file.size();
+    QByteArray scratch;
+    qint64 moovAt = -1, moovSize = 0, scratchMoovAt = -1;
+    bool ok = true, audio = false;
+    for (qint64 at = 0; at + 8 <= size;) {
+        quint64 boxSize = BigEndianAt(file, at, 4, ok);
+        qint64 header = 8;
+        if (boxSize == 1) {
+            boxSize = BigEndianAt(file, at + 8, 8, ok);
+            header = 16;
+        } else if (boxSize == 0) {
+            boxSize = quint64(size - at);
+        }
+        if (!ok || boxSize < quint64(header) || boxSize > quint64(size - at))
+            return QString();
+        const QByteArray type = ReadAt(file, at + 4, 4);
+        if (type == "mdat") {
+            scratch += QByteArray("\0\0\0\x08mdat", 8);
+            audio = audio || boxSize > quint64(header);
+        } else {
+            if (boxSize > kMaxKept || (type == "moov" && moovAt >= 0))
+                return QString();
+            if (type == "moov") {
+                moovAt = at;
+                moovSize = qint64(boxSize);
+                scratchMoovAt = scratch.size();
+            }
+            const QByteArray box = ReadAt(file, at, qint64(boxSize));
+            if (box.size() != qsizetype(boxSize))
+                return QString();
+            scratch += box;
+        }
+        at += qint64(boxSize);
+    }
+    if (moovAt < 0 || !audio)
+        return QString();   // no audio: the whole-file path says so
+    static const QByteArray kScratch(":tunegrove-mp4-scratch:");
+    TagLib::ByteVectorStream stream(TagLib::ByteVector(scratch.constData(), uint(scratch.size())));
+    t_inMemory[kScratch] = &stream;
+    struct Forget
+    {
+        ~Forget() { t_inMemory.erase(kScratch); }
+    } forget;
+    if (const QString problem = WriteAndCheck(original, kScratch, Format::Mp4, fields, changed, cover, false);
+        !problem.isEmpty())
+        return problem;
+    const QByteArray edited(stream.data()->data(), qsizetype(stream.data()->size()));
+    // It fits when the movie box kept its size (the tags took room of a free box beside them) and nothing else
+    // changed.
+    if (edited.size() != scratch.size() ||
+        QByteArrayView(edited).first(scratchMoovAt) != QByteArrayView(scratch).first(scratchMoovAt) ||
+        QByteArrayView(edited).sliced(scratchMoovAt + moovSize) != QByteArrayView(scratch).sliced(scratchMoovAt + moovSize))
+        return QString();
+    offset = moovAt;
+    oldBytes = scratch.mid(scratchMoovAt, moovSize);
+    newBytes = edited.mid(scratchMoovAt, moovSize);
     return QString();
 }
 

@@ -75,4 +75,11 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
 QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
                     QByteArray &oldHead, QByteArray &newHead);
 
+// An MP4 write that can be made where the movie box stands: the change is made and checked in a copy in memory
+// whose media data boxes are empty. When the movie box keeps its size (the tags take room from a free box beside
+// them), `offset` is where it lies and `oldBytes`/`newBytes` are it, old and new; else `offset` is -1 and the file
+// must be rewritten whole. Returns why the change cannot be written faithfully, or an empty text.
+QString Mp4InPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
+                   qint64 &offset, QByteArray &oldBytes, QByteArray &newBytes);
+
 } // namespace otheraudio

@@ -475,11 +475,11 @@ struct TagFile::Pending
     QByteArray newV2;
     QByteArray newV1;
     bool inPlace = false;
-    // FLAC metadata rewritten where it stands: `newHead` replaces the bytes before the first audio frame, which
-    // are `headEnd` long, old and new.
-    bool headInPlace = false;
-    QByteArray newHead;
-    qint64 headEnd = 0;
+    // FLAC metadata or an MP4 movie box rewritten where it stands: `newHead` replaces the first `headEnd` bytes,
+    // `newTail` the bytes from `tailStart` to the end; each is as long as what it replaces.
+    bool regionInPlace = false;
+    QByteArray newHead, newTail;
+    qint64 headEnd = 0, tailStart = 0;
     bool trackChanged = false;
     QString track;
     Announcement announced;
@@ -791,17 +791,38 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     pending->track = fields.track;
     // FLAC metadata that keeps its room (its padding gives or takes the difference) is written where it stands:
     // a few KiB instead of a copy of the whole file.
-    if (format == otheraudio::Format::Flac) {
-        QByteArray oldHead, newHead;
-        const QString problem = otheraudio::FlacInPlace(platform::EncodeName(target), fields, bits, cover, oldHead, newHead);
+    // So is an MP4 movie box that keeps its size, at the start or at the end of the file.
+    if (format == otheraudio::Format::Flac || format == otheraudio::Format::Mp4) {
+        QByteArray oldHead, newHead, oldTail, newTail;
+        QString problem;
+        if (format == otheraudio::Format::Flac) {
+            problem = otheraudio::FlacInPlace(platform::EncodeName(target), fields, bits, cover, oldHead, newHead);
+        } else {
+            qint64 at = -1;
+            QByteArray oldBox, newBox;
+            problem = otheraudio::Mp4InPlace(platform::EncodeName(target), fields, bits, cover, at, oldBox, newBox);
+            const qint64 size = raw.status.size;
+            if (problem.isEmpty() && at >= 0 && at + oldBox.size() == size) {
+                oldTail = oldBox;
+                newTail = newBox;
+            } else if (problem.isEmpty() && at >= 0 && at + oldBox.size() <= kMaxInPlaceWrite) {
+                // A movie box near the start: the bytes before it go with it, unchanged.
+                QByteArray before;
+                if (file.ReadAt(0, at, before) == 0 && before.size() == at) {
+                    oldHead = before + oldBox;
+                    newHead = before + newBox;
+                }
+            }
+        }
         if (!problem.isEmpty())
             return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
-        if (!newHead.isEmpty()) {
-            pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, QByteArray(), newHead,
-                                        QByteArray());
-            pending->headInPlace = true;
+        if (!newHead.isEmpty() || !newTail.isEmpty()) {
+            pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, oldTail, newHead, newTail);
+            pending->regionInPlace = true;
             pending->headEnd = oldHead.size();
             pending->newHead = newHead;
+            pending->tailStart = raw.status.size - oldTail.size();
+            pending->newTail = newTail;
             m_pending = pending;
             return true;
         }
@@ -851,16 +872,22 @@ bool TagFile::CommitWrite(QString *error)
     int status = 0;
     if (pending->replace) {
         status = pending->file.ReplaceWith(pending->copy);
-    } else if (pending->headInPlace) {
-        if (pending->newHead.size() <= kMaxInPlaceWrite && pending->announced.InPlaceAllowed()) {
-            status = pending->file.WriteInPlace({{0, pending->newHead}});
+    } else if (pending->regionInPlace) {
+        if (pending->newHead.size() <= kMaxInPlaceWrite && pending->newTail.size() <= kMaxInPlaceWrite &&
+            pending->announced.InPlaceAllowed()) {
+            std::vector<std::pair<std::int64_t, QByteArray>> pieces;
+            if (!pending->newHead.isEmpty())
+                pieces.emplace_back(0, pending->newHead);
+            if (!pending->newTail.isEmpty())
+                pieces.emplace_back(pending->tailStart, pending->newTail);
+            status = pending->file.WriteInPlace(pieces);
         } else if (raw.status.links > 1) {
             pending->announced.Done(false);
             return Fail(error, tr("%1: the file has %2 hard links and its metadata cannot be written in place; writing "
                                   "it would separate them").arg(path).arg(raw.status.links));
         } else {
             // Too big for one write, or no journal to finish a write cut short: a new file, renamed over the old.
-            status = pending->file.Rewrite(pending->newHead, pending->headEnd, raw.status.size, QByteArray(),
+            status = pending->file.Rewrite(pending->newHead, pending->headEnd, pending->tailStart, pending->newTail,
                                            !raw.status.OwnerCanWrite());
         }
     } else if (pending->inPlace && !pending->announced.InPlaceAllowed() && raw.status.links > 1) {
