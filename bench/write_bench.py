@@ -4,8 +4,9 @@ against mutagen doing the same change in one Python process, alternating runs on
 every file is checked afterwards. The undo journal is on (its own folder), as a user has it.
 
 Usage: /usr/bin/python3 bench/write_bench.py [--files N] [--runs R] [--cli PATH] [--dir DIR] [--big-folder]
-                                            [--format mp3|flac]
---format flac writes FLAC files (made once with the flac encoder, about 170 KB each) against mutagen and metaflac.
+                                            [--format mp3|flac|m4a]
+--format flac writes FLAC files (made once with the flac encoder, about 170 KB each) against mutagen and metaflac;
+--format m4a M4A files (made once with ffmpeg, about 160 KB each, tagged by mutagen) against mutagen.
 --big-folder instead compares 5,000 writes that grow the tag (each file rewritten through a working copy) in a
 folder of their own with the same writes in a folder of 100,000 files (about 60 MB of disk).
 Needs python3-mutagen (Debian). The files are made in DIR (default: a temporary folder on the same file system as
@@ -125,12 +126,44 @@ def flac_seed(work):
     return seed
 
 
+MUTAGEN_M4A_SET = r"""
+import sys
+from mutagen.mp4 import MP4
+for path in sys.argv[2:]:
+    f = MP4(path)
+    f["\xa9alb"] = [sys.argv[1]]
+    f.save()
+"""
+
+
+def m4a_seed(work):
+    """An AAC file of ten seconds, tagged by mutagen (which leaves a free box beside the tags)."""
+    seed = os.path.join(work, "seed.m4a")
+    if not os.path.exists(seed):
+        subprocess.run(["ffmpeg", "-v", "quiet", "-f", "lavfi", "-i", "sine=frequency=440:duration=10", "-c:a", "aac",
+                        "-b:a", "128k", seed], check=True)
+        from mutagen.mp4 import MP4
+        f = MP4(seed)
+        f["\xa9nam"] = ["the SONG"]
+        f["\xa9ART"] = ["some ARTIST"]
+        f["\xa9alb"] = ["an album"]
+        f.save()
+    return seed
+
+
+def check_m4a_album(files, album):
+    from mutagen.mp4 import MP4
+    bad = [p for p in files if MP4(p).get("\xa9alb") != [album]]
+    if bad:
+        sys.exit(f"{len(bad)} files without the new album, e.g. {bad[0]}")
+
+
 def make_flac(folder, count, seed):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     files = []
     for i in range(count):
-        path = os.path.join(folder, f"{i:05d}.flac")
+        path = os.path.join(folder, f"{i:05d}" + os.path.splitext(seed)[1])
         shutil.copyfile(seed, path)
         files.append(path)
     os.sync()
@@ -191,7 +224,7 @@ def main():
     parser.add_argument("--cli", default=os.path.join(HERE, "..", "build", "src", "cli", "tunegrove-cli"))
     parser.add_argument("--dir")
     parser.add_argument("--big-folder", action="store_true")
-    parser.add_argument("--format", default="mp3", choices=["mp3", "flac"])
+    parser.add_argument("--format", default="mp3", choices=["mp3", "flac", "m4a"])
     args = parser.parse_args()
     work = args.dir or tempfile.mkdtemp(prefix="tg-write-bench-")
     os.makedirs(work, exist_ok=True)
@@ -225,6 +258,15 @@ def main():
                 ("mutagen", lambda f: [py, "-c", MUTAGEN_FLAC_SET, album, *f], lambda f: check_flac_album(f, album)),
                 ("metaflac", lambda f: ["metaflac", "--remove-tag=ALBUM", f"--set-tag=ALBUM={album}", *f],
                  lambda f: check_flac_album(f, album)),
+            ],
+        }
+    if args.format == "m4a":
+        seed = m4a_seed(work)
+        album = "Bench Album"
+        jobs = {
+            "set --album": [
+                ("tunegrove", lambda f: [args.cli, "set", "--album", album, *f], lambda f: check_m4a_album(f, album)),
+                ("mutagen", lambda f: [py, "-c", MUTAGEN_M4A_SET, album, *f], lambda f: check_m4a_album(f, album)),
             ],
         }
     times = {(job, tool): [] for job in jobs for tool, _, _ in jobs[job]}
