@@ -7,6 +7,8 @@ Usage: /usr/bin/python3 bench/write_bench.py [--files N] [--runs R] [--cli PATH]
                                             [--format mp3|flac|m4a]
 --format flac writes FLAC files (made once with the flac encoder, about 170 KB each) against mutagen and metaflac;
 --format m4a M4A files (made once with ffmpeg, about 160 KB each, tagged by mutagen) against mutagen.
+--load runs every timed command while another process writes 2 GB to the same file system (as a download or a
+build beside the user's batch); it needs that much free disk.
 --big-folder instead compares 5,000 writes that grow the tag (each file rewritten through a working copy) in a
 folder of their own with the same writes in a folder of 100,000 files (about 60 MB of disk).
 Needs python3-mutagen (Debian). The files are made in DIR (default: a temporary folder on the same file system as
@@ -177,6 +179,22 @@ def check_flac_album(files, album):
         sys.exit(f"{len(bad)} files without the new album, e.g. {bad[0]}")
 
 
+def start_load(work):
+    """Another program writing 2 GB beside the batch; given a moment to get going."""
+    writer = subprocess.Popen(["dd", "if=/dev/zero", "of=" + os.path.join(work, "load.bin"), "bs=1M", "count=2048"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    return writer
+
+
+def stop_load(writer, work):
+    if writer is None:
+        return
+    writer.kill()
+    writer.wait()
+    os.remove(os.path.join(work, "load.bin"))
+
+
 def big_folder(args, work, env):
     """5,000 growing-tag writes alone in a folder, and the same among 95,000 other files."""
     count, others = 5000, 95000
@@ -225,6 +243,7 @@ def main():
     parser.add_argument("--dir")
     parser.add_argument("--big-folder", action="store_true")
     parser.add_argument("--format", default="mp3", choices=["mp3", "flac", "m4a"])
+    parser.add_argument("--load", action="store_true")
     args = parser.parse_args()
     work = args.dir or tempfile.mkdtemp(prefix="tg-write-bench-")
     os.makedirs(work, exist_ok=True)
@@ -276,9 +295,11 @@ def main():
             for job, tools in jobs.items():
                 for tool, command, check in tools:
                     files = make(folder, args.files) if seed is None else make_flac(folder, args.files, seed)
+                    writer = start_load(work) if args.load else None
                     started = time.perf_counter()
                     result = subprocess.run(command(files), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
                     elapsed = time.perf_counter() - started
+                    stop_load(writer, work)
                     if result.returncode != 0:
                         sys.exit(f"{tool} {job} failed: {result.stderr.decode()[:500]}")
                     check(files)
@@ -286,10 +307,12 @@ def main():
                     print(f"run {run + 1} {job:12s} {tool:9s} {elapsed:7.3f} s", file=sys.stderr)
                     if tool == "tunegrove":
                         # Its undo, timed the same way: every file back byte for byte.
+                        writer = start_load(work) if args.load else None
                         started = time.perf_counter()
                         result = subprocess.run([args.cli, "undo"], env=env, stdout=subprocess.DEVNULL,
                                                 stderr=subprocess.PIPE)
                         undo = time.perf_counter() - started
+                        stop_load(writer, work)
                         if result.returncode != 0:
                             sys.exit(f"undo of {job} failed: {result.stderr.decode()[:500]}")
                         original = None if seed is None else open(seed, "rb").read()
@@ -299,7 +322,8 @@ def main():
                                     sys.exit(f"undo of {job}: {path} is not as it was")
                         undos.setdefault(job, []).append(undo)
                         print(f"run {run + 1} {job:12s} undo      {undo:7.3f} s", file=sys.stderr)
-        print(f"{args.files} files, median of {args.runs} runs (every file checked after each run)")
+        print(f"{args.files} files, median of {args.runs} runs (every file checked after each run)"
+              + (", another process writing 2 GB meanwhile" if args.load else ""))
         for job in jobs:
             t = statistics.median(times[(job, "tunegrove")])
             m = statistics.median(times[(job, "mutagen")])
