@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <cerrno>
+
 namespace {
 
 TrackRecord Row(const char *name, const char *ext, const char *title, const char *artist, const char *year,
@@ -135,6 +137,23 @@ void TestReportWriter::atomicWrite()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("second"));
     QVERIFY(platform::WriteFileAtomically(dir.filePath(QStringLiteral("gone/r.txt")), "x") != 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.txt")});
+    // Content made piece by piece: a producer that fails half-way (a cancelled report) leaves the old file whole
+    // and no half file beside it.
+    QCOMPARE(platform::WriteFileAtomically(path, [](const platform::AppendBytes &append) {
+                 append("third, ");
+                 append("in pieces");
+                 return 0;
+             }),
+             0);
+    QCOMPARE(platform::WriteFileAtomically(path, [](const platform::AppendBytes &append) {
+                 append("never ");
+                 return ECANCELED;
+             }),
+             ECANCELED);
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("third, in pieces"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.txt")});
 }
 
