@@ -14,68 +14,73 @@ namespace {
 
 constexpr int kQueryTimeoutMs = 3000;
 
-QString DefaultDesktopFile(const QString &mimeType)
+// The first answer of `xdg-mime ARGS` (up to a ';'), or empty when xdg-mime is missing or fails.
+QString AskXdgMime(const QStringList &args)
 {
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
     if (xdgMime.isEmpty())
         return QString();
     QProcess query;
-    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), mimeType});
+    query.start(xdgMime, args);
     if (!query.waitForFinished(kQueryTimeoutMs) || query.exitCode() != 0)
         return QString();
-    return QString::fromUtf8(query.readAllStandardOutput()).split(QLatin1Char(';')).value(0).trimmed();
+    return QString::fromUtf8(query.readAllStandardOutput()).section(QLatin1Char(';'), 0, 0).trimmed();
 }
 
-// The value of the Exec key of a .desktop file's main group, its string escapes (\s \n \t \r \\) undone.
-QString ExecOfDesktopFile(const QString &path)
+QString DefaultDesktopFile(const QString &mimeType)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    bool inEntry = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.startsWith(QLatin1Char('['))) {
-            inEntry = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        if (!inEntry || !line.startsWith(QLatin1String("Exec")))
-            continue;
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals < 0 || line.left(equals).trimmed() != QLatin1String("Exec"))
-            continue;
-        const QString raw = line.mid(equals + 1).trimmed();
-        QString value;
-        for (qsizetype i = 0; i < raw.size(); ++i) {
-            if (raw[i] != QLatin1Char('\\') || i + 1 >= raw.size()) {
-                value += raw[i];
-                continue;
-            }
-            switch (raw[++i].unicode()) {
-            case 's': value += QLatin1Char(' '); break;
-            case 'n': value += QLatin1Char('\n'); break;
-            case 't': value += QLatin1Char('\t'); break;
-            case 'r': value += QLatin1Char('\r'); break;
-            case '\\': value += QLatin1Char('\\'); break;
-            default: value += QLatin1Char('\\'); value += raw[i]; break;
-            }
-        }
-        return value;
-    }
-    return QString();
+    return AskXdgMime({QStringLiteral("query"), QStringLiteral("default"), mimeType});
 }
 
 // The MIME type `xdg-mime query filetype` gives an existing file; empty for a missing file or without xdg-mime.
 QString FileTypeOf(const QString &file)
 {
-    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (xdgMime.isEmpty() || !QFileInfo(file).isFile())
-        return QString();
-    QProcess query;
-    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("filetype"), file});
-    if (!query.waitForFinished(kQueryTimeoutMs) || query.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(query.readAllStandardOutput()).section(QLatin1Char(';'), 0, 0).trimmed();
+    return QFileInfo(file).isFile() ? AskXdgMime({QStringLiteral("query"), QStringLiteral("filetype"), file}) : QString();
+}
+
+// The values of a key in a group of a desktop-entry style file (.desktop, mimeapps.list), in file order, as they
+// stand (escapes not undone).
+QStringList GroupValues(const QString &path, QLatin1String group, const QString &key)
+{
+    QStringList values;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return values;
+    bool inGroup = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inGroup = line.size() == group.size() + 2 && QStringView(line).mid(1, group.size()) == group &&
+                      line.endsWith(QLatin1Char(']'));
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (inGroup && equals > 0 && QStringView(line).left(equals).trimmed() == key)
+            values.append(line.mid(equals + 1).trimmed());
+    }
+    return values;
+}
+
+// The value of the Exec key of a .desktop file's main group, its string escapes (\s \n \t \r \\) undone.
+QString ExecOfDesktopFile(const QString &path)
+{
+    const QString raw = GroupValues(path, QLatin1String("Desktop Entry"), QStringLiteral("Exec")).value(0);
+    QString value;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] != QLatin1Char('\\') || i + 1 >= raw.size()) {
+            value += raw[i];
+            continue;
+        }
+        switch (raw[++i].unicode()) {
+        case 's': value += QLatin1Char(' '); break;
+        case 'n': value += QLatin1Char('\n'); break;
+        case 't': value += QLatin1Char('\t'); break;
+        case 'r': value += QLatin1Char('\r'); break;
+        case '\\': value += QLatin1Char('\\'); break;
+        default: value += QLatin1Char('\\'); value += raw[i]; break;
+        }
+    }
+    return value;
 }
 
 // The desktop files the user's own mimeapps.list files name as the default for a type, in the order the
@@ -93,19 +98,8 @@ QStringList UserDefaults(const QString &type)
     }
     QStringList found;
     for (const QString &list : lists) {
-        QFile file(list);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            continue;
-        bool inDefaults = false;
-        while (!file.atEnd()) {
-            const QString line = QString::fromUtf8(file.readLine()).trimmed();
-            if (line.startsWith(QLatin1Char('['))) {
-                inDefaults = line == QLatin1String("[Default Applications]");
-                continue;
-            }
-            if (!inDefaults || line.section(QLatin1Char('='), 0, 0).trimmed() != type)
-                continue;
-            for (const QString &entry : line.section(QLatin1Char('='), 1).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        for (const QString &value : GroupValues(list, QLatin1String("Default Applications"), type)) {
+            for (const QString &entry : value.split(QLatin1Char(';'), Qt::SkipEmptyParts))
                 found << entry.trimmed();
         }
     }
