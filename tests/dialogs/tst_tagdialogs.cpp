@@ -13,6 +13,7 @@
 #include "tracklist/rightview.h"
 #include "fakeprompter.h"
 #include "defaultsettings.h"
+#include "testaudio.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -415,19 +416,8 @@ void TestTagDialogs::groupEditWritesTheCoverToEveryFormat()
     QCOMPARE(ReadFile(Path("c.wav")), wav);
 
     // A FLAC file of a mixed selection gets the same cover, and its tag dialog shows it.
-    if (QStandardPaths::findExecutable(QStringLiteral("flac")).isEmpty())
+    if (!testaudio::MakeFlac(Path("f.flac"), 8000))
         QSKIP("flac (which makes the FLAC file) is not installed");
-    QProcess flac;
-    flac.start(QStringLiteral("flac"), {QStringLiteral("-s"), QStringLiteral("--force-raw-format"), QStringLiteral("--endian=little"),
-                                        QStringLiteral("--sign=signed"), QStringLiteral("--channels=1"), QStringLiteral("--bps=16"),
-                                        QStringLiteral("--sample-rate=8000"), QStringLiteral("-o"), Path("f.flac"), QStringLiteral("-")});
-    QVERIFY(flac.waitForStarted());
-    QByteArray samples;
-    for (int i = 0; i < 8000; ++i)
-        samples += char(i * 7) + QByteArray(1, char(i % 5));
-    flac.write(samples);
-    flac.closeWriteChannel();
-    QVERIFY(flac.waitForFinished(30000) && flac.exitCode() == 0);
     QVERIFY(m_view->AddFile(Path("f.flac")));
     m_view->selectAll();
     tagcommands::ApplyToSelection(*m_view, nullptr, [&dialog](TagFile &r) { dialog.ApplyTo(r); });

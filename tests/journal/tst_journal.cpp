@@ -8,6 +8,7 @@
 #include "platform/fileio.h"
 #include "tags/normalize.h"
 #include "tags/tagfile.h"
+#include "testaudio.h"
 #include "testmp3.h"
 
 #include <QtTest>
@@ -503,19 +504,8 @@ void TestJournal::killedWritesInPlaceLeaveOldOrNew()
     QVERIFY(QDir().mkpath(folder));
     const QString seed = folder + QStringLiteral("/seed.") + ext;
     if (flac) {
-        if (QStandardPaths::findExecutable(QStringLiteral("flac")).isEmpty())
+        if (!testaudio::MakeFlac(seed, 40000))
             QSKIP("flac (which makes the FLAC files) is not installed");
-        QProcess encode;
-        encode.start(QStringLiteral("flac"), {QStringLiteral("-s"), QStringLiteral("--force-raw-format"), QStringLiteral("--endian=little"),
-                                              QStringLiteral("--sign=signed"), QStringLiteral("--channels=1"), QStringLiteral("--bps=16"),
-                                              QStringLiteral("--sample-rate=8000"), QStringLiteral("-o"), seed, QStringLiteral("-")});
-        QVERIFY(encode.waitForStarted());
-        QByteArray samples;
-        for (int i = 0; i < 40000; ++i)
-            samples += char(i * 13) + QByteArray(1, char(i % 7));
-        encode.write(samples);
-        encode.closeWriteChannel();
-        QVERIFY(encode.waitForFinished(30000) && encode.exitCode() == 0);
     } else {
         if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
             QSKIP("ffmpeg (which makes the M4A files) is not installed");
