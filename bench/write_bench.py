@@ -106,14 +106,21 @@ def check_normalized(files):
             sys.exit(f"{p}: title {title!r} not tidied")
 
 
-MUTAGEN_FLAC_SET = r"""
-import sys
-from mutagen.flac import FLAC
-for path in sys.argv[2:]:
-    f = FLAC(path)
-    f["album"] = [sys.argv[1]]
+# FLAC and M4A through mutagen's generic file: argv[1] is the album key ("album", "\xa9alb"), argv[2] the album.
+MUTAGEN_OTHER_SET = r"""
+import sys, mutagen
+for path in sys.argv[3:]:
+    f = mutagen.File(path)
+    f[sys.argv[1]] = [sys.argv[2]]
     f.save()
 """
+
+
+def check_other_album(files, key, album):
+    import mutagen
+    bad = [p for p in files if mutagen.File(p).get(key) != [album]]
+    if bad:
+        sys.exit(f"{len(bad)} files without the new album, e.g. {bad[0]}")
 
 
 def flac_seed(work):
@@ -126,16 +133,6 @@ def flac_seed(work):
         subprocess.run(["metaflac", "--set-tag=TITLE=the SONG", "--set-tag=ARTIST=some ARTIST",
                         "--set-tag=ALBUM=an album", seed], check=True)
     return seed
-
-
-MUTAGEN_M4A_SET = r"""
-import sys
-from mutagen.mp4 import MP4
-for path in sys.argv[2:]:
-    f = MP4(path)
-    f["\xa9alb"] = [sys.argv[1]]
-    f.save()
-"""
 
 
 def m4a_seed(work):
@@ -153,13 +150,6 @@ def m4a_seed(work):
     return seed
 
 
-def check_m4a_album(files, album):
-    from mutagen.mp4 import MP4
-    bad = [p for p in files if MP4(p).get("\xa9alb") != [album]]
-    if bad:
-        sys.exit(f"{len(bad)} files without the new album, e.g. {bad[0]}")
-
-
 def make_flac(folder, count, seed):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -170,13 +160,6 @@ def make_flac(folder, count, seed):
         files.append(path)
     os.sync()
     return files
-
-
-def check_flac_album(files, album):
-    from mutagen.flac import FLAC
-    bad = [p for p in files if FLAC(p).get("album") != [album]]
-    if bad:
-        sys.exit(f"{len(bad)} files without the new album, e.g. {bad[0]}")
 
 
 def start_load(work):
@@ -268,26 +251,15 @@ def main():
         ],
     }
     seed = None
-    if args.format == "flac":
-        seed = flac_seed(work)
-        album = "Bench Album"
-        jobs = {
-            "set --album": [
-                ("tunegrove", lambda f: [args.cli, "set", "--album", album, *f], lambda f: check_flac_album(f, album)),
-                ("mutagen", lambda f: [py, "-c", MUTAGEN_FLAC_SET, album, *f], lambda f: check_flac_album(f, album)),
-                ("metaflac", lambda f: ["metaflac", "--remove-tag=ALBUM", f"--set-tag=ALBUM={album}", *f],
-                 lambda f: check_flac_album(f, album)),
-            ],
-        }
-    if args.format == "m4a":
-        seed = m4a_seed(work)
-        album = "Bench Album"
-        jobs = {
-            "set --album": [
-                ("tunegrove", lambda f: [args.cli, "set", "--album", album, *f], lambda f: check_m4a_album(f, album)),
-                ("mutagen", lambda f: [py, "-c", MUTAGEN_M4A_SET, album, *f], lambda f: check_m4a_album(f, album)),
-            ],
-        }
+    if args.format in ("flac", "m4a"):
+        seed = flac_seed(work) if args.format == "flac" else m4a_seed(work)
+        album, key = "Bench Album", "album" if args.format == "flac" else "\xa9alb"
+        check = lambda f: check_other_album(f, key, album)
+        tools = [("tunegrove", lambda f: [args.cli, "set", "--album", album, *f], check),
+                 ("mutagen", lambda f: [py, "-c", MUTAGEN_OTHER_SET, key, album, *f], check)]
+        if args.format == "flac":
+            tools.append(("metaflac", lambda f: ["metaflac", "--remove-tag=ALBUM", f"--set-tag=ALBUM={album}", *f], check))
+        jobs = {"set --album": tools}
     times = {(job, tool): [] for job in jobs for tool, _, _ in jobs[job]}
     undos = {}
     try:
