@@ -1,9 +1,10 @@
 #include "platform/fileio.h"
 
+#include "platform/temporaries.h"
+
 #include "platform/names.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <chrono>
@@ -13,10 +14,9 @@
 #include <cstring>
 #include <ctime>
 #include <atomic>
-#include <map>
 #include <mutex>
-#include <system_error>
 #include <thread>
+#include <system_error>
 
 #include <dirent.h>
 
@@ -33,8 +33,6 @@ namespace {
 // How long an update waits for another Tunegrove process that is writing the same file.
 constexpr auto kLockWait = std::chrono::seconds(10);
 constexpr auto kLockPoll = std::chrono::milliseconds(20);
-// A temporary file untouched this long whose lock nobody holds is left over from an interrupted write.
-constexpr time_t kStaleTemporaryAge = 2;
 
 FileTime FromTimespec(const timespec &t) { return FileTime{std::int64_t(t.tv_sec), t.tv_nsec}; }
 
@@ -107,113 +105,12 @@ SplitPath Split(const QByteArray &native)
     return {slash == 0 ? QByteArray("/") : native.left(slash), native.mid(slash + 1)};
 }
 
-// A short random name for a temporary file, so that even a 255-byte file name can be rewritten beside itself.
-QByteArray TemporaryName()
-{
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name(".tg");
-    for (int i = 0; i < 8; ++i)
-        name += kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))];
-    return name;
-}
-
-bool IsTemporaryName(const char *name)
-{
-    if (std::strncmp(name, ".tg", 3) != 0 || std::strlen(name) != 11)
-        return false;
-    for (const char *c = name + 3; *c; ++c) {
-        if (!((*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9')))
-            return false;
-    }
-    return true;
-}
-
 // Gives a new file the group of the one it replaces when we may; a group we do not belong to is lost, which is
 // no reason to fail the write.
 void KeepGroupIfAllowed(int fd, std::uint32_t group)
 {
     if (::fchown(fd, uid_t(-1), gid_t(group)) != 0)
         return;
-}
-
-// Removes the temporary files that an interrupted copy or tag write left in a folder. A temporary file is locked
-// by its writer for as long as it is written, so one whose lock can be taken has no writer any more; the age
-// test covers the moment between a writer creating its file and locking it. Reading the folder's names costs
-// little beside the flushed write that follows.
-void RemoveStaleTemporaries(int folder)
-{
-    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (copy < 0)
-        return;
-    DIR *listing = ::fdopendir(copy);
-    if (!listing) {
-        ::close(copy);
-        return;
-    }
-    std::vector<QByteArray> candidates;
-    while (const dirent *entry = ::readdir(listing)) {
-        if (IsTemporaryName(entry->d_name))
-            candidates.emplace_back(entry->d_name);
-    }
-    ::closedir(listing);
-    const time_t now = ::time(nullptr);
-    for (const QByteArray &name : candidates) {
-        const int fd = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat st{};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtim.tv_sec >= kStaleTemporaryAge &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            struct stat named{};
-            // Still the same file under that name: remove it while holding its lock.
-            if (::fstatat(folder, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == st.st_ino &&
-                named.st_dev == st.st_dev)
-                ::unlinkat(folder, name.constData(), 0);
-        }
-        ::close(fd);
-    }
-}
-
-// Whether this process swept an open folder for stale temporaries less than a minute ago (and notes a sweep now
-// when not). Reading a folder of 100,000 names before each of 5,000 writes into it would cost more than the writes:
-// a folder is swept once per command, not once per file; temporaries go stale only when a writer died.
-bool SweptRecently(int folder)
-{
-    constexpr time_t kSweepEvery = 60;
-    struct stat st{};
-    if (::fstat(folder, &st) != 0)
-        return false;
-    static std::mutex mutex;
-    static std::map<std::pair<dev_t, ino_t>, time_t> swept;
-    const std::lock_guard<std::mutex> lock(mutex);
-    const time_t now = ::time(nullptr);
-    time_t &last = swept[{st.st_dev, st.st_ino}];
-    if (last != 0 && now - last < kSweepEvery && now >= last)
-        return true;
-    last = now;
-    if (swept.size() > 4096)
-        swept.clear();   // a long-running window: forget old folders now and then
-    return false;
-}
-
-// Creates a new temporary file in an open folder under a fresh short name (set in `name`) and locks it for as long
-// as it stays open; returns its descriptor, or -1 with errno set. Stale ones of earlier writers are removed first
-// (once a minute per folder).
-int CreateTemporary(int folder, QByteArray &name)
-{
-    if (!SweptRecently(folder))
-        RemoveStaleTemporaries(folder);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = TemporaryName();
-        const int fd = ::openat(folder, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::flock(fd, LOCK_EX | LOCK_NB);   // a file nobody else has opened yet: never refused
-            return fd;
-        }
-        if (errno != EEXIST)
-            return fd;
-    }
-    return -1;
 }
 
 // Renames within one open folder, failing with EEXIST when `to` is taken.
@@ -574,15 +471,6 @@ int ClearReadOnly(const QString &path)
     return ::chmod(native.constData(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
 }
 
-void RemoveStaleTemporariesIn(const QString &folder)
-{
-    const int fd = OpenPath(EncodeName(folder), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return;
-    RemoveStaleTemporaries(fd);
-    ::close(fd);
-}
-
 int SetModificationTime(const QString &path, const FileTime &modified)
 {
     const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(modified)};
@@ -870,117 +758,6 @@ int ReadOnlyFile::Rewrite(const QByteArray &head, std::int64_t from, std::int64_
         FlushFolder(folder);   // makes the rename durable; some file systems cannot, and it has happened anyway
     ::close(folder);
     return result;
-}
-
-namespace {
-
-thread_local FlushBatch *t_batch = nullptr;
-std::atomic<int (*)(int)> g_flushForTests{nullptr};
-
-// The most descriptors a batch holds before it flushes them early.
-constexpr std::size_t kMaxHeld = 256;
-
-} // namespace
-
-FlushBatch::FlushBatch() : m_outer(t_batch)
-{
-    if (!m_outer)
-        t_batch = this;
-}
-
-FlushBatch::~FlushBatch()
-{
-    Finish();
-    if (!m_outer)
-        t_batch = nullptr;
-}
-
-FlushBatch *FlushBatch::Current() { return t_batch; }
-
-void FlushBatch::SetFlushForTests(int (*flush)(int fd)) { g_flushForTests.store(flush); }
-
-void FlushBatch::Enlist(int fd)
-{
-    struct stat st{};
-    if (::fstat(fd, &st) != 0)
-        return;
-    for (const Held &held : m_held) {
-        if (held.device == std::uint64_t(st.st_dev) && held.inode == std::uint64_t(st.st_ino))
-            return;
-    }
-    const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (kept < 0) {
-        // No descriptor to spare: flush this one now.
-        const int error = ::fsync(fd) == 0 ? 0 : errno;
-        if (m_error == 0 && !S_ISDIR(st.st_mode))
-            m_error = error;
-        return;
-    }
-    m_held.push_back(Held{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), kept, S_ISDIR(st.st_mode)});
-    if (m_held.size() >= kMaxHeld) {
-        const int error = FlushHeld();
-        if (m_error == 0)
-            m_error = error;
-    }
-}
-
-int FlushBatch::FlushHeld()
-{
-    if (m_held.empty())
-        return 0;
-    int result = 0;
-    if (int (*hook)(int) = g_flushForTests.load()) {
-        result = hook(m_held.front().fd);
-    } else {
-        // Flushes issued together: the file system's journal takes them in one commit instead of one each.
-        std::atomic<int> firstError{0};
-        const std::size_t threads = std::min<std::size_t>(8, (m_held.size() + 7) / 8);
-        auto flushSome = [&](std::size_t from) {
-            for (std::size_t i = from; i < m_held.size(); i += threads) {
-                const Held &held = m_held[i];
-                const int status = held.folder ? ::fsync(held.fd) : ::fdatasync(held.fd);
-                // A folder some file systems cannot flush is no failure; a file's write-back error is.
-                int expected = 0;
-                if (status != 0 && !held.folder)
-                    firstError.compare_exchange_strong(expected, errno);
-            }
-        };
-        std::vector<std::thread> helpers;
-        for (std::size_t t = 1; t < threads; ++t)
-            helpers.emplace_back(flushSome, t);
-        flushSome(0);
-        for (std::thread &helper : helpers)
-            helper.join();
-        result = firstError.load();
-    }
-    for (const Held &held : m_held)
-        ::close(held.fd);
-    m_held.clear();
-    return result;
-}
-
-int FlushBatch::Finish()
-{
-    const int early = std::exchange(m_error, 0);
-    const int now = FlushHeld();
-    return early != 0 ? early : now;
-}
-
-int FlushWritten(int fd)
-{
-    if (FlushBatch *batch = FlushBatch::Current()) {
-        batch->Enlist(fd);
-        return 0;
-    }
-    return ::fsync(fd) == 0 ? 0 : errno;
-}
-
-void FlushFolder(int folder)
-{
-    if (FlushBatch *batch = FlushBatch::Current())
-        batch->Enlist(folder);
-    else
-        ::fsync(folder);
 }
 
 } // namespace platform

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/flushbatch.h"
+#include "platform/temporaries.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -123,61 +126,11 @@ int DeleteFile(const QString &path);
 // Sets the owner write bit of a file that exists; the other bits and the times stay. A symbolic link is left
 // alone, and so is the file it names.
 int ClearReadOnly(const QString &path);
-// Removes the temporary files interrupted copies and tag writes left in a folder (those no writer holds).
-void RemoveStaleTemporariesIn(const QString &folder);
 
 // Sets a file's modification time (the access time stays); 0 or an errno.
 int SetModificationTime(const QString &path, const FileTime &modified);
 // Whether two paths name the same file (device and inode); false when either does not exist.
 bool SameFile(const QString &a, const QString &b);
-
-// Durability for a batch of tag writes. While a FlushBatch lives on a thread, the in-place writes and the
-// renames of copies made on that thread skip their own flush (fsync of each file, of each folder) and Finish
-// makes them durable at once: every file and folder written is flushed (fdatasync, fsync for folders), the
-// flushes issued together from a few threads so the file system commits them as one. Only these files are
-// waited for, never the other dirty data of the file system (a download or a build writing beside us). A new
-// file's bytes are still flushed before it is renamed over the old one, batch or not, so a rename never exposes
-// bytes that are not on disk. A batch that holds many files flushes them early, keeping the first error for
-// Finish; one ended without Finish is flushed by its destructor, its result lost; batches do not nest (an inner
-// one adds to the outer).
-class FlushBatch
-{
-public:
-    FlushBatch();
-    ~FlushBatch();
-    FlushBatch(const FlushBatch &) = delete;
-    FlushBatch &operator=(const FlushBatch &) = delete;
-
-    // Flushes every file and folder written since the batch began (or since the last Finish); 0 or the first
-    // error (a write-back error since the writes reaches us here: EIO, ENOSPC).
-    int Finish();
-
-    // The batch running on this thread, or nullptr.
-    static FlushBatch *Current();
-    // Adds a written file or a changed folder (its descriptor is duplicated: the caller may close it).
-    void Enlist(int fd);
-
-    // Tests: a function run once per flush of the batch's files instead of flushing them (nullptr: flush again).
-    static void SetFlushForTests(int (*flush)(int fd));
-
-private:
-    int FlushHeld();
-
-    struct Held
-    {
-        std::uint64_t device, inode;
-        int fd;
-        bool folder;
-    };
-    std::vector<Held> m_held;
-    int m_error = 0;   // of an early flush, for Finish
-    FlushBatch *m_outer = nullptr;
-};
-
-// The flush of one written file: fsync now, or its file system's turn at the end of the running batch.
-int FlushWritten(int fd);
-// The same for a folder whose entries changed (a rename); a failure is not reported (some file systems cannot).
-void FlushFolder(int folder);
 
 // A regular file opened for reading at given offsets; for an update it is also locked against other Tunegrove
 // processes and written through the same open file it was measured from.
