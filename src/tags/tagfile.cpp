@@ -1,5 +1,7 @@
 #include "tags/tagfile.h"
 
+#include "tags/tagwrite.h"
+
 #include "platform/changeobserver.h"
 #include "platform/fileio.h"
 #include "platform/names.h"
@@ -38,6 +40,7 @@
 // renders, and the file is assembled here, so every untouched frame stays byte for byte.
 
 using namespace id3;
+using namespace tagwrite;
 
 namespace {
 
@@ -45,50 +48,8 @@ constexpr int kNewTagPadding = 1024;
 
 QString tr(const char *text) { return QCoreApplication::translate("TagFile", text); }
 
-// A tag rewritten in place is written with one call of at most this size, so a killed process leaves it whole.
-constexpr qint64 kMaxInPlaceWrite = qint64(64) << 10;
 // Tags up to this size keep Open's parse for the write.
 constexpr qint64 kMaxKeptParse = qint64(16) << 10;
-
-QString FailureText(const QString &path, int error)
-{
-    return tr("%1: %2").arg(path, platform::ErrorText(error));
-}
-
-// How many bytes two files share at their start and, after that, at their end; read a piece at a time.
-bool CommonEnds(const platform::ReadOnlyFile &a, const platform::ReadOnlyFile &b, qint64 &prefix, qint64 &suffix)
-{
-    constexpr qint64 kPiece = qint64(256) << 10;
-    const qint64 sizeA = a.Status().size, sizeB = b.Status().size;
-    const qint64 shortest = std::min(sizeA, sizeB);
-    QByteArray x, y;
-    prefix = 0;
-    while (prefix < shortest) {
-        const qint64 n = std::min(kPiece, shortest - prefix);
-        if (a.ReadAt(prefix, n, x) != 0 || b.ReadAt(prefix, n, y) != 0 || x.size() != n || y.size() != n)
-            return false;
-        qsizetype same = 0;
-        while (same < n && x[same] == y[same])
-            ++same;
-        prefix += same;
-        if (same < n)
-            break;
-    }
-    suffix = 0;
-    while (suffix < shortest - prefix) {
-        const qint64 n = std::min(kPiece, shortest - prefix - suffix);
-        if (a.ReadAt(sizeA - suffix - n, n, x) != 0 || b.ReadAt(sizeB - suffix - n, n, y) != 0 || x.size() != n ||
-            y.size() != n)
-            return false;
-        qsizetype same = 0;
-        while (same < n && x[n - 1 - same] == y[n - 1 - same])
-            ++same;
-        suffix += same;
-        if (same < n)
-            break;
-    }
-    return true;
-}
 
 // Opens a file for reading and reads where its tags lie. Returns 0 or an errno value.
 int ReadTagsOf(const QString &path, platform::ReadOnlyFile &file, RawTags &raw)
@@ -290,17 +251,6 @@ QString TagFile::GenreName() const
     return GenreTable::NameOf(genre);
 }
 
-namespace {
-
-bool Fail(QString *error, const QString &reason)
-{
-    if (error)
-        *error = reason;
-    return false;
-}
-
-} // namespace
-
 bool TagFile::PrepareWrite(QString *error)
 {
     m_pending.reset();
@@ -396,40 +346,6 @@ QString TagFile::WriteRefusal() const
 
 namespace {
 
-// Tells the thread's change observer (the undo journal) of a tag write: the old and new regions before it, the
-// outcome and the file's new identity after it.
-class Announcement
-{
-public:
-    void Announce(const QString &target, const RawTags &raw, const QByteArray &newHead, const QByteArray &newTail)
-    {
-        Announce(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
-    }
-    void Announce(const QString &target, const platform::FileIdentity &before, const QByteArray &oldHead,
-                  const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
-    {
-        m_observer = platform::CurrentObserver();
-        m_target = target;
-        if (m_observer)
-            m_token = m_observer->TagsChanging(target, before, oldHead, oldTail, newHead, newTail);
-    }
-    // Whether the journal (if any) holds the write durably, so it may be made in place.
-    bool InPlaceAllowed() const { return !m_observer || m_observer->InPlaceAllowed(); }
-    void Done(bool ok) const
-    {
-        if (!m_observer)
-            return;
-        platform::FileIdentity after;
-        platform::Identify(m_target, after);
-        m_observer->TagsChanged(m_token, ok, after);
-    }
-
-private:
-    platform::ChangeObserver *m_observer = nullptr;
-    QString m_target;
-    quint64 m_token = 0;
-};
-
 // Opens the file a write is about to change, locked against other Tunegrove writers, and reads its tags.
 // Returns an empty text, or the reason the file must not be written.
 QString OpenForUpdate(const QString &path, const QString &target, platform::ReadOnlyFile &file, RawTags &raw)
@@ -464,26 +380,6 @@ QString OpenForUpdate(const QString &path, const QString &target, platform::Read
 }
 
 } // namespace
-
-// A write that is checked, locked and announced, waiting to be made.
-struct TagFile::Pending
-{
-    platform::ReadOnlyFile file;
-    platform::ReadOnlyFile::WorkingCopy copy;   // FLAC, Ogg, MP4: the edited copy that replaces the file
-    bool replace = false;
-    RawTags raw;
-    QByteArray newV2;
-    QByteArray newV1;
-    bool inPlace = false;
-    // FLAC metadata or an MP4 movie box rewritten where it stands: `newHead` replaces the first `headEnd` bytes,
-    // `newTail` the bytes from `tailStart` to the end; each is as long as what it replaces.
-    bool regionInPlace = false;
-    QByteArray newHead, newTail;
-    qint64 headEnd = 0, tailStart = 0;
-    bool trackChanged = false;
-    QString track;
-    Announcement announced;
-};
 
 bool TagFile::WriteChanged(QString *error)
 {
@@ -746,118 +642,6 @@ bool TagFile::WriteChanged(QString *error)
     pending->inPlace = fitsInPlace;
     pending->trackChanged = (changed & kTrack) != 0;
     pending->track = trackNumber > 0 ? QString::number(trackNumber) : QString();
-    m_pending = pending;
-    return true;
-}
-
-bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
-{
-    auto fail = [&](const QString &reason) { return Fail(error, reason); };
-    const auto format = otheraudio::Format(m_otherFormat);
-    const QString target = platform::ResolveLinks(path);
-    const auto pending = std::make_shared<Pending>();
-    platform::ReadOnlyFile &file = pending->file;
-    RawTags &raw = pending->raw;
-    int status = file.OpenForUpdate(target);
-    if (status == 0)
-        status = ReadRawTags(file, raw);
-    if (status != 0)
-        return fail(FailureText(path, status));
-    // Judged by the bytes now, not by the name or by what Open saw.
-    const otheraudio::Format now = otheraudio::Detect(raw.start, raw.afterTag);
-    if (now != format)
-        return fail(tr("%1: the file no longer holds %2 audio; it was not changed").arg(path, otheraudio::Name(format)));
-    if (!otheraudio::NameFits(path.mid(path.lastIndexOf(QLatin1Char('.')) + 1), format))
-        return fail(tr("%1: the file holds %2 audio, not what its name says; it was not changed")
-                        .arg(path, otheraudio::Name(format)));
-    unsigned bits = 0;
-    if (changed & kTitle) bits |= otheraudio::kTitle;
-    if (changed & kArtist) bits |= otheraudio::kArtist;
-    if (changed & kAlbum) bits |= otheraudio::kAlbum;
-    if (changed & kYear) bits |= otheraudio::kYear;
-    if (changed & kTrack) bits |= otheraudio::kTrack;
-    if (changed & kComment) bits |= otheraudio::kComment;
-    if (changed & kGenre) bits |= otheraudio::kGenre;
-    const long long trackNumber = LeadingNumber(track);
-    const otheraudio::Fields fields{title, artist, album, year,
-                                    trackNumber > 0 && trackNumber <= 4096 ? QString::number(trackNumber) : QString(),
-                                    comment, genre >= 0 ? GenreTable::NameOf(genre) : m_genreText};
-    otheraudio::CoverChange cover;
-    if (m_coverChange != CoverChange::None) {
-        cover.kind = m_coverChange == CoverChange::Set ? otheraudio::CoverChange::Set : otheraudio::CoverChange::Remove;
-        cover.picture = m_cover;
-    }
-    pending->trackChanged = (changed & kTrack) != 0;
-    pending->track = fields.track;
-    // FLAC metadata that keeps its room (its padding gives or takes the difference) is written where it stands:
-    // a few KiB instead of a copy of the whole file.
-    // So is an MP4 movie box that keeps its size, at the start or at the end of the file.
-    if (format == otheraudio::Format::Flac || format == otheraudio::Format::Mp4) {
-        QByteArray oldHead, newHead, oldTail, newTail;
-        QString problem;
-        if (format == otheraudio::Format::Flac) {
-            problem = otheraudio::FlacInPlace(platform::EncodeName(target), fields, bits, cover, oldHead, newHead);
-        } else {
-            qint64 at = -1;
-            QByteArray oldBox, newBox;
-            problem = otheraudio::Mp4InPlace(platform::EncodeName(target), fields, bits, cover, at, oldBox, newBox);
-            const qint64 size = raw.status.size;
-            if (problem.isEmpty() && at >= 0 && at + oldBox.size() == size) {
-                oldTail = oldBox;
-                newTail = newBox;
-            } else if (problem.isEmpty() && at >= 0 && at + oldBox.size() <= kMaxInPlaceWrite) {
-                // A movie box near the start: the bytes before it go with it, unchanged.
-                QByteArray before;
-                if (file.ReadAt(0, at, before) == 0 && before.size() == at) {
-                    oldHead = before + oldBox;
-                    newHead = before + newBox;
-                }
-            }
-        }
-        if (!problem.isEmpty())
-            return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
-        if (!newHead.isEmpty() || !newTail.isEmpty()) {
-            pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, oldTail, newHead, newTail);
-            pending->regionInPlace = true;
-            pending->headEnd = oldHead.size();
-            pending->newHead = newHead;
-            pending->tailStart = raw.status.size - oldTail.size();
-            pending->newTail = newTail;
-            m_pending = pending;
-            return true;
-        }
-    }
-    if (raw.status.links > 1)
-        return fail(tr("%1: the file has %2 hard links; writing it would separate them").arg(path).arg(raw.status.links));
-    if ((status = file.CopyToWorkingCopy(pending->copy)) != 0)
-        return fail(FailureText(path, status));
-    const QString problem = otheraudio::WriteAndCheck(platform::EncodeName(target), platform::EncodeName(pending->copy.Path()),
-                                                      format, fields, bits, cover);
-    if (!problem.isEmpty())
-        return fail(tr("%1: the tags cannot be written faithfully (%2); the file was not changed").arg(path, problem));
-
-    // The journal gets the bytes that differ: everything before the audio they share at the end, or everything
-    // after what they share at the start, whichever is the tag's part. Never the audio.
-    // Both files are compared a piece at a time from each end, so a large file is never held in memory.
-    platform::ReadOnlyFile after;
-    qint64 prefix = 0, suffix = 0;
-    if (after.Open(pending->copy.Path()) != 0 || !CommonEnds(file, after, prefix, suffix))
-        return fail(tr("%1: the written copy cannot be read back; the file was not changed").arg(path));
-    const qint64 oldSize = file.Status().size, newSize = after.Status().size;
-    QByteArray oldHead, newHead, oldTail, newTail;
-    bool read = true;
-    if (oldSize - suffix <= kMaxTagSize) {
-        read = file.ReadAt(0, oldSize - suffix, oldHead) == 0 && after.ReadAt(0, newSize - suffix, newHead) == 0;
-    } else if (oldSize - prefix <= kMaxTagSize) {
-        read = file.ReadAt(prefix, oldSize - prefix, oldTail) == 0 && after.ReadAt(prefix, newSize - prefix, newTail) == 0;
-    } else {
-        return fail(tr("%1: the write would move the audio, which the undo journal does not hold; the file was not "
-                       "changed").arg(path));
-    }
-    if (!read)
-        return fail(tr("%1: the written copy cannot be read back; the file was not changed").arg(path));
-    pending->announced.Announce(target, platform::IdentityOf(raw.status), oldHead, oldTail, newHead, newTail);
-    pending->replace = true;
     m_pending = pending;
     return true;
 }

@@ -1,0 +1,84 @@
+#pragma once
+
+// What the tag writers of TagFile share: the pending write, the journal's announcement of it, failures in words.
+
+#include "platform/changeobserver.h"
+#include "platform/fileio.h"
+#include "tags/id3raw.h"
+#include "tags/tagfile.h"
+
+#include <QCoreApplication>
+#include <QString>
+
+namespace tagwrite {
+
+// A tag rewritten in place is written with one call of at most this size, so a killed process leaves it whole.
+constexpr qint64 kMaxInPlaceWrite = qint64(64) << 10;
+
+inline bool Fail(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+inline QString FailureText(const QString &path, int error)
+{
+    return QCoreApplication::translate("TagFile", "%1: %2").arg(path, platform::ErrorText(error));
+}
+
+// Tells the thread's change observer (the undo journal) of a tag write: the old and new regions before it, the
+// outcome and the file's new identity after it.
+class Announcement
+{
+public:
+    void Announce(const QString &target, const id3::RawTags &raw, const QByteArray &newHead, const QByteArray &newTail)
+    {
+        Announce(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
+    }
+    void Announce(const QString &target, const platform::FileIdentity &before, const QByteArray &oldHead,
+                  const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
+    {
+        m_observer = platform::CurrentObserver();
+        m_target = target;
+        if (m_observer)
+            m_token = m_observer->TagsChanging(target, before, oldHead, oldTail, newHead, newTail);
+    }
+    // Whether the journal (if any) holds the write durably, so it may be made in place.
+    bool InPlaceAllowed() const { return !m_observer || m_observer->InPlaceAllowed(); }
+    void Done(bool ok) const
+    {
+        if (!m_observer)
+            return;
+        platform::FileIdentity after;
+        platform::Identify(m_target, after);
+        m_observer->TagsChanged(m_token, ok, after);
+    }
+
+private:
+    platform::ChangeObserver *m_observer = nullptr;
+    QString m_target;
+    quint64 m_token = 0;
+};
+
+} // namespace tagwrite
+
+// A write that is checked, locked and announced, waiting to be made.
+struct TagFile::Pending
+{
+    platform::ReadOnlyFile file;
+    platform::ReadOnlyFile::WorkingCopy copy;   // FLAC, Ogg, MP4: the edited copy that replaces the file
+    bool replace = false;
+    id3::RawTags raw;
+    QByteArray newV2;
+    QByteArray newV1;
+    bool inPlace = false;
+    // FLAC metadata or an MP4 movie box rewritten where it stands: `newHead` replaces the first `headEnd` bytes,
+    // `newTail` the bytes from `tailStart` to the end; each is as long as what it replaces.
+    bool regionInPlace = false;
+    QByteArray newHead, newTail;
+    qint64 headEnd = 0, tailStart = 0;
+    bool trackChanged = false;
+    QString track;
+    tagwrite::Announcement announced;
+};
