@@ -1,7 +1,9 @@
 #include "tags/otheraudio.h"
 
+#include "tags/filereadstream.h"
 #include "tags/otherstructure.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QStringList>
@@ -49,15 +51,39 @@ TagLib::String ToTagLib(const QString &text) { return TagLib::String(text.toStdS
 // writes them there, so checking a change in place touches no disk.
 thread_local std::map<QByteArray, TagLib::ByteVectorStream *> t_inMemory;
 
+// The bytes of a file, or of one held in memory, for the structure checks.
+std::unique_ptr<QIODevice> OpenBytes(const QByteArray &path)
+{
+    std::unique_ptr<QIODevice> device;
+    if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
+        const TagLib::ByteVector *bytes = held->second->data();
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(QByteArray::fromRawData(bytes->data(), qsizetype(bytes->size())));
+        device = std::move(buffer);
+    } else {
+        device = std::make_unique<QFile>(platform::DecodeName(path));
+    }
+    return device->open(QIODevice::ReadOnly) ? std::move(device) : nullptr;
+}
+
+// A file of the format read from a stream (which outlives it), without audio properties.
+std::unique_ptr<TagLib::File> OpenOn(TagLib::IOStream *stream, Format format)
+{
+    switch (format) {
+    case Format::Flac: return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    case Format::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(stream, false);
+    case Format::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(stream, false);
+    case Format::Mp4: return std::make_unique<TagLib::MP4::File>(stream, false);
+    case Format::None: break;
+    }
+    return nullptr;
+}
+
 std::unique_ptr<TagLib::File> OpenAs(const QByteArray &path, Format format)
 {
     if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
         held->second->seek(0);
-        if (format == Format::Flac)
-            return std::make_unique<TagLib::FLAC::File>(held->second, TagLib::ID3v2::FrameFactory::instance(), false);
-        if (format == Format::Mp4)
-            return std::make_unique<TagLib::MP4::File>(held->second, false);
-        return nullptr;
+        return format == Format::Flac || format == Format::Mp4 ? OpenOn(held->second, format) : nullptr;
     }
     switch (format) {
     case Format::Flac: return std::make_unique<TagLib::FLAC::File>(path.constData(), false);
@@ -251,12 +277,17 @@ bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover,
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                       unsigned changed, const CoverChange &cover, bool compareAudio)
 {
-    if (format == Format::Flac) {
-        if (const QString problem = FlacMetadataProblem(original); !problem.isEmpty())
-            return problem;
+    if (format == Format::Flac || format == Format::Mp4) {
+        const std::unique_ptr<QIODevice> bytes = OpenBytes(original);
+        if (!bytes)
+            return tr("the %1 data cannot be read").arg(Name(format));
+        if (format == Format::Flac) {
+            if (const QString problem = FlacMetadataProblem(*bytes); !problem.isEmpty())
+                return problem;
+        } else if (!Mp4FileHolds(*bytes)) {
+            return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
+        }
     }
-    if (format == Format::Mp4 && !Mp4FileHolds(original))
-        return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
     const std::unique_ptr<TagLib::File> before = OpenAs(original, format);
     std::unique_ptr<TagLib::File> file = OpenAs(copy, format);
     if (!before || !before->isValid() || !file || !file->isValid())
@@ -360,14 +391,21 @@ QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned c
     const QByteArray head = ReadAt(file, 0, std::min(size, audioStart + kAudioKept));
     if (head.size() < audioStart)
         return QString();
-    static const QByteArray kScratch(":tunegrove-flac-scratch:");
+    // The original is read from a second copy of those bytes: what TagLib sees of it is what it edits.
+    static const QByteArray kScratch(":tunegrove-flac-scratch:"), kBefore(":tunegrove-flac-before:");
     TagLib::ByteVectorStream stream(TagLib::ByteVector(head.constData(), uint(head.size())));
+    TagLib::ByteVectorStream beforeStream(TagLib::ByteVector(head.constData(), uint(head.size())));
     t_inMemory[kScratch] = &stream;
+    t_inMemory[kBefore] = &beforeStream;
     struct Forget
     {
-        ~Forget() { t_inMemory.erase(kScratch); }
+        ~Forget()
+        {
+            t_inMemory.erase(kScratch);
+            t_inMemory.erase(kBefore);
+        }
     } forget;
-    if (const QString problem = WriteAndCheck(original, kScratch, Format::Flac, fields, changed, cover, false);
+    if (const QString problem = WriteAndCheck(kBefore, kScratch, Format::Flac, fields, changed, cover, false);
         !problem.isEmpty())
         return problem;
     const QByteArray edited(stream.data()->data(), qsizetype(stream.data()->size()));
@@ -404,7 +442,7 @@ QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned c
         stream.seek(0);
         stream.truncate(0);
         stream.writeBlock(TagLib::ByteVector(after.constData(), uint(after.size())));
-        if (const QString problem = CheckCopy(original, kScratch, Format::Flac, fields, changed, cover, false);
+        if (const QString problem = CheckCopy(kBefore, kScratch, Format::Flac, fields, changed, cover, false);
             !problem.isEmpty())
             return problem;
     }
@@ -453,14 +491,20 @@ QString Mp4InPlace(const QByteArray &original, const Fields &fields, unsigned ch
     }
     if (moovAt < 0 || !audio)
         return QString();   // no audio: the whole-file path says so
-    static const QByteArray kScratch(":tunegrove-mp4-scratch:");
+    static const QByteArray kScratch(":tunegrove-mp4-scratch:"), kBefore(":tunegrove-mp4-before:");
     TagLib::ByteVectorStream stream(TagLib::ByteVector(scratch.constData(), uint(scratch.size())));
+    TagLib::ByteVectorStream beforeStream(TagLib::ByteVector(scratch.constData(), uint(scratch.size())));
     t_inMemory[kScratch] = &stream;
+    t_inMemory[kBefore] = &beforeStream;
     struct Forget
     {
-        ~Forget() { t_inMemory.erase(kScratch); }
+        ~Forget()
+        {
+            t_inMemory.erase(kScratch);
+            t_inMemory.erase(kBefore);
+        }
     } forget;
-    if (const QString problem = WriteAndCheck(original, kScratch, Format::Mp4, fields, changed, cover, false);
+    if (const QString problem = WriteAndCheck(kBefore, kScratch, Format::Mp4, fields, changed, cover, false);
         !problem.isEmpty())
         return problem;
     const QByteArray edited(stream.data()->data(), qsizetype(stream.data()->size()));
@@ -553,8 +597,20 @@ bool NameFits(const QString &extension, Format format)
 
 bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &error)
 {
-    // Read-only, without audio properties: only the tags are parsed.
-    const std::unique_ptr<TagLib::File> file = OpenAs(nativePath, format);
+    platform::ReadOnlyFile file;
+    if (file.Open(platform::DecodeName(nativePath)) != 0) {
+        error = tr("the %1 data cannot be read").arg(Name(format));
+        return false;
+    }
+    return Read(file, nativePath, format, fields, error);
+}
+
+bool Read(const platform::ReadOnlyFile &open, const QByteArray &nativePath, Format format, Fields &fields,
+          QString &error)
+{
+    // Without audio properties: only the tags are parsed.
+    FileReadStream stream(open, nativePath);
+    const std::unique_ptr<TagLib::File> file = OpenOn(&stream, format);
     if (!file || !file->isValid()) {
         error = tr("the %1 data cannot be read").arg(Name(format));
         return false;

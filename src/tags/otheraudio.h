@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fileio.h"
 #include "tags/picture.h"
 
 #include <QByteArray>
@@ -33,6 +34,9 @@ struct Fields
 
 // Reads the fields of a file of a known format; false with a reason when TagLib cannot read it as that format.
 bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &error);
+// The same, of a file open already.
+bool Read(const platform::ReadOnlyFile &file, const QByteArray &nativePath, Format format, Fields &fields,
+          QString &error);
 
 // Which fields a write changes.
 enum FieldBit : unsigned { kTitle = 1, kArtist = 2, kAlbum = 4, kYear = 8, kTrack = 16, kComment = 32, kGenre = 64 };

@@ -15,7 +15,7 @@ namespace {
 QString tr(const char *text) { return QCoreApplication::translate("otheraudio", text); }
 
 // Whether two files hold the same bytes in their ranges, compared a megabyte at a time.
-bool SameRanges(QFile &a, const QList<QPair<qint64, qint64>> &ra, QFile &b, const QList<QPair<qint64, qint64>> &rb)
+bool SameRanges(QIODevice &a, const QList<QPair<qint64, qint64>> &ra, QIODevice &b, const QList<QPair<qint64, qint64>> &rb)
 {
     if (ra.size() != rb.size())
         return false;
@@ -35,7 +35,7 @@ bool SameRanges(QFile &a, const QList<QPair<qint64, qint64>> &ra, QFile &b, cons
 
 // An Ogg file's audio packets (all but the header packets, which hold the tags), as a digest of each packet's
 // bytes and length in order, read a page at a time. Empty when the file holds no audio packet.
-QByteArray OggAudioDigest(QFile &file, Format format)
+QByteArray OggAudioDigest(QIODevice &file, Format format)
 {
     const int headers = format == Format::OggVorbis ? 3 : 2;
     QCryptographicHash hash(QCryptographicHash::Sha1);
@@ -121,12 +121,12 @@ bool Mp4BoxesHold(const QByteArray &bytes, qsizetype from, qsizetype to, int dep
 } // namespace
 
 // Reads exactly `length` bytes at `offset` (fewer only at the end of the file).
-QByteArray ReadAt(QFile &file, qint64 offset, qint64 length)
+QByteArray ReadAt(QIODevice &file, qint64 offset, qint64 length)
 {
     return file.seek(offset) ? file.read(length) : QByteArray();
 }
 
-quint64 BigEndianAt(QFile &file, qint64 offset, int bytes, bool &ok)
+quint64 BigEndianAt(QIODevice &file, qint64 offset, int bytes, bool &ok)
 {
     const QByteArray b = ReadAt(file, offset, bytes);
     ok = b.size() == bytes;
@@ -137,7 +137,7 @@ quint64 BigEndianAt(QFile &file, qint64 offset, int bytes, bool &ok)
 }
 
 // Where a FLAC file's first metadata block starts (after an ID3v2 tag, if any, and "fLaC"); -1 when it is no FLAC.
-qint64 FlacBlocksStart(QFile &file)
+qint64 FlacBlocksStart(QIODevice &file)
 {
     qint64 at = 0;
     const QByteArray id3 = ReadAt(file, 0, 10);
@@ -147,7 +147,7 @@ qint64 FlacBlocksStart(QFile &file)
     return ReadAt(file, at, 4) == "fLaC" ? at + 4 : -1;
 }
 
-bool Mp4TopBoxes(QFile &file, QList<Mp4Box> &boxes)
+bool Mp4TopBoxes(QIODevice &file, QList<Mp4Box> &boxes)
 {
     boxes.clear();
     const qint64 size = file.size();
@@ -173,7 +173,7 @@ bool Mp4TopBoxes(QFile &file, QList<Mp4Box> &boxes)
 
 // Where a FLAC or MP4 file's audio lies, as byte ranges (offset, length): the FLAC frames after the metadata, the
 // MP4 media data boxes. Read by seeking through the headers; the audio itself is never read here.
-QList<QPair<qint64, qint64>> AudioRanges(QFile &file, Format format)
+QList<QPair<qint64, qint64>> AudioRanges(QIODevice &file, Format format)
 {
     QList<QPair<qint64, qint64>> ranges;
     const qint64 size = file.size();
@@ -223,11 +223,16 @@ QString AudioProblem(const QByteArray &original, const QByteArray &copy, Format 
 // passed over, the rest (the movie box and its tables) is small.
 bool Mp4FileHolds(const QByteArray &path)
 {
+    QFile file(platform::DecodeName(path));
+    return file.open(QIODevice::ReadOnly) && Mp4FileHolds(file);
+}
+
+bool Mp4FileHolds(QIODevice &file)
+{
     static const QList<QByteArray> kContainers{"moov", "moof", "udta"};
     constexpr qint64 kMaxBox = qint64(256) << 20;
-    QFile file(platform::DecodeName(path));
     QList<Mp4Box> boxes;
-    if (!file.open(QIODevice::ReadOnly) || !Mp4TopBoxes(file, boxes))
+    if (!Mp4TopBoxes(file, boxes))
         return false;
     for (const Mp4Box &box : boxes) {
         if (!kContainers.contains(box.type))
@@ -246,6 +251,11 @@ QString FlacMetadataProblem(const QByteArray &path)
     QFile file(platform::DecodeName(path));
     if (!file.open(QIODevice::ReadOnly))
         return tr("the FLAC data cannot be read");
+    return FlacMetadataProblem(file);
+}
+
+QString FlacMetadataProblem(QIODevice &file)
+{
     const qint64 size = file.size();
     qint64 at = FlacBlocksStart(file);
     if (at < 0)

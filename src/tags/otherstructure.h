@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QIODevice>
 #include <QList>
 #include <QPair>
 
@@ -13,12 +14,12 @@
 namespace otheraudio {
 
 // Reads exactly `length` bytes at `offset` (fewer only at the end of the file).
-QByteArray ReadAt(QFile &file, qint64 offset, qint64 length);
+QByteArray ReadAt(QIODevice &file, qint64 offset, qint64 length);
 // A big-endian number of `bytes` bytes at `offset`; `ok` false when the file ends before it.
-quint64 BigEndianAt(QFile &file, qint64 offset, int bytes, bool &ok);
+quint64 BigEndianAt(QIODevice &file, qint64 offset, int bytes, bool &ok);
 
 // Where a FLAC file's first metadata block starts (after an ID3v2 tag, if any, and "fLaC"); -1 when it is no FLAC.
-qint64 FlacBlocksStart(QFile &file);
+qint64 FlacBlocksStart(QIODevice &file);
 
 // A top-level box of an MP4 file: where it starts, its whole size, its header's size and its type.
 struct Mp4Box
@@ -28,13 +29,18 @@ struct Mp4Box
 };
 // The top-level boxes of an MP4 file, in order. False when one runs past the file or its size cannot be read
 // (the boxes before it are listed).
-bool Mp4TopBoxes(QFile &file, QList<Mp4Box> &boxes);
+bool Mp4TopBoxes(QIODevice &file, QList<Mp4Box> &boxes);
 // Whether an MP4 file's boxes hold together: each box within its parent, each chunk offset table within its box.
 bool Mp4FileHolds(const QByteArray &path);
+bool Mp4FileHolds(QIODevice &file);
+
+// FlacMetadataProblem of an open file, or of a file's first bytes held in memory (its metadata and the start of
+// its audio).
+QString FlacMetadataProblem(QIODevice &file);
 
 // Where a FLAC or MP4 file's audio lies, as byte ranges (offset, length): the FLAC frames after the metadata, the
 // MP4 media data boxes. Read by seeking through the headers; the audio itself is never read here.
-QList<QPair<qint64, qint64>> AudioRanges(QFile &file, Format format);
+QList<QPair<qint64, qint64>> AudioRanges(QIODevice &file, Format format);
 // Why the copy does not hold the very audio of the original (empty when it does): FLAC frames and MP4 media data
 // byte for byte, Ogg audio packets packet for packet; read in pieces, never whole.
 QString AudioProblem(const QByteArray &original, const QByteArray &copy, Format format);

@@ -111,7 +111,7 @@ bool TagFile::Open(const QString &pathToOpen)
         otheraudio::Fields other;
         QString why;
         if (format != otheraudio::Format::None &&
-            otheraudio::Read(platform::EncodeName(fullPath), format, other, why)) {
+            otheraudio::Read(file, platform::EncodeName(fullPath), format, other, why)) {
             sizeText = QString::number(raw.status.size / 1024);
             TakeTextFields(other);
             SetGenreText(other.genre);   // text there: a name of the table shows as its number

@@ -36,13 +36,33 @@ public:
     {
         Announce(target, platform::IdentityOf(raw.status), raw.v2, raw.v1, newHead, newTail);
     }
-    void Announce(const QString &target, const platform::FileIdentity &before, const QByteArray &oldHead,
-                  const QByteArray &oldTail, const QByteArray &newHead, const QByteArray &newTail)
+    // Regions of equal size are told without the bytes they share at their far end (a head's padding, a tail's
+    // start): writing either side's shorter region over the other gives the same file, so undo and recovery lose
+    // nothing, and the journal holds and hashes only what differs.
+    void Announce(const QString &target, const platform::FileIdentity &before, QByteArray oldHead, QByteArray oldTail,
+                  QByteArray newHead, QByteArray newTail)
     {
         m_observer = platform::CurrentObserver();
         m_target = target;
-        if (m_observer)
-            m_token = m_observer->TagsChanging(target, before, oldHead, oldTail, newHead, newTail);
+        if (!m_observer)
+            return;
+        if (oldHead.size() == newHead.size()) {
+            const char *a = oldHead.constData(), *b = newHead.constData();
+            qsizetype n = oldHead.size();
+            while (n > 0 && a[n - 1] == b[n - 1])
+                --n;
+            oldHead.truncate(n);
+            newHead.truncate(n);
+        }
+        if (oldTail.size() == newTail.size()) {
+            const char *a = oldTail.constData(), *b = newTail.constData();
+            qsizetype n = 0;
+            while (n < oldTail.size() && a[n] == b[n])
+                ++n;
+            oldTail.remove(0, n);
+            newTail.remove(0, n);
+        }
+        m_token = m_observer->TagsChanging(target, before, oldHead, oldTail, newHead, newTail);
     }
     // Whether the journal (if any) holds the write durably, so it may be made in place.
     bool InPlaceAllowed() const { return !m_observer || m_observer->InPlaceAllowed(); }
