@@ -31,7 +31,7 @@ FlushBatch::FlushBatch() : m_outer(t_batch)
 FlushBatch::~FlushBatch()
 {
     Finish();
-    if (!m_outer)
+    if (t_batch == this)
         t_batch = nullptr;
 }
 
@@ -102,8 +102,22 @@ int FlushBatch::FlushHeld()
 int FlushBatch::Finish()
 {
     const int early = std::exchange(m_error, 0);
-    const int now = FlushHeld();
+    int now = 0;
+    if (m_background.joinable()) {
+        m_background.join();
+        now = m_backgroundResult;
+    } else {
+        now = FlushHeld();
+    }
     return early != 0 ? early : now;
+}
+
+void FlushBatch::FinishInBackground()
+{
+    if (t_batch == this)
+        t_batch = nullptr;
+    if (!m_background.joinable() && !m_held.empty())
+        m_background = std::thread([this] { m_backgroundResult = FlushHeld(); });
 }
 
 int FlushWritten(int fd)

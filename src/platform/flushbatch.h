@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -25,6 +26,9 @@ public:
     // Flushes every file and folder written since the batch began (or since the last Finish); 0 or the first
     // error (a write-back error since the writes reaches us here: EIO, ENOSPC).
     int Finish();
+    // Starts flushing what the batch holds on threads of its own, so the caller can go on with other work, and
+    // stops taking files (a new batch may begin on this thread); Finish waits for the flush and returns its result.
+    void FinishInBackground();
 
     // The batch running on this thread, or nullptr.
     static FlushBatch *Current();
@@ -46,6 +50,8 @@ private:
     std::vector<Held> m_held;
     int m_error = 0;   // of an early flush, for Finish
     FlushBatch *m_outer = nullptr;
+    std::thread m_background;
+    int m_backgroundResult = 0;
 };
 
 // The flush of one written file: fsync now, or its file system's turn at the end of the running batch.

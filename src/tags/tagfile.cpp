@@ -301,8 +301,30 @@ void TagFile::WriteAll(const QList<TagFile *> &files,
 {
     // Groups small enough to hold their files open and locked, large enough that the journal's flush and the
     // files' own flush are rare: each group's journal entry is made durable before its files change, and the
-    // files are made durable together (one syncfs) before any of them is reported written.
+    // files are made durable together (FlushBatch) before any of them is reported written.
     constexpr qsizetype kGroup = 64;
+    // A group's files are flushed while the next group is prepared (reading and checking is most of a write's
+    // work); the flush ends before the next group's journal records are made durable, so the journal never holds
+    // a write as done before its file is on disk.
+    struct Written
+    {
+        QList<TagFile *> group;
+        QList<QString> failures;
+        std::vector<bool> written;
+        std::unique_ptr<platform::FlushBatch> flush;
+    };
+    std::optional<Written> flushing;
+    auto report = [&done](Written &w) {
+        const int flushError = w.flush->Finish();
+        for (qsizetype i = 0; i < w.group.size(); ++i) {
+            if (w.written[std::size_t(i)] && flushError != 0) {
+                done(*w.group[i], false,
+                     tr("%1: the new tag may not have reached the disk: %2").arg(w.group[i]->path, platform::ErrorText(flushError)));
+                continue;
+            }
+            done(*w.group[i], w.written[std::size_t(i)], w.failures[i]);
+        }
+    };
     for (qsizetype start = 0; start < files.size(); start += kGroup) {
         const QList<TagFile *> group = files.mid(start, kGroup);
         QList<QString> failures(group.size());
@@ -317,24 +339,23 @@ void TagFile::WriteAll(const QList<TagFile *> &files,
                 failures[i] = tr("%1: the tag could not be written").arg(group[i]->path);
             anyPrepared = anyPrepared || group[i]->m_pending;
         }
+        if (flushing) {
+            report(*flushing);
+            flushing.reset();
+        }
         if (anyPrepared)
             MakeJournalDurable();
-        std::vector<bool> written(std::size_t(group.size()), false);
-        platform::FlushBatch flush;
+        Written w{group, failures, std::vector<bool>(std::size_t(group.size()), false),
+                  std::make_unique<platform::FlushBatch>()};
         for (const qsizetype i : order) {
-            if (failures[i].isEmpty())
-                written[std::size_t(i)] = group[i]->CommitWrite(&failures[i]);
+            if (w.failures[i].isEmpty())
+                w.written[std::size_t(i)] = group[i]->CommitWrite(&w.failures[i]);
         }
-        const int flushError = flush.Finish();
-        for (qsizetype i = 0; i < group.size(); ++i) {
-            if (written[std::size_t(i)] && flushError != 0) {
-                done(*group[i], false,
-                     tr("%1: the new tag may not have reached the disk: %2").arg(group[i]->path, platform::ErrorText(flushError)));
-                continue;
-            }
-            done(*group[i], written[std::size_t(i)], failures[i]);
-        }
+        w.flush->FinishInBackground();
+        flushing = std::move(w);
     }
+    if (flushing)
+        report(*flushing);
 }
 
 QString TagFile::WriteRefusal() const

@@ -174,10 +174,30 @@ void TestSafeWrite::batchFlushFailureIsAFailure()
         QVERIFY(tag.Open(tag.path));
         tag.title = QStringLiteral("newer");
     }
+    // A group is flushed while the next is prepared, but the next is written only once that flush is over, and
+    // no file is reported before its own group's flush.
+    static QString laterFile;
+    static std::atomic<bool> laterWrittenDuringFlush{false};
+    laterFile = tags[69].path;
+    platform::FlushBatch::SetFlushForTests([](int) {
+        if (++flushes == 1) {
+            QThread::msleep(100);
+            TagFile later;
+            laterWrittenDuringFlush = !later.Open(laterFile) || later.title != QStringLiteral("new");
+        }
+        return answer.load();
+    });
     written = 0;
-    TagFile::WriteAll(files, [&](TagFile &, bool ok, const QString &) { written += ok ? 1 : 0; });
+    int flushedWhenReported = 0;
+    TagFile::WriteAll(files, [&](TagFile &file, bool ok, const QString &) {
+        written += ok ? 1 : 0;
+        if (&file == files[0])
+            flushedWhenReported = flushes.load();
+    });
     QCOMPARE(written, 70);
     QCOMPARE(flushes.load(), 2);
+    QCOMPARE(flushedWhenReported, 1);
+    QVERIFY(!laterWrittenDuringFlush.load());
 
     // A single write outside a batch flushes its own file.
     flushes = 0;
