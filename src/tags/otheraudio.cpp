@@ -1,6 +1,7 @@
 #include "tags/otheraudio.h"
 
 #include "tags/filereadstream.h"
+#include "tags/otherinternal.h"
 #include "tags/otherstructure.h"
 
 #include <QBuffer>
@@ -16,6 +17,7 @@
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mp4file.h>
+#include <taglib/oggfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tpropertymap.h>
@@ -47,55 +49,8 @@ QString Joined(const TagLib::PropertyMap &map, const char *key)
 
 TagLib::String ToTagLib(const QString &text) { return TagLib::String(text.toStdString(), TagLib::String::UTF8); }
 
-// FLAC and MP4 files held in memory under a name of their own (a scratch copy of a file's metadata): OpenAs reads and
-// writes them there, so checking a change in place touches no disk.
 thread_local std::map<QByteArray, TagLib::ByteVectorStream *> t_inMemory;
 
-// The bytes of a file, or of one held in memory, for the structure checks.
-std::unique_ptr<QIODevice> OpenBytes(const QByteArray &path)
-{
-    std::unique_ptr<QIODevice> device;
-    if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
-        const TagLib::ByteVector *bytes = held->second->data();
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(QByteArray::fromRawData(bytes->data(), qsizetype(bytes->size())));
-        device = std::move(buffer);
-    } else {
-        device = std::make_unique<QFile>(platform::DecodeName(path));
-    }
-    return device->open(QIODevice::ReadOnly) ? std::move(device) : nullptr;
-}
-
-// A file of the format read from a stream (which outlives it), without audio properties.
-std::unique_ptr<TagLib::File> OpenOn(TagLib::IOStream *stream, Format format)
-{
-    switch (format) {
-    case Format::Flac: return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    case Format::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(stream, false);
-    case Format::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(stream, false);
-    case Format::Mp4: return std::make_unique<TagLib::MP4::File>(stream, false);
-    case Format::None: break;
-    }
-    return nullptr;
-}
-
-std::unique_ptr<TagLib::File> OpenAs(const QByteArray &path, Format format)
-{
-    if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
-        held->second->seek(0);
-        return format == Format::Flac || format == Format::Mp4 ? OpenOn(held->second, format) : nullptr;
-    }
-    switch (format) {
-    case Format::Flac: return std::make_unique<TagLib::FLAC::File>(path.constData(), false);
-    case Format::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(path.constData(), false);
-    case Format::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(path.constData(), false);
-    case Format::Mp4: return std::make_unique<TagLib::MP4::File>(path.constData(), false);
-    case Format::None: break;
-    }
-    return nullptr;
-}
-
-// The keys of the seven fields, in FieldBit order: Vorbis comment names and MP4 atoms.
 const char *const kXiphKeys[] = {"TITLE", "ARTIST", "ALBUM", "DATE", "TRACKNUMBER", "COMMENT", "GENRE"};
 const char *const kMp4Atoms[] = {"\251nam", "\251ART", "\251alb", "\251day", "trkn", "\251cmt", "\251gen"};
 
@@ -118,16 +73,6 @@ Fields FieldsOf(TagLib::File &file)
     fields.comment = Joined(map, "COMMENT");
     fields.genre = Joined(map, "GENRE");
     return fields;
-}
-
-TagLib::Ogg::XiphComment *XiphOf(TagLib::File &file, Format format)
-{
-    switch (format) {
-    case Format::Flac: return static_cast<TagLib::FLAC::File &>(file).xiphComment(true);
-    case Format::OggVorbis: return static_cast<TagLib::Ogg::Vorbis::File &>(file).tag();
-    case Format::OggOpus: return static_cast<TagLib::Ogg::Opus::File &>(file).tag();
-    default: return nullptr;
-    }
 }
 
 // The FLAC pictures of a file: FLAC's PICTURE blocks, or the METADATA_BLOCK_PICTURE comments of Vorbis and Opus.
@@ -236,10 +181,82 @@ QString ApplyCover(TagLib::File &file, Format format, const CoverChange &cover)
 
 } // namespace
 
+HeldInMemory::HeldInMemory(const QByteArray &name, const QByteArray &bytes)
+    : m_name(name), m_stream(TagLib::ByteVector(bytes.constData(), uint(bytes.size())))
+{
+    t_inMemory[m_name] = &m_stream;
+}
 
-// Checks a written copy as it will be read (`originalFile`: the original, open already, or nullptr to open it).
-QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
-                  unsigned changed, const CoverChange &cover, bool compareAudio, TagLib::File *originalFile = nullptr);
+HeldInMemory::~HeldInMemory() { t_inMemory.erase(m_name); }
+
+QByteArray HeldInMemory::Bytes() const
+{
+    const TagLib::ByteVector *data = const_cast<TagLib::ByteVectorStream &>(m_stream).data();
+    return QByteArray(data->data(), qsizetype(data->size()));
+}
+
+void HeldInMemory::Replace(const QByteArray &bytes)
+{
+    m_stream.seek(0);
+    m_stream.truncate(0);
+    m_stream.writeBlock(TagLib::ByteVector(bytes.constData(), uint(bytes.size())));
+}
+
+// The bytes of a file, or of one held in memory, for the structure checks.
+std::unique_ptr<QIODevice> OpenBytes(const QByteArray &path)
+{
+    std::unique_ptr<QIODevice> device;
+    if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
+        const TagLib::ByteVector *bytes = held->second->data();
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(QByteArray::fromRawData(bytes->data(), qsizetype(bytes->size())));
+        device = std::move(buffer);
+    } else {
+        device = std::make_unique<QFile>(platform::DecodeName(path));
+    }
+    return device->open(QIODevice::ReadOnly) ? std::move(device) : nullptr;
+}
+
+// A file of the format read from a stream (which outlives it), without audio properties.
+std::unique_ptr<TagLib::File> OpenOn(TagLib::IOStream *stream, Format format)
+{
+    switch (format) {
+    case Format::Flac: return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    case Format::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(stream, false);
+    case Format::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(stream, false);
+    case Format::Mp4: return std::make_unique<TagLib::MP4::File>(stream, false);
+    case Format::None: break;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<TagLib::File> OpenAs(const QByteArray &path, Format format)
+{
+    if (const auto held = t_inMemory.find(path); held != t_inMemory.end()) {
+        held->second->seek(0);
+        return OpenOn(held->second, format);
+    }
+    switch (format) {
+    case Format::Flac: return std::make_unique<TagLib::FLAC::File>(path.constData(), false);
+    case Format::OggVorbis: return std::make_unique<TagLib::Ogg::Vorbis::File>(path.constData(), false);
+    case Format::OggOpus: return std::make_unique<TagLib::Ogg::Opus::File>(path.constData(), false);
+    case Format::Mp4: return std::make_unique<TagLib::MP4::File>(path.constData(), false);
+    case Format::None: break;
+    }
+    return nullptr;
+}
+
+// The keys of the seven fields, in FieldBit order: Vorbis comment names and MP4 atoms.
+TagLib::Ogg::XiphComment *XiphOf(TagLib::File &file, Format format)
+{
+    switch (format) {
+    case Format::Flac: return static_cast<TagLib::FLAC::File &>(file).xiphComment(true);
+    case Format::OggVorbis: return static_cast<TagLib::Ogg::Vorbis::File &>(file).tag();
+    case Format::OggOpus: return static_cast<TagLib::Ogg::Opus::File &>(file).tag();
+    default: return nullptr;
+    }
+}
+
 
 bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover, QString &error)
 {
@@ -274,6 +291,47 @@ bool ReadFrontCover(const QByteArray &nativePath, Format format, Picture &cover,
     return false;
 }
 
+QString ApplyChanges(TagLib::File &file, Format format, const Fields &fields, unsigned changed,
+                     const CoverChange &cover)
+{
+    for (int i = 0; i < 7; ++i) {
+        if (!(changed & (1u << i)))
+            continue;
+        const QString value = ValueOf(fields, i);
+        if (TagLib::Ogg::XiphComment *xiph = XiphOf(file, format)) {
+            xiph->removeFields(kXiphKeys[i]);
+            if (!value.isEmpty())
+                xiph->addField(kXiphKeys[i], ToTagLib(value), true);
+        } else if (format == Format::Mp4) {
+            TagLib::MP4::Tag *tag = static_cast<TagLib::MP4::File &>(file).tag();
+            if (!tag)
+                return tr("the MP4 file has no place for tags");
+            if (i == 6)
+                tag->removeItem("gnre");   // a numbered genre would hide the text one
+            if (value.isEmpty()) {
+                tag->removeItem(kMp4Atoms[i]);
+            } else if (i == 4) {
+                const int number = value.section(QLatin1Char('/'), 0, 0).trimmed().toInt();
+                const int total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
+                tag->setItem("trkn", TagLib::MP4::Item(number, total));
+            } else {
+                tag->setItem(kMp4Atoms[i], TagLib::StringList(ToTagLib(value)));
+            }
+        }
+    }
+    if (cover.kind != CoverChange::None)
+        return ApplyCover(file, format, cover);
+    return QString();
+}
+
+TagLib::ByteVector OggCommentPacket(TagLib::Ogg::XiphComment &comment, Format format)
+{
+    // Vorbis: its packet type and name, and a framing bit after the comments; Opus: "OpusTags", without one.
+    TagLib::ByteVector packet(format == Format::OggOpus ? "OpusTags" : "\x03vorbis");
+    packet.append(comment.render(format != Format::OggOpus));
+    return packet;
+}
+
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                       unsigned changed, const CoverChange &cover, bool compareAudio)
 {
@@ -292,37 +350,20 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     std::unique_ptr<TagLib::File> file = OpenAs(copy, format);
     if (!before || !before->isValid() || !file || !file->isValid())
         return tr("the %1 data cannot be read").arg(Name(format));
-    for (int i = 0; i < 7; ++i) {
-        if (!(changed & (1u << i)))
-            continue;
-        const QString value = ValueOf(fields, i);
-        if (TagLib::Ogg::XiphComment *xiph = XiphOf(*file, format)) {
-            xiph->removeFields(kXiphKeys[i]);
-            if (!value.isEmpty())
-                xiph->addField(kXiphKeys[i], ToTagLib(value), true);
-        } else if (format == Format::Mp4) {
-            TagLib::MP4::Tag *tag = static_cast<TagLib::MP4::File &>(*file).tag();
-            if (!tag)
-                return tr("the MP4 file has no place for tags");
-            if (i == 6)
-                tag->removeItem("gnre");   // a numbered genre would hide the text one
-            if (value.isEmpty()) {
-                tag->removeItem(kMp4Atoms[i]);
-            } else if (i == 4) {
-                const int number = value.section(QLatin1Char('/'), 0, 0).trimmed().toInt();
-                const int total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
-                tag->setItem("trkn", TagLib::MP4::Item(number, total));
-            } else {
-                tag->setItem(kMp4Atoms[i], TagLib::StringList(ToTagLib(value)));
-            }
-        }
-    }
-    if (cover.kind != CoverChange::None) {
-        if (const QString why = ApplyCover(*file, format, cover); !why.isEmpty())
-            return why;
-    }
-    if (!file->save())
+    if (const QString why = ApplyChanges(*file, format, fields, changed, cover); !why.isEmpty())
+        return why;
+    if (format == Format::OggVorbis || format == Format::OggOpus) {
+        // The comment packet leaves room for the next change (zero bytes after the comments, which readers pass
+        // over), so that one can be written where the packet stands.
+        TagLib::ByteVector packet = OggCommentPacket(*XiphOf(*file, format), format);
+        packet.resize(packet.size() + kOggPadding, '\0');
+        auto &ogg = static_cast<TagLib::Ogg::File &>(*file);
+        ogg.setPacket(1, packet);
+        if (!ogg.TagLib::Ogg::File::save())
+            return tr("TagLib could not write the %1 tags").arg(Name(format));
+    } else if (!file->save()) {
         return tr("TagLib could not write the %1 tags").arg(Name(format));
+    }
     file.reset();
     return CheckCopy(original, copy, format, fields, changed, cover, compareAudio, before.get());
 }
@@ -370,153 +411,6 @@ QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format for
         if (const QString problem = AudioProblem(original, copy, format); !problem.isEmpty())
             return problem;
     }
-    return QString();
-}
-
-QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
-                    QByteArray &oldHead, QByteArray &newHead)
-{
-    oldHead.clear();
-    newHead.clear();
-    QFile file(platform::DecodeName(original));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QList<QPair<qint64, qint64>> audio = AudioRanges(file, Format::Flac);
-    if (audio.isEmpty())
-        return QString();
-    const qint64 audioStart = audio.front().first, size = file.size();
-    // The scratch copy is the original's metadata and the start of its audio, in memory: TagLib reads nothing
-    // past the metadata, and moves no more than this when the metadata changes size.
-    constexpr qint64 kAudioKept = qint64(16) << 10;
-    const QByteArray head = ReadAt(file, 0, std::min(size, audioStart + kAudioKept));
-    if (head.size() < audioStart)
-        return QString();
-    // The original is read from a second copy of those bytes: what TagLib sees of it is what it edits.
-    static const QByteArray kScratch(":tunegrove-flac-scratch:"), kBefore(":tunegrove-flac-before:");
-    TagLib::ByteVectorStream stream(TagLib::ByteVector(head.constData(), uint(head.size())));
-    TagLib::ByteVectorStream beforeStream(TagLib::ByteVector(head.constData(), uint(head.size())));
-    t_inMemory[kScratch] = &stream;
-    t_inMemory[kBefore] = &beforeStream;
-    struct Forget
-    {
-        ~Forget()
-        {
-            t_inMemory.erase(kScratch);
-            t_inMemory.erase(kBefore);
-        }
-    } forget;
-    if (const QString problem = WriteAndCheck(kBefore, kScratch, Format::Flac, fields, changed, cover, false);
-        !problem.isEmpty())
-        return problem;
-    const QByteArray edited(stream.data()->data(), qsizetype(stream.data()->size()));
-    QByteArray after = edited;
-    if (edited.size() != head.size()) {
-        // TagLib sized the padding by its own rule (it trims padding past 1% of the file, and this one is short):
-        // when the blocks before the padding fit the old room, the padding is made to fill it, and the result is
-        // checked again. The blocks run from after "fLaC" (and an ID3v2 tag before it) to the last one.
-        qint64 at = head.startsWith("ID3") || edited.startsWith("ID3") ? -1 : 4;
-        if (at < 0 || !edited.startsWith("fLaC"))
-            return QString();
-        qint64 paddingAt = -1, editedStart = -1;
-        for (bool last = false; !last && at + 4 <= edited.size();) {
-            last = uchar(edited[at]) & 0x80;
-            if (last && (uchar(edited[at]) & 0x7F) == 1)
-                paddingAt = at;
-            at += 4 + ((qint64(uchar(edited[at + 1])) << 16) | (qint64(uchar(edited[at + 2])) << 8) |
-                       qint64(uchar(edited[at + 3])));
-            if (last)
-                editedStart = at;
-        }
-        const qint64 room = audioStart - paddingAt - 4;
-        if (paddingAt < 0 || editedStart < 0 || room < 0 || room > 0xFFFFFF ||
-            QByteArrayView(edited).sliced(std::min<qint64>(editedStart, edited.size())) !=
-                QByteArrayView(head).sliced(audioStart))
-            return QString();
-        after = edited.left(paddingAt);
-        after += char(0x81);   // the last block, padding
-        after += char((room >> 16) & 0xFF);
-        after += char((room >> 8) & 0xFF);
-        after += char(room & 0xFF);
-        after += QByteArray(room, '\0');
-        after += QByteArrayView(head).sliced(audioStart);
-        stream.seek(0);
-        stream.truncate(0);
-        stream.writeBlock(TagLib::ByteVector(after.constData(), uint(after.size())));
-        if (const QString problem = CheckCopy(kBefore, kScratch, Format::Flac, fields, changed, cover, false);
-            !problem.isEmpty())
-            return problem;
-    }
-    if (after.size() != head.size() || QByteArrayView(after).sliced(audioStart) != QByteArrayView(head).sliced(audioStart))
-        return QString();
-    oldHead = head.left(audioStart);
-    newHead = after.left(audioStart);
-    return QString();
-}
-
-QString Mp4InPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
-                   qint64 &offset, QByteArray &oldBytes, QByteArray &newBytes)
-{
-    offset = -1;
-    oldBytes.clear();
-    newBytes.clear();
-    QFile file(platform::DecodeName(original));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    // The scratch copy is the file with every media data box emptied: the boxes TagLib reads and writes (the
-    // movie box with the tags) whole, at most a few MiB, the audio never.
-    constexpr qint64 kMaxKept = qint64(32) << 20;
-    QList<Mp4Box> boxes;
-    if (!Mp4TopBoxes(file, boxes))
-        return QString();   // damaged: the whole-file path says why
-    QByteArray scratch;
-    qint64 moovAt = -1, moovSize = 0, scratchMoovAt = -1;
-    bool audio = false;
-    for (const Mp4Box &box : boxes) {
-        if (box.type == "mdat") {
-            scratch += QByteArray("\0\0\0\x08mdat", 8);
-            audio = audio || box.size > box.header;
-            continue;
-        }
-        if (box.size > kMaxKept || (box.type == "moov" && moovAt >= 0))
-            return QString();
-        if (box.type == "moov") {
-            moovAt = box.at;
-            moovSize = box.size;
-            scratchMoovAt = scratch.size();
-        }
-        const QByteArray bytes = ReadAt(file, box.at, box.size);
-        if (bytes.size() != box.size)
-            return QString();
-        scratch += bytes;
-    }
-    if (moovAt < 0 || !audio)
-        return QString();   // no audio: the whole-file path says so
-    static const QByteArray kScratch(":tunegrove-mp4-scratch:"), kBefore(":tunegrove-mp4-before:");
-    TagLib::ByteVectorStream stream(TagLib::ByteVector(scratch.constData(), uint(scratch.size())));
-    TagLib::ByteVectorStream beforeStream(TagLib::ByteVector(scratch.constData(), uint(scratch.size())));
-    t_inMemory[kScratch] = &stream;
-    t_inMemory[kBefore] = &beforeStream;
-    struct Forget
-    {
-        ~Forget()
-        {
-            t_inMemory.erase(kScratch);
-            t_inMemory.erase(kBefore);
-        }
-    } forget;
-    if (const QString problem = WriteAndCheck(kBefore, kScratch, Format::Mp4, fields, changed, cover, false);
-        !problem.isEmpty())
-        return problem;
-    const QByteArray edited(stream.data()->data(), qsizetype(stream.data()->size()));
-    // It fits when the movie box kept its size (the tags took room of a free box beside them) and nothing else
-    // changed.
-    if (edited.size() != scratch.size() ||
-        QByteArrayView(edited).first(scratchMoovAt) != QByteArrayView(scratch).first(scratchMoovAt) ||
-        QByteArrayView(edited).sliced(scratchMoovAt + moovSize) != QByteArrayView(scratch).sliced(scratchMoovAt + moovSize))
-        return QString();
-    offset = moovAt;
-    oldBytes = scratch.mid(scratchMoovAt, moovSize);
-    newBytes = edited.mid(scratchMoovAt, moovSize);
     return QString();
 }
 

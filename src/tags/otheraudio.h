@@ -86,4 +86,12 @@ QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned c
 QString Mp4InPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,
                    qint64 &offset, QByteArray &oldBytes, QByteArray &newBytes);
 
+// An Ogg Vorbis or Opus write that can be made where the comment packet stands: when the new comments fit the old
+// packet (zero bytes after them keep its length), the pages that hold it keep their layout and only the packet's
+// bytes and the pages' checksums change; `oldHead` and `newHead` are the bytes from the start of the file to the
+// end of the last such page, old and new. Else both are empty and the file must be rewritten whole (with room left
+// in the packet for the next change). Returns why the change cannot be written faithfully, or an empty text.
+QString OggInPlace(const QByteArray &original, Format format, const Fields &fields, unsigned changed,
+                   const CoverChange &cover, QByteArray &oldHead, QByteArray &newHead);
+
 } // namespace otheraudio

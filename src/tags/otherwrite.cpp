@@ -100,11 +100,14 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     // FLAC metadata that keeps its room (its padding gives or takes the difference) is written where it stands:
     // a few KiB instead of a copy of the whole file.
     // So is an MP4 movie box that keeps its size, at the start or at the end of the file.
-    if (format == otheraudio::Format::Flac || format == otheraudio::Format::Mp4) {
+    // So is an Ogg comment packet that keeps its length (the zero bytes after the comments give or take).
+    {
         QByteArray oldHead, newHead, oldTail, newTail;
         QString problem;
         if (format == otheraudio::Format::Flac) {
             problem = otheraudio::FlacInPlace(platform::EncodeName(target), fields, bits, cover, oldHead, newHead);
+        } else if (format != otheraudio::Format::Mp4) {
+            problem = otheraudio::OggInPlace(platform::EncodeName(target), format, fields, bits, cover, oldHead, newHead);
         } else {
             qint64 at = -1;
             QByteArray oldBox, newBox;
