@@ -33,4 +33,28 @@ inline bool MakeFlac(const QString &path, int samples)
     return encode.waitForFinished(30000) && encode.exitStatus() == QProcess::NormalExit && encode.exitCode() == 0;
 }
 
+// An Ogg Vorbis file of `samples` 16-bit mono samples at 8 kHz, made by oggenc from raw PCM. False when oggenc is
+// missing or fails.
+inline bool MakeVorbis(const QString &path, int samples)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("oggenc")).isEmpty())
+        return false;
+    QProcess encode;
+    encode.start(QStringLiteral("oggenc"), {QStringLiteral("-Q"), QStringLiteral("-r"), QStringLiteral("-B"), QStringLiteral("16"),
+                                            QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-R"), QStringLiteral("8000"),
+                                            QStringLiteral("-o"), path, QStringLiteral("-")});
+    if (!encode.waitForStarted())
+        return false;
+    QByteArray pcm;
+    pcm.reserve(2 * samples);
+    for (int i = 0; i < samples; ++i) {
+        const int v = (i * 37) % 2000 - 1000;
+        pcm += char(v & 0xFF);
+        pcm += char((v >> 8) & 0xFF);
+    }
+    encode.write(pcm);
+    encode.closeWriteChannel();
+    return encode.waitForFinished(30000) && encode.exitStatus() == QProcess::NormalExit && encode.exitCode() == 0;
+}
+
 } // namespace testaudio

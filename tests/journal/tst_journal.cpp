@@ -491,14 +491,16 @@ void TestJournal::killedWritesInPlaceLeaveOldOrNew_data()
     QTest::addColumn<QString>("ext");
     QTest::newRow("flac") << "flac";
     QTest::newRow("m4a") << "m4a";
+    QTest::newRow("ogg") << "ogg";
 }
 
 void TestJournal::killedWritesInPlaceLeaveOldOrNew()
 {
-    // FLAC metadata and MP4 movie boxes written where they stand, the command killed at random moments: after the
-    // next command every file holds its old bytes or its new metadata beside the very same audio, and undo puts
-    // them all back.
+    // FLAC metadata, MP4 movie boxes and Ogg comment pages written where they stand, the command killed at random
+    // moments: after the next command every file holds its old bytes or its new metadata beside the very same
+    // audio, and undo puts them all back.
     QFETCH(QString, ext);
+    const bool atStart = ext != QLatin1String("m4a");   // the metadata before the audio
     const bool flac = ext == QLatin1String("flac");
     const QString folder = P(QStringLiteral("inplace-") + ext);
     QVERIFY(QDir().mkpath(folder));
@@ -506,6 +508,9 @@ void TestJournal::killedWritesInPlaceLeaveOldOrNew()
     if (flac) {
         if (!testaudio::MakeFlac(seed, 40000))
             QSKIP("flac (which makes the FLAC files) is not installed");
+    } else if (atStart) {
+        if (!testaudio::MakeVorbis(seed, 40000))
+            QSKIP("oggenc (which makes the Ogg files) is not installed");
     } else {
         if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
             QSKIP("ffmpeg (which makes the M4A files) is not installed");
@@ -554,9 +559,10 @@ void TestJournal::killedWritesInPlaceLeaveOldOrNew()
             TagFile tag;
             QVERIFY(tag.Open(path));
             const bool isOld = now == old[path];
-            // The audio around the metadata: after the FLAC blocks, before the movie box at an M4A's end.
+            // The audio around the metadata: after the FLAC blocks and the Ogg header pages, before the movie box
+            // at an M4A's end.
             const qsizetype kept = now.size() - 8192;
-            const bool sameAudio = flac ? now.right(kept) == old[path].right(kept) : now.left(kept) == old[path].left(kept);
+            const bool sameAudio = atStart ? now.right(kept) == old[path].right(kept) : now.left(kept) == old[path].left(kept);
             const bool isNew = tag.title == QStringLiteral("second take %1").arg(round) && now.size() == old[path].size() &&
                                sameAudio;
             QVERIFY2(isOld || isNew, qPrintable(path));
