@@ -4,9 +4,11 @@ against mutagen doing the same change in one Python process, alternating runs on
 every file is checked afterwards. The undo journal is on (its own folder), as a user has it.
 
 Usage: /usr/bin/python3 bench/write_bench.py [--files N] [--runs R] [--cli PATH] [--dir DIR] [--big-folder]
-                                            [--format mp3|flac|m4a]
+                                            [--format mp3|flac|m4a|ogg] [--load]
 --format flac writes FLAC files (made once with the flac encoder, about 170 KB each) against mutagen and metaflac;
---format m4a M4A files (made once with ffmpeg, about 160 KB each, tagged by mutagen) against mutagen.
+--format m4a M4A files (made once with ffmpeg, about 160 KB each, tagged by mutagen) against mutagen; --format ogg
+Ogg Vorbis files (made once with oggenc, tagged by mutagen) against mutagen. Each format runs `set --album` and
+`normalize`, and the undo of each.
 --load runs every timed command while another process writes 2 GB to the same file system (as a download or a
 build beside the user's batch); it needs that much free disk.
 --big-folder instead compares 5,000 writes that grow the tag (each file rewritten through a working copy) in a
@@ -116,6 +118,34 @@ for path in sys.argv[3:]:
 """
 
 
+# The same tidying of the title, artist, album and comment as MUTAGEN_NORMALIZE; argv[1]: the keys, comma-separated.
+MUTAGEN_OTHER_NORMALIZE = r"""
+import sys, mutagen
+def tidy(text):
+    return " ".join(word[:1].upper() + word[1:].lower() for word in text.split())
+keys = sys.argv[1].split(",")
+for path in sys.argv[2:]:
+    f = mutagen.File(path)
+    changed = False
+    for key in keys:
+        if key in f:
+            old = [str(v) for v in f[key]]
+            new = [tidy(v) for v in old]
+            if new != old:
+                f[key] = new
+                changed = True
+    if changed:
+        f.save()
+"""
+
+
+def check_other_normalized(files, key):
+    import mutagen
+    bad = [p for p in files if mutagen.File(p).get(key) != ["The Song"]]
+    if bad:
+        sys.exit(f"{len(bad)} files not tidied, e.g. {bad[0]}")
+
+
 def check_other_album(files, key, album):
     import mutagen
     bad = [p for p in files if mutagen.File(p).get(key) != [album]]
@@ -146,6 +176,21 @@ def m4a_seed(work):
         f["\xa9nam"] = ["the SONG"]
         f["\xa9ART"] = ["some ARTIST"]
         f["\xa9alb"] = ["an album"]
+        f.save()
+    return seed
+
+
+def ogg_seed(work):
+    """An Ogg Vorbis file of ten seconds of noise-like mono audio, tagged by mutagen (which leaves room in the
+    comment packet)."""
+    seed = os.path.join(work, "seed.ogg")
+    if not os.path.exists(seed):
+        samples = bytes((i * 7919 + (i >> 3) * 31) & 0xFF for i in range(160000))
+        subprocess.run(["oggenc", "-Q", "-r", "-B", "16", "-C", "1", "-R", "8000", "-o", seed, "-"], input=samples,
+                       check=True)
+        from mutagen.oggvorbis import OggVorbis
+        f = OggVorbis(seed)
+        f.update({"title": "the SONG", "artist": "some ARTIST", "album": "an album"})
         f.save()
     return seed
 
@@ -225,7 +270,7 @@ def main():
     parser.add_argument("--cli", default=os.path.join(HERE, "..", "build", "src", "cli", "tunegrove-cli"))
     parser.add_argument("--dir")
     parser.add_argument("--big-folder", action="store_true")
-    parser.add_argument("--format", default="mp3", choices=["mp3", "flac", "m4a"])
+    parser.add_argument("--format", default="mp3", choices=["mp3", "flac", "m4a", "ogg"])
     parser.add_argument("--load", action="store_true")
     args = parser.parse_args()
     work = args.dir or tempfile.mkdtemp(prefix="tg-write-bench-")
@@ -251,15 +296,20 @@ def main():
         ],
     }
     seed = None
-    if args.format in ("flac", "m4a"):
-        seed = flac_seed(work) if args.format == "flac" else m4a_seed(work)
-        album, key = "Bench Album", "album" if args.format == "flac" else "\xa9alb"
+    if args.format != "mp3":
+        seed = {"flac": flac_seed, "m4a": m4a_seed, "ogg": ogg_seed}[args.format](work)
+        mp4 = args.format == "m4a"
+        album, key = "Bench Album", "\xa9alb" if mp4 else "album"
         check = lambda f: check_other_album(f, key, album)
         tools = [("tunegrove", lambda f: [args.cli, "set", "--album", album, *f], check),
                  ("mutagen", lambda f: [py, "-c", MUTAGEN_OTHER_SET, key, album, *f], check)]
         if args.format == "flac":
             tools.append(("metaflac", lambda f: ["metaflac", "--remove-tag=ALBUM", f"--set-tag=ALBUM={album}", *f], check))
-        jobs = {"set --album": tools}
+        keys = "\xa9nam,\xa9ART,\xa9alb,\xa9cmt" if mp4 else "title,artist,album,comment"
+        tidied = lambda f: check_other_normalized(f, "\xa9nam" if mp4 else "title")
+        jobs = {"set --album": tools,
+                "normalize": [("tunegrove", lambda f: [args.cli, "normalize", *f], tidied),
+                              ("mutagen", lambda f: [py, "-c", MUTAGEN_OTHER_NORMALIZE, keys, *f], tidied)]}
     times = {(job, tool): [] for job in jobs for tool, _, _ in jobs[job]}
     undos = {}
     try:
