@@ -335,6 +335,15 @@ TagLib::ByteVector OggCommentPacket(TagLib::Ogg::XiphComment &comment, Format fo
 QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                       unsigned changed, const CoverChange &cover, bool compareAudio)
 {
+    std::unique_ptr<TagLib::File> before;
+    if (const QString why = WriteUnchecked(original, copy, format, fields, changed, cover, before); !why.isEmpty())
+        return why;
+    return CheckCopy(original, copy, format, fields, changed, cover, compareAudio, before.get());
+}
+
+QString WriteUnchecked(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
+                       unsigned changed, const CoverChange &cover, std::unique_ptr<TagLib::File> &before)
+{
     if (format == Format::Flac || format == Format::Mp4) {
         const std::unique_ptr<QIODevice> bytes = OpenBytes(original);
         if (!bytes)
@@ -346,7 +355,7 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
             return tr("the MP4 boxes are damaged (a box runs past its parent, or a chunk table past its box)");
         }
     }
-    const std::unique_ptr<TagLib::File> before = OpenAs(original, format);
+    before = OpenAs(original, format);
     std::unique_ptr<TagLib::File> file = OpenAs(copy, format);
     if (!before || !before->isValid() || !file || !file->isValid())
         return tr("the %1 data cannot be read").arg(Name(format));
@@ -364,8 +373,7 @@ QString WriteAndCheck(const QByteArray &original, const QByteArray &copy, Format
     } else if (!file->save()) {
         return tr("TagLib could not write the %1 tags").arg(Name(format));
     }
-    file.reset();
-    return CheckCopy(original, copy, format, fields, changed, cover, compareAudio, before.get());
+    return QString();
 }
 
 QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,

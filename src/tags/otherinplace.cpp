@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 // The writes of FLAC, Ogg and MP4 metadata where it stands: the change is made and checked in a copy in memory of
 // the part of the file that holds the metadata, and only when the result keeps the size of that part are its
@@ -65,15 +66,16 @@ QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned c
     // The original is read from a second copy of those bytes: what TagLib sees of it is what it edits.
     static const QByteArray kScratch(":tunegrove-flac-scratch:"), kBefore(":tunegrove-flac-before:");
     HeldInMemory scratch(kScratch, head), before(kBefore, head);
-    if (const QString problem = WriteAndCheck(kBefore, kScratch, Format::Flac, fields, changed, cover, false);
+    std::unique_ptr<TagLib::File> opened;
+    if (const QString problem = WriteUnchecked(kBefore, kScratch, Format::Flac, fields, changed, cover, opened);
         !problem.isEmpty())
         return problem;
     const QByteArray edited = scratch.Bytes();
     QByteArray after = edited;
     if (edited.size() != head.size()) {
         // TagLib sized the padding by its own rule (it trims padding past 1% of the file, and this one is short):
-        // when the blocks before the padding fit the old room, the padding is made to fill it, and the result is
-        // checked again. The blocks run from after "fLaC" (and an ID3v2 tag before it) to the last one.
+        // when the blocks before the padding fit the old room, the padding is made to fill it. The blocks run from
+        // after "fLaC" (and an ID3v2 tag before it) to the last one.
         qint64 at = head.startsWith("ID3") || edited.startsWith("ID3") ? -1 : 4;
         if (at < 0 || !edited.startsWith("fLaC"))
             return QString();
@@ -100,12 +102,13 @@ QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned c
         after += QByteArray(room, '\0');
         after += QByteArrayView(head).sliced(audioStart);
         scratch.Replace(after);
-        if (const QString problem = CheckCopy(kBefore, kScratch, Format::Flac, fields, changed, cover, false);
-            !problem.isEmpty())
-            return problem;
     }
     if (after.size() != head.size() || QByteArrayView(after).sliced(audioStart) != QByteArrayView(head).sliced(audioStart))
         return QString();
+    // The result checked as it will be read, once.
+    if (const QString problem = CheckCopy(kBefore, kScratch, Format::Flac, fields, changed, cover, false, opened.get());
+        !problem.isEmpty())
+        return problem;
     oldHead = head.left(audioStart);
     newHead = after.left(audioStart);
     return QString();

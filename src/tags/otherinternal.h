@@ -43,6 +43,10 @@ TagLib::Ogg::XiphComment *XiphOf(TagLib::File &file, Format format);
 QString ApplyChanges(TagLib::File &file, Format format, const Fields &fields, unsigned changed, const CoverChange &cover);
 // An Ogg file's comment packet as it is written: the codec's header and the rendered comments.
 TagLib::ByteVector OggCommentPacket(TagLib::Ogg::XiphComment &comment, Format format);
+// WriteAndCheck without the check: the structure checks of the original, the change saved into the copy, and the
+// original as TagLib read it (`before`), for CheckCopy.
+QString WriteUnchecked(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
+                       unsigned changed, const CoverChange &cover, std::unique_ptr<TagLib::File> &before);
 // Checks a written copy as it will be read (`originalFile`: the original, open already, or nullptr to open it).
 QString CheckCopy(const QByteArray &original, const QByteArray &copy, Format format, const Fields &fields,
                   unsigned changed, const CoverChange &cover, bool compareAudio, TagLib::File *originalFile = nullptr);

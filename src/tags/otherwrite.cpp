@@ -134,6 +134,8 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
             pending->newHead = newHead;
             pending->tailStart = raw.status.size - oldTail.size();
             pending->newTail = newTail;
+            AddChangedPiece(pending->changedPieces, 0, oldHead, newHead);
+            AddChangedPiece(pending->changedPieces, pending->tailStart, oldTail, newTail);
             m_pending = pending;
             return true;
         }

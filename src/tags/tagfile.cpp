@@ -680,12 +680,7 @@ bool TagFile::CommitWrite(QString *error)
     } else if (pending->regionInPlace) {
         if (pending->newHead.size() <= kMaxInPlaceWrite && pending->newTail.size() <= kMaxInPlaceWrite &&
             pending->announced.InPlaceAllowed()) {
-            std::vector<std::pair<std::int64_t, QByteArray>> pieces;
-            if (!pending->newHead.isEmpty())
-                pieces.emplace_back(0, pending->newHead);
-            if (!pending->newTail.isEmpty())
-                pieces.emplace_back(pending->tailStart, pending->newTail);
-            status = pending->file.WriteInPlace(pieces);
+            status = pending->file.WriteInPlace(pending->changedPieces);
         } else if (raw.status.links > 1) {
             pending->announced.Done(false);
             return Fail(error, tr("%1: the file has %2 hard links and its metadata cannot be written in place; writing "
@@ -704,10 +699,9 @@ bool TagFile::CommitWrite(QString *error)
     } else if (pending->inPlace && pending->announced.InPlaceAllowed()) {
         // ID3v2 first, each tag with one write: a killed process leaves each tag whole, old or new.
         std::vector<std::pair<std::int64_t, QByteArray>> pieces;
-        if (pending->newV2 != raw.v2)
-            pieces.emplace_back(0, pending->newV2);
-        if (!pending->newV1.isEmpty() && pending->newV1 != raw.v1)
-            pieces.emplace_back(raw.v1Start, pending->newV1);
+        AddChangedPiece(pieces, 0, raw.v2, pending->newV2);
+        if (!pending->newV1.isEmpty())
+            AddChangedPiece(pieces, raw.v1Start, raw.v1, pending->newV1);
         status = pending->file.WriteInPlace(pieces);
     } else {
         status = pending->file.Rewrite(pending->newV2, raw.v2End, raw.v1Start, pending->newV1,

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 // What the tag writers of TagFile share: the pending write, the journal's announcement of it, failures in words.
 
 #include "platform/changeobserver.h"
@@ -81,6 +85,27 @@ private:
     quint64 m_token = 0;
 };
 
+// Adds the part of `now` that differs from `before` (of one length) as one piece, from the first to the last byte
+// that differs, placed at `at` plus where it starts; nothing when the two are the same. An in-place write then
+// touches only those bytes (often one page instead of a whole padded tag). Of another length, `now` goes whole.
+inline void AddChangedPiece(std::vector<std::pair<std::int64_t, QByteArray>> &pieces, std::int64_t at,
+                            const QByteArray &before, const QByteArray &now)
+{
+    if (before.size() != now.size()) {
+        if (!now.isEmpty())
+            pieces.emplace_back(at, now);
+        return;
+    }
+    const char *a = before.constData(), *b = now.constData();
+    qsizetype first = 0, end = now.size();
+    while (first < end && a[first] == b[first])
+        ++first;
+    while (end > first && a[end - 1] == b[end - 1])
+        --end;
+    if (first < end)
+        pieces.emplace_back(at + first, now.mid(first, end - first));
+}
+
 } // namespace tagwrite
 
 // A write that is checked, locked and announced, waiting to be made.
@@ -98,6 +123,7 @@ struct TagFile::Pending
     bool regionInPlace = false;
     QByteArray newHead, newTail;
     qint64 headEnd = 0, tailStart = 0;
+    std::vector<std::pair<std::int64_t, QByteArray>> changedPieces;   // of the region written in place
     bool trackChanged = false;
     QString track;
     tagwrite::Announcement announced;
