@@ -451,7 +451,7 @@ int CacheScan(const QString &file, const QString &under)
     }
     std::vector<QByteArray> folders;
     sqlite3_stmt *list = nullptr;
-    sqlite3_prepare_v2(db, "SELECT DISTINCT folder FROM tags", -1, &list, nullptr);
+    sqlite3_prepare_v2(db, "SELECT folder FROM folders", -1, &list, nullptr);
     // Only the folders a listing of `under` reads (the cache file may hold other listings too).
     const QByteArray prefix = under.isEmpty() ? QByteArray() : QFile::encodeName(QDir::cleanPath(under)) + '/';
     while (list && sqlite3_step(list) == SQLITE_ROW) {
@@ -461,8 +461,7 @@ int CacheScan(const QString &file, const QString &under)
     }
     sqlite3_finalize(list);
     sqlite3_stmt *select = nullptr;
-    sqlite3_prepare_v2(db, "SELECT folder, name, device, inode, size, modified, changed, seen, title, artist, year, "
-                           "album, track, comment, genre FROM tags WHERE folder = ?1", -1, &select, nullptr);
+    sqlite3_prepare_v2(db, "SELECT entries, seen FROM folders WHERE folder = ?1", -1, &select, nullptr);
     std::vector<double> times;
     long rows = 0;
     long long sum = 0;
@@ -474,11 +473,8 @@ int CacheScan(const QString &file, const QString &under)
             sqlite3_bind_blob(select, 1, folder.constData(), int(folder.size()), SQLITE_STATIC);
             while (sqlite3_step(select) == SQLITE_ROW) {
                 ++rows;
-                sum += sqlite3_column_bytes(select, 1);
-                for (int c = 2; c < 8; ++c)
-                    sum += sqlite3_column_int64(select, c);
-                for (int c = 8; c < 15; ++c)
-                    sum += (sqlite3_column_text16(select, c) != nullptr) + sqlite3_column_bytes16(select, c);
+                sum += (sqlite3_column_blob(select, 0) != nullptr) + sqlite3_column_bytes(select, 0) +
+                       sqlite3_column_int64(select, 1);
             }
             sqlite3_reset(select);
         }

@@ -50,6 +50,8 @@ struct FolderWalker::Task
     bool uncached = false;  // on a file system whose stamps cannot be trusted: read, never cached
     State state = State::Queued;
     int readBy = 0;         // 0: the calling thread; n: helper n
+    int trusted = -1;       // whether its file system keeps trustworthy stamps (-1: to be asked)
+    std::uint64_t device = 0;   // its file system, from its entry in the folder above (0: not known)
 };
 
 FolderWalker::FolderWalker(ScanState &state, ExtensionSet extensions, RowSink sink)
@@ -97,6 +99,7 @@ bool FolderWalker::WalkFolder(const QString &folder, bool recurse)
     Task root;
     root.folder = folder;
     root.prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    root.device = m_device != 0 ? m_device : m_stamping ? platform::DeviceOf(folder) : 0;
     m_closing = false;
     // Helpers read folders when the cache spares most tag reads; without it the tags are the work, and other
     // threads reading folders would only take time from those reading tags.
@@ -187,7 +190,10 @@ void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
 {
     const QString &prefix = task.prefix;
     // Stamps on a FAT card tell neither an edit that put the time back nor the next card at the same place.
-    task.uncached = m_stamping && !platform::StampsAreTrustworthy(task.folder);
+    // Asked at the walk's start and at mount points; any other folder is on the file system of the one above.
+    if (m_stamping && task.trusted < 0)
+        task.trusted = platform::StampsAreTrustworthy(task.folder) ? 1 : 0;
+    task.uncached = m_stamping && task.trusted == 0;
     if (reader && !task.uncached)
         task.cached = reader->Load(prefix);
     const QByteArray nativePrefix = m_stamping || m_remember || !m_listed.empty() ? platform::EncodeName(prefix)
@@ -208,6 +214,10 @@ void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
             item.folder = std::make_unique<Task>();
             item.folder->folder = prefix + entry.name;
             item.folder->prefix = item.folder->folder + QLatin1Char('/');
+            // A subfolder on the same file system is as trustworthy; another one mounted here is asked.
+            item.folder->device = entry.device;
+            if (entry.device != 0 && entry.device == task.device)
+                item.folder->trusted = task.trusted;
             subfolders.push_back(item.folder.get());
             task.items.push_back(std::move(item));
             deliver = false;   // what follows waits for the subfolder
@@ -228,7 +238,7 @@ void FolderWalker::ReadTask(Task &task, TagCache *reader, bool deliver)
         else
             task.items.push_back(std::move(item));
         return true;
-    }, &task.error, m_stamping, m_device != 0, NameOrder());
+    }, &task.error, m_stamping, m_device != 0 || m_stamping, NameOrder());
     task.read = read;
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_waiting += task.items.size();

@@ -9,36 +9,42 @@
 
 #include <sqlite3.h>
 
-#include <cstring>
+#include <algorithm>
+#include <array>
+#include <utility>
 
 namespace {
 
-// Raised whenever the cells a file gives change meaning (a reader that reads a field differently): an older
-// cache is then emptied instead of trusted.
-constexpr int kSchemaVersion = 3;   // 3: a described comment (iTunNORM) is never the comment; a lone BOM is empty; several values joined with "; "
-// Changes written in one transaction.
+// Raised whenever the cells a file gives change meaning (a reader that reads a field differently) or the rows
+// change their form: an older cache is then emptied instead of trusted.
+constexpr int kSchemaVersion = 4;   // 3: a described comment (iTunNORM) is never the comment; 4: one row per folder
+// Changes kept before they are written in one transaction.
 constexpr int kCommitEvery = 4096;
 
 constexpr int kFirstTagCell = int(Column::Title);
 
-// The entries of one folder, read by ReadEntry.
-constexpr char kSelectFolder[] = "SELECT folder, name, device, inode, size, modified, changed, seen, title, artist, "
-                                 "year, album, track, comment, genre FROM tags WHERE folder = ?1";
+// The row of one folder, read by Load.
+constexpr char kSelectFolder[] = "SELECT entries, seen FROM folders WHERE folder = ?1";
 
-QString CellText(sqlite3_stmt *statement, int column)
+// A cell the same as the entry's before it, in a folder's encoded entries.
+constexpr quint32 kSameAsBefore = 0xFFFFFFFFu;
+
+void PutNumber(QByteArray &out, quint64 value, int bytes)
 {
-    const int bytes = sqlite3_column_bytes16(statement, column);
-    if (bytes == 0)
-        return QString();
-    return QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(statement, column)), bytes / 2);
+    for (int i = 0; i < bytes; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
 }
 
-// Whether column `column` holds the text of `text`.
-bool SameText(sqlite3_stmt *statement, int column, const QString &text)
+// Reads what PutNumber wrote, within `end`; false when it runs past.
+bool TakeNumber(const uchar *&at, const uchar *end, quint64 &value, int bytes)
 {
-    const int bytes = sqlite3_column_bytes16(statement, column);
-    return bytes == text.size() * 2 &&
-           (bytes == 0 || std::memcmp(sqlite3_column_text16(statement, column), text.utf16(), std::size_t(bytes)) == 0);
+    if (end - at < bytes)
+        return false;
+    value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value |= quint64(at[i]) << (8 * i);
+    at += bytes;
+    return true;
 }
 
 void BindBytes(sqlite3_stmt *statement, int index, const QByteArray &bytes)
@@ -68,6 +74,8 @@ bool TagCache::Folder::FindNative(const QByteArray &nativeName, const platform::
 
 void TagCache::Folder::Keep(const QString &name) { KeepNative(platform::EncodeName(name)); }
 
+bool TagCache::Folder::Holds(const QString &name) const { return m_entries.contains(platform::EncodeName(name)); }
+
 void TagCache::Folder::KeepNative(const QByteArray &nativeName)
 {
     const auto found = m_entries.find(nativeName);
@@ -96,6 +104,8 @@ TagCache::TagCache(const QString &file, ReaderTag) : m_file(file), m_writable(fa
         return;
     }
     sqlite3_busy_timeout(m_db, 250);
+    // The file read through memory, not a read call per page.
+    sqlite3_exec(m_db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
     m_select = Prepare(kSelectFolder);
     sqlite3_stmt *version = Prepare("PRAGMA user_version");
     const bool current = version && sqlite3_step(version) == SQLITE_ROW && sqlite3_column_int(version, 0) == kSchemaVersion;
@@ -146,7 +156,8 @@ bool TagCache::Open(const QString &file)
     sqlite3_finalize(version);
     // A cache: losing its last changes in a crash costs a re-read, so it never waits for the disk.
     if (found == kSchemaVersion)
-        sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+        sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; PRAGMA mmap_size=268435456", nullptr,
+                     nullptr, nullptr);
     if (!m_db || m_select)
         return m_db != nullptr;   // the file was damaged, and Check has made it anew (or could not)
     if (found != kSchemaVersion) {
@@ -163,10 +174,8 @@ bool TagCache::Open(const QString &file)
         sqlite3_busy_timeout(m_db, 250);
         const QByteArray schema = QByteArray("PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=WAL; "
                                              "PRAGMA synchronous=OFF;"
-                                             "CREATE TABLE tags(folder BLOB NOT NULL, name BLOB NOT NULL, device INTEGER, "
-                                             "inode INTEGER, size INTEGER, modified INTEGER, changed INTEGER, seen INTEGER, "
-                                             "title TEXT, artist TEXT, year TEXT, album TEXT, track TEXT, comment TEXT, "
-                                             "genre TEXT, PRIMARY KEY(folder, name)) WITHOUT ROWID;"
+                                             "CREATE TABLE folders(folder BLOB NOT NULL PRIMARY KEY, seen INTEGER, "
+                                             "entries BLOB) WITHOUT ROWID;"
                                              "PRAGMA user_version=") + QByteArray::number(kSchemaVersion);
         if (sqlite3_exec(m_db, schema.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
             Close();   // no cache this time
@@ -181,10 +190,9 @@ bool TagCache::Open(const QString &file)
     if (m_select)
         return true;   // made anew by Check
     m_select = Prepare(kSelectFolder);
-    m_insert = Prepare("INSERT OR REPLACE INTO tags VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
-                       "?14, ?15)");
-    m_delete = Prepare("DELETE FROM tags WHERE folder = ?1 AND name = ?2");
-    m_touch = Prepare("UPDATE tags SET seen = ?3 WHERE folder = ?1 AND name = ?2");
+    m_insert = Prepare("INSERT OR REPLACE INTO folders VALUES(?1, ?2, ?3)");
+    m_delete = Prepare("DELETE FROM folders WHERE folder = ?1");
+    m_touch = Prepare("UPDATE folders SET seen = ?2 WHERE folder = ?1");
     if (!m_select || !m_insert || !m_delete || !m_touch) {
         Close();
         return false;
@@ -231,43 +239,129 @@ bool TagCache::Check(int result)
     return false;
 }
 
-void TagCache::ReadEntry(sqlite3_stmt *statement, Folder &folder, std::array<QString, 7> &previous)
+QByteArray TagCache::Encode(const Entries &entries)
 {
-    Folder::Entry entry;
-    entry.stamp.device = std::uint64_t(sqlite3_column_int64(statement, 2));
-    entry.stamp.inode = std::uint64_t(sqlite3_column_int64(statement, 3));
-    entry.stamp.size = sqlite3_column_int64(statement, 4);
-    entry.stamp.modifiedNs = sqlite3_column_int64(statement, 5);
-    entry.stamp.changedNs = sqlite3_column_int64(statement, 6);
-    entry.seen = sqlite3_column_int64(statement, 7);
-    // The files of a folder often share an artist, an album, a year: such cells share one string.
-    for (int i = 0; i < 7; ++i) {
-        QString &cell = entry.cells[std::size_t(i)];
-        QString &before = previous[std::size_t(i)];
-        if (!SameText(statement, 8 + i, before))
-            before = CellText(statement, 8 + i);
-        cell = before;
+    QByteArray out;
+    const Folder::Entry *before = nullptr;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const Folder::Entry &entry = it.value();
+        PutNumber(out, quint64(it.key().size()), 2);
+        out += it.key();
+        PutNumber(out, entry.stamp.device, 8);
+        PutNumber(out, entry.stamp.inode, 8);
+        PutNumber(out, quint64(entry.stamp.size), 8);
+        PutNumber(out, quint64(entry.stamp.modifiedNs), 8);
+        PutNumber(out, quint64(entry.stamp.changedNs), 8);
+        for (int i = 0; i < 7; ++i) {
+            const QString &cell = entry.cells[std::size_t(i)];
+            if (before && before->cells[std::size_t(i)] == cell) {
+                PutNumber(out, kSameAsBefore, 4);
+                continue;
+            }
+            PutNumber(out, quint64(cell.size()), 4);
+            out.append(reinterpret_cast<const char *>(cell.utf16()), cell.size() * 2);
+        }
+        before = &entry;
     }
-    const QByteArray name(static_cast<const char *>(sqlite3_column_blob(statement, 1)), sqlite3_column_bytes(statement, 1));
-    folder.m_entries.insert(name, std::move(entry));
+    return out;
+}
+
+bool TagCache::Decode(const void *data, qsizetype size, qint64 seen, Entries &entries)
+{
+    entries.clear();
+    const uchar *at = static_cast<const uchar *>(data), *end = at + size;
+    std::array<QString, 7> before;   // the cells of the entry before
+    bool first = true;
+    quint64 n = 0;
+    while (at < end) {
+        if (!TakeNumber(at, end, n, 2) || quint64(end - at) < n)
+            break;
+        const QByteArray name(reinterpret_cast<const char *>(at), qsizetype(n));
+        at += n;
+        Folder::Entry entry;
+        quint64 number[5];
+        bool ok = true;
+        for (quint64 &value : number)
+            ok = ok && TakeNumber(at, end, value, 8);
+        if (!ok)
+            break;
+        entry.stamp.device = number[0];
+        entry.stamp.inode = number[1];
+        entry.stamp.size = qint64(number[2]);
+        entry.stamp.modifiedNs = qint64(number[3]);
+        entry.stamp.changedNs = qint64(number[4]);
+        entry.seen = seen;
+        for (int i = 0; ok && i < 7; ++i) {
+            ok = TakeNumber(at, end, n, 4);
+            if (ok && n == kSameAsBefore) {
+                ok = !first;
+                entry.cells[std::size_t(i)] = before[std::size_t(i)];
+            } else if (ok) {
+                ok = quint64(end - at) / 2 >= n;
+                if (ok && n > 0)
+                    entry.cells[std::size_t(i)] = QString(reinterpret_cast<const QChar *>(at), qsizetype(n));
+                at += 2 * n;
+            }
+        }
+        if (!ok)
+            break;
+        before = entry.cells;
+        first = false;
+        entries.insert(name, std::move(entry));
+    }
+    if (at != end) {
+        entries.clear();   // not what Encode made: the folder is read from its files
+        return false;
+    }
+    return true;
+}
+
+TagCache::Entries TagCache::Stored(const QByteArray &folder, qint64 *seen)
+{
+    Entries entries;
+    if (!m_db || !m_select)
+        return entries;
+    BindBytes(m_select, 1, folder);
+    const int result = sqlite3_step(m_select);
+    if (result == SQLITE_ROW) {
+        const qint64 when = sqlite3_column_int64(m_select, 1);
+        Decode(sqlite3_column_blob(m_select, 0), sqlite3_column_bytes(m_select, 0), when, entries);
+        if (seen)
+            *seen = when;
+    }
+    if (m_select)
+        sqlite3_reset(m_select);
+    if (result != SQLITE_ROW && result != SQLITE_DONE)
+        Check(result);
+    return entries;
+}
+
+bool TagCache::Write(const QByteArray &folder, const Entries &entries)
+{
+    sqlite3_stmt *statement = entries.isEmpty() ? m_delete : m_insert;
+    if (!statement)
+        return false;
+    BindBytes(statement, 1, folder);
+    QByteArray encoded;
+    if (!entries.isEmpty()) {
+        encoded = Encode(entries);
+        sqlite3_bind_int64(statement, 2, m_today);
+        sqlite3_bind_blob(statement, 3, encoded.constData(), int(encoded.size()), SQLITE_STATIC);
+    }
+    const bool ok = Check(sqlite3_step(statement));
+    if (ok)
+        sqlite3_reset(statement);
+    return ok;
 }
 
 TagCache::Folder TagCache::Load(const QString &folder)
 {
+    // A reader's loads share one read transaction (one snapshot of the file), so each is not a locking of its own.
+    if (!m_writable && !m_inTransaction && m_db)
+        m_inTransaction = sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     Folder loaded;
     loaded.m_folder = platform::EncodeName(folder);
-    if (!m_db)
-        return loaded;
-    BindBytes(m_select, 1, loaded.m_folder);
-    int result;
-    std::array<QString, 7> previous;
-    while ((result = sqlite3_step(m_select)) == SQLITE_ROW)
-        ReadEntry(m_select, loaded, previous);
-    sqlite3_reset(m_select);
-    if (result != SQLITE_DONE) {
-        Check(result);
-        loaded.m_entries.clear();
-    }
+    loaded.m_entries = Stored(loaded.m_folder, &loaded.m_seen);
     return loaded;
 }
 
@@ -289,53 +383,65 @@ void TagCache::Counted()
 void TagCache::Store(const QString &folder, const QString &name, const platform::FileStamp &stamp,
                      const TrackRecord &record)
 {
-    if (!Begin())
+    if (!m_db || !m_writable)
         return;
-    BindBytes(m_insert, 1, platform::EncodeName(folder));
-    BindBytes(m_insert, 2, platform::EncodeName(name));
-    sqlite3_bind_int64(m_insert, 3, sqlite3_int64(stamp.device));
-    sqlite3_bind_int64(m_insert, 4, sqlite3_int64(stamp.inode));
-    sqlite3_bind_int64(m_insert, 5, stamp.size);
-    sqlite3_bind_int64(m_insert, 6, stamp.modifiedNs);
-    sqlite3_bind_int64(m_insert, 7, stamp.changedNs);
-    sqlite3_bind_int64(m_insert, 8, m_today);
-    for (int i = 0; i < 7; ++i) {
-        const QString &cell = record.cells[std::size_t(kFirstTagCell + i)];
-        sqlite3_bind_text16(m_insert, 9 + i, cell.utf16(), int(cell.size() * 2), SQLITE_TRANSIENT);
-    }
-    Check(sqlite3_step(m_insert));
-    if (m_insert)
-        sqlite3_reset(m_insert);
+    Folder::Entry entry;
+    entry.stamp = stamp;
+    entry.seen = m_today;
+    for (int i = 0; i < 7; ++i)
+        entry.cells[std::size_t(i)] = record.cells[std::size_t(kFirstTagCell + i)];
+    m_changed[platform::EncodeName(folder)].entries.insert(platform::EncodeName(name), std::move(entry));
     Counted();
 }
 
 void TagCache::Settle(const Folder &folder)
 {
-    if (folder.m_entries.isEmpty() || !Begin())
+    if (!m_db || !m_writable)
         return;
-    for (auto it = folder.m_entries.cbegin(); it != folder.m_entries.cend() && m_db; ++it) {
-        if (!it->asked) {
-            BindBytes(m_delete, 1, folder.m_folder);
-            BindBytes(m_delete, 2, it.key());
-            Check(sqlite3_step(m_delete));
-            if (m_delete)
-                sqlite3_reset(m_delete);
-            Counted();
-        } else if (it->seen < m_today) {
+    const auto changed = m_changed.find(folder.m_folder);
+    const bool dropped = std::any_of(folder.m_entries.cbegin(), folder.m_entries.cend(),
+                                     [](const Folder::Entry &entry) { return !entry.asked; });
+    if (changed == m_changed.end() && !dropped) {
+        // Nothing new: the folder only gets today's date, once a day.
+        if (!folder.m_entries.isEmpty() && folder.m_seen < m_today && Begin() && m_touch) {
             BindBytes(m_touch, 1, folder.m_folder);
-            BindBytes(m_touch, 2, it.key());
-            sqlite3_bind_int64(m_touch, 3, m_today);
-            Check(sqlite3_step(m_touch));
-            if (m_touch)
+            sqlite3_bind_int64(m_touch, 2, m_today);
+            if (Check(sqlite3_step(m_touch)))
                 sqlite3_reset(m_touch);
             Counted();
         }
+        return;
     }
+    // The folder read whole: the entries found, and what was read from the files over them.
+    Changed &whole = m_changed[folder.m_folder];
+    whole.whole = true;
+    for (auto it = folder.m_entries.cbegin(); it != folder.m_entries.cend(); ++it) {
+        if (it->asked && !whole.entries.contains(it.key()))
+            whole.entries.insert(it.key(), it.value());
+    }
+    Counted();
 }
 
 void TagCache::Commit()
 {
     m_pending = 0;
+    if (!m_changed.isEmpty()) {
+        const QHash<QByteArray, Changed> changed = std::exchange(m_changed, {});
+        if (Begin()) {
+            for (auto it = changed.cbegin(); it != changed.cend() && m_db; ++it) {
+                Entries entries = it->entries;
+                if (!it->whole) {
+                    // Stored, but the folder not settled (yet): over what the file holds.
+                    Entries held = Stored(it.key());
+                    for (auto e = entries.cbegin(); e != entries.cend(); ++e)
+                        held.insert(e.key(), e.value());
+                    entries = std::move(held);
+                }
+                if (!Write(it.key(), entries))
+                    break;
+            }
+        }
+    }
     if (m_db && m_inTransaction) {
         m_inTransaction = false;
         if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -343,6 +449,20 @@ void TagCache::Commit()
             m_writable = false;
         }
     }
+}
+
+qint64 TagCache::EntryCount()
+{
+    Commit();
+    qint64 count = 0;
+    sqlite3_stmt *all = Prepare("SELECT entries FROM folders");
+    Entries entries;
+    while (all && sqlite3_step(all) == SQLITE_ROW) {
+        Decode(sqlite3_column_blob(all, 0), sqlite3_column_bytes(all, 0), 0, entries);
+        count += entries.size();
+    }
+    sqlite3_finalize(all);
+    return count;
 }
 
 void TagCache::Prune(int days)
@@ -353,7 +473,7 @@ void TagCache::Prune(int days)
     sqlite3_finalize(last);
     if (done || !Begin())
         return;
-    sqlite3_stmt *prune = Prepare("DELETE FROM tags WHERE seen < ?1");
+    sqlite3_stmt *prune = Prepare("DELETE FROM folders WHERE seen < ?1");
     sqlite3_stmt *mark = Prepare("INSERT OR REPLACE INTO meta VALUES('pruned', ?1)");
     if (prune && mark) {
         sqlite3_bind_int64(prune, 1, m_today - days);
@@ -373,29 +493,34 @@ void TagCache::Forget(const QStringList &paths, const QString &file)
     TagCache cache(file);
     if (!cache.Begin())
         return;
-    // A folder's entries, and those of every folder below it, have folder keys from "F/" up to (not including)
-    // "F0" ('0' follows '/'), which an index range finds.
-    sqlite3_stmt *below = cache.Prepare("DELETE FROM tags WHERE folder >= ?1 AND folder < ?2");
+    // A folder's row, and those of every folder below it, have keys from "F/" up to (not including) "F0" ('0'
+    // follows '/'), which an index range finds. A file's entry goes from its folder's row.
+    sqlite3_stmt *below = cache.Prepare("DELETE FROM folders WHERE folder >= ?1 AND folder < ?2");
+    QHash<QByteArray, QList<QByteArray>> files;
     for (const QString &path : paths) {
         const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        if (slash < 0 || !cache.m_delete || !below)
+        if (slash < 0 || !below)
             continue;
-        BindBytes(cache.m_delete, 1, platform::EncodeName(QStringView(path).left(slash + 1)));
-        BindBytes(cache.m_delete, 2, platform::EncodeName(QStringView(path).mid(slash + 1)));
-        const bool deleted = cache.Check(sqlite3_step(cache.m_delete));
-        if (!deleted)
-            break;   // a damaged file was made anew (empty), or the cache cannot be written: nothing more to do
-        sqlite3_reset(cache.m_delete);
+        files[platform::EncodeName(QStringView(path).left(slash + 1))].append(
+            platform::EncodeName(QStringView(path).mid(slash + 1)));
         QByteArray from = platform::EncodeName(path);
         while (from.endsWith('/'))
             from.chop(1);
         BindBytes(below, 1, from + '/');
         BindBytes(below, 2, from + '0');
         const bool deletedBelow = cache.Check(sqlite3_step(below));
-        sqlite3_reset(below);
         if (!deletedBelow)
-            break;
+            break;   // a damaged file was made anew (empty), or the cache cannot be written: nothing more to do
+        sqlite3_reset(below);
     }
     sqlite3_finalize(below);
+    for (auto it = files.cbegin(); it != files.cend() && cache.m_db; ++it) {
+        Entries entries = cache.Stored(it.key());
+        qsizetype before = entries.size();
+        for (const QByteArray &name : it.value())
+            entries.remove(name);
+        if (entries.size() != before && !cache.Write(it.key(), entries))
+            break;
+    }
     cache.Commit();
 }

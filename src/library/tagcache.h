@@ -14,11 +14,12 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // The tag cells of files listed before, so that a listing opens only the files that changed since. An SQLite
-// file in the cache folder, keyed by the bytes of each file's folder and name and checked against the file's
-// stamp (device, inode, size, modification and change time): a file retagged behind our back, even one whose
-// size and modification time were put back, has a new change time and is read again. The cache only ever costs
-// speed: a damaged file is replaced by an empty cache without a word, and one that cannot be opened or written
-// leaves the listing to read every file. Used by one thread at a time; other processes may use the same file.
+// file in the cache folder with one row per folder (keyed by the bytes of its name) holding the entries of its
+// files, so a relist reads a folder with one lookup. Each entry is checked against its file's stamp (device,
+// inode, size, modification and change time): a file retagged behind our back, even one whose size and
+// modification time were put back, has a new change time and is read again. The cache only ever costs speed: a
+// damaged file is replaced by an empty cache without a word, and one that cannot be opened or written leaves the
+// listing to read every file. Used by one thread at a time; other processes may use the same file.
 class TagCache
 {
 public:
@@ -33,6 +34,9 @@ public:
         // Keeps the entry of a file the walk passed over (listed already), so Settle does not drop it.
         void Keep(const QString &name);
         void KeepNative(const QByteArray &nativeName);
+        // How many entries the folder has, and whether `name` is one.
+        qsizetype Size() const { return m_entries.size(); }
+        bool Holds(const QString &name) const;
 
     private:
         friend class TagCache;
@@ -45,6 +49,7 @@ public:
         };
         QByteArray m_folder;
         QHash<QByteArray, Entry> m_entries;
+        qint64 m_seen = 0;
     };
 
     // Opens the cache at `file` (its folder made private to the user when missing).
@@ -72,6 +77,8 @@ public:
     void Commit();
     // Removes the entries no listing has seen for `days` days.
     void Prune(int days);
+    // How many files the cache holds entries of (what was stored and not yet written counts once written).
+    qint64 EntryCount();
     // Removes the entries of `paths` (files, or folders with all below them) from the cache in `file`, in one
     // transaction. Without a cache file there is nothing to do, and none is made.
     static void Forget(const QStringList &paths, const QString &file = DefaultFile());
@@ -90,9 +97,24 @@ private:
     void Counted();
     sqlite3_stmt *Prepare(const char *sql);
 
-    // Reads one row of m_select (name at column 1, the stamp and cells after it) into its folder; `previous`
-    // holds the cells read before, and a cell equal to the one before shares its string.
-    static void ReadEntry(sqlite3_stmt *statement, Folder &folder, std::array<QString, 7> &previous);
+    using Entries = QHash<QByteArray, Folder::Entry>;
+    // A folder's entries as one value: for each, its name, its stamp and its cells, a cell equal to the one of the
+    // entry before given as a mark, so the strings are shared again when read. Decode takes what Encode made, and
+    // is false (with no entries) for anything else.
+    static QByteArray Encode(const Entries &entries);
+    static bool Decode(const void *data, qsizetype size, qint64 seen, Entries &entries);
+    // The entries the file holds of a folder (by the bytes of its name); none when it holds none.
+    Entries Stored(const QByteArray &folder, qint64 *seen = nullptr);
+    // Writes a folder's entries (or drops its row when there are none).
+    bool Write(const QByteArray &folder, const Entries &entries);
+
+    // Changes not yet written, by folder: entries stored, and whether they are the whole folder (after Settle)
+    // or only go over what the file holds.
+    struct Changed
+    {
+        Entries entries;
+        bool whole = false;
+    };
 
     QString m_file;
     sqlite3 *m_db = nullptr;
@@ -100,6 +122,7 @@ private:
     sqlite3_stmt *m_insert = nullptr;
     sqlite3_stmt *m_delete = nullptr;
     sqlite3_stmt *m_touch = nullptr;
+    QHash<QByteArray, Changed> m_changed;
     bool m_inTransaction = false;
     bool m_writable = true;
     bool m_rebuilt = false;

@@ -59,19 +59,6 @@ bool Same(const std::vector<TrackRecord> &a, const std::vector<TrackRecord> &b)
 }
 
 // The number the query `select` (a SELECT count) gives on the cache file, or -1.
-int Count(const QString &file, const QByteArray &select)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_open(QFile::encodeName(file).constData(), &db);
-    sqlite3_stmt *count = nullptr;
-    sqlite3_prepare_v2(db, select.constData(), -1, &count, nullptr);
-    const int n = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int(count, 0) : -1;
-    sqlite3_finalize(count);
-    sqlite3_close(db);
-    return n;
-}
-
-// The title of the row of `relative` ("a/2.mp3") below `root`.
 QString TitleOf(const std::vector<TrackRecord> &rows, const QString &root, const QString &relative)
 {
     for (const TrackRecord &r : rows) {
@@ -93,6 +80,28 @@ void Sql(const QString &file, const char *statement)
     sqlite3_free(error);
     sqlite3_close(db);
     QVERIFY2(result == SQLITE_OK, qPrintable(text));
+}
+
+// Gives the cache's entry of a file (stamped as the file is now) another title, as if the file had been read so:
+// a listing that shows it took the entry and left the file unopened.
+void CacheTitle(const QString &cacheFile, const QString &path, const QString &title)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString folder = path.left(slash + 1), name = path.mid(slash + 1);
+    platform::FileStamp stamp;
+    QCOMPARE(platform::StampOf(QFile::encodeName(path), stamp), 0);
+    TagCache cache(cacheFile);
+    TrackRecord record;
+    QVERIFY(cache.Load(folder).Find(name, stamp, record));
+    record.cells[std::size_t(Column::Title)] = title;
+    cache.Store(folder, name, stamp, record);
+}
+
+// How many entries the cache holds of a folder.
+qsizetype EntriesOf(const QString &cacheFile, const QString &folder)
+{
+    TagCache cache(cacheFile);
+    return cache.Load(folder).Size();
 }
 
 QByteArray Song(const QString &title) { return Tag(Frame("TIT2", Utf16Body(title)), 3, 64) + Audio(2); }
@@ -140,7 +149,7 @@ void TestTagCache::unchangedFilesComeFromTheCache()
     QVERIFY(Same(WalkCached(m_music, m_cache), plain));   // fills the cache
     QVERIFY(Same(WalkCached(m_music, m_cache), plain));   // read from it
     // Proof that a matching entry is taken and its file left unopened: an entry changed in the cache shows.
-    Sql(m_cache, "UPDATE tags SET title = 'from the cache' WHERE hex(name) = '332E6D7033' AND hex(folder) LIKE '%2F612F'");
+    CacheTitle(m_cache, m_music + QStringLiteral("/a/3.mp3"), QStringLiteral("from the cache"));
     const std::vector<TrackRecord> cached = WalkCached(m_music, m_cache);
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/3.mp3")), QStringLiteral("from the cache"));
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/2.mp3")), TitleOf(plain, m_music, QStringLiteral("a/2.mp3")));
@@ -192,15 +201,10 @@ void TestTagCache::changesBehindItsBackAreSeen()
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/new.mp3")), QStringLiteral("new"));
     QCOMPARE(TitleOf(cached, m_music, QStringLiteral("a/2.mp3")), QStringLiteral("<no row>"));
     // The entries of the files that went are gone from the cache too.
-    Sql(m_cache, "CREATE TABLE gone AS SELECT * FROM tags WHERE hex(name) = '322E6D7033' AND hex(folder) LIKE '%2F612F'");
-    sqlite3 *db = nullptr;
-    sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
-    sqlite3_stmt *count = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*) FROM gone", -1, &count, nullptr);
-    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
-    QCOMPARE(sqlite3_column_int(count, 0), 0);
-    sqlite3_finalize(count);
-    sqlite3_close(db);
+    TagCache cache(m_cache);
+    const TagCache::Folder a = cache.Load(m_music + QStringLiteral("/a/"));
+    QVERIFY(!a.Holds(QStringLiteral("2.mp3")) && !a.Holds(QStringLiteral("3.mp3")));
+    QVERIFY(a.Holds(QStringLiteral("renamed.mp3")) && a.Holds(QStringLiteral("new.mp3")));
 }
 
 void TestTagCache::damagedOrUnusableCacheOnlyCostsSpeed()
@@ -215,8 +219,14 @@ void TestTagCache::damagedOrUnusableCacheOnlyCostsSpeed()
     QVERIFY(ReadFile(m_cache).startsWith("SQLite format 3"));
     QVERIFY(Same(WalkCached(m_music, m_cache), plain));
     // A cache from an older version of the rows is emptied, not trusted.
-    Sql(m_cache, "UPDATE tags SET title = 'stale'; PRAGMA user_version = 0");
+    CacheTitle(m_cache, m_music + QStringLiteral("/a/3.mp3"), QStringLiteral("stale"));
+    Sql(m_cache, "PRAGMA user_version = 0");
     QVERIFY(Same(WalkCached(m_music, m_cache), plain));
+    // A folder's row cut short or filled with other bytes: that folder is read from its files, and stored again.
+    Sql(m_cache, "UPDATE folders SET entries = substr(entries, 1, 30) WHERE hex(folder) LIKE '%2F612F'; "
+                 "UPDATE folders SET entries = x'FFFF0102' WHERE hex(folder) LIKE '%2F622F'");
+    QVERIFY(Same(WalkCached(m_music, m_cache), plain));
+    QCOMPARE(EntriesOf(m_cache, m_music + QStringLiteral("/a/")), 5);
     // A folder that cannot be made (a file in its place): no cache, the same rows.
     const QString blocked = m_dir->filePath(QStringLiteral("blocked"));
     QVERIFY(WriteFile(blocked, "a file"));
@@ -245,22 +255,12 @@ void TestTagCache::oldEntriesArePruned()
 {
     WalkCached(m_music, m_cache);
     // Entries last seen 100 days ago go; those seen 10 days ago stay.
-    Sql(m_cache, "UPDATE tags SET seen = seen - 100 WHERE hex(folder) LIKE '%2F622F'; UPDATE tags SET seen = seen - 10 "
+    Sql(m_cache, "UPDATE folders SET seen = seen - 100 WHERE hex(folder) LIKE '%2F622F'; UPDATE folders SET seen = seen - 10 "
                  "WHERE hex(folder) LIKE '%2F612F'; DELETE FROM meta");
-    {
-        TagCache cache(m_cache);
-        cache.Prune(90);
-        QCOMPARE(cache.Load(m_music + QStringLiteral("/b/")).Find(QStringLiteral("0.mp3"), {}, *std::make_unique<TrackRecord>()), false);
-    }
-    sqlite3 *db = nullptr;
-    sqlite3_open(QFile::encodeName(m_cache).constData(), &db);
-    sqlite3_stmt *count = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*), sum(hex(folder) LIKE '%2F622F') FROM tags", -1, &count, nullptr);
-    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
-    QCOMPARE(sqlite3_column_int(count, 0), 10);   // a/ and a/deep/
-    QCOMPARE(sqlite3_column_int(count, 1), 0);
-    sqlite3_finalize(count);
-    sqlite3_close(db);
+    TagCache cache(m_cache);
+    cache.Prune(90);
+    QCOMPARE(cache.Load(m_music + QStringLiteral("/b/")).Size(), 0);
+    QCOMPARE(cache.EntryCount(), 10);   // a/ and a/deep/
 }
 
 void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
@@ -306,7 +306,11 @@ void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
     }
     // The proof that the last walks came from the cache, and that folders other threads read are settled: an
     // entry changed in the cache shows, and the entry of a file removed meanwhile is gone.
-    Sql(m_cache, "UPDATE tags SET title = 'from the cache' WHERE hex(name) = '362E6D7033'");   // every 6.mp3
+    for (int artist = 0; artist < 6; ++artist) {
+        for (int album = 0; album < 4; ++album)
+            CacheTitle(m_cache, QStringLiteral("%1/t/%2/%3/6.mp3").arg(m_music).arg(artist).arg(album),
+                       QStringLiteral("from the cache"));
+    }
     QVERIFY(QFile::remove(m_music + QStringLiteral("/t/5/3/0.mp3")));
     {
         TagCache cache(m_cache);
@@ -316,7 +320,7 @@ void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
                      return r[Column::Title] == QLatin1String("from the cache");
                  }), 24);
     }
-    QCOMPARE(Count(m_cache, "SELECT count(*) FROM tags"), int(plain.size()) - 1);
+    QCOMPARE(TagCache(m_cache).EntryCount(), qint64(plain.size()) - 1);
 }
 
 void TestTagCache::ownChangesAreForgotten()
@@ -339,10 +343,8 @@ void TestTagCache::ownChangesAreForgotten()
     QVERIFY(!QFile::exists(file));
     const std::vector<TrackRecord> before = WalkCached(m_music, file);
     QCOMPARE(before.size(), std::size_t(18));
-    auto entries = [&](const char *folderHexEnd) {
-        return Count(file, QByteArray("SELECT count(*) FROM tags WHERE hex(folder) LIKE '%") + folderHexEnd + "'");
-    };
-    QCOMPARE(entries("2F612F"), 5);   // a/
+    auto entries = [&](const char *folder) { return EntriesOf(file, m_music + QLatin1String(folder)); };
+    QCOMPARE(entries("/a/"), 5);
     {
         journal::Recorder recorder(m_dir->filePath(QStringLiteral("undo")));
         QVERIFY(recorder.Begin(QStringLiteral("edit")));
@@ -356,13 +358,13 @@ void TestTagCache::ownChangesAreForgotten()
         recorder.FileChanged(rename, true, {});
         QVERIFY(QDir(m_music + QStringLiteral("/b")).removeRecursively());
         recorder.Lost(m_music + QStringLiteral("/b"));
-        QCOMPARE(entries("2F612F"), 5);   // not before the command ends
+        QCOMPARE(entries("/a/"), 5);   // not before the command ends
     }
-    QCOMPARE(entries("2F612F"), 3);       // a/0.mp3 and a/1.mp3 went
-    QCOMPARE(entries("2F622F"), 0);       // b/
-    QCOMPARE(entries("2F622D782F"), 1);   // b-x/
-    QCOMPARE(entries("2F62302F"), 1);     // b0/
-    QCOMPARE(entries("2F612F646565702F"), 5);   // a/deep/
+    QCOMPARE(entries("/a/"), 3);   // a/0.mp3 and a/1.mp3 went
+    QCOMPARE(entries("/b/"), 0);
+    QCOMPARE(entries("/b-x/"), 1);
+    QCOMPARE(entries("/b0/"), 1);
+    QCOMPARE(entries("/a/deep/"), 5);
     const std::vector<TrackRecord> after = WalkCached(m_music, file);
     QVERIFY(Same(after, Walk(m_music, nullptr)));
     QCOMPARE(TitleOf(after, m_music, QStringLiteral("a/0.mp3")), QStringLiteral("written"));
@@ -378,7 +380,7 @@ void TestTagCache::fatCardsAreNeverCached()
     platform::SetUntrustedDeviceForTests(platform::DeviceOf(m_music));
     QVERIFY(!platform::StampsAreTrustworthy(m_music));
     const std::vector<TrackRecord> first = WalkCached(m_music, m_cache);
-    QCOMPARE(Count(m_cache, "SELECT count(*) FROM tags"), 0);
+    QCOMPARE(TagCache(m_cache).EntryCount(), 0);
     QVERIFY(WriteFile(m_music + QStringLiteral("/a/1.mp3"), Song(QStringLiteral("card two"))));
     const std::vector<TrackRecord> second = WalkCached(m_music, m_cache);
     platform::SetUntrustedDeviceForTests(0);
