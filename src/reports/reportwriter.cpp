@@ -15,44 +15,70 @@ const QString kTitle = QStringLiteral("List of Mp3 files");
 QString ProgramName() { return QString::fromLatin1(product::kProgramName); }
 QString HomePage() { return QString::fromLatin1(product::kHomePage); }
 
-// The text in `encoding`, each character the encoding cannot hold written as a numeric character reference.
-QByteArray EncodeWithReferences(const QString &text, const QString &encoding)
+} // namespace
+
+// The text in an encoding, each character the encoding cannot hold written as a numeric character reference. What
+// the encoding holds is asked once per character and kept, and the converters are made once: a report is encoded
+// a piece at a time, and making an encoding's converter costs more than encoding a piece.
+class ReportWriter::ReferenceEncoder
 {
-    QStringEncoder encoder(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
-    QHash<char32_t, bool> holds;   // per code point: does the encoding round-trip it?
-    QByteArray out;
-    out.reserve(text.size());
-    // Runs of characters the encoding holds are encoded whole; a character it cannot hold becomes a reference.
-    qsizetype runStart = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c.unicode() < 0x80)
-            continue;
-        char32_t code = c.unicode();
-        qsizetype length = 1;
-        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            code = QChar::surrogateToUcs4(c, text[i + 1]);
-            length = 2;
-        }
-        auto found = holds.constFind(code);
-        if (found == holds.constEnd()) {
-            const QStringView one = QStringView(text).mid(i, length);
-            QStringEncoder probe(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
-            const QByteArray bytes = probe.encode(one);
-            QStringDecoder back(encoding.toLatin1().constData(), QStringConverter::Flag::Stateless);
-            const QString decoded = back.decode(bytes);
-            found = holds.insert(code, !probe.hasError() && decoded == one);
-        }
-        if (!found.value()) {
-            out += QByteArray(encoder.encode(QStringView(text).mid(runStart, i - runStart)));
-            out += "&#" + QByteArray::number(quint32(code)) + ';';
-            runStart = i + length;
-        }
-        i += length - 1;
+public:
+    explicit ReferenceEncoder(const QString &encoding)
+        : m_name(encoding.toLatin1()), m_utf8(QStringConverter::encodingForName(m_name.constData()) == QStringConverter::Utf8),
+          m_encoder(m_name.constData(), QStringConverter::Flag::Stateless),
+          m_probe(m_name.constData(), QStringConverter::Flag::Stateless),
+          m_back(m_name.constData(), QStringConverter::Flag::Stateless)
+    {
     }
-    out += QByteArray(encoder.encode(QStringView(text).mid(runStart)));
-    return out;
-}
+    const QByteArray &Name() const { return m_name; }
+
+    QByteArray Encode(const QString &text)
+    {
+        if (m_utf8)
+            return text.toUtf8();   // holds every character
+        QByteArray out;
+        out.reserve(text.size());
+        // Runs of characters the encoding holds are encoded whole; a character it cannot hold becomes a reference.
+        qsizetype runStart = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c.unicode() < 0x80)
+                continue;
+            char32_t code = c.unicode();
+            qsizetype length = 1;
+            if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                code = QChar::surrogateToUcs4(c, text[i + 1]);
+                length = 2;
+            }
+            auto found = m_holds.constFind(code);
+            if (found == m_holds.constEnd()) {
+                const QStringView one = QStringView(text).mid(i, length);
+                m_probe.resetState();
+                m_back.resetState();
+                const QByteArray bytes = m_probe.encode(one);
+                const QString decoded = m_back.decode(bytes);
+                found = m_holds.insert(code, !m_probe.hasError() && decoded == one);
+            }
+            if (!found.value()) {
+                out += QByteArray(m_encoder.encode(QStringView(text).mid(runStart, i - runStart)));
+                out += "&#" + QByteArray::number(quint32(code)) + ';';
+                runStart = i + length;
+            }
+            i += length - 1;
+        }
+        out += QByteArray(m_encoder.encode(QStringView(text).mid(runStart)));
+        return out;
+    }
+
+private:
+    QByteArray m_name;
+    bool m_utf8;
+    QStringEncoder m_encoder, m_probe;
+    QStringDecoder m_back;
+    QHash<char32_t, bool> m_holds;   // per code point: does the encoding round-trip it?
+};
+
+namespace {
 
 // A playlist holds one file a line: a name with a line break in it is written as a file:// URL with its bytes
 // percent-encoded, which players read as the same file.
@@ -102,6 +128,18 @@ QString ReportWriter::GroupLabel(int groupChoice)
 
 QString ReportWriter::Escape(const QString &text, bool html)
 {
+    // Most text needs nothing done: it is handed back as it is, without a copy.
+    const auto *data = reinterpret_cast<const char16_t *>(text.utf16());
+    qsizetype first = 0;
+    while (first < text.size()) {
+        const char16_t code = data[first];
+        if (code < 0x20 || code == '"' || code == '&' || code == '<' || code == '>' || code == '\'' ||
+            (code >= 0xD800 && code <= 0xDFFF) || code >= 0xFFFE)
+            break;
+        ++first;
+    }
+    if (first == text.size())
+        return text;
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -163,11 +201,17 @@ QString ReportWriter::EffectiveEncoding() const
 
 QString ReportWriter::TagText(const TrackRecord &row) const
 {
+    qsizetype size = 0;
+    for (int c = int(Column::Title); c < kColumnCount; ++c)
+        size += 4 + row.cells[std::size_t(c)].size();
     QString text;
+    text.reserve(size);
     for (int c = int(Column::Title); c < kColumnCount; ++c) {
         const QString &cell = row.cells[std::size_t(c)];
-        if (!cell.isEmpty() && cell.compare(QLatin1String("Non"), Qt::CaseInsensitive) != 0)
-            text += QLatin1String(" -- ") + cell;
+        if (!cell.isEmpty() && !(cell.size() == 3 && cell.compare(QLatin1String("Non"), Qt::CaseInsensitive) == 0)) {
+            text += QLatin1String(" -- ");
+            text += cell;
+        }
     }
     return text;
 }
@@ -251,13 +295,22 @@ void ReportWriter::AddRow(int index)
     const bool newGroup = group != m_previousGroup;
     switch (format) {
     case Html: {
+        const QString tags = tagged ? Escape(TagText(row), true) : QString();
         QString text;
-        if (newGroup)
-            text += QLatin1String("<br><br><br><h1>") + group + QLatin1String("</h1>\n");
-        text += Escape(row[Column::Filename], true) + QLatin1Char('.') + Escape(row[Column::Ext], true);
-        if (tagged)
-            text += QLatin1String("&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<span class=tag>") + Escape(TagText(row), true) +
-                    QLatin1String("</span>");
+        text.reserve(120 + group.size() + row[Column::Filename].size() + row[Column::Ext].size() + tags.size());
+        if (newGroup) {
+            text += QLatin1String("<br><br><br><h1>");
+            text += group;
+            text += QLatin1String("</h1>\n");
+        }
+        text += Escape(row[Column::Filename], true);
+        text += QLatin1Char('.');
+        text += Escape(row[Column::Ext], true);
+        if (tagged) {
+            text += QLatin1String("&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<span class=tag>");
+            text += tags;
+            text += QLatin1String("</span>");
+        }
         text += QLatin1String("<br>\n");
         m_lines.append(ReportLine{text, ReportLine::Plain});
         break;
@@ -374,11 +427,27 @@ bool ReportWriter::Stream(const ReportChoice &choice, const std::function<bool(c
 
 QByteArray ReportWriter::Encode() const
 {
-    QString text;
+    // The lines joined, each line break written as CR LF, in one pass.
+    qsizetype size = 0;
     for (const ReportLine &line : m_lines)
-        text += line.text;
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    if (format == Html || format == Xml)
-        return EncodeWithReferences(text, EffectiveEncoding());
+        size += line.text.size();
+    QString &text = m_joined;   // kept from piece to piece: its memory is reused, not asked for again
+    text.resize(0);
+    text.reserve(size + size / 16);
+    for (const ReportLine &line : m_lines) {
+        const QStringView view(line.text);
+        qsizetype from = 0;
+        for (qsizetype at; (at = view.indexOf(QLatin1Char('\n'), from)) >= 0; from = at + 1) {
+            text += view.mid(from, at - from);
+            text += QLatin1String("\r\n");
+        }
+        text += view.mid(from);
+    }
+    if (format == Html || format == Xml) {
+        const QString effective = EffectiveEncoding();
+        if (!m_encoder || m_encoder->Name() != effective.toLatin1())
+            m_encoder = std::make_shared<ReferenceEncoder>(effective);
+        return m_encoder->Encode(text);
+    }
     return platform::EncodeName(text);   // UTF-8, file names that are not UTF-8 as the bytes they are
 }

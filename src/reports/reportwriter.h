@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 // What a report is made of: its format, its grouping, whether it shows tags, whether only the selected rows, and
@@ -92,4 +93,7 @@ private:
     QList<ReportLine> m_lines;
     QString m_previousGroup;
     bool m_itemOpen = false;   // XML: an Item element is open
+    class ReferenceEncoder;
+    mutable std::shared_ptr<ReferenceEncoder> m_encoder;   // made for the encoding at the first piece
+    mutable QString m_joined;                              // a piece's lines, joined to be encoded
 };
