@@ -139,6 +139,19 @@ size_t AllocatedBytes()
     return mallinfo2().uordblks;
 }
 
+// The most resident memory the program has had, in MiB (VmHWM of /proc/self/status).
+double PeakResidentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
 // The program's resident memory (whatever the allocator), from /proc/self/statm.
 size_t ResidentBytes()
 {
@@ -230,8 +243,9 @@ int Gui(const QString &folder)
         view.ListFolder(folder);
     });
     QApplication::exec();
-    std::printf("gui_rows %d\ngui_seconds %.2f\ngui_first_rows_ms %.1f\ngui_max_gap_ms %.1f\n", view.Model()->rowCount(),
-                double(probe.ElapsedNs()) / 1e9, double(firstRows) / 1e6, probe.WorstMs());
+    std::printf("gui_rows %d\ngui_seconds %.2f\ngui_first_rows_ms %.1f\ngui_max_gap_ms %.1f\ngui_peak_rss_mb %.0f\n",
+                view.Model()->rowCount(), double(probe.ElapsedNs()) / 1e9, double(firstRows) / 1e6, probe.WorstMs(),
+                PeakResidentMiB());
     return 0;
 }
 
@@ -384,8 +398,8 @@ int Filter(int rows, int step)
     std::vector<double> times;
     for (const QString &text : typed)
         times.push_back(keystroke(text));
-    std::printf("filter_key_median_ms %.1f\nfilter_key_max_ms %.1f\n", Median(times),
-                *std::max_element(times.begin(), times.end()));
+    std::printf("filter_key_median_ms %.1f\nfilter_key_max_ms %.1f\nfilter_peak_rss_mb %.0f\n", Median(times),
+                *std::max_element(times.begin(), times.end()), PeakResidentMiB());
     return 0;
 }
 
