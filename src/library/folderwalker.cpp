@@ -62,11 +62,13 @@ FolderWalker::FolderWalker(ScanState &state, ExtensionSet extensions, RowSink si
 
 FolderWalker::~FolderWalker() = default;
 
-void FolderWalker::SetListed(QSet<QByteArray> listed)
+void FolderWalker::SetListed(std::vector<QSet<QByteArray>> listed)
 {
     m_listed.clear();
-    if (!listed.isEmpty())
-        m_listed.push_back(std::move(listed));
+    for (QSet<QByteArray> &part : listed) {
+        if (!part.isEmpty())
+            m_listed.push_back(std::move(part));
+    }
 }
 
 bool FolderWalker::Listed(const QByteArray &key) const

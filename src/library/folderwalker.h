@@ -38,7 +38,7 @@ public:
     FolderWalker &operator=(const FolderWalker &) = delete;
 
     // Files already in the list, by FileNameKey of their full path; they are not added again.
-    void SetListed(QSet<QByteArray> listed);
+    void SetListed(std::vector<QSet<QByteArray>> listed);
     // Told of each folder that could not be read (its path and the errno value); without one, such folders
     // simply give no rows.
     void SetErrorSink(ErrorSink sink) { m_errors = std::move(sink); }

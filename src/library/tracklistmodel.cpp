@@ -17,7 +17,6 @@ constexpr std::size_t kReservedRows = std::size_t(1) << 17;
 TrackListModel::TrackListModel(QObject *parent) : QAbstractTableModel(parent), m_defs(DefaultColumnDefs())
 {
     m_rows.reserve(kReservedRows);
-    m_listed.reserve(qsizetype(kReservedRows));
 }
 
 int TrackListModel::rowCount(const QModelIndex &parent) const
@@ -55,8 +54,7 @@ void TrackListModel::Clear()
     // Give back the memory of a long list, but keep the reserved room (see kReservedRows).
     std::vector<TrackRecord>().swap(m_rows);
     m_rows.reserve(kReservedRows);
-    m_listed = QSet<QByteArray>();
-    m_listed.reserve(qsizetype(kReservedRows));
+    m_listed.clear();
     DropPlaces();
     m_placesValid = true;   // no rows, nothing to find
     m_rowCounter = 0;
@@ -251,25 +249,18 @@ void TrackListModel::SetFilename(int row, const QString &name, const QString &ex
 void TrackListModel::IndexPlace(const QByteArray &key, int source) const
 {
     if (m_placesValid)
-        m_places.emplace(qHash(key), source);
+        m_places.insert(qHash(key), source);
 }
 
 void TrackListModel::UnindexPlace(const QByteArray &key, int source) const
 {
-    if (!m_placesValid)
-        return;
-    auto [first, last] = m_places.equal_range(qHash(key));
-    for (auto at = first; at != last; ++at) {
-        if (at->second == source) {
-            m_places.erase(at);
-            return;
-        }
-    }
+    if (m_placesValid)
+        m_places.erase(qHash(key), source);
 }
 
 void TrackListModel::DropPlaces() const
 {
-    std::unordered_multimap<std::size_t, int>().swap(m_places);
+    m_places.clear();
     m_placesValid = false;
 }
 
@@ -279,18 +270,19 @@ int TrackListModel::SourceOfFile(const QString &fullPath) const
     if (!m_listed.contains(key))
         return -1;
     if (!m_placesValid) {
-        m_places.reserve(m_rows.size());
         for (std::size_t i = 0; i < m_rows.size(); ++i)
-            m_places.emplace(qHash(platform::FileNameKey(::RowFullPath(m_rows[i]))), int(i));
+            m_places.insert(qHash(platform::FileNameKey(::RowFullPath(m_rows[i]))), int(i));
         m_placesValid = true;
     }
     // Keys of one hash are told apart by the row's own path.
-    auto [first, last] = m_places.equal_range(qHash(key));
-    for (auto at = first; at != last; ++at) {
-        if (::RowFullPath(m_rows[std::size_t(at->second)]) == fullPath)
-            return at->second;
-    }
-    return -1;
+    int found = -1;
+    m_places.find(qHash(key), [&](int place) {
+        if (::RowFullPath(m_rows[std::size_t(place)]) != fullPath)
+            return false;
+        found = place;
+        return true;
+    });
+    return found;
 }
 
 bool TrackListModel::IsListed(const QString &fullPath) const { return m_listed.contains(platform::FileNameKey(fullPath)); }

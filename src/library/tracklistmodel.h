@@ -2,6 +2,7 @@
 
 #include "library/trackfilter.h"
 #include "library/tracksort.h"
+#include "library/growingindex.h"
 #include "library/trackrecord.h"
 
 #include <QAbstractTableModel>
@@ -85,7 +86,7 @@ public:
     // The number of rows added since the list was last cleared.
     int RowCounter() const { return m_rowCounter; }
     // The listed files, for a worker's duplicate test.
-    QSet<QByteArray> ListedKeys() const { return m_listed; }
+    std::vector<QSet<QByteArray>> ListedKeys() { return m_listed.Share(); }
 
 private:
     std::size_t Source(int row) const { return m_filtered ? std::size_t(m_shown[std::size_t(row)]) : std::size_t(row); }
@@ -104,8 +105,8 @@ private:
     bool m_filtered = false;
     std::vector<int> m_shown;              // while filtered: the places of the shown rows, ascending
     std::vector<FoldedRecord> m_folded;    // while filtered: each row's text folded for the filter
-    QSet<QByteArray> m_listed;
-    mutable std::unordered_multimap<std::size_t, int> m_places;   // qHash of a file's key -> its place
+    GrowingKeySet m_listed;
+    mutable GrowingPlaces m_places;   // qHash of a file's key -> its place
     mutable bool m_placesValid = true;
     std::array<ColumnDef, kColumnCount> m_defs;
     int m_rowCounter = 0;

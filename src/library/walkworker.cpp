@@ -16,19 +16,40 @@ constexpr int kCacheDays = 90;
 
 } // namespace
 
-WalkWorker::WalkWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QObject *parent)
+WalkWorker::WalkWorker(ScanState &state, const ExtensionSet &extensions, std::vector<QSet<QByteArray>> listed, QObject *parent)
     : QThread(parent), m_state(state), m_extensions(extensions), m_listed(std::move(listed)),
       m_cacheFile(TagCache::DefaultFile())
 {
 }
 
-std::vector<TrackRecord> WalkWorker::TakeRows()
+std::vector<TrackRecord> WalkWorker::TakeRows(std::size_t most)
 {
     QMutexLocker lock(&m_mutex);
     m_signalled = false;
     std::vector<TrackRecord> rows;
-    rows.swap(m_ready);
+    while (rows.size() < most && !m_ready.empty()) {
+        std::vector<TrackRecord> &front = m_ready.front();
+        const std::size_t n = std::min(most - rows.size(), front.size() - m_frontTaken);
+        if (rows.empty() && m_frontTaken == 0 && n == front.size()) {
+            rows.swap(front);   // a whole batch, as it came
+        } else {
+            rows.reserve(std::min(most, rows.size() + front.size() - m_frontTaken));
+            const auto from = front.begin() + std::ptrdiff_t(m_frontTaken);
+            std::move(from, from + std::ptrdiff_t(n), std::back_inserter(rows));
+            m_frontTaken += n;
+            if (m_frontTaken < front.size())
+                break;
+        }
+        m_ready.pop_front();
+        m_frontTaken = 0;
+    }
     return rows;
+}
+
+bool WalkWorker::HasRows() const
+{
+    QMutexLocker lock(&m_mutex);
+    return !m_ready.empty();
 }
 
 void WalkWorker::Collect(TrackRecord &&row)
@@ -46,14 +67,10 @@ void WalkWorker::Flush()
     bool notify = false;
     {
         QMutexLocker lock(&m_mutex);
-        if (m_ready.empty())
-            m_ready.swap(m_batch);
-        else
-            std::move(m_batch.begin(), m_batch.end(), std::back_inserter(m_ready));
+        m_ready.push_back(std::exchange(m_batch, {}));
         notify = !m_signalled;
         m_signalled = true;
     }
-    m_batch.clear();
     if (notify)
         Q_EMIT RowsReady();
 }
@@ -78,7 +95,7 @@ void WalkWorker::run()
     m_state.stop.store(0);
 }
 
-ListingWorker::ListingWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed,
+ListingWorker::ListingWorker(ScanState &state, const ExtensionSet &extensions, std::vector<QSet<QByteArray>> listed,
                              QString folder, bool recurse, QObject *parent)
     : WalkWorker(state, extensions, std::move(listed), parent), m_folder(std::move(folder)), m_recurse(recurse)
 {
@@ -92,7 +109,7 @@ void ListingWorker::Walk(FolderWalker &walker)
 
 ScanWorker::ScanWorker(ScanState &state, const ExtensionSet &extensions, std::vector<platform::Drive> drives,
                        QObject *parent)
-    : WalkWorker(state, extensions, QSet<QByteArray>(), parent), m_drives(std::move(drives))
+    : WalkWorker(state, extensions, {}, parent), m_drives(std::move(drives))
 {
 }
 

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QThread>
 
+#include <deque>
 #include <vector>
 
 class FolderWalker;
@@ -23,13 +24,15 @@ class WalkWorker : public QThread
 {
     Q_OBJECT
 public:
-    WalkWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QObject *parent = nullptr);
+    WalkWorker(ScanState &state, const ExtensionSet &extensions, std::vector<QSet<QByteArray>> listed, QObject *parent = nullptr);
 
     // The tag cache the walk uses (TagCache::DefaultFile() unless set; empty: none). Set before start.
     void SetCacheFile(const QString &file) { m_cacheFile = file; }
 
     // Takes the rows found so far (GUI thread).
-    std::vector<TrackRecord> TakeRows();
+    // The rows waiting (at most `most` of them, the first), on the receiving thread.
+    std::vector<TrackRecord> TakeRows(std::size_t most = std::size_t(-1));
+    bool HasRows() const;
 
 Q_SIGNALS:
     // Rows are waiting for TakeRows. Sent once per batch, not again until the rows were taken.
@@ -46,12 +49,13 @@ private:
     void Flush();
 
     ExtensionSet m_extensions;
-    QSet<QByteArray> m_listed;
+    std::vector<QSet<QByteArray>> m_listed;
     QString m_cacheFile;
     std::vector<TrackRecord> m_batch;   // worker side
     QElapsedTimer m_sinceFlush;
-    QMutex m_mutex;
-    std::vector<TrackRecord> m_ready;   // guarded by m_mutex
+    mutable QMutex m_mutex;
+    std::deque<std::vector<TrackRecord>> m_ready;   // batches waiting, guarded by m_mutex
+    std::size_t m_frontTaken = 0;                     // rows of the first batch taken already
     bool m_signalled = false;           // guarded by m_mutex
 };
 
@@ -60,7 +64,7 @@ class ListingWorker : public WalkWorker
 {
     Q_OBJECT
 public:
-    ListingWorker(ScanState &state, const ExtensionSet &extensions, QSet<QByteArray> listed, QString folder,
+    ListingWorker(ScanState &state, const ExtensionSet &extensions, std::vector<QSet<QByteArray>> listed, QString folder,
                   bool recurse, QObject *parent = nullptr);
 
 protected:

@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QWheelEvent>
 #include <QScrollBar>
+#include <QTimer>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -255,7 +256,7 @@ void CRightView::StartWorker(WalkWorker *worker)
 {
     m_worker = worker;
     m_firstBatch = true;
-    connect(worker, &WalkWorker::RowsReady, this, &CRightView::TakeRows, Qt::QueuedConnection);
+    connect(worker, &WalkWorker::RowsReady, this, [this] { TakeRows(); }, Qt::QueuedConnection);
     connect(worker, &QThread::finished, this, &CRightView::OnWorkerFinished, Qt::QueuedConnection);
     worker->start();
     if (!worker->isRunning() && !worker->isFinished()) {
@@ -266,13 +267,22 @@ void CRightView::StartWorker(WalkWorker *worker)
     }
 }
 
-void CRightView::TakeRows()
+bool CRightView::TakeRows(bool again)
 {
     if (!m_worker)
-        return;
-    std::vector<TrackRecord> rows = m_worker->TakeRows();
+        return false;
+    // A slice a turn of the event loop: a window far behind a fast walk catches up without a pause.
+    constexpr std::size_t kSlice = 4096;
+    std::vector<TrackRecord> rows = m_worker->TakeRows(kSlice);
+    const bool more = m_worker->HasRows();
+    if (more && again) {
+        QTimer::singleShot(0, this, [this, worker = m_worker] {
+            if (m_worker == worker)
+                TakeRows();
+        });
+    }
     if (rows.empty())
-        return;
+        return more;
     const bool atBottom = verticalScrollBar()->value() >= verticalScrollBar()->maximum() - 1;
     m_model->AppendRows(std::move(rows));
     // Keep the newest rows in view while a folder fills, up to its last batch, unless the user scrolled away
@@ -280,11 +290,13 @@ void CRightView::TakeRows()
     if (atBottom || m_firstBatch)
         scrollToBottom();
     m_firstBatch = false;
+    return more;
 }
 
 void CRightView::ReleaseWorker()
 {
-    TakeRows();
+    while (TakeRows()) {
+    }
     WalkWorker *worker = m_worker;
     m_worker = nullptr;
     worker->disconnect(this);
@@ -295,7 +307,20 @@ void CRightView::ReleaseWorker()
 
 void CRightView::OnWorkerFinished()
 {
-    if (m_worker && sender() == m_worker) {
+    if (m_worker && sender() == m_worker)
+        FinishListing(m_worker);
+}
+
+void CRightView::FinishListing(WalkWorker *worker)
+{
+    if (m_worker != worker)
+        return;   // another listing began meanwhile
+    // The rows still waiting go in slices, a turn of the event loop each, before the listing ends.
+    if (TakeRows(false)) {
+        QTimer::singleShot(0, this, [this, worker] { FinishListing(worker); });
+        return;
+    }
+    {
         ReleaseWorker();
         if (m_sortWhenFinished) {
             m_sortWhenFinished = false;

@@ -119,7 +119,11 @@ protected:
 
 private:
     void StartWorker(WalkWorker *worker);
-    void TakeRows();
+    // Appends a slice of the rows waiting (and, `again`, takes the next one at the next turn of the event loop);
+    // whether more wait.
+    bool TakeRows(bool again = true);
+    // Ends a listing whose worker has finished, once the rows it left are in.
+    void FinishListing(WalkWorker *worker);
     void OnWorkerFinished();
     // Takes the worker's last rows and lets it go; the walk is over.
     void ReleaseWorker();

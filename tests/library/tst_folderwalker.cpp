@@ -120,7 +120,7 @@ void TestFolderWalker::forgettingWalksListAgain()
     ScanState state;
     std::vector<TrackRecord> rows;
     FolderWalker walker(state, Extensions(), [&](TrackRecord &&r) { rows.push_back(std::move(r)); });
-    walker.SetListed({platform::FileNameKey(m_root + QStringLiteral("/Artist/Album/01.mp3"))});
+    walker.SetListed({QSet<QByteArray>{platform::FileNameKey(m_root + QStringLiteral("/Artist/Album/01.mp3"))}});
     walker.SetRemembersFiles(false);
     walker.WalkFolder(m_root, true);
     QCOMPARE(rows.size(), std::size_t(5));

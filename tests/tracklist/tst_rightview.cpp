@@ -42,6 +42,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void listsFolderAndEnds();
+    void manyRowsArriveInSlicesAndAllOfThem();
     void headerClicksSort();
     void selectionSurvivesSort();
     void stopWalkKeepsRowsAndSorts();
@@ -121,6 +122,33 @@ void TestRightView::listsFolderAndEnds()
     view.ListFolder(m_dir.path());
     WaitIdle(view);
     QCOMPARE(view.Model()->rowCount(), 4);
+}
+
+void TestRightView::manyRowsArriveInSlicesAndAllOfThem()
+{
+    // More rows than one slice takes, found faster than the window takes them: they come in slices, each file
+    // once, in walk order, and the listing ends only when the last is in.
+    QTemporaryDir dir;
+    constexpr int kFiles = 10000;
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(testmp3::WriteFile(dir.filePath(QStringLiteral("%1.mp3").arg(i, 5, 10, QLatin1Char('0'))), QByteArray(8, 'x')));
+    CRightView view(m_settings, m_state);
+    int mostAtOnce = 0, inserts = 0;
+    connect(view.Model(), &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex &, int first, int last) {
+        mostAtOnce = std::max(mostAtOnce, last - first + 1);
+        if (++inserts == 1)
+            QThread::msleep(500);   // a window busy elsewhere: the walk runs far ahead
+    });
+    int rowsWhenFinished = -1;
+    connect(&view, &CRightView::WalkFinished, this, [&] { rowsWhenFinished = view.Model()->rowCount(); });
+    view.ListFolder(dir.path());
+    QTRY_VERIFY_WITH_TIMEOUT(rowsWhenFinished >= 0, 20000);
+    WaitIdle(view);
+    QCOMPARE(rowsWhenFinished, kFiles);
+    QCOMPARE(view.Model()->rowCount(), kFiles);
+    QVERIFY2(mostAtOnce == 4096, qPrintable(QString::number(mostAtOnce)));   // slices, not all that waited
+    for (int row = 0; row < kFiles; row += 997)
+        QCOMPARE(view.Model()->Row(row)[Column::Filename], QStringLiteral("%1").arg(row, 5, 10, QLatin1Char('0')));
 }
 
 void TestRightView::headerClicksSort()
