@@ -259,8 +259,19 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
         outcome.journalError = recorder.Error();
     const int total = int(std::count_if(changes.cbegin(), changes.cend(), [](const Change &c) { return c.done; }));
     int index = 0;
-    // The files put back are made durable together, before the journal records the undo as done.
-    platform::FlushBatch flush;
+    // The files put back are made durable together, before the journal records the undo as done: a group's
+    // files are flushed while the next group is read, and that flush ends before the next group's records are
+    // made durable (with them the records that say the group before is back).
+    auto flush = std::make_unique<platform::FlushBatch>();
+    std::unique_ptr<platform::FlushBatch> flushing;
+    int flushError = 0;
+    auto settleFlush = [&](std::unique_ptr<platform::FlushBatch> &batch) {
+        if (!batch)
+            return;
+        if (const int error = batch->Finish(); error != 0 && flushError == 0)
+            flushError = error;
+        batch.reset();
+    };
     auto settle = [&](const Step &step, const QString &shown) {
         if (!step.why.isEmpty()) {
             outcome.skipped.append(QStringLiteral("%1: %2").arg(shown, step.why));
@@ -277,6 +288,7 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
     auto writeGroup = [&] {
         if (group.empty())
             return;
+        settleFlush(flushing);
         recorder.MakeDurable();
         for (const std::unique_ptr<TagRestore> &restore : group) {
             const Step step = CommitTagRestore(*restore, recorder);
@@ -285,6 +297,9 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
             settle(step, restore->change->path);
         }
         group.clear();
+        flush->FinishInBackground();
+        flushing = std::move(flush);
+        flush = std::make_unique<platform::FlushBatch>();
     };
     for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
         if (!it->done)
@@ -333,8 +348,10 @@ Outcome Reverse(const QString &folder, qint64 id, Kind kind, const Progress &pro
         settle(step, shown);
     }
     writeGroup();
-    if (const int error = flush.Finish())
-        outcome.skipped.append(tr("the files put back may not have reached the disk: %1").arg(platform::ErrorText(error)));
+    settleFlush(flushing);
+    settleFlush(flush);
+    if (flushError != 0)
+        outcome.skipped.append(tr("the files put back may not have reached the disk: %1").arg(platform::ErrorText(flushError)));
     if (recorder.FailedMidway())
         outcome.journalError = recorder.Error();
     recorder.End();

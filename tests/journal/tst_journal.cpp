@@ -6,6 +6,7 @@
 #include "journal/journal.h"
 #include "journal/undo.h"
 #include "platform/fileio.h"
+#include "platform/flushbatch.h"
 #include "tags/normalize.h"
 #include "tags/tagfile.h"
 #include "testaudio.h"
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void killedWritesInPlaceLeaveOldOrNew_data();
     void killedWritesInPlaceLeaveOldOrNew();
     void fileOperationsComeBack();
+    void undoGroupsWaitForTheFlushBefore();
 
 private:
     QString P(const QString &name) const { return m_dir->filePath(name); }
@@ -574,6 +576,50 @@ void TestJournal::killedWritesInPlaceLeaveOldOrNew()
         for (const QString &path : files)
             QVERIFY2(ReadFile(path) == old[path], qPrintable(path));
     }
+}
+
+void TestJournal::undoGroupsWaitForTheFlushBefore()
+{
+    // An undo of 70 files goes in two groups: the first group's files are flushed while the second is read, and
+    // the second is written only once that flush is over, so the journal never says a file is back before it is
+    // on disk; a flush that fails is said.
+    std::vector<TagFile> tags(70);
+    QList<TagFile *> files;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        const QString path = P(QStringLiteral("many-%1.mp3").arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(WriteFile(path, Tag(Frame("TIT2", Latin1Body("old")), 3, 256) + Audio(2)));
+        QVERIFY(tags[i].Open(path));
+        tags[i].title = QStringLiteral("new");
+        files.append(&tags[i]);
+    }
+    {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Grope Edit")));
+        TagFile::WriteAll(files, [](TagFile &, bool ok, const QString &error) { QVERIFY2(ok, qPrintable(error)); });
+    }
+    static std::atomic<int> flushes{0};
+    static std::atomic<bool> laterBackDuringFlush{false};
+    static QString laterFile;
+    laterFile = P(QStringLiteral("many-00.mp3"));   // undone last: in the second group
+    flushes = 0;
+    platform::FlushBatch::SetFlushForTests([](int) {
+        if (++flushes == 1) {
+            QThread::msleep(100);
+            TagFile later;
+            laterBackDuringFlush = !later.Open(laterFile) || later.title != QStringLiteral("new");
+        }
+        return flushes.load() == 1 ? EIO : 0;
+    });
+    const auto restore = qScopeGuard([] { platform::FlushBatch::SetFlushForTests(nullptr); });
+    const journal::Outcome undone = journal::Undo(Journal());
+    QCOMPARE(undone.restored, 70);
+    QVERIFY(flushes.load() >= 2);
+    QVERIFY(!laterBackDuringFlush.load());
+    QVERIFY2(undone.skipped.size() == 1 && undone.skipped[0].contains(QLatin1String("may not have reached the disk")),
+             qPrintable(undone.skipped.join(QLatin1Char('\n'))));
+    TagFile first;
+    QVERIFY(first.Open(laterFile));
+    QCOMPARE(first.title, QStringLiteral("old"));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
