@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTimer>
 #include <QStyledItemDelegate>
@@ -68,6 +69,9 @@ CRightView::CRightView(AppSettings &settings, ScanState &state, QWidget *parent)
       m_columns(DefaultColumnDefs())
 {
     setModel(m_model);
+    m_takeTimer.setSingleShot(true);
+    m_takeTimer.setInterval(1);
+    connect(&m_takeTimer, &QTimer::timeout, this, [this] { TakeRows(); });
     ScaleDefaultWidths(m_columns, fontMetrics(), horizontalHeader()->fontMetrics());
     setItemDelegateForColumn(int(Column::Path), new MiddleElideDelegate(this));
     setDragEnabled(true);
@@ -256,7 +260,12 @@ void CRightView::StartWorker(WalkWorker *worker)
 {
     m_worker = worker;
     m_firstBatch = true;
-    connect(worker, &WalkWorker::RowsReady, this, [this] { TakeRows(); }, Qt::QueuedConnection);
+    // Rows are taken by a timer, a slice each time it fires: a stream of posted calls would keep the event loop's
+    // other timers from running for as long as it lasts.
+    connect(worker, &WalkWorker::RowsReady, this, [this] {
+        if (!m_takeTimer.isActive())
+            m_takeTimer.start();
+    }, Qt::QueuedConnection);
     connect(worker, &QThread::finished, this, &CRightView::OnWorkerFinished, Qt::QueuedConnection);
     worker->start();
     if (!worker->isRunning() && !worker->isFinished()) {
@@ -271,18 +280,29 @@ bool CRightView::TakeRows(bool again)
 {
     if (!m_worker)
         return false;
-    // A slice a turn of the event loop: a window far behind a fast walk catches up without a pause.
-    constexpr std::size_t kSlice = 4096;
-    std::vector<TrackRecord> rows = m_worker->TakeRows(kSlice);
-    const bool more = m_worker->HasRows();
-    if (more && again) {
-        QTimer::singleShot(0, this, [this, worker = m_worker] {
-            if (m_worker == worker)
-                TakeRows();
-        });
+    // A slice a turn of the event loop, some 15 ms of work: a window far behind a fast walk catches up without a
+    // pause, and the event loop's timers and input come between the slices.
+    constexpr std::size_t kPiece = 1024;
+    constexpr qint64 kSliceMs = 15;
+    QElapsedTimer spent;
+    spent.start();
+    std::vector<TrackRecord> rows = m_worker->TakeRows(kPiece);
+    bool more = m_worker->HasRows();
+    while (more && !rows.empty() && spent.elapsed() < kSliceMs) {
+        AppendTaken(std::move(rows));
+        rows = m_worker->TakeRows(kPiece);
+        more = m_worker->HasRows();
     }
+    if (more && again && !m_takeTimer.isActive())
+        m_takeTimer.start();
+    AppendTaken(std::move(rows));
+    return more;
+}
+
+void CRightView::AppendTaken(std::vector<TrackRecord> &&rows)
+{
     if (rows.empty())
-        return more;
+        return;
     const bool atBottom = verticalScrollBar()->value() >= verticalScrollBar()->maximum() - 1;
     m_model->AppendRows(std::move(rows));
     // Keep the newest rows in view while a folder fills, up to its last batch, unless the user scrolled away
@@ -290,7 +310,6 @@ bool CRightView::TakeRows(bool again)
     if (atBottom || m_firstBatch)
         scrollToBottom();
     m_firstBatch = false;
-    return more;
 }
 
 void CRightView::ReleaseWorker()
@@ -317,7 +336,7 @@ void CRightView::FinishListing(WalkWorker *worker)
         return;   // another listing began meanwhile
     // The rows still waiting go in slices, a turn of the event loop each, before the listing ends.
     if (TakeRows(false)) {
-        QTimer::singleShot(0, this, [this, worker] { FinishListing(worker); });
+        QTimer::singleShot(1, this, [this, worker] { FinishListing(worker); });
         return;
     }
     {

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <QString>
+#include <QTimer>
 
 #include <array>
 #include <functional>
@@ -122,6 +123,7 @@ private:
     // Appends a slice of the rows waiting (and, `again`, takes the next one at the next turn of the event loop);
     // whether more wait.
     bool TakeRows(bool again = true);
+    void AppendTaken(std::vector<TrackRecord> &&rows);
     // Ends a listing whose worker has finished, once the rows it left are in.
     void FinishListing(WalkWorker *worker);
     void OnWorkerFinished();
@@ -143,6 +145,7 @@ private:
     QPointer<WalkWorker> m_worker;
     bool m_sortWhenFinished = false;   // Stop was asked for: sort when the worker has ended
     bool m_firstBatch = false;         // the next rows are the first of a walk
+    QTimer m_takeTimer;                // takes the next slice of rows
     QPointer<InPlaceEdit> m_editor;
     bool m_dragging = false;   // a drag started from this list is under way
     bool m_rowsChanging = false;
