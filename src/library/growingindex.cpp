@@ -15,15 +15,32 @@ bool GrowingKeySet::contains(const QByteArray &key) const
 
 void GrowingKeySet::Grow()
 {
-    const qsizetype last = m_parts.empty() ? 0 : m_parts.back().capacity();
+    const qsizetype held = size();
+    constexpr qsizetype kMergeBelow = qsizetype(1) << 16;   // keys merged in a few milliseconds
+    if (m_parts.size() >= 8 && held < kMergeBelow) {
+        // Many small parts (a list shared with many listings): merged into one, which costs little at this size,
+        // so a lookup does not ask a part per listing.
+        QSet<QByteArray> merged;
+        merged.reserve(std::max(m_first, 2 * held));
+        for (const QSet<QByteArray> &part : m_parts) {
+            for (const QByteArray &key : part)
+                merged.insert(key);
+        }
+        m_parts.clear();
+        m_parts.push_back(std::move(merged));
+        return;
+    }
+    // As large as all the keys before it: the parts double the room each time one fills.
     m_parts.emplace_back();
-    m_parts.back().reserve(std::max(m_first, 2 * last));
+    m_parts.back().reserve(std::max(m_first, held));
 }
 
 void GrowingKeySet::insert(const QByteArray &key)
 {
-    // Full: one more key and the QSet would grow, moving every key it holds.
-    if (m_shared || m_parts.back().size() + 1 >= m_parts.back().capacity())
+    // Full (one more key and the QSet would grow, moving every key it holds), or shared with a copy (unless it
+    // is still empty: then the copy holds nothing of it).
+    QSet<QByteArray> &last = m_parts.back();
+    if ((m_shared && !last.isEmpty()) || last.size() + 1 >= last.capacity())
         Grow();
     m_shared = false;
     m_parts.back().insert(key);
