@@ -497,16 +497,6 @@ bool NameFits(const QString &extension, Format format)
     return false;
 }
 
-bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &error)
-{
-    platform::ReadOnlyFile file;
-    if (file.Open(platform::DecodeName(nativePath)) != 0) {
-        error = tr("the %1 data cannot be read").arg(Name(format));
-        return false;
-    }
-    return Read(file, nativePath, format, fields, error);
-}
-
 bool Read(const platform::ReadOnlyFile &open, const QByteArray &nativePath, Format format, Fields &fields,
           QString &error)
 {

@@ -32,19 +32,13 @@ struct Fields
     QString title, artist, album, year, track, comment, genre;
 };
 
-// Reads the fields of a file of a known format; false with a reason when TagLib cannot read it as that format.
-bool Read(const QByteArray &nativePath, Format format, Fields &fields, QString &error);
-// The same, of a file open already.
+// Reads the fields of a file of a known format, open already (`nativePath` names it); false with a reason when
+// TagLib cannot read it as that format.
 bool Read(const platform::ReadOnlyFile &file, const QByteArray &nativePath, Format format, Fields &fields,
           QString &error);
 
 // Which fields a write changes.
 enum FieldBit : unsigned { kTitle = 1, kArtist = 2, kAlbum = 4, kYear = 8, kTrack = 16, kComment = 32, kGenre = 64 };
-
-// Why a FLAC file's metadata cannot be trusted for a write (empty when it can): a comment block whose count or
-// lengths run past its end (another reader may take comments from beyond it, which a rewrite from TagLib's view
-// would lose), or a block chain that does not reach an audio frame.
-QString FlacMetadataProblem(const QByteArray &path);
 
 // The front cover of a file: FLAC's first PICTURE block of type 3 (front cover), the first Vorbis or Opus
 // METADATA_BLOCK_PICTURE of that type, or an MP4 file's first covr image (MP4 images carry no type: the first is

@@ -37,12 +37,6 @@ quint32 OggChecksum(const char *data, qsizetype size)
     return crc;
 }
 
-quint32 LittleEndian32(const QByteArray &b, qsizetype at)
-{
-    return quint32(uchar(b[at])) | (quint32(uchar(b[at + 1])) << 8) | (quint32(uchar(b[at + 2])) << 16) |
-           (quint32(uchar(b[at + 3])) << 24);
-}
-
 } // namespace
 
 QString FlacInPlace(const QByteArray &original, const Fields &fields, unsigned changed, const CoverChange &cover,

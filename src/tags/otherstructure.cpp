@@ -126,6 +126,12 @@ QByteArray ReadAt(QIODevice &file, qint64 offset, qint64 length)
     return file.seek(offset) ? file.read(length) : QByteArray();
 }
 
+quint32 LittleEndian32(const QByteArray &bytes, qsizetype at)
+{
+    return quint32(uchar(bytes[at])) | (quint32(uchar(bytes[at + 1])) << 8) | (quint32(uchar(bytes[at + 2])) << 16) |
+           (quint32(uchar(bytes[at + 3])) << 24);
+}
+
 quint64 BigEndianAt(QIODevice &file, qint64 offset, int bytes, bool &ok)
 {
     const QByteArray b = ReadAt(file, offset, bytes);
@@ -221,12 +227,6 @@ QString AudioProblem(const QByteArray &original, const QByteArray &copy, Format 
 
 // Whether an MP4 file's boxes hold together (Mp4BoxesHold), read a top-level box at a time: the media data are
 // passed over, the rest (the movie box and its tables) is small.
-bool Mp4FileHolds(const QByteArray &path)
-{
-    QFile file(platform::DecodeName(path));
-    return file.open(QIODevice::ReadOnly) && Mp4FileHolds(file);
-}
-
 bool Mp4FileHolds(QIODevice &file)
 {
     static const QList<QByteArray> kContainers{"moov", "moof", "udta"};
@@ -246,24 +246,12 @@ bool Mp4FileHolds(QIODevice &file)
     return true;
 }
 
-QString FlacMetadataProblem(const QByteArray &path)
-{
-    QFile file(platform::DecodeName(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return tr("the FLAC data cannot be read");
-    return FlacMetadataProblem(file);
-}
-
 QString FlacMetadataProblem(QIODevice &file)
 {
     const qint64 size = file.size();
     qint64 at = FlacBlocksStart(file);
     if (at < 0)
         return tr("the FLAC data cannot be read");
-    auto le32 = [](const QByteArray &b, qint64 i) {
-        return quint32(uchar(b[i])) | (quint32(uchar(b[i + 1])) << 8) | (quint32(uchar(b[i + 2])) << 16) |
-               (quint32(uchar(b[i + 3])) << 24);
-    };
     for (bool last = false; !last;) {
         const QByteArray head = ReadAt(file, at, 4);
         if (head.size() < 4)
@@ -280,15 +268,15 @@ QString FlacMetadataProblem(QIODevice &file)
                                    "may see comments TagLib does not");
             if (block.size() < 8)
                 return cut;
-            qint64 i = 4 + qint64(le32(block, 0));
+            qint64 i = 4 + qint64(LittleEndian32(block, 0));
             if (i + 4 > block.size())
                 return cut;
-            const quint32 count = le32(block, i);
+            const quint32 count = LittleEndian32(block, i);
             i += 4;
             for (quint32 n = 0; n < count; ++n) {
                 if (i + 4 > block.size())
                     return cut;
-                i += 4 + qint64(le32(block, i));
+                i += 4 + qint64(LittleEndian32(block, i));
                 if (i > block.size())
                     return cut;
             }

@@ -15,6 +15,8 @@ namespace otheraudio {
 
 // Reads exactly `length` bytes at `offset` (fewer only at the end of the file).
 QByteArray ReadAt(QIODevice &file, qint64 offset, qint64 length);
+// The little-endian 32-bit number at `at` of `bytes` (which holds it).
+quint32 LittleEndian32(const QByteArray &bytes, qsizetype at);
 // A big-endian number of `bytes` bytes at `offset`; `ok` false when the file ends before it.
 quint64 BigEndianAt(QIODevice &file, qint64 offset, int bytes, bool &ok);
 
@@ -31,11 +33,12 @@ struct Mp4Box
 // (the boxes before it are listed).
 bool Mp4TopBoxes(QIODevice &file, QList<Mp4Box> &boxes);
 // Whether an MP4 file's boxes hold together: each box within its parent, each chunk offset table within its box.
-bool Mp4FileHolds(const QByteArray &path);
 bool Mp4FileHolds(QIODevice &file);
 
-// FlacMetadataProblem of an open file, or of a file's first bytes held in memory (its metadata and the start of
-// its audio).
+// Why a FLAC file's metadata cannot be trusted for a write (empty when it can): a comment block whose count or
+// lengths run past its end (another reader may take comments from beyond it, which a rewrite from TagLib's view
+// would lose), or a block chain that does not reach an audio frame. Read from an open file, or from a file's
+// first bytes held in memory (its metadata and the start of its audio).
 QString FlacMetadataProblem(QIODevice &file);
 
 // Where a FLAC or MP4 file's audio lies, as byte ranges (offset, length): the FLAC frames after the metadata, the

@@ -31,6 +31,23 @@ inline QString FailureText(const QString &path, int error)
     return QCoreApplication::translate("TagFile", "%1: %2").arg(path, platform::ErrorText(error));
 }
 
+// How many bytes two regions of one length share at their start, and (before `floor`) at their end.
+inline qsizetype SharedStart(const QByteArray &a, const QByteArray &b)
+{
+    qsizetype n = 0;
+    while (n < a.size() && a.constData()[n] == b.constData()[n])
+        ++n;
+    return n;
+}
+
+inline qsizetype SharedEnd(const QByteArray &a, const QByteArray &b, qsizetype floor = 0)
+{
+    qsizetype end = a.size();
+    while (end > floor && a.constData()[end - 1] == b.constData()[end - 1])
+        --end;
+    return a.size() - end;
+}
+
 // Tells the thread's change observer (the undo journal) of a tag write: the old and new regions before it, the
 // outcome and the file's new identity after it.
 class Announcement
@@ -51,18 +68,12 @@ public:
         if (!m_observer)
             return;
         if (oldHead.size() == newHead.size()) {
-            const char *a = oldHead.constData(), *b = newHead.constData();
-            qsizetype n = oldHead.size();
-            while (n > 0 && a[n - 1] == b[n - 1])
-                --n;
+            const qsizetype n = oldHead.size() - SharedEnd(oldHead, newHead);
             oldHead.truncate(n);
             newHead.truncate(n);
         }
         if (oldTail.size() == newTail.size()) {
-            const char *a = oldTail.constData(), *b = newTail.constData();
-            qsizetype n = 0;
-            while (n < oldTail.size() && a[n] == b[n])
-                ++n;
+            const qsizetype n = SharedStart(oldTail, newTail);
             oldTail.remove(0, n);
             newTail.remove(0, n);
         }
@@ -96,12 +107,8 @@ inline void AddChangedPiece(std::vector<std::pair<std::int64_t, QByteArray>> &pi
             pieces.emplace_back(at, now);
         return;
     }
-    const char *a = before.constData(), *b = now.constData();
-    qsizetype first = 0, end = now.size();
-    while (first < end && a[first] == b[first])
-        ++first;
-    while (end > first && a[end - 1] == b[end - 1])
-        --end;
+    const qsizetype first = SharedStart(before, now);
+    const qsizetype end = now.size() - SharedEnd(before, now, first);
     if (first < end)
         pieces.emplace_back(at + first, now.mid(first, end - first));
 }
