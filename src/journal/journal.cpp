@@ -427,8 +427,20 @@ bool Recorder::Begin(const QString &command, Kind kind, qint64 target)
             Fail(errno);
             return false;
         }
-        if (m_fd >= 0)
-            m_id = id;
+        if (m_fd < 0)
+            continue;
+        // Held while the command runs: recovery, undo and trimming leave the entry of a running command alone.
+        // Another command's recovery may have come between the open and the lock, found the entry empty and
+        // removed it as a killed command's: then the entry is made anew, under the next number.
+        ::flock(m_fd, LOCK_EX);
+        struct stat held, named;
+        if (::fstat(m_fd, &held) != 0 || ::stat(Native(m_file).constData(), &named) != 0 ||
+            held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+            ::close(m_fd);
+            m_fd = -1;
+            continue;
+        }
+        m_id = id;
     }
     if (m_fd >= 0) {
         const QMutexLocker locker(&g_madeHereLock);
@@ -438,9 +450,7 @@ bool Recorder::Begin(const QString &command, Kind kind, qint64 target)
         Fail(EEXIST);
         return false;
     }
-    // Held while the command runs: recovery, undo and trimming leave the entry of a running command alone. A
-    // second descriptor keeps it should the journal fail and its writing descriptor be closed.
-    ::flock(m_fd, LOCK_EX);
+    // A second descriptor keeps the lock should the journal fail and its writing descriptor be closed.
     m_lock = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);

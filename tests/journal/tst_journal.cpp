@@ -68,6 +68,7 @@ private Q_SLOTS:
     void killedWritesInPlaceLeaveOldOrNew();
     void fileOperationsComeBack();
     void undoGroupsWaitForTheFlushBefore();
+    void recoveryBesideABeginningCommand();
 
 private:
     QString P(const QString &name) const { return m_dir->filePath(name); }
@@ -620,6 +621,34 @@ void TestJournal::undoGroupsWaitForTheFlushBefore()
     TagFile first;
     QVERIFY(first.Open(laterFile));
     QCOMPARE(first.title, QStringLiteral("old"));
+}
+
+void TestJournal::recoveryBesideABeginningCommand()
+{
+    // Another command's recovery pass runs while this one makes its entry: the entry it finds empty (not yet
+    // locked, its first record not yet written) must not be taken for a killed command's and removed from under
+    // the command that goes on recording into it.
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<QThread>> recovering;
+    for (int i = 0; i < 3; ++i) {
+        recovering.emplace_back(QThread::create([&] {
+            while (!stop)
+                journal::Recover(Journal());
+        }));
+        recovering.back()->start();
+    }
+    int lost = 0;
+    for (int i = 0; i < 500; ++i) {
+        journal::Recorder recorder(Journal());
+        QVERIFY(recorder.Begin(QStringLiteral("Edit Tag")));
+        if (!QFile::exists(Journal() + QStringLiteral("/%1.tgj").arg(recorder.Id(), 12, 10, QLatin1Char('0'))))
+            ++lost;
+        recorder.End();
+    }
+    stop = true;
+    for (const auto &thread : recovering)
+        thread->wait();
+    QCOMPARE(lost, 0);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
