@@ -323,7 +323,8 @@ int Batch(const QString &folder, int count)
     return 0;
 }
 
-// `rows` made-up rows of a music list, the same on every run; one in ten has accented or Cyrillic text.
+// `rows` made-up rows of a music list, the same on every run, twenty to a folder; one in ten has accented or
+// Cyrillic text.
 std::vector<TrackRecord> TestRows(int rows)
 {
     std::mt19937 random(7);
@@ -340,7 +341,8 @@ std::vector<TrackRecord> TestRows(int rows)
         TrackRecord &r = base[i];
         r[Column::Filename] = QStringLiteral("%1 %2").arg(i % 20 + 1, 2, 10, QLatin1Char('0')).arg(word(12));
         r[Column::Ext] = QStringLiteral("mp3");
-        r[Column::Path] = QStringLiteral("/music/%1/%2/").arg(word(8), word(6));
+        // Twenty files to a folder, which share its text as a listing's rows do.
+        r[Column::Path] = i % 20 == 0 ? QStringLiteral("/music/%1/%2/").arg(word(8), word(6)) : base[i - 1][Column::Path];
         r[Column::Title] = word(4) + QLatin1Char(' ') + word(9) + (i % 10 == 0 ? QStringLiteral(" café") : QString());
         r[Column::Artist] = i % 10 == 0 ? artists[int(random() % 6)] : word(5) + QLatin1Char(' ') + word(7);
         r[Column::Year] = i % 7 == 0 ? QString() : QString::number(1960 + random() % 60);
@@ -366,7 +368,15 @@ int Filter(int rows, int step)
     QObject::connect(&box, &CFilterBox::FilterChanged, &view, &CRightView::SetFilter);
     view.resize(1000, 700);
     view.show();
-    view.Model()->AppendRows(TestRows(rows));
+    {
+        // In pieces of 1,024 rows, as the window takes a listing's rows.
+        std::vector<TrackRecord> all = TestRows(rows);
+        for (std::size_t first = 0; first < all.size(); first += 1024) {
+            const std::size_t last = std::min(all.size(), first + 1024);
+            view.Model()->AppendRows(std::vector<TrackRecord>(std::make_move_iterator(all.begin() + qsizetype(first)),
+                                                              std::make_move_iterator(all.begin() + qsizetype(last))));
+        }
+    }
     if (step == 1) {
         view.selectAll();
     } else {

@@ -10,39 +10,6 @@
 
 namespace {
 
-constexpr char16_t kCellEnd = 0xFFFF;   // a noncharacter: never part of a cell's text a user searches for
-
-void AppendFolded(QString &out, QStringView text)
-{
-    bool ascii = true;
-    for (const QChar c : text) {
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) {
-        const qsizetype at = out.size();
-        out.resize(at + text.size());
-        QChar *to = out.data() + at;
-        for (const QChar c : text) {
-            const char16_t u = c.unicode();
-            *to++ = QChar(u >= 'A' && u <= 'Z' ? char16_t(u + 32) : u);
-        }
-        return;
-    }
-    const QString decomposed = text.toString().normalized(QString::NormalizationForm_KD);
-    QString kept;
-    kept.reserve(decomposed.size());
-    for (const QChar c : decomposed) {
-        const QChar::Category category = c.category();
-        if (category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
-            category != QChar::Mark_Enclosing)
-            kept.append(c);
-    }
-    out.append(kept.toCaseFolded());
-}
-
 bool IsBlank(QStringView text)
 {
     for (const QChar c : text) {
@@ -58,25 +25,9 @@ QString tr(const char *text) { return QCoreApplication::translate("TrackFilter",
 
 QString FoldForSearch(QStringView text)
 {
-    QString out;
-    AppendFolded(out, text);
-    return out;
-}
-
-FoldedRecord FoldRecord(const TrackRecord &record)
-{
-    FoldedRecord folded;
-    qsizetype length = kColumnCount;
-    for (const QString &cell : record.cells)
-        length += cell.size();
-    folded.text.reserve(length);
-    for (int c = 0; c < kColumnCount; ++c) {
-        folded.start[std::size_t(c)] = int(folded.text.size());
-        AppendFolded(folded.text, record.cells[std::size_t(c)]);
-        folded.text.append(QChar(kCellEnd));
-    }
-    folded.start[kColumnCount] = int(folded.text.size());
-    return folded;
+    std::string out;
+    FoldedTexts::AppendFolded(out, text);
+    return QString::fromStdString(out);
 }
 
 QString TrackFilter::FieldName(int column)
@@ -151,7 +102,7 @@ bool TrackFilter::Parse(const QString &expression, QString *error)
             return false;
         }
         if (column < 0) {
-            term.needle = FoldForSearch(text);
+            term.needle = FoldForSearch(text).toStdString();
         } else {
             term.column = column;
             const QString value = text.mid(colon + 1);
@@ -172,7 +123,7 @@ bool TrackFilter::Parse(const QString &expression, QString *error)
                 if (term.low > term.high)
                     std::swap(term.low, term.high);
             } else if (!term.empty) {
-                term.needle = FoldForSearch(value);
+                term.needle = FoldForSearch(value).toStdString();
             }
         }
         terms.push_back(std::move(term));
@@ -181,7 +132,8 @@ bool TrackFilter::Parse(const QString &expression, QString *error)
     return true;
 }
 
-bool TrackFilter::TermMatches(const Term &term, const TrackRecord &record, const FoldedRecord &folded)
+bool TrackFilter::TermMatches(const Term &term, const TrackRecord &record, std::string_view text,
+                              std::string_view folder, int inFolder)
 {
     if (term.empty)
         return IsBlank(record.cells[std::size_t(term.column)]);
@@ -192,23 +144,61 @@ bool TrackFilter::TermMatches(const Term &term, const TrackRecord &record, const
         const long long value = TagFile::LeadingNumber(cell);
         return value >= term.low && value <= term.high;
     }
+    const auto inTheFolder = [&] { return inFolder >= 0 ? inFolder == 1 : folder.find(term.needle) != folder.npos; };
+    if (term.column == int(Column::Path))
+        return inTheFolder();
     if (term.column >= 0)
-        return folded.Cell(term.column).contains(term.needle);
-    // The whole row at once, unless the needle holds the cell separator itself and could match across cells.
-    if (!term.needle.contains(QChar(kCellEnd)))
-        return QStringView(folded.text).contains(term.needle);
-    for (int c = 0; c < kColumnCount; ++c) {
-        if (folded.Cell(c).contains(term.needle))
-            return true;
-    }
-    return false;
+        return FoldedTexts::Cell(text, term.column).find(term.needle) != std::string_view::npos;
+    // The row's other cells at once: the cell ends are bytes no needle holds, so it cannot match across two.
+    return text.find(term.needle) != text.npos || inTheFolder();
 }
 
-bool TrackFilter::Matches(const TrackRecord &record, const FoldedRecord &folded) const
+bool TrackFilter::Matches(const TrackRecord &record) const
 {
+    if (m_terms.empty())
+        return true;
+    thread_local std::string text, folder;
+    FoldedTexts::FoldCells(record, text);
+    folder.clear();
+    FoldedTexts::AppendFolded(folder, record[Column::Path]);
     for (const Term &term : m_terms) {
-        if (TermMatches(term, record, folded) == term.exclude)
+        if (TermMatches(term, record, text, folder, -1) == term.exclude)
             return false;
     }
     return true;
+}
+
+bool TrackFilter::Matches(const TrackRecord &record, const FoldedTexts &folded, std::size_t row) const
+{
+    for (const Term &term : m_terms) {
+        if (TermMatches(term, record, folded.Text(row), folded.FolderText(folded.Folder(row)), -1) == term.exclude)
+            return false;
+    }
+    return true;
+}
+
+std::vector<int> TrackFilter::Matching(const std::vector<TrackRecord> &rows, const FoldedTexts &folded) const
+{
+    // Whether each term's needle is in each folder's text, found once per folder.
+    std::vector<std::vector<char>> inFolder(m_terms.size());
+    for (std::size_t t = 0; t < m_terms.size(); ++t) {
+        if (!m_terms[t].LooksInFolder())
+            continue;
+        inFolder[t].resize(folded.FolderCount());
+        for (std::uint32_t f = 0; f < folded.FolderCount(); ++f)
+            inFolder[t][f] = folded.FolderText(f).find(m_terms[t].needle) != std::string_view::npos;
+    }
+    std::vector<int> matching;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const std::uint32_t folder = folded.Folder(row);
+        bool all = true;
+        for (std::size_t t = 0; t < m_terms.size() && all; ++t) {
+            const Term &term = m_terms[t];
+            const int known = inFolder[t].empty() ? -1 : inFolder[t][folder];
+            all = TermMatches(term, rows[row], folded.Text(row), {}, known) != term.exclude;
+        }
+        if (all)
+            matching.push_back(int(row));
+    }
+    return matching;
 }

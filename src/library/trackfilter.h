@@ -1,30 +1,17 @@
 #pragma once
 
+#include "library/foldedtexts.h"
 #include "library/trackrecord.h"
 
 #include <QString>
 
-#include <array>
+#include <string>
+#include <string_view>
 #include <vector>
-
-// A row's cells folded for searching (see FoldForSearch), one after another with U+FFFF between them, so a term
-// is looked for in the whole row at once and cannot match across two cells.
-struct FoldedRecord
-{
-    QString text;
-    std::array<int, kColumnCount + 1> start{};   // where each cell begins; start[kColumnCount] is the end
-
-    QStringView Cell(int column) const
-    {
-        return QStringView(text).mid(start[std::size_t(column)],
-                                     start[std::size_t(column) + 1] - start[std::size_t(column)] - 1);
-    }
-};
 
 // Text as a search compares it: case folded, accents and other combining marks dropped, compatibility forms
 // decomposed ("Zoé" and "ZOE" both give "zoe", "ЖАННА" gives "жанна"). Plain ASCII takes a fast path.
 QString FoldForSearch(QStringView text);
-FoldedRecord FoldRecord(const TrackRecord &record);
 
 // The filter language of the track list and the command line: blank-separated terms, every one of which must
 // match a row.
@@ -46,10 +33,12 @@ public:
     // Whether the filter lets every row through (no terms).
     bool IsEmpty() const { return m_terms.empty(); }
 
-    bool Matches(const TrackRecord &record) const { return m_terms.empty() || Matches(record, FoldRecord(record)); }
-    // The same with the row's folded text made already (the list keeps it, so typing does not fold 100,000 rows
-    // on every key).
-    bool Matches(const TrackRecord &record, const FoldedRecord &folded) const;
+    bool Matches(const TrackRecord &record) const;
+    // The same for row `row` of a list whose folded texts are kept in `folded`.
+    bool Matches(const TrackRecord &record, const FoldedTexts &folded, std::size_t row) const;
+    // The places of the rows that match, ascending. A term that looks in the folder is looked for once per
+    // folder, not once per file.
+    std::vector<int> Matching(const std::vector<TrackRecord> &rows, const FoldedTexts &folded) const;
 
     // The field name of a column ("track" for "Track #"), or the column of a field name (-1 when it is none).
     static QString FieldName(int column);
@@ -59,13 +48,18 @@ private:
     struct Term
     {
         int column = -1;         // -1: any cell
-        QString needle;          // folded
+        std::string needle;      // folded, UTF-8
         bool exclude = false;
         bool empty = false;      // "field:": the cell is empty or blank
         bool range = false;      // "field:A..B"
         long long low = 0, high = 0;
+
+        bool LooksInFolder() const { return !empty && !range && (column < 0 || column == int(Column::Path)); }
     };
-    static bool TermMatches(const Term &term, const TrackRecord &record, const FoldedRecord &folded);
+    // Whether the term matches a row, given its folded text and its folder's; `inFolder` is whether the needle
+    // is in the folder's text when already known (-1 when not).
+    static bool TermMatches(const Term &term, const TrackRecord &record, std::string_view text,
+                            std::string_view folder, int inFolder);
 
     std::vector<Term> m_terms;
 };

@@ -60,7 +60,7 @@ void TrackListModel::Clear()
     m_placesValid = true;   // no rows, nothing to find
     m_rowCounter = 0;
     m_shown.clear();
-    std::vector<FoldedRecord>().swap(m_folded);
+    m_folded.Clear();
     endResetModel();
 }
 
@@ -80,6 +80,8 @@ int TrackListModel::AppendRows(std::vector<TrackRecord> &&rows)
         return 0;
     const int added = int(fresh.size());
     m_rowCounter += added;
+    for (const TrackRecord &row : fresh)
+        m_folded.Append(row);
     if (!m_filtered) {
         const int first = int(m_rows.size());
         beginInsertRows(QModelIndex(), first, first + added - 1);
@@ -90,8 +92,7 @@ int TrackListModel::AppendRows(std::vector<TrackRecord> &&rows)
     // Under a filter the new rows join the list hidden, and the matching ones are then shown at its end.
     std::vector<int> matching;
     for (TrackRecord &row : fresh) {
-        m_folded.push_back(FoldRecord(row));
-        if (m_filter.Matches(row, m_folded.back()))
+        if (m_filter.Matches(row, m_folded, m_rows.size()))
             matching.push_back(int(m_rows.size()));
         m_rows.push_back(std::move(row));
     }
@@ -127,8 +128,7 @@ void TrackListModel::FillTagCells(int row, const TagFile *tag)
 
 void TrackListModel::Refold(std::size_t source)
 {
-    if (m_filtered)
-        m_folded[source] = FoldRecord(m_rows[source]);
+    m_folded.Set(source, m_rows[source]);
 }
 
 void TrackListModel::RemoveRows(QList<int> rows)
@@ -180,7 +180,7 @@ void TrackListModel::EraseSources(const std::vector<int> &sources)
         vector.resize(to);
     };
     eraseFrom(m_rows);
-    eraseFrom(m_folded);
+    m_folded.Erase(sources);
 }
 
 void TrackListModel::Sort(const std::vector<SortKeys::Pass> &passes)
@@ -206,13 +206,9 @@ bool TrackListModel::ApplyOrder(const std::vector<int> &order)
     for (const int from : order)
         sorted.push_back(std::move(m_rows[std::size_t(from)]));
     m_rows.swap(sorted);
+    m_folded.Reorder(order);
     std::vector<int> oldShown;
     if (m_filtered) {
-        std::vector<FoldedRecord> folded;
-        folded.reserve(m_folded.size());
-        for (const int from : order)
-            folded.push_back(std::move(m_folded[std::size_t(from)]));
-        m_folded.swap(folded);
         oldShown = m_shown;
         for (int &shown : m_shown)
             shown = newPosition[std::size_t(shown)];
@@ -294,6 +290,23 @@ int TrackListModel::RowOfSource(int source) const
         return source;
     const auto at = std::lower_bound(m_shown.begin(), m_shown.end(), source);
     return at != m_shown.end() && *at == source ? int(at - m_shown.begin()) : -1;
+}
+
+std::vector<int> TrackListModel::RowsOfSources(const std::vector<int> &sources) const
+{
+    if (!m_filtered)
+        return sources;
+    std::vector<int> rows;
+    std::size_t row = 0;
+    for (const int source : sources) {
+        while (row < m_shown.size() && m_shown[row] < source)
+            ++row;
+        if (row == m_shown.size())
+            break;
+        if (m_shown[row] == source)
+            rows.push_back(int(row));
+    }
+    return rows;
 }
 
 int TrackListModel::RowOfFile(const QString &fullPath) const
@@ -389,20 +402,7 @@ void TrackListModel::SetFilter(const TrackFilter &filter)
     m_filter = filter;
     m_filtered = !filter.IsEmpty();
     m_shown.clear();
-    if (!m_filtered) {
-        std::vector<FoldedRecord>().swap(m_folded);
-    } else {
-        // The folded texts are made once, when a filter first applies, and kept up to date while one does.
-        if (m_folded.size() != m_rows.size()) {
-            m_folded.clear();
-            m_folded.reserve(m_rows.size());
-            for (const TrackRecord &row : m_rows)
-                m_folded.push_back(FoldRecord(row));
-        }
-        for (std::size_t i = 0; i < m_rows.size(); ++i) {
-            if (m_filter.Matches(m_rows[i], m_folded[i]))
-                m_shown.push_back(int(i));
-        }
-    }
+    if (m_filtered)
+        m_shown = m_filter.Matching(m_rows, m_folded);
     endResetModel();
 }

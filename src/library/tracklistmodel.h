@@ -75,6 +75,9 @@ public:
     // A shown row's place among all rows, and the shown row at a place (-1 when that row is hidden).
     int SourceRow(int row) const { return int(Source(row)); }
     int RowOfSource(int source) const;
+    // The rows showing these places among all rows (ascending), in order; hidden ones are left out. One pass
+    // over both lists, for the selection of a million rows kept across a filter change.
+    std::vector<int> RowsOfSources(const std::vector<int> &sources) const;
 
     // Reorders the rows by the passes; selections and other persistent indexes follow their rows.
     void Sort(const std::vector<SortKeys::Pass> &passes);
@@ -104,7 +107,7 @@ private:
     TrackFilter m_filter;
     bool m_filtered = false;
     std::vector<int> m_shown;              // while filtered: the places of the shown rows, ascending
-    std::vector<FoldedRecord> m_folded;    // while filtered: each row's text folded for the filter
+    FoldedTexts m_folded;                  // each row's text folded for the filter
     GrowingKeySet m_listed;
     mutable GrowingPlaces m_places;   // qHash of a file's key -> its place
     mutable bool m_placesValid = true;

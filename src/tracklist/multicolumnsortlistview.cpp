@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QScrollBar>
 
@@ -23,6 +24,19 @@ CMultiColumnSortListView::CMultiColumnSortListView(QWidget *parent)
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(m_header, &QHeaderView::sectionClicked, this, &CMultiColumnSortListView::OnHeaderClicked);
     connect(m_header, &SortHeaderCtrl::DividerDragEnded, this, [this] { SaveColumnLayout(); });
+}
+
+void CMultiColumnSortListView::setSelectionModel(QItemSelectionModel *selectionModel)
+{
+    QTableView::setSelectionModel(selectionModel);
+    // The header paints no selection, yet it asks whether each column is selected whole at every paint, which
+    // walks every row when many are selected (a tenth of a second per paint with a million rows selected). It
+    // is given a selection of its own that stays empty.
+    if (m_headerSelection && m_headerSelection->model() == selectionModel->model())
+        return;
+    delete m_headerSelection;
+    m_headerSelection = new QItemSelectionModel(selectionModel->model(), this);
+    m_header->setSelectionModel(m_headerSelection);
 }
 
 void CMultiColumnSortListView::OnHeaderClicked(int column)

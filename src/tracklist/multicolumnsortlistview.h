@@ -32,6 +32,7 @@ public:
     bool IsColumnSortAscending(int column) const { return m_keys.IsColumnSortAscending(column); }
     SortHeaderCtrl *Header() const { return m_header; }
     void SetGridLines(bool on) { setShowGrid(on); }
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -44,5 +45,6 @@ private:
     void OnHeaderClicked(int column);
 
     SortHeaderCtrl *m_header;
+    QItemSelectionModel *m_headerSelection = nullptr;
     SortKeys m_keys;
 };

@@ -218,7 +218,9 @@ QList<int> CRightView::SelectedRows() const
         for (int row = range.top(); row <= range.bottom(); ++row)
             rows.append(row);
     }
-    std::sort(rows.begin(), rows.end());
+    // The ranges mostly come in order already (a million rows selected: no sort at all).
+    if (!std::is_sorted(rows.begin(), rows.end()))
+        std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
@@ -413,10 +415,7 @@ void CRightView::SetFilter(const TrackFilter &filter)
         if (runFirst >= 0)
             selection.select(m_model->index(runFirst, 0), m_model->index(runLast, kColumnCount - 1));
     };
-    for (const int source : selected) {
-        const int row = m_model->RowOfSource(source);
-        if (row < 0)
-            continue;
+    for (const int row : m_model->RowsOfSources(selected)) {
         if (row != runLast + 1 || runFirst < 0) {
             closeRun();
             runFirst = row;

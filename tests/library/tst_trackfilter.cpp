@@ -58,6 +58,7 @@ class TestTrackFilter : public QObject
 private Q_SLOTS:
     void language_data();
     void language();
+    void foldedTextsFollowTheRows();
     void badExpressions();
     void folding();
 
@@ -129,6 +130,57 @@ void TestTrackFilter::language()
             matched << QString::number(i);
     }
     QCOMPARE(matched.join(QLatin1Char(',')), rows);
+    // The list's way, over folded texts kept for every row and folders looked at once each, agrees.
+    FoldedTexts folded;
+    for (const TrackRecord &row : all)
+        folded.Append(row);
+    QStringList listed;
+    for (const int row : filter.Matching(all, folded)) {
+        listed << QString::number(row);
+        QVERIFY(filter.Matches(all[std::size_t(row)], folded, std::size_t(row)));
+    }
+    QCOMPARE(listed.join(QLatin1Char(',')), rows);
+}
+
+void TestTrackFilter::foldedTextsFollowTheRows()
+{
+    // Rows changed over and over (the store gives back the runs no row holds), taken out and reordered: every
+    // row's folded text and folder stay its own.
+    std::vector<TrackRecord> rows;
+    FoldedTexts folded;
+    const std::vector<TrackRecord> base = Rows();
+    for (int i = 0; i < 3000; ++i) {
+        TrackRecord row = base[std::size_t(i) % base.size()];
+        row[Column::Title] = QStringLiteral("Song %1 ").arg(i) + QString(200, QLatin1Char('X'));
+        if (i % 7 == 0)
+            row[Column::Path] = QStringLiteral("/m/Folder %1/").arg(i);
+        rows.push_back(row);
+        folded.Append(row);
+    }
+    for (int round = 0; round < 20; ++round) {
+        for (std::size_t i = std::size_t(round); i < rows.size(); i += 3) {
+            rows[i][Column::Comment] = QStringLiteral("ÉTÉ round %1").arg(round);
+            folded.Set(i, rows[i]);
+        }
+    }
+    std::vector<int> gone{0, 5, 6, 7, 2999};
+    for (auto it = gone.rbegin(); it != gone.rend(); ++it)
+        rows.erase(rows.begin() + *it);
+    folded.Erase(gone);
+    std::vector<int> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = int(order.size() - 1 - i);
+    std::reverse(rows.begin(), rows.end());
+    folded.Reorder(order);
+    QCOMPARE(folded.Size(), rows.size());
+    std::string expected;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        FoldedTexts::FoldCells(rows[i], expected);
+        QCOMPARE(folded.Text(i), std::string_view(expected));
+        QCOMPARE(QString::fromStdString(std::string(folded.FolderText(folded.Folder(i)))),
+                 FoldForSearch(rows[i][Column::Path]));
+    }
+    QVERIFY(folded.FolderCount() < 500);   // a folder's rows share one folded text
 }
 
 void TestTrackFilter::badExpressions()
@@ -156,10 +208,12 @@ void TestTrackFilter::folding()
     QCOMPARE(FoldForSearch(u"ЖАННА Ёлка"), QStringLiteral("жанна елка"));
     QCOMPARE(FoldForSearch(u"ﬁne Ⅳ"), QStringLiteral("fine iv"));   // compatibility forms
     QCOMPARE(FoldForSearch(u"Plain ASCII 42"), QStringLiteral("plain ascii 42"));
-    const FoldedRecord folded = FoldRecord(Rows()[0]);
-    QCOMPARE(folded.Cell(int(Column::Artist)).toString(), QStringLiteral("zoe leger"));
-    QCOMPARE(folded.Cell(int(Column::Comment)).toString(), QString());
-    QCOMPARE(folded.Cell(int(Column::Genre)).toString(), QStringLiteral("pop"));
+    std::string text;
+    FoldedTexts::FoldCells(Rows()[0], text);
+    QCOMPARE(FoldedTexts::Cell(text, int(Column::Filename)), std::string_view("01 zoe"));
+    QCOMPARE(FoldedTexts::Cell(text, int(Column::Artist)), std::string_view("zoe leger"));
+    QCOMPARE(FoldedTexts::Cell(text, int(Column::Comment)), std::string_view());
+    QCOMPARE(FoldedTexts::Cell(text, int(Column::Genre)), std::string_view("pop"));
     QCOMPARE(TrackFilter::FieldName(int(Column::Track)), QStringLiteral("track"));
     QCOMPARE(TrackFilter::FieldColumn(u"GENRE"), int(Column::Genre));
     QCOMPARE(TrackFilter::FieldColumn(u"track #"), -1);

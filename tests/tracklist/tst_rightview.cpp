@@ -8,6 +8,7 @@
 #include "defaultsettings.h"
 #include "testmp3.h"
 
+#include "library/trackfilter.h"
 #include "library/tracksort.h"
 
 #include <QtTest>
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void manyRowsArriveInSlicesAndAllOfThem();
     void headerClicksSort();
     void selectionSurvivesSort();
+    void selectionSurvivesTheFilter();
     void stopWalkKeepsRowsAndSorts();
     void newestRowsStayInView();
     void rowKeysNeverScrollSideways();
@@ -217,6 +219,39 @@ void TestRightView::selectionSurvivesSort()
     // Descending now, so the late row is last: the stale order was not applied, the list was sorted again.
     QCOMPARE(view.Model()->Row(view.Model()->rowCount() - 1)[Column::Artist], QStringLiteral("aaa"));
     QVERIFY(!view.Model()->ApplyOrder({0}));
+}
+
+void TestRightView::selectionSurvivesTheFilter()
+{
+    // All 2,000 rows selected; a filter keeps the selection of the rows it shows, and clearing it shows all rows
+    // with those still selected. The header keeps a selection of its own, empty: it never walks the rows.
+    CRightView view(m_settings, m_state);
+    view.resize(800, 500);
+    view.show();
+    m_state.subfolderMode = 1;
+    view.ListFolder(m_big);
+    WaitIdle(view);
+    QCOMPARE(view.Model()->rowCount(), 2000);
+    view.selectAll();
+    QCOMPARE(view.SelectedRows().size(), 2000);
+    QVERIFY(view.horizontalHeader()->selectionModel() != view.selectionModel());
+    QVERIFY(!view.horizontalHeader()->selectionModel()->hasSelection());
+    TrackFilter filter;
+    QVERIFY(filter.Parse(QStringLiteral("path:/3")));   // folders 3 and 30-39
+    view.SetFilter(filter);
+    QCOMPARE(view.Model()->rowCount(), 550);
+    QCOMPARE(view.SelectedRows().size(), 550);
+    view.selectionModel()->select(view.Model()->index(0, 0),
+                                  QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    const int firstSource = view.Model()->SourceRow(0);
+    view.SetFilter(TrackFilter());
+    QCOMPARE(view.Model()->rowCount(), 2000);
+    const QList<int> selected = view.SelectedRows();
+    QCOMPARE(selected.size(), 549);
+    QVERIFY(!selected.contains(firstSource));
+    for (const int row : selected)
+        QVERIFY(view.Model()->Row(row)[Column::Path].contains(QLatin1String("/3")));
+    QVERIFY(!view.horizontalHeader()->selectionModel()->hasSelection());
 }
 
 void TestRightView::stopWalkKeepsRowsAndSorts()
