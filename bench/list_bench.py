@@ -12,7 +12,7 @@
   (i) a group edit of 5,000 of 100,000 listed rows and its undo in the window: time, longest stall, GUI CPU;
   (h) the 100,000 list read on every core against one core (taskset -c 0), both without the tag cache, and a
       relist from the tag cache against the cold listing and a walk that only reads the folders and lstats every
-      entry, and what SQLite alone costs that relist.
+      entry (also while other processes keep every core busy), and what SQLite alone costs that relist.
 (a)-(c) and (g) read every file (--no-cache); the tag cache used in (h) is kept in DIR/cache.
 
   (m) with --million instead: 1,000,000 files in 50,000 folders (made once, about 4.5 GB of disk in DIR) against
@@ -252,6 +252,20 @@ def main():
     print("relist from the cache %.3f s: %.2f x the cold listing, %.2f x the walk-only floor (%.3f s)" %
           (t_warm, t_warm / t_cores, t_warm / t_walk, t_walk))
     print("rows from the cache byte-identical to a cold listing: %s" % (warm == cold))
+    # The same relist and walk, taken in turns, while as many other processes as there are cores spin.
+    busy = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(os.cpu_count() or 2)]
+    try:
+        relists, walks = [], []
+        for _ in range(args.runs):
+            relists.append(timed(cli_list(c100, cache=True), 1, env=env)[0])
+            walks.append(timed([floor, "--walk-only", c100], 1)[0])
+    finally:
+        for proc in busy:
+            proc.kill()
+            proc.wait()
+    t_busy_warm, t_busy_walk = statistics.median(relists), statistics.median(walks)
+    print("with %d other processes busy on the cores: relist %.3f s, walk-only floor %.3f s: %.2f x" %
+          (len(busy), t_busy_warm, t_busy_walk, t_busy_warm / t_busy_walk))
     # The least a relist from this cache spends in SQLite: the same queries, nothing built from the rows.
     scan = subprocess.run([bench, "cachescan", os.path.join(out, "cache", "Kestrine", "Tunegrove", "tags.sqlite"), c100],
                           check=True, stdout=subprocess.PIPE, text=True, env=env).stdout
