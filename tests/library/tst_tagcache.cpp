@@ -119,6 +119,7 @@ private Q_SLOTS:
     void oldEntriesArePruned();
     void cachedWalksKeepWalkOrderOnAnyNumberOfThreads();
     void ownChangesAreForgotten();
+    void relativeNamesShareTheAbsoluteRows();
     void fatCardsAreNeverCached();
 
 private:
@@ -321,6 +322,23 @@ void TestTagCache::cachedWalksKeepWalkOrderOnAnyNumberOfThreads()
                  }), 24);
     }
     QCOMPARE(TagCache(m_cache).EntryCount(), qint64(plain.size()) - 1);
+}
+
+void TestTagCache::relativeNamesShareTheAbsoluteRows()
+{
+    // A folder named relative to the working folder (a command line's "music") uses the rows of its absolute
+    // name: a listing by either name takes the entries the other stored, and the folder is not kept twice.
+    WalkCached(m_music, m_cache);
+    CacheTitle(m_cache, m_music + QStringLiteral("/a/0.mp3"), QStringLiteral("from the cache"));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(before); });
+    const std::vector<TrackRecord> rows = WalkCached(QStringLiteral("music"), m_cache);
+    QCOMPARE(TitleOf(rows, QStringLiteral("music"), QStringLiteral("a/0.mp3")), QStringLiteral("from the cache"));
+    CacheTitle(m_cache, QStringLiteral("music/a/1.mp3"), QStringLiteral("stored by the relative name"));
+    QCOMPARE(TitleOf(WalkCached(m_music, m_cache), m_music, QStringLiteral("a/1.mp3")),
+             QStringLiteral("stored by the relative name"));
+    QCOMPARE(EntriesOf(m_cache, QStringLiteral("music/a/")), EntriesOf(m_cache, m_music + QStringLiteral("/a/")));
 }
 
 void TestTagCache::ownChangesAreForgotten()
