@@ -108,7 +108,7 @@ bool FolderWalker::WalkFolder(const QString &folder, bool recurse)
     // a thread often waits (a folder's lock, a directory not in memory), and when other programs keep every
     // core busy the scheduler shares the cores out by thread (2 cores, both busy: a relist 1.13-1.19x the
     // walk of one thread with one helper, 1.02-1.04x with two; quiet, 0.88x and 0.94x).
-    const int helpers = recurse && m_cache ? std::max(0, m_readerThreads) : 0;
+    const int helpers = recurse && m_cache ? std::max(0, m_folderHelpers >= 0 ? m_folderHelpers : m_readerThreads) : 0;
     m_spent.resize(std::size_t(helpers) + 1);
     for (int i = 1; i <= helpers; ++i)
         m_helpers.emplace_back([this, i] { Help(i); });

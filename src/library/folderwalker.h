@@ -48,6 +48,9 @@ public:
     // calling thread counted in both); the rows come in the order one thread gives them whatever the number.
     // OrderedReader::DefaultThreads() unless set.
     void SetReaderThreads(int threads) { m_readerThreads = threads; }
+    // How many threads help read folders of a cached recursive walk besides the walking one (-1: as many as
+    // the reader threads).
+    void SetFolderHelpers(int helpers) { m_folderHelpers = helpers; }
     // Takes the tag cells of unchanged files from the cache instead of reading them, and keeps what it reads
     // there (nullptr: every file is read). The walker writes through it on the calling thread only; helpers
     // read the same file through connections of their own.
@@ -94,6 +97,7 @@ private:
     bool m_remember = true;
     bool m_stayOnDevice = false;
     int m_readerThreads;
+    int m_folderHelpers = -1;
     OrderedReader *m_reader = nullptr;   // during a walk
     TagCache *m_cache = nullptr;
     // What to keep in the cache when a row comes back from the reader: one entry per row given, in order.
