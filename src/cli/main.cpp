@@ -42,7 +42,8 @@ const char kUsage[] =
     "                        path, title, artist, year, album, track, comment,\n"
     "                        genre number, genre name, size in KiB\n"
     "  set [FIELDS] FILE...  change tag fields; FIELDS are --title T, --artist A,\n"
-    "                        --album B, --year Y, --track K, --comment C and\n"
+    "                        --album B, --year Y, --track K (3, or 3/12 with the\n"
+    "                        total), --comment C and\n"
     "                        --genre TEXT|NUMBER|none (a name of the genre table is\n"
     "                        its number, other text is written as it stands);\n"
     "                        --cover IMAGE sets the front\n"
@@ -238,12 +239,15 @@ int Set(const CliArguments &args)
     }
 
     if (args.values.contains(QStringLiteral("track"))) {
-        // A track is a number 0-4096, or empty to remove it; "3/12" or "x" would silently become something else.
+        // A track is a number 0-4096, with a total if wanted ("3/12"), or empty to remove it; "x" or "3 of 12"
+        // would silently become something else.
         const QString text = args.values.value(QStringLiteral("track"));
         bool isNumber = false;
         const int number = text.toInt(&isNumber);
-        if (!text.isEmpty() && (!isNumber || number < 0 || number > 4096 || text.trimmed() != text))
-            return UsageError(QStringLiteral("set: the track must be a number from 0 to 4096, or empty; not \"%1\"").arg(text));
+        const bool withTotal = text.count(QLatin1Char('/')) == 1 && TagFile::TrackText(text) == text;
+        if (!text.isEmpty() && !withTotal && (!isNumber || number < 0 || number > 4096 || text.trimmed() != text))
+            return UsageError(QStringLiteral("set: the track must be a number from 0 to 4096 with a total if wanted "
+                                             "(3/12), or empty; not \"%1\"").arg(text));
     }
 
     // The year field holds four characters, as the tag dialog allows.

@@ -70,6 +70,14 @@ Fields FieldsOf(TagLib::File &file)
     fields.album = Joined(map, "ALBUM");
     fields.year = Joined(map, "DATE");
     fields.track = Joined(map, "TRACKNUMBER");
+    // Vorbis comments keep a track's total in a field of its own, under one of two names.
+    if (!fields.track.isEmpty() && !fields.track.contains(QLatin1Char('/'))) {
+        QString total = Joined(map, "TRACKTOTAL");
+        if (total.isEmpty())
+            total = Joined(map, "TOTALTRACKS");
+        if (!total.isEmpty())
+            fields.track += QLatin1Char('/') + total;
+    }
     fields.comment = Joined(map, "COMMENT");
     fields.genre = Joined(map, "GENRE");
     return fields;
@@ -111,6 +119,8 @@ QStringList KeptData(TagLib::File &file, Format format, bool coverChanged = fals
     TagLib::PropertyMap map = file.properties();
     for (const char *key : kXiphKeys)
         map.erase(key);
+    map.erase("TRACKTOTAL");   // read as part of the track
+    map.erase("TOTALTRACKS");
     for (const auto &[key, values] : map) {
         QStringList texts;
         for (const TagLib::String &value : values)
@@ -300,8 +310,18 @@ QString ApplyChanges(TagLib::File &file, Format format, const Fields &fields, un
         const QString value = ValueOf(fields, i);
         if (TagLib::Ogg::XiphComment *xiph = XiphOf(file, format)) {
             xiph->removeFields(kXiphKeys[i]);
-            if (!value.isEmpty())
+            if (i == 4) {
+                // "3/12": the number in TRACKNUMBER, the total in TRACKTOTAL.
+                xiph->removeFields("TRACKTOTAL");
+                xiph->removeFields("TOTALTRACKS");
+                const QString total = value.section(QLatin1Char('/'), 1, 1);
+                if (!value.isEmpty())
+                    xiph->addField("TRACKNUMBER", ToTagLib(value.section(QLatin1Char('/'), 0, 0)), true);
+                if (!total.isEmpty())
+                    xiph->addField("TRACKTOTAL", ToTagLib(total), true);
+            } else if (!value.isEmpty()) {
                 xiph->addField(kXiphKeys[i], ToTagLib(value), true);
+            }
         } else if (format == Format::Mp4) {
             TagLib::MP4::Tag *tag = static_cast<TagLib::MP4::File &>(file).tag();
             if (!tag)
@@ -312,7 +332,7 @@ QString ApplyChanges(TagLib::File &file, Format format, const Fields &fields, un
                 tag->removeItem(kMp4Atoms[i]);
             } else if (i == 4) {
                 const int number = value.section(QLatin1Char('/'), 0, 0).trimmed().toInt();
-                const int total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
+                const int total = value.section(QLatin1Char('/'), 1, 1).trimmed().toInt();
                 tag->setItem("trkn", TagLib::MP4::Item(number, total));
             } else {
                 tag->setItem(kMp4Atoms[i], TagLib::StringList(ToTagLib(value)));

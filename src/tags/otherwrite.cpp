@@ -86,10 +86,8 @@ bool TagFile::WriteOtherFormat(unsigned changed, QString *error)
     if (changed & kTrack) bits |= otheraudio::kTrack;
     if (changed & kComment) bits |= otheraudio::kComment;
     if (changed & kGenre) bits |= otheraudio::kGenre;
-    const long long trackNumber = LeadingNumber(track);
-    const otheraudio::Fields fields{title, artist, album, year,
-                                    trackNumber > 0 && trackNumber <= 4096 ? QString::number(trackNumber) : QString(),
-                                    comment, genre >= 0 ? GenreTable::NameOf(genre) : m_genreText};
+    const otheraudio::Fields fields{title, artist, album, year, TrackText(track), comment,
+                                    genre >= 0 ? GenreTable::NameOf(genre) : m_genreText};
     otheraudio::CoverChange cover;
     if (m_coverChange != CoverChange::None) {
         cover.kind = m_coverChange == CoverChange::Set ? otheraudio::CoverChange::Set : otheraudio::CoverChange::Remove;

@@ -70,6 +70,22 @@ struct TagFile::Parsed
     ShownFields fields;
 };
 
+QString TagFile::TrackText(const QString &text)
+{
+    const long long number = LeadingNumber(text);
+    if (number <= 0 || number > 4096)
+        return QString();
+    const QStringList parts = text.split(QLatin1Char('/'));
+    if (parts.size() == 2) {
+        bool numberOk = false, totalOk = false;
+        parts[0].trimmed().toInt(&numberOk);
+        const int total = parts[1].trimmed().toInt(&totalOk);
+        if (numberOk && totalOk && total > 0 && total <= 4096 && !parts[1].trimmed().startsWith(QLatin1Char('+')))
+            return QStringLiteral("%1/%2").arg(number).arg(total);
+    }
+    return QString::number(number);
+}
+
 long long TagFile::LeadingNumber(const QString &text)
 {
     qsizetype i = 0;
@@ -488,14 +504,15 @@ bool TagFile::WriteChanged(QString *error)
     const QList<QByteArray> keptBefore =
         compareBytes ? KeptRawFrames(tag.frames, major, before.V2(), changed, changed & kComment) : QList<QByteArray>();
 
-    // A changed track is written as its bare number; one that is not a track number removes the frame.
+    // A changed track is written as its number, with its total when it has one ("3/12"); one that is not a
+    // track number removes the frame.
     long long trackNumber = 0;
+    QString trackText;
     if (changed & kTrack) {
-        trackNumber = LeadingNumber(track);
-        if (trackNumber <= 0 || trackNumber > 4096) {
+        trackText = TrackText(track);
+        trackNumber = LeadingNumber(trackText);
+        if (trackText.isEmpty())
             track.clear();
-            trackNumber = 0;
-        }
     }
     auto text = [&](const char *id, const QString &value) {
         return value.isEmpty() ? std::optional<RawFrame>() : std::optional<RawFrame>(TextFrame(id, value, major));
@@ -509,7 +526,7 @@ bool TagFile::WriteChanged(QString *error)
     if (changed & kYear)
         PutFrame(tag.frames, {"TYER", "TDRC"}, text(major == 4 ? "TDRC" : "TYER", year));
     if (changed & kTrack)
-        PutFrame(tag.frames, {"TRCK"}, text("TRCK", trackNumber > 0 ? QString::number(trackNumber) : QString()));
+        PutFrame(tag.frames, {"TRCK"}, text("TRCK", trackText));
     if (changed & kGenre) {
         // v2.3 readers expect "(n)"; v2.4 keeps plain numbers for the standard genres. A genre the table lacks
         // is written as its text.
@@ -591,7 +608,7 @@ bool TagFile::WriteChanged(QString *error)
             changed & kAlbum ? album : old.album,     changed & kArtist ? artist : old.artist,
             changed & kComment ? comment : old.comment, changed & kTitle ? title : old.title,
             changed & kYear ? year : old.year,
-            changed & kTrack ? (trackNumber > 0 ? QString::number(trackNumber) : QString()) : old.track,
+            changed & kTrack ? trackText : old.track,
             changed & kGenre ? genre : old.genre, QString()};
         QString mismatch;
         auto check = [&](const char *name, const QString &read, const QString &wanted) {
@@ -662,7 +679,7 @@ bool TagFile::WriteChanged(QString *error)
     pending->newV1 = newV1;
     pending->inPlace = fitsInPlace;
     pending->trackChanged = (changed & kTrack) != 0;
-    pending->track = trackNumber > 0 ? QString::number(trackNumber) : QString();
+    pending->track = trackText;
     m_pending = pending;
     return true;
 }

@@ -74,6 +74,9 @@ public:
 
     // C's atoi on a text: leading blanks, an optional sign, digits up to the first non-digit, 0 without digits.
     static long long LeadingNumber(const QString &text);
+    // The form a changed track is written in: "N/M" for a number, a slash and a number (blanks around them
+    // dropped, both 1-4096), else the bare number that leads the text; empty when no number 1-4096 leads it.
+    static QString TrackText(const QString &text);
 
 private:
     struct Fields

@@ -111,11 +111,14 @@ void TestCli::badInputGivesClearErrors()
     QCOMPARE(Cli({QStringLiteral("frobnicate")}).status, 2);
     QCOMPARE(Cli({QStringLiteral("set"), good, QStringLiteral("--title")}).status, 2);
     QCOMPARE(Cli({QStringLiteral("show"), QStringLiteral("--title"), QStringLiteral("x"), good}).status, 2);
-    // A track is a number 0-4096 or empty: "3/12" and "x" are refused before any file is touched.
+    // A track is a number 0-4096, with a total if wanted, or empty: "x" and "3 of 12" are refused before any
+    // file is touched; "3/12" is written as it stands.
     const QByteArray before = testmp3::ReadFile(good);
-    for (const char *track : {"3/12", "x", "4097", "-1"})
+    for (const char *track : {"x", "4097", "-1", "3 of 12", "3/", "3/4097", "3/12/1"})
         QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--track"), QString::fromLatin1(track), good}).status, 2);
     QCOMPARE(testmp3::ReadFile(good), before);
+    QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--track"), QStringLiteral("3/12"), good}).status, 0);
+    QVERIFY(Cli({QStringLiteral("show"), good}).out.contains(QLatin1String("3/12")));
     QCOMPARE(Cli({QStringLiteral("set"), QStringLiteral("--track"), QStringLiteral("4096"), good}).status, 0);
     r = Cli({QStringLiteral("settings"), QStringLiteral("--settings-file"), missing});
     QCOMPARE(r.status, 0);

@@ -31,6 +31,8 @@ private Q_SLOTS:
     void refusalsChangeNothing();
     void writesAreUndone();
     void genresAreText();
+    void tracksKeepTheirTotal_data();
+    void tracksKeepTheirTotal();
     void damagedFlacMetadataIsRefused();
     void refusalsSayWhatTheFileHolds();
     void severalValuesShowJoinedAndStay();
@@ -320,6 +322,53 @@ void TestOtherAudio::writesAreUndone()
     QVERIFY(entries[0].bytes < 30000);   // the metadata, not the audio
     QCOMPARE(journal::Undo(journalFolder).restored, 1);
     QCOMPARE(testmp3::ReadFile(copy), before);
+}
+
+void TestOtherAudio::tracksKeepTheirTotal_data() { writesKeepEverythingElse_data(); }
+
+void TestOtherAudio::tracksKeepTheirTotal()
+{
+    // "5/14" is written as another tool reads a track with its total (Vorbis TRACKNUMBER and TRACKTOTAL, MP4 trkn);
+    // a total written by it (TOTALTRACKS) shows with the number; a track without a total drops the old total.
+    QFETCH(QString, file);
+    if (!QFile::exists(P(file.toLatin1().constData())))
+        QSKIP("no ffmpeg for the M4A file");
+    const QString copy = m_dir.filePath(QStringLiteral("total-") + file);
+    QVERIFY(FreshCopy(P(file.toLatin1().constData()), copy));
+    auto theirs = [&](const char *action) {
+        QProcess p;
+        p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys, mutagen
+f = mutagen.File(sys.argv[1])
+mp4 = sys.argv[1].endswith(".m4a")
+if sys.argv[2] == "write":
+    if mp4: f["trkn"] = [(7, 20)]
+    else: f["tracknumber"] = "7"; f["totaltracks"] = "20"; f.pop("tracktotal", None)
+    f.save()
+elif mp4: print(f.get("trkn"))
+else: print(f.get("tracknumber"), f.get("tracktotal"), f.get("totaltracks"))
+)"), copy, QLatin1String(action)});
+        p.waitForFinished(30000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    };
+    const bool mp4 = file.endsWith(QLatin1String(".m4a"));
+    const QByteArray audio = Decoded(copy);
+    TagFile tag;
+    QVERIFY(tag.Open(copy));
+    QString error;
+    tag.SetTrack(QStringLiteral("5/14"));
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    QCOMPARE(tag.track, QStringLiteral("5/14"));
+    QCOMPARE(theirs("read"), mp4 ? QStringLiteral("[(5, 14)]") : QStringLiteral("['5'] ['14'] None"));
+    theirs("write");
+    QVERIFY(tag.Open(copy));
+    QCOMPARE(tag.track, QStringLiteral("7/20"));
+    tag.SetTrack(QStringLiteral("8"));
+    QVERIFY2(tag.Write(&error), qPrintable(error));
+    QCOMPARE(theirs("read"), mp4 ? QStringLiteral("[(8, 0)]") : QStringLiteral("['8'] None None"));
+    QVERIFY(tag.Open(copy));
+    QCOMPARE(tag.track, QStringLiteral("8"));
+    QCOMPARE(Decoded(copy), audio);
 }
 
 void TestOtherAudio::genresAreText()

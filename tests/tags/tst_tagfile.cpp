@@ -193,7 +193,11 @@ void TestTagFile::trackWrites_data()
 {
     QTest::addColumn<QString>("entered");
     QTest::addColumn<QByteArray>("frame");   // TRCK text in the file, empty: no frame
-    QTest::newRow("number and total") << "5/12" << QByteArray("5");
+    QTest::newRow("number and total") << "5/12" << QByteArray("5/12");
+    QTest::newRow("blanks around the slash") << " 05 / 12 " << QByteArray("5/12");
+    QTest::newRow("total zero") << "5/0" << QByteArray("5");
+    QTest::newRow("total not a number") << "5/x" << QByteArray("5");
+    QTest::newRow("two slashes") << "5/12/1" << QByteArray("5");
     QTest::newRow("above 255") << "300" << QByteArray("300");
     QTest::newRow("4096") << "4096" << QByteArray("4096");
     QTest::newRow("zero") << "0" << QByteArray();
