@@ -226,6 +226,87 @@ bool AudioProperties::ReadOgg(QIODevice &file, AudioProperties &out)
     return false;
 }
 
+namespace {
+
+// A box inside `data` between `from` and `end`: where its contents start and end. False when there is none of
+// that type, or a box runs past `end`.
+bool ChildBox(const QByteArray &data, qsizetype from, qsizetype end, QByteArrayView type, qsizetype &contents,
+              qsizetype &contentsEnd)
+{
+    for (qsizetype at = from; at + 8 <= end;) {
+        qint64 size = qint64(BigEndian(data.constData() + at));
+        qsizetype header = 8;
+        if (size == 1 && at + 16 <= end) {
+            size = qint64(quint64(BigEndian(data.constData() + at + 8)) << 32 | BigEndian(data.constData() + at + 12));
+            header = 16;
+        } else if (size == 0) {
+            size = end - at;
+        }
+        if (size < header || at + size > end)
+            return false;
+        if (QByteArrayView(data.constData() + at + 4, 4) == type) {
+            contents = at + header;
+            contentsEnd = at + qsizetype(size);
+            return true;
+        }
+        at += qsizetype(size);
+    }
+    return false;
+}
+
+} // namespace
+
+bool AudioProperties::ReadMp4(QIODevice &file, AudioProperties &out)
+{
+    QList<otheraudio::Mp4Box> boxes;
+    otheraudio::Mp4TopBoxes(file, boxes);
+    qint64 mediaBytes = 0;
+    const otheraudio::Mp4Box *movie = nullptr;
+    for (const otheraudio::Mp4Box &box : boxes) {
+        if (box.type == "mdat")
+            mediaBytes += box.size - box.header;
+        else if (box.type == "moov")
+            movie = &box;
+    }
+    if (!movie || movie->size > (64 << 20))
+        return false;
+    const QByteArray moov = otheraudio::ReadAt(file, movie->at + movie->header, movie->size - movie->header);
+    // The first track whose handler is "soun".
+    for (qsizetype at = 0, trak = 0, trakEnd = 0; ChildBox(moov, at, moov.size(), "trak", trak, trakEnd); at = trakEnd) {
+        qsizetype mdia, mdiaEnd, box, boxEnd;
+        if (!ChildBox(moov, trak, trakEnd, "mdia", mdia, mdiaEnd) || !ChildBox(moov, mdia, mdiaEnd, "hdlr", box, boxEnd) ||
+            boxEnd - box < 12 || QByteArrayView(moov.constData() + box + 8, 4) != "soun")
+            continue;
+        if (!ChildBox(moov, mdia, mdiaEnd, "mdhd", box, boxEnd) || boxEnd - box < 24)
+            return false;
+        const bool wide = moov[box] == 1;   // version 1: 64-bit times and duration
+        if (wide && boxEnd - box < 36)
+            return false;
+        const quint32 timescale = BigEndian(moov.constData() + box + (wide ? 20 : 12));
+        const quint64 duration = wide ? quint64(BigEndian(moov.constData() + box + 24)) << 32 |
+                                            BigEndian(moov.constData() + box + 28)
+                                      : BigEndian(moov.constData() + box + 16);
+        qsizetype minf, minfEnd, stbl, stblEnd, stsd, stsdEnd;
+        if (timescale == 0 || !ChildBox(moov, mdia, mdiaEnd, "minf", minf, minfEnd) ||
+            !ChildBox(moov, minf, minfEnd, "stbl", stbl, stblEnd) || !ChildBox(moov, stbl, stblEnd, "stsd", stsd, stsdEnd) ||
+            stsdEnd - stsd < 8 + 36)
+            return false;
+        // The first sample entry: its size and type, 6 reserved bytes, a reference index, 8 more, then the
+        // channels, the sample size, 4 bytes and the rate as 16.16.
+        const qsizetype entry = stsd + 8;
+        const QByteArrayView coding(moov.constData() + entry + 4, 4);
+        out = AudioProperties();
+        out.format = coding == "mp4a" ? QStringLiteral("AAC") : coding == "alac" ? QStringLiteral("ALAC")
+                                                                              : QString::fromLatin1(coding.toByteArray());
+        out.channels = int(BigEndian(moov.constData() + entry + 24) >> 16);
+        out.sampleRate = int(BigEndian(moov.constData() + entry + 32) >> 16);
+        out.lengthMs = qint64(duration * 1000 / timescale);
+        out.bitrate = AverageKbits(mediaBytes, out.lengthMs);
+        return out.lengthMs > 0;
+    }
+    return false;
+}
+
 bool AudioProperties::ReadWav(QIODevice &file, AudioProperties &out)
 {
     const QByteArray riff = otheraudio::ReadAt(file, 0, 12);

@@ -25,6 +25,9 @@ struct AudioProperties
     static bool ReadFlac(QIODevice &file, AudioProperties &out);
     // Ogg Vorbis and Opus: the identification header of the first page and the granule position of the last.
     static bool ReadOgg(QIODevice &file, AudioProperties &out);
+    // MP4 (M4A): the first audio track's media header and sample description (AAC or ALAC), and the size of the
+    // media data.
+    static bool ReadMp4(QIODevice &file, AudioProperties &out);
     // RIFF WAVE: the fmt chunk and the data chunk's size.
     static bool ReadWav(QIODevice &file, AudioProperties &out);
 };

@@ -5,7 +5,9 @@
 #include "tags/audioproperties.h"
 #include "testmp3.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -126,6 +128,8 @@ void TestAudioProperties::otherFormatsAgreeWithFfprobe_data()
     QTest::newRow("flac") << "flac" << "FLAC";
     QTest::newRow("vorbis") << "ogg" << "Ogg Vorbis";
     QTest::newRow("opus") << "opus" << "Opus";
+    QTest::newRow("aac") << "m4a" << "AAC";
+    QTest::newRow("alac") << "alac.m4a" << "ALAC";
 }
 
 void TestAudioProperties::otherFormatsAgreeWithFfprobe()
@@ -146,21 +150,27 @@ void TestAudioProperties::otherFormatsAgreeWithFfprobe()
         QVERIFY(Run(QStringLiteral("oggenc"), {"-Q", "-o", path, wav}));
     else if (ext == QLatin1String("opus"))
         QVERIFY(Run(QStringLiteral("opusenc"), {"--quiet", wav, path}));
+    else if (ext.endsWith(QLatin1String("m4a")))
+        QVERIFY(Run(QStringLiteral("ffmpeg"), {"-v", "quiet", "-y", "-i", wav, "-c:a",
+                                               ext == QLatin1String("m4a") ? "aac" : "alac", path}));
     const QMap<QString, double> expected = Probe(path);
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     AudioProperties audio;
-    const bool read = ext == QLatin1String("wav")    ? AudioProperties::ReadWav(file, audio)
-                      : ext == QLatin1String("flac") ? AudioProperties::ReadFlac(file, audio)
-                                                     : AudioProperties::ReadOgg(file, audio);
+    const bool read = ext == QLatin1String("wav")          ? AudioProperties::ReadWav(file, audio)
+                      : ext == QLatin1String("flac")       ? AudioProperties::ReadFlac(file, audio)
+                      : ext.endsWith(QLatin1String("m4a")) ? AudioProperties::ReadMp4(file, audio)
+                                                           : AudioProperties::ReadOgg(file, audio);
     QVERIFY(read);
     QCOMPARE(audio.format, format);
     QCOMPARE(audio.channels, int(expected.value("channels")));
     QCOMPARE(audio.sampleRate, int(expected.value("sample_rate")));
     QVERIFY2(qAbs(audio.lengthMs / 1000.0 - expected.value("duration")) <= 0.1,
              qPrintable(QStringLiteral("%1 ms against %2 s").arg(audio.lengthMs).arg(expected.value("duration"))));
-    // The whole file's average (the stream's figure is a nominal one for Vorbis, and none for FLAC).
-    const double kbits = (ext == QLatin1String("wav") ? expected.value("bit_rate") : expected.value("format_bit_rate")) / 1000;
+    // The whole file's average for Ogg and FLAC (the stream's figure is a nominal one for Vorbis, and none for
+    // FLAC); the stream's, from its packets, for WAV and MP4.
+    const bool streamFigure = ext == QLatin1String("wav") || ext.endsWith(QLatin1String("m4a"));
+    const double kbits = expected.value(streamFigure ? "bit_rate" : "format_bit_rate") / 1000;
     QVERIFY2(qAbs(audio.bitrate - kbits) <= 1, qPrintable(QStringLiteral("%1 kbit/s against %2").arg(audio.bitrate).arg(kbits)));
     // Not another format's file.
     AudioProperties other;
@@ -170,6 +180,22 @@ void TestAudioProperties::otherFormatsAgreeWithFfprobe()
         QVERIFY(!AudioProperties::ReadWav(again, other));
     if (ext != QLatin1String("flac"))
         QVERIFY(!AudioProperties::ReadFlac(again, other));
+    // Cut short anywhere, or with bytes of its headers damaged, the file is read or refused, never read past.
+    const QByteArray whole = testmp3::ReadFile(path);
+    QRandomGenerator random(11);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray bytes = whole.left(round < 100 ? round * 97 : whole.size());
+        for (int flip = 0; round >= 100 && flip < 8; ++flip)
+            bytes[random.bounded(int(std::min<qsizetype>(bytes.size(), 8192)))] = char(random.bounded(256));
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        AudioProperties damaged;
+        AudioProperties::ReadWav(buffer, damaged);
+        AudioProperties::ReadFlac(buffer, damaged);
+        AudioProperties::ReadOgg(buffer, damaged);
+        AudioProperties::ReadMp4(buffer, damaged);
+        AudioProperties::ReadMpeg(QByteArrayView(bytes.constData(), std::min<qsizetype>(bytes.size(), 16384)), bytes.size(), damaged);
+    }
 }
 
 void TestAudioProperties::vbriHeader()
