@@ -342,3 +342,55 @@ bool AudioProperties::ReadWav(QIODevice &file, AudioProperties &out)
     out.bitrate = int(byteRate * 8 / 1000);
     return true;
 }
+
+bool AudioProperties::Read(QIODevice &file, AudioProperties &out)
+{
+    out = AudioProperties();
+    const QByteArray start = otheraudio::ReadAt(file, 0, 64);
+    if (start.startsWith("RIFF"))
+        return ReadWav(file, out);
+    if (start.startsWith("OggS"))
+        return ReadOgg(file, out);
+    // An ID3v2 tag (with its footer) before the audio; an ID3v1 tag and an APEv2 tag after it.
+    qint64 audioStart = 0;
+    if (start.size() >= 10 && start.startsWith("ID3")) {
+        const auto b = [&](int i) { return qint64(static_cast<unsigned char>(start[i]) & 0x7F); };
+        audioStart = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((start[5] & 0x10) ? 10 : 0);
+    }
+    const QByteArray afterTag = otheraudio::ReadAt(file, audioStart, 16384);
+    if (afterTag.startsWith("fLaC"))
+        return ReadFlac(file, out);
+    if (audioStart == 0 && start.mid(4, 4) == "ftyp")
+        return ReadMp4(file, out);
+    qint64 audioEnd = file.size();
+    if (audioEnd - 128 >= audioStart && otheraudio::ReadAt(file, audioEnd - 128, 3) == "TAG")
+        audioEnd -= 128;
+    const QByteArray ape = otheraudio::ReadAt(file, audioEnd - 32, 32);
+    if (audioEnd - 32 >= audioStart && ape.startsWith("APETAGEX")) {
+        const qint64 apeSize = qint64(LittleEndian(ape, 12, 4)) + ((LittleEndian(ape, 20, 4) & 0x80000000u) ? 32 : 0);
+        if (apeSize <= audioEnd - audioStart)
+            audioEnd -= apeSize;
+    }
+    if (ReadMpeg(afterTag, audioEnd - audioStart, out))
+        return true;
+    out = AudioProperties();
+    return false;
+}
+
+QString AudioProperties::LengthText(qint64 lengthMs)
+{
+    if (lengthMs <= 0)
+        return QString();
+    const qint64 seconds = (lengthMs + 500) / 1000;
+    const QLatin1Char zero('0');
+    if (seconds < 3600)
+        return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, zero);
+    return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(seconds / 60 % 60, 2, 10, zero).arg(seconds % 60, 2, 10, zero);
+}
+
+QString AudioProperties::BitrateText() const
+{
+    if (bitrate <= 0)
+        return QString();
+    return variable ? QStringLiteral("~%1").arg(bitrate) : QString::number(bitrate);
+}

@@ -16,6 +16,15 @@ struct AudioProperties
     int channels = 0;
     QString format;         // "MP3", "FLAC", "Ogg Vorbis", "Opus", "WAV", ...
 
+    // The audio of any file Tunegrove knows, by what its bytes hold (MPEG audio after an ID3v2 tag, FLAC, Ogg
+    // Vorbis and Opus, MP4, WAV). False, and `out` empty, for anything else.
+    static bool Read(QIODevice &file, AudioProperties &out);
+
+    // The length as the list shows it: "m:ss", or "h:mm:ss" from an hour on; empty for none.
+    static QString LengthText(qint64 lengthMs);
+    // The bit rate as the list shows it: "320", "~245" for a variable rate; empty for none.
+    QString BitrateText() const;
+
     // MPEG audio: `head` is the bytes that follow the ID3v2 tag (a few KiB is plenty) of a stream of
     // `audioBytes` bytes (the file without its tags). The first frame (checked by the header where it ends), and
     // the Xing/Info (LAME) or VBRI header a VBR encoder puts in it; without one the rate is taken as constant

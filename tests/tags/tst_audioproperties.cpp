@@ -70,6 +70,7 @@ private Q_SLOTS:
     void otherFormatsAgreeWithFfprobe_data();
     void otherFormatsAgreeWithFfprobe();
     void vbriHeader();
+    void textForms();
     void strayBytesAreNoFrame();
 
 private:
@@ -118,6 +119,23 @@ void TestAudioProperties::agreesWithFfprobe()
              qPrintable(QStringLiteral("%1 ms against %2 s").arg(audio.lengthMs).arg(expected.value("duration"))));
     QVERIFY2(qAbs(audio.bitrate - expected.value("bit_rate") / 1000) <= 1,
              qPrintable(QStringLiteral("%1 kbit/s against %2").arg(audio.bitrate).arg(expected.value("bit_rate"))));
+    // The same from the file, its tags found by the reader; an APEv2 tag appended changes nothing.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    AudioProperties whole;
+    QVERIFY(AudioProperties::Read(file, whole));
+    QCOMPARE(whole.lengthMs, audio.lengthMs);
+    QCOMPARE(whole.bitrate, audio.bitrate);
+    // Items, then the footer: "APETAGEX", version 2000, the tag's size with the footer (4,000), no items
+    // counted, no flags, 8 reserved bytes.
+    const QByteArray footer = QByteArray("APETAGEX") + QByteArray("\xD0\x07\0\0", 4) + QByteArray("\xA0\x0F\0\0", 4) +
+                              QByteArray(16, '\0');
+    const QByteArray ape = QByteArray(4000 - 32, 'a') + footer;
+    QVERIFY(file.seek(file.size()) && file.write(ape) == ape.size());
+    AudioProperties withApe;
+    QVERIFY(AudioProperties::Read(file, withApe));
+    if (!variable)
+        QCOMPARE(withApe.lengthMs, audio.lengthMs);
 }
 
 void TestAudioProperties::otherFormatsAgreeWithFfprobe_data()
@@ -163,6 +181,10 @@ void TestAudioProperties::otherFormatsAgreeWithFfprobe()
                                                            : AudioProperties::ReadOgg(file, audio);
     QVERIFY(read);
     QCOMPARE(audio.format, format);
+    AudioProperties any;
+    QVERIFY(AudioProperties::Read(file, any));
+    QCOMPARE(any.format, format);
+    QCOMPARE(any.lengthMs, audio.lengthMs);
     QCOMPARE(audio.channels, int(expected.value("channels")));
     QCOMPARE(audio.sampleRate, int(expected.value("sample_rate")));
     QVERIFY2(qAbs(audio.lengthMs / 1000.0 - expected.value("duration")) <= 0.1,
@@ -242,6 +264,29 @@ void TestAudioProperties::strayBytesAreNoFrame()
     QVERIFY(AudioProperties::ReadMpeg(stream, stream.size(), audio));
     QCOMPARE(audio.bitrate, 128);
     QCOMPARE(audio.lengthMs, qint64(stream.size() - 10) * 8 / 128);
+}
+
+void TestAudioProperties::textForms()
+{
+    QCOMPARE(AudioProperties::LengthText(0), QString());
+    QCOMPARE(AudioProperties::LengthText(59499), QStringLiteral("0:59"));
+    QCOMPARE(AudioProperties::LengthText(59500), QStringLiteral("1:00"));
+    QCOMPARE(AudioProperties::LengthText(3599000), QStringLiteral("59:59"));
+    QCOMPARE(AudioProperties::LengthText(3600000), QStringLiteral("1:00:00"));
+    QCOMPARE(AudioProperties::LengthText(3723000), QStringLiteral("1:02:03"));
+    AudioProperties audio;
+    QCOMPARE(audio.BitrateText(), QString());
+    audio.bitrate = 320;
+    QCOMPARE(audio.BitrateText(), QStringLiteral("320"));
+    audio.variable = true;
+    audio.bitrate = 245;
+    QCOMPARE(audio.BitrateText(), QStringLiteral("~245"));
+    // Nothing Tunegrove knows: no properties.
+    QByteArray text("just some text, no audio at all");
+    QBuffer buffer(&text);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QVERIFY(!AudioProperties::Read(buffer, audio));
+    QCOMPARE(audio.lengthMs, qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestAudioProperties)
