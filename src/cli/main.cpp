@@ -12,12 +12,14 @@
 #include "journal/undo.h"
 #include "platform/fileio.h"
 #include "platform/names.h"
+#include "tags/audioproperties.h"
 #include "tags/genretable.h"
 #include "tags/normalize.h"
 #include "tags/picture.h"
 #include "tags/tagfile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
@@ -40,7 +42,9 @@ const char kUsage[] =
     "Commands:\n"
     "  show FILE...          print the tag fields of each file, tab-separated:\n"
     "                        path, title, artist, year, album, track, comment,\n"
-    "                        genre number, genre name, size in KiB\n"
+    "                        genre number, genre name, size in KiB, length (m:ss),\n"
+    "                        bit rate in kbit/s (~ for a variable one), sample rate,\n"
+    "                        channels, format (MP3, FLAC, Ogg Vorbis, Opus, AAC, ...)\n"
     "  set [FIELDS] FILE...  change tag fields; FIELDS are --title T, --artist A,\n"
     "                        --album B, --year Y, --track K (3, or 3/12 with the\n"
     "                        total), --comment C and\n"
@@ -211,8 +215,16 @@ int Show(const CliArguments &args)
             status = kExitFailed;
             continue;
         }
+        // What the audio is, read from its headers (empty for a file whose audio is not known).
+        AudioProperties audio;
+        QFile stream(file);
+        if (stream.open(QIODevice::ReadOnly))
+            AudioProperties::Read(stream, audio);
         const QStringList fields{tag.path,  tag.title,   tag.artist,   tag.year, tag.album, tag.track, tag.comment,
-                                 QString::number(tag.genre), tag.GenreName(), tag.sizeText};
+                                 QString::number(tag.genre), tag.GenreName(), tag.sizeText,
+                                 AudioProperties::LengthText(audio.lengthMs), audio.BitrateText(),
+                                 audio.sampleRate > 0 ? QString::number(audio.sampleRate) : QString(),
+                                 audio.channels > 0 ? QString::number(audio.channels) : QString(), audio.format};
         QStringList escaped;
         for (const QString &field : fields)
             escaped.append(EscapeField(field));
