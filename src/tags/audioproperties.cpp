@@ -1,5 +1,6 @@
 #include "tags/audioproperties.h"
 
+#include "tags/id3raw.h"
 #include "tags/otherstructure.h"
 
 #include <QIODevice>
@@ -353,10 +354,8 @@ bool AudioProperties::Read(QIODevice &file, AudioProperties &out)
         return ReadOgg(file, out);
     // An ID3v2 tag (with its footer) before the audio; an ID3v1 tag and an APEv2 tag after it.
     qint64 audioStart = 0;
-    if (start.size() >= 10 && start.startsWith("ID3")) {
-        const auto b = [&](int i) { return qint64(static_cast<unsigned char>(start[i]) & 0x7F); };
-        audioStart = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((start[5] & 0x10) ? 10 : 0);
-    }
+    if (start.size() >= id3::kHeaderSize && start.startsWith("ID3"))
+        audioStart = id3::kHeaderSize + id3::SynchsafeAt(start, 6) + ((start[5] & 0x10) ? id3::kHeaderSize : 0);
     const QByteArray afterTag = otheraudio::ReadAt(file, audioStart, 16384);
     if (afterTag.startsWith("fLaC"))
         return ReadFlac(file, out);

@@ -26,6 +26,9 @@ bool Run(const QString &program, const QStringList &args, QByteArray *out = null
     return ok;
 }
 
+// The header of a 128 kbit/s, 44.1 kHz, stereo MPEG-1 layer III frame of 417 bytes.
+const QByteArray kFrameHeader = QByteArray::fromHex("fffb9000");
+
 // The bytes after an ID3v2 tag, and the size of the audio without the tags.
 QByteArray AfterTag(const QByteArray &file, qint64 &audioBytes)
 {
@@ -226,11 +229,7 @@ void TestAudioProperties::vbriHeader()
 {
     // A 128 kbit/s MPEG-1 layer III frame carrying a VBRI header: 1,000 frames in 3,000,000 bytes, followed by an
     // ordinary frame.
-    QByteArray frame(417, '\0');
-    frame[0] = char(0xFF);
-    frame[1] = char(0xFB);
-    frame[2] = char(0x90);
-    frame[3] = char(0x00);
+    QByteArray frame = kFrameHeader + QByteArray(413, '\0');
     QByteArray vbri("VBRI\0\1\0\0\0\x4b", 10);
     const auto put = [&](quint32 v) {
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -253,10 +252,7 @@ void TestAudioProperties::strayBytesAreNoFrame()
 {
     // A sync pattern in other data is passed over unless another header stands where its frame would end.
     QByteArray junk(600, 'x');
-    junk[10] = char(0xFF);
-    junk[11] = char(0xFB);
-    junk[12] = char(0x90);
-    junk[13] = char(0x00);
+    junk.replace(10, kFrameHeader.size(), kFrameHeader);
     AudioProperties audio;
     QVERIFY(!AudioProperties::ReadMpeg(junk, junk.size(), audio));
     QVERIFY(!AudioProperties::ReadMpeg(QByteArray(), 0, audio));
